@@ -1,0 +1,85 @@
+// BlockCompressor and the tbr0 compressed stream.
+//
+// Stream layout:
+//   header, 12 bytes: "tbr0", level (1), three zero bytes, input length
+//                     (unsigned 32-bit little-endian);
+//   one frame per slice of 524,288 input bytes (the last holds the rest):
+//                     primary index (24-bit big-endian), payload length c
+//                     (24-bit big-endian), c payload bytes.
+// No trailer; an empty input is the header alone.
+//
+// A block passes run-length pre-pass -> block sort -> rank transform ->
+// rank symbol coding -> range coder, handed back and forth between bufferA
+// and bufferB, each sized for its stage's worst case.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "compressor/block_sort.h"
+#include "compressor/frequency_model.h"
+
+namespace dls2mml {
+
+inline constexpr std::size_t streamHeaderSize = 12;
+inline constexpr std::size_t frameHeaderSize = 6;
+inline constexpr std::int8_t compressionLevel = 1;
+inline constexpr std::size_t blockSizeForLevel1 = 524288;  // input bytes per block
+inline constexpr std::size_t bufferSizeForLevel1 = 655360; // pre-pass worst case of a block
+
+// Worst case of one frame for a slice of n bytes (n <= 524,288).
+constexpr std::size_t frameBound(std::size_t n)
+{
+    const std::size_t m = n + n / 4;       // pre-pass
+    const std::size_t k = 2 * m;           // rank symbols
+    return frameHeaderSize + 4 * (k + 1) + 4; // range coder
+}
+
+// Worst case of a whole stream for an input of n bytes.
+constexpr std::size_t compressBound(std::size_t n)
+{
+    const std::size_t full = n / blockSizeForLevel1;
+    const std::size_t rest = n % blockSizeForLevel1;
+    return streamHeaderSize + full * frameBound(blockSizeForLevel1) + (rest ? frameBound(rest) : 0);
+}
+
+void writeStreamHeader(std::span<std::uint8_t, streamHeaderSize> out, std::uint32_t inputLength) noexcept;
+
+class BlockCompressor {
+public:
+    BlockCompressor();
+    virtual ~BlockCompressor();
+    BlockCompressor(const BlockCompressor&) = delete;
+    BlockCompressor& operator=(const BlockCompressor&) = delete;
+
+    // Whole-buffer form: writes the stream to output, which must hold
+    // compressBound(inputLength) bytes, and stores the bytes written after the
+    // header in streamLength. False on a missing argument or failure.
+    bool compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,
+                  std::uint32_t* streamLength);
+
+    // Block form, for callers that stream: allocateBuffers once, then one
+    // compressBlock per slice in input order, then release.
+    bool allocateBuffers();
+    // Codes one slice (1 .. blockSize bytes) as a frame into frame, which must
+    // hold frameBound(slice.size()) bytes. Returns the frame length, or -1 with
+    // errorFlag set.
+    std::int64_t compressBlock(std::span<const std::uint8_t> slice, std::span<std::uint8_t> frame);
+    void release();
+
+    std::uint8_t errorFlag = 0;
+    std::int8_t level = compressionLevel;
+    std::size_t bufferSize = 0;
+    std::size_t blockSize = 0;
+
+private:
+    std::vector<std::uint8_t> bufferA; // pre-pass output (+1 spare byte), ranks, payload
+    std::vector<std::uint8_t> bufferB; // raw slice, last column, rank symbols
+    std::unique_ptr<SortArrays> sortArrays;
+    std::unique_ptr<ModelSet> models;
+};
+
+} // namespace dls2mml

@@ -1,0 +1,42 @@
+// Block-sorting transform: sorts the n cyclic rotations of a block and yields
+// the last column (for each sorted row, the byte cyclically before its
+// rotation) and the primary index (the row of rotation 0).
+//
+// A prefix-doubling sort over group ranks: two-byte buckets first (h = 2),
+// then passes with h = 2, 4, 8, ... that split every unfinished group by the
+// rank h bytes ahead with a ternary partition around a pivot drawn from the
+// process-wide pivotGenerator. Groups of at most 11 rows are finished by
+// insertion sort with a full comparison. Every order and tie-break here is
+// part of the output: equal rotations (a block repeating a shorter pattern)
+// end in rows fixed by exactly these steps and draws.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "compressor/pivot_generator.h"
+
+namespace dls2mml {
+
+// The integer arrays a sort works in, sized once for the largest block.
+struct SortArrays {
+    std::vector<std::int32_t> suffixArray; // by row: rotation start, or -k finished mark
+    std::vector<std::int32_t> rankArray;   // by rotation start: row, or last row of its group
+    std::vector<std::int32_t> bucketStart; // 65,537 entries, initial bucket sort only
+    std::vector<std::int32_t> bucketCount; // 65,536 entries, initial bucket sort only
+    std::vector<std::int32_t> pending;     // explicit stack of refineGroup
+    explicit SortArrays(std::size_t capacity);
+};
+
+struct SortResult {
+    std::int32_t primaryIndex = 0;
+    bool ok = true; // false: the consistency check failed; lastColumn untouched
+};
+
+// block holds n bytes plus one spare byte (a copy of block[0] is stored there);
+// lastColumn receives n bytes. arrays must have room for n entries.
+SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,
+                     SortArrays& arrays, PivotGenerator& generator = pivotGenerator) noexcept;
+
+} // namespace dls2mml

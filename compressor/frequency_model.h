@@ -1,0 +1,53 @@
+// Adaptive frequency tables and the symbol classes of the range coder.
+//
+// The coder's 257 symbols (bytes 0..255 and the end symbol 256) fall into ten
+// classes of consecutive symbols: 0, 1, 2, then 3-4, 5-8, 9-16, 17-32, 33-64,
+// 65-128 and 129-256. A symbol is coded as its class (with a model chosen by the
+// classes of the two symbols before it) and, for classes 3 to 9, its offset
+// within the class (with that class's model).
+//
+// A FrequencyModel holds 16-bit counts: every count starts at 1, an update adds
+// 1, and when the total reaches 32768 every count f becomes (f >> 1) | 1.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace dls2mml {
+
+enum SymbolClass : std::int32_t { symbolClassCount = 10 };
+
+inline constexpr std::int32_t endSymbol = 256;
+inline constexpr std::int32_t symbolCount = 257;
+inline constexpr std::array<std::int32_t, symbolClassCount> classBase = {0, 1, 2, 3, 5, 9, 17, 33, 65, 129};
+inline constexpr std::array<std::int32_t, symbolClassCount> classSize = {1, 1, 1, 2, 4, 8, 16, 32, 64, 128};
+inline constexpr std::int32_t contextModelCount = 100;
+inline constexpr std::int32_t contextModelSymbols = 10;
+inline constexpr std::uint32_t rescaleTotal = 32768;
+
+struct FrequencyModel {
+    static constexpr std::int32_t maxSymbols = 128;
+    std::uint16_t symbolCount = 0;
+    std::array<std::uint16_t, maxSymbols> freq{};
+    std::array<std::uint16_t, maxSymbols + 1> cum{}; // cum[i] = freq[0] + ... + freq[i-1]
+
+    std::uint16_t total() const noexcept { return cum[symbolCount]; }
+};
+
+// Uniform counts: freq[i] = 1, cum[i] = i.
+void resetModel(FrequencyModel& model) noexcept;
+// Counts one occurrence of index s and rescales when the total reaches 32768.
+void updateModel(FrequencyModel& model, std::int32_t s) noexcept;
+
+// The full model set of one stream: 100 context models of 10 symbols, indexed
+// by 10 * c2 + c1, and one offset model per class 3..9.
+struct ModelSet {
+    std::array<FrequencyModel, contextModelCount> contextModels;
+    std::array<FrequencyModel, symbolClassCount> offsetModels; // slots 0..2 unused
+    std::array<std::int32_t, symbolCount> classOfSymbol{};
+
+    ModelSet();           // buildModels: class table and model sizes
+    void resetModels() noexcept;
+};
+
+} // namespace dls2mml

@@ -1,0 +1,24 @@
+// Adaptive class-model range coder: the last stage of a block.
+//
+// Codes the block's symbol bytes and then the end symbol 256 with a 32-bit
+// range coder (carry added into bytes already written, byte-wise
+// renormalisation below 2^24) and ends with the four bytes of low, most
+// significant first. The models are reset at the start of every block, so a
+// payload depends on nothing outside its block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "compressor/frequency_model.h"
+
+namespace dls2mml {
+
+// Two coding steps per symbol at most two bytes each, the end symbol, the flush.
+constexpr std::size_t encodeBlockBound(std::size_t length) { return 4 * (length + 1) + 4; }
+
+// out must hold encodeBlockBound(symbols.size()) bytes; returns the payload length.
+std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::span<const std::uint8_t> symbols) noexcept;
+
+} // namespace dls2mml

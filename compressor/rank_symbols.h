@@ -1,0 +1,22 @@
+// Rank symbol coding: ranks become the range coder's byte symbols.
+//   a run of z zero ranks  -> the base-2 digits of z + 1 below its top bit,
+//                             least significant first, as symbols 0 and 1;
+//   rank r in 1 .. 253     -> symbol r + 1; a run of three or more equal ranks
+//                             keeps three symbols and then a run count
+//                             (at most 32,898 ranks per group);
+//   rank 254 / 255         -> 255 then 0 / 1, never counted in runs.
+// At most 2 symbols per rank.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace dls2mml {
+
+constexpr std::size_t rankSymbolsBound(std::size_t m) { return 2 * m; }
+
+// output must hold rankSymbolsBound(input.size()) bytes; returns the symbols written.
+std::int32_t codeRankSymbols(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
+
+} // namespace dls2mml

@@ -1,0 +1,16 @@
+// Rank transform: each byte of the last column becomes its position in a list
+// of the 256 byte values, which then changes by a move-to-front variant: a value
+// found at position j >= 2 moves to position 1; one found at position 1 moves to
+// the front only when the rank written just before was not 0. Every block starts
+// from the identity list and a previous rank of 1. Output length = input length.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace dls2mml {
+
+// output must hold input.size() bytes.
+void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
+
+} // namespace dls2mml

@@ -1,0 +1,25 @@
+// Run-length pre-pass: the first stage of a block.
+//
+// Copies the block; a group of L equal bytes (at most T + 32,895 of them) is
+// written as L plain copies when L < T, otherwise as T copies followed by the
+// run count L - T. A longer run is cut and its rest starts a new group.
+// With T = 4 the output is at most n + floor(n / 4) bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace dls2mml {
+
+inline constexpr std::int32_t prepassThreshold = 4;
+
+// Worst-case output length for n input bytes at threshold 4.
+constexpr std::size_t runLengthPrepassBound(std::size_t n) { return n + n / 4; }
+
+// Codes input into output (which must hold runLengthPrepassBound(input.size())
+// bytes for threshold 4) and returns the number of bytes written.
+std::int32_t runLengthPrepass(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
+                              std::int32_t threshold = prepassThreshold) noexcept;
+
+} // namespace dls2mml

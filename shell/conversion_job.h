@@ -1,0 +1,70 @@
+// The conversion job: one bank in, one cue-point document out.
+//
+// The input is read a block at a time and compressed as it arrives; the stream
+// is kept (its length must be known for the sizes line before the text), then
+// the document is written straight to a temporary file beside the target and
+// renamed over it only when complete. Every failure is a value naming the step.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace dls2mml {
+
+enum class JobFailure {
+    none,
+    noDlsInName,      // the output-name rule needs ".dls" in the path
+    cannotOpen,
+    isFolder,
+    cannotRead,
+    tooLarge,         // input or document beyond the format's 32-bit fields
+    outOfMemory,
+    compressFailed,
+    cannotCreate,
+    writeFailed,
+    diskFull,
+    verifyFailed,
+};
+
+struct JobProgress {
+    std::uint64_t done = 0;
+    std::uint64_t total = 0;
+};
+
+struct JobRequest {
+    std::string path;       // the input as given
+    std::string lowerPath;  // its lower-cased copy, used only to find ".dls"
+    std::string outputPath; // empty: derive from the name rule
+    bool toStandardOutput = false;
+    bool verify = false;    // decode what was written and compare with the input
+    std::function<void(const JobProgress&)> progress; // may be empty
+};
+
+struct JobReport {
+    JobFailure failure = JobFailure::none;
+    std::string reason;     // human-readable, for "dls2mml: PATH: reason"
+    std::string outputPath;
+    std::uint64_t inputBytes = 0;
+    std::uint64_t streamBytes = 0;
+    std::uint64_t documentBytes = 0;
+    bool ok() const noexcept { return failure == JobFailure::none; }
+};
+
+JobReport RunConversionJob(const JobRequest& request);
+
+// Decodes the document at documentPath and compares it with the bank at
+// bankPath; empty on success, else the reason. Filled in by the decoder.
+using DocumentVerifier = std::function<std::string(const std::string& documentPath, const std::string& bankPath)>;
+void SetDocumentVerifier(DocumentVerifier verifier);
+
+// Called after a document was written completely (the window's file-manager
+// reveal). None by default.
+using RevealHook = void (*)(const char* documentPath);
+void SetRevealHook(RevealHook hook);
+
+// The window's entry: converts path silently; on success calls the reveal hook.
+// path is the dropped path; lowerPath its lower-cased copy.
+void ConvertDlsFile(char* path, const char* lowerPath);
+
+} // namespace dls2mml
