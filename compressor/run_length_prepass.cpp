@@ -1,0 +1,39 @@
+#include "compressor/run_length_prepass.h"
+
+#include <cassert>
+#include <cstring>
+
+#include "compressor/run_count.h"
+
+namespace dls2mml {
+
+std::int32_t runLengthPrepass(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
+                              std::int32_t threshold) noexcept
+{
+    assert(threshold != prepassThreshold || output.size() >= runLengthPrepassBound(input.size()));
+    const std::size_t n = input.size();
+    const std::size_t maxGroup = static_cast<std::size_t>(threshold) + maxRunCount;
+    const std::size_t copies = static_cast<std::size_t>(threshold);
+    std::uint8_t* out = output.data();
+    std::size_t p = 0;
+    while (p < n) {
+        const std::uint8_t x = input[p];
+        std::size_t length = 1;
+        ++p;
+        while (p < n && length < maxGroup && input[p] == x) {
+            ++length;
+            ++p;
+        }
+        if (length < copies) {
+            std::memset(out, x, length);
+            out += length;
+        } else {
+            std::memset(out, x, copies);
+            out += copies;
+            out += writeRunCount(out, static_cast<std::int32_t>(length - copies));
+        }
+    }
+    return static_cast<std::int32_t>(out - output.data());
+}
+
+} // namespace dls2mml
