@@ -18,7 +18,7 @@ namespace dls2mml {
 enum SymbolClass : std::int32_t { symbolClassCount = 10 };
 
 inline constexpr std::int32_t endSymbol = 256;
-inline constexpr std::int32_t symbolCount = 257;
+inline constexpr std::int32_t coderSymbolCount = 257; // bytes 0..255 and the end symbol
 inline constexpr std::array<std::int32_t, symbolClassCount> classBase = {0, 1, 2, 3, 5, 9, 17, 33, 65, 129};
 inline constexpr std::array<std::int32_t, symbolClassCount> classSize = {1, 1, 1, 2, 4, 8, 16, 32, 64, 128};
 inline constexpr std::int32_t contextModelCount = 100;
@@ -29,7 +29,9 @@ struct FrequencyModel {
     static constexpr std::int32_t maxSymbols = 128;
     std::uint16_t symbolCount = 0;
     std::array<std::uint16_t, maxSymbols> freq{};
-    std::array<std::uint16_t, maxSymbols + 1> cum{}; // cum[i] = freq[0] + ... + freq[i-1]
+    // cum[i] = freq[0] + ... + freq[i-1]; padded to whole groups of eight so an
+    // update can add to eight counts at a time (entries past n are never read).
+    alignas(16) std::array<std::uint16_t, maxSymbols + 8> cum{};
 
     std::uint16_t total() const noexcept { return cum[symbolCount]; }
 };
@@ -44,7 +46,7 @@ void updateModel(FrequencyModel& model, std::int32_t s) noexcept;
 struct ModelSet {
     std::array<FrequencyModel, contextModelCount> contextModels;
     std::array<FrequencyModel, symbolClassCount> offsetModels; // slots 0..2 unused
-    std::array<std::int32_t, symbolCount> classOfSymbol{};
+    std::array<std::int32_t, coderSymbolCount> classOfSymbol{};
 
     ModelSet();           // buildModels: class table and model sizes
     void resetModels() noexcept;
