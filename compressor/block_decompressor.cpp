@@ -1,0 +1,250 @@
+#include "compressor/block_decompressor.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "compressor/decode_stages.h"
+#include "compressor/frequency_model.h"
+
+namespace dls2mml {
+namespace {
+
+constexpr char streamMagic[4] = {'t', 'b', 'r', '0'};
+constexpr std::uint8_t streamLevel = 1;
+
+std::string hex(std::uint32_t value)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
+}
+
+std::string num(std::uint64_t value) { return std::to_string(value); }
+
+} // namespace
+
+std::string DecodeStatus::describe() const
+{
+    if (ok())
+        return {};
+    return "stream byte " + num(offset) + ": " + message;
+}
+
+// The per-block buffers, each at the format's limit; taken with the first frame.
+struct BlockDecompressor::Work {
+    ModelSet models;
+    std::vector<std::uint8_t> symbols = std::vector<std::uint8_t>(maxRankSymbols);
+    std::vector<std::uint8_t> ranks = std::vector<std::uint8_t>(maxPrepassBytes);
+    std::vector<std::uint8_t> lastColumn = std::vector<std::uint8_t>(maxPrepassBytes);
+    std::vector<std::uint8_t> prepass = std::vector<std::uint8_t>(maxPrepassBytes);
+    std::vector<std::uint8_t> block = std::vector<std::uint8_t>(maxBlockBytes);
+    std::vector<std::uint32_t> next = std::vector<std::uint32_t>(maxPrepassBytes);
+};
+
+BlockDecompressor::BlockDecompressor(Sink sink) : sink_(std::move(sink)) {}
+
+BlockDecompressor::~BlockDecompressor() = default;
+
+DecodeStatus BlockDecompressor::fail(std::string message, std::uint64_t offset)
+{
+    state_ = State::failed;
+    fault_ = DecodeStatus{std::move(message), offset};
+    payload_.clear();
+    payload_.shrink_to_fit();
+    return fault_;
+}
+
+DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t byte)
+{
+    if (index < 4) {
+        if (byte != static_cast<std::uint8_t>(streamMagic[index]))
+            return fail("wrong magic: header byte " + num(index) + " is " + hex(byte) + " where \"tbr0\" has '" +
+                            std::string(1, streamMagic[index]) + "'",
+                        index);
+    } else if (index == 4) {
+        if (byte != streamLevel)
+            return fail("unsupported level " + num(byte) + " in header byte 4 (only level 1 exists)", index);
+    } else if (index < 8) {
+        if (byte != 0)
+            return fail("reserved header byte " + num(index) + " is " + hex(byte) + "; reserved bytes must be zero", index);
+    }
+    return {};
+}
+
+DecodeStatus BlockDecompressor::startFrame()
+{
+    primaryIndex_ = (std::uint32_t{frameHeader_[0]} << 16) | (std::uint32_t{frameHeader_[1]} << 8) | frameHeader_[2];
+    payloadLength_ = (std::uint32_t{frameHeader_[3]} << 16) | (std::uint32_t{frameHeader_[4]} << 8) | frameHeader_[5];
+    const std::string frame = "block " + num(blocks_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
+    if (payloadLength_ < 4)
+        return fail(frame + "payload length " + num(payloadLength_) +
+                        " is below the 4 flush bytes every coded block ends with",
+                    frameOffset_ + 3);
+    if (payloadLength_ > maxPayloadBytes)
+        return fail(frame + "payload length " + num(payloadLength_) + " exceeds the largest a block can have (" +
+                        num(maxPayloadBytes) + ")",
+                    frameOffset_ + 3);
+    if (primaryIndex_ >= maxPrepassBytes)
+        return fail(frame + "primary index " + num(primaryIndex_) + " is not below the block length (at most " +
+                        num(maxPrepassBytes) + ")",
+                    frameOffset_);
+    payload_.clear();
+    state_ = State::payload;
+    return {};
+}
+
+DecodeStatus BlockDecompressor::decodeFrame()
+{
+    if (!work_)
+        work_ = std::make_unique<Work>();
+    Work& w = *work_;
+    const std::uint64_t payloadStart = frameOffset_ + frameHeaderBytes;
+    const std::string frame = "block " + num(blocks_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
+    const std::span<const std::uint8_t> payload(payload_);
+
+    std::size_t symbols = 0;
+    StageFault fault = decodeRangeBlock(w.models, payload, w.symbols, symbols);
+    if (fault.failed())
+        return fail(frame + fault.message, payloadStart + fault.position);
+
+    std::size_t rankCount = 0;
+    fault = decodeRankSymbols(std::span<const std::uint8_t>(w.symbols.data(), symbols), w.ranks, rankCount);
+    if (fault.failed())
+        return fail(frame + fault.message + " (rank symbol " + num(fault.position) + ")",
+                    payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
+    if (rankCount == 0)
+        return fail(frame + "block codes no data; every block frame holds at least one byte", payloadStart);
+    if (primaryIndex_ >= rankCount)
+        return fail(frame + "primary index " + num(primaryIndex_) + " is not below the block length " + num(rankCount),
+                    frameOffset_);
+
+    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
+                      std::span<const std::uint8_t>(w.ranks.data(), rankCount));
+    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.data(), rankCount),
+                          std::span<const std::uint8_t>(w.lastColumn.data(), rankCount), primaryIndex_,
+                          std::span<std::uint32_t>(w.next.data(), rankCount));
+    if (fault.failed())
+        return fail(frame + fault.message + " (row " + num(fault.position) + ")", frameOffset_);
+
+    std::size_t blockLength = 0;
+    fault = expandRuns(std::span<const std::uint8_t>(w.prepass.data(), rankCount), w.block, blockLength);
+    if (fault.failed())
+        return fail(frame + fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
+
+    const std::uint64_t left = declaredLength_ - decoded_;
+    const std::uint64_t expected = std::min<std::uint64_t>(left, maxBlockBytes);
+    if (blockLength > left)
+        return fail(frame + "block decodes to " + num(blockLength) + " bytes, but the header's length " +
+                        num(declaredLength_) + " leaves only " + num(left) +
+                        ": total decoded length differs from the header's",
+                    frameOffset_);
+    if (blockLength != expected)
+        return fail(frame + "block decodes to " + num(blockLength) + " bytes where " + num(expected) +
+                        " are due (every block but the last holds " + num(maxBlockBytes) +
+                        "; the header's length is " + num(declaredLength_) +
+                        "): total decoded length differs from the header's",
+                    frameOffset_);
+    ++blocks_;
+    decoded_ += blockLength;
+    if (sink_ && !sink_(std::span<const std::uint8_t>(w.block.data(), blockLength)))
+        return fail("output refused", consumed_);
+    state_ = decoded_ == declaredLength_ ? State::done : State::frameHeader;
+    frameHeaderFilled_ = 0;
+    frameOffset_ = consumed_;
+    payload_.clear();
+    return {};
+}
+
+DecodeStatus BlockDecompressor::feed(std::span<const std::uint8_t> bytes)
+{
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        switch (state_) {
+        case State::failed:
+            return fault_;
+        case State::header: {
+            const std::uint8_t byte = bytes[i];
+            if (DecodeStatus status = checkHeaderByte(headerFilled_, byte); !status.ok())
+                return status;
+            header_[headerFilled_++] = byte;
+            ++i;
+            ++consumed_;
+            if (headerFilled_ == headerBytes) {
+                declaredLength_ = std::uint32_t{header_[8]} | (std::uint32_t{header_[9]} << 8) |
+                                  (std::uint32_t{header_[10]} << 16) | (std::uint32_t{header_[11]} << 24);
+                state_ = declaredLength_ == 0 ? State::done : State::frameHeader;
+                frameOffset_ = consumed_;
+            }
+            break;
+        }
+        case State::frameHeader: {
+            const std::size_t take = std::min(bytes.size() - i, frameHeaderBytes - frameHeaderFilled_);
+            std::memcpy(frameHeader_ + frameHeaderFilled_, bytes.data() + i, take);
+            frameHeaderFilled_ += take;
+            i += take;
+            consumed_ += take;
+            if (frameHeaderFilled_ == frameHeaderBytes)
+                if (DecodeStatus status = startFrame(); !status.ok())
+                    return status;
+            break;
+        }
+        case State::payload: {
+            const std::size_t take = std::min<std::size_t>(bytes.size() - i, payloadLength_ - payload_.size());
+            payload_.insert(payload_.end(), bytes.begin() + static_cast<std::ptrdiff_t>(i),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(i + take));
+            i += take;
+            consumed_ += take;
+            if (payload_.size() == payloadLength_)
+                if (DecodeStatus status = decodeFrame(); !status.ok())
+                    return status;
+            break;
+        }
+        case State::done:
+            return fail("trailing bytes after the last frame: the header's length " + num(declaredLength_) +
+                            " is already decoded",
+                        consumed_);
+        }
+    }
+    return state_ == State::failed ? fault_ : DecodeStatus{};
+}
+
+DecodeStatus BlockDecompressor::finish()
+{
+    switch (state_) {
+    case State::failed:
+        return fault_;
+    case State::done:
+        return {};
+    case State::header:
+        if (headerFilled_ == 0)
+            return fail("stream is empty: the 12-byte header is missing", 0);
+        return fail("truncated header: the stream ends after " + num(headerFilled_) + " of its 12 header bytes", consumed_);
+    case State::frameHeader:
+        if (frameHeaderFilled_ == 0)
+            return fail("stream ends after " + num(blocks_) + " blocks with " + num(decoded_) + " of the " +
+                            num(declaredLength_) +
+                            " bytes the header declares: total decoded length differs from the header's (a block frame is missing)",
+                        consumed_);
+        return fail("truncated frame header: block " + num(blocks_ + 1) + " has only " + num(frameHeaderFilled_) +
+                        " of its 6 frame bytes",
+                    frameOffset_);
+    case State::payload:
+        return fail("payload of block " + num(blocks_ + 1) + " runs past the end of the stream: its frame (at stream byte " +
+                        num(frameOffset_) + ") declares " + num(payloadLength_) + " bytes, only " +
+                        num(payload_.size()) + " follow",
+                    frameOffset_ + 3);
+    }
+    return fault_;
+}
+
+DecodeStatus decompressStream(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& out)
+{
+    BlockDecompressor decoder([&out](std::span<const std::uint8_t> block) {
+        out.insert(out.end(), block.begin(), block.end());
+        return true;
+    });
+    if (DecodeStatus status = decoder.feed(stream); !status.ok())
+        return status;
+    return decoder.finish();
+}
+
+} // namespace dls2mml

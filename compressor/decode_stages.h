@@ -1,0 +1,70 @@
+// The stages that read a coded block back, last written first:
+//   range decoder      payload bytes  -> rank symbols (up to the end symbol)
+//   rank symbols       rank symbols   -> ranks (zero runs, escapes, run counts)
+//   rank transform     ranks          -> last column of the sorted rotations
+//   block sort         last column + primary index -> pre-pass bytes
+//   run-length expand  pre-pass bytes -> the block's input bytes
+//
+// Each is a plain function over spans. Output capacities are the format's own
+// limits (never a length taken from the input), and every stage checks its
+// input strictly: data that the coder cannot have written is a fault, reported
+// with the index in the stage's input where it stands.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "compressor/frequency_model.h"
+
+namespace dls2mml {
+
+// Limits of one block at level 1.
+inline constexpr std::size_t maxBlockBytes = 524288;       // raw bytes of one slice
+inline constexpr std::size_t maxPrepassBytes = 655360;     // pre-pass output = ranks
+inline constexpr std::size_t maxRankSymbols = 2 * maxPrepassBytes; // 1,310,720
+// Payload of a block of maxRankSymbols symbols: two steps of at most two bytes
+// per symbol, the end symbol, and the four flush bytes.
+inline constexpr std::size_t maxPayloadBytes = 4 * (maxRankSymbols + 1) + 4; // 5,242,888
+
+// A stage's verdict: empty message when the input was sound.
+struct StageFault {
+    std::string message;
+    std::size_t position = 0; // index into the stage's input
+    bool failed() const noexcept { return !message.empty(); }
+};
+
+// Range-decodes payload into symbols (capacity up to maxRankSymbols) with the
+// class models (reset first), up to and including the end symbol. The payload
+// must end exactly where the coder's four flush bytes end. position: payload
+// byte index.
+StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::span<std::uint8_t> symbols,
+                            std::size_t& count) noexcept;
+// The payload byte index at which the decoder stands once it has produced
+// symbol number symbolIndex (for placing a later stage's fault in the stream).
+std::size_t payloadPositionOfSymbol(ModelSet& models, std::span<const std::uint8_t> payload,
+                                    std::size_t symbolIndex) noexcept;
+
+// Reads rank symbols back into ranks (capacity up to maxPrepassBytes).
+// position: symbol index.
+StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<std::uint8_t> ranks,
+                             std::size_t& rankCount) noexcept;
+
+// Undoes the rank transform; lastColumn must hold ranks.size() bytes. Every
+// rank string is valid.
+void undoRankTransform(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept;
+
+// Rebuilds the block from its last column and primary index. block must hold
+// lastColumn.size() bytes and work as many entries. Fails when the primary
+// index is not below the block length or when the column is not the last column
+// of any block's sorted rotations. position: row index.
+StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
+                         std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept;
+
+// Undoes the run-length pre-pass (threshold 4) into output, whose size is the
+// most bytes the block may yield. position: pre-pass byte index.
+StageFault expandRuns(std::span<const std::uint8_t> prepass, std::span<std::uint8_t> output,
+                      std::size_t& outputCount) noexcept;
+
+} // namespace dls2mml

@@ -1,0 +1,70 @@
+// Inverse block sort: rebuilds a block from the last column of its sorted
+// rotations and the primary index (the row of the block itself).
+//
+// Row i's byte L[i] precedes its rotation; the stable mapping
+// next[i] = (bytes of L below L[i]) + (copies of L[i] in L[0..i)) gives the row
+// of the rotation that starts one byte earlier, so walking back from the
+// primary index yields the block from its last byte to its first.
+//
+// A column whose walk returns to the primary index after p < n rows is sound
+// only for a block that repeats a p-byte pattern k = n / p times; its sorted
+// rows then come in stretches of k equal rotations, so every byte of the
+// column repeats in aligned stretches of k. Anything else is not the last
+// column of any block and is refused.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "compressor/decode_stages.h"
+
+namespace dls2mml {
+
+StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
+                         std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept
+{
+    const std::size_t n = lastColumn.size();
+    if (primaryIndex >= n)
+        return {"primary index " + std::to_string(primaryIndex) + " is not below the block length " + std::to_string(n), 0};
+    std::array<std::uint32_t, 256> start{};
+    for (std::size_t i = 0; i < n; ++i)
+        ++start[lastColumn[i]];
+    std::uint32_t sum = 0;
+    for (auto& entry : start) {
+        const std::uint32_t count = entry;
+        entry = sum;
+        sum += count;
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        work[i] = start[lastColumn[i]]++;
+
+    std::size_t row = primaryIndex;
+    std::size_t period = n;
+    for (std::size_t step = 0; step < n; ++step) {
+        block[n - 1 - step] = lastColumn[row];
+        row = work[row];
+        if (row == primaryIndex && step + 1 < n) {
+            period = step + 1;
+            break;
+        }
+    }
+    if (period == n)
+        return {};
+    if (n % period != 0)
+        return {"last column is not that of any block: its rows form a cycle of " + std::to_string(period) +
+                    " rows, which does not divide the block length " + std::to_string(n),
+                primaryIndex};
+    const std::size_t repeats = n / period;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (lastColumn[i] != lastColumn[i - i % repeats])
+            return {"last column is not that of any block: a pattern of " + std::to_string(period) + " bytes repeated " +
+                        std::to_string(repeats) + " times needs aligned runs of " + std::to_string(repeats) +
+                        " equal bytes",
+                    i};
+    }
+    // The block is the walked pattern, repeated.
+    for (std::size_t i = n - period; i-- > 0;)
+        block[i] = block[i + period];
+    return {};
+}
+
+} // namespace dls2mml

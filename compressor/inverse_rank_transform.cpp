@@ -1,0 +1,37 @@
+// Inverse rank transform: reads ranks back into the last column. Starting from
+// the identity list and a previous rank of 1, rank j stands for the value at
+// position j; the list then changes exactly as when the rank was written (j >= 2
+// moves the value to position 1, j = 1 swaps it to the front only after a
+// non-zero rank). Every rank string is valid.
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "compressor/decode_stages.h"
+
+namespace dls2mml {
+
+void undoRankTransform(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept
+{
+    std::array<std::uint8_t, 256> table{};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = static_cast<std::uint8_t>(i);
+    std::uint32_t previousRank = 1;
+    for (std::size_t i = 0; i < ranks.size(); ++i) {
+        const std::uint32_t j = ranks[i];
+        const std::uint8_t value = table[j];
+        lastColumn[i] = value;
+        if (j == 1) {
+            if (previousRank != 0) {
+                table[1] = table[0];
+                table[0] = value;
+            }
+        } else if (j >= 2) {
+            std::memmove(&table[2], &table[1], j - 1);
+            table[1] = value;
+        }
+        previousRank = j;
+    }
+}
+
+} // namespace dls2mml

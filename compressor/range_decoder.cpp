@@ -1,0 +1,144 @@
+// Range decoder: reads a block's payload, the bytes of the class-model range
+// coder, back into rank symbols. Each symbol is its class, decoded with the
+// context model of the two classes before it, then for classes 3 to 9 its
+// offset within the class. The models start uniform for every block. The
+// payload ends with the end symbol (offset 127 of class 9) and the four flush
+// bytes, which leave the code value exactly at the bottom of the interval.
+#include <cstdint>
+
+#include "compressor/decode_stages.h"
+
+namespace dls2mml {
+namespace {
+
+constexpr std::uint32_t renormaliseBelow = 0x01000000;
+
+enum class Step { ok, outsideInterval, payloadEnded };
+
+// The coder state seen from the reading side: code is the distance of the
+// payload's value from the bottom of the current interval, always below range.
+class RangeDecoder {
+public:
+    explicit RangeDecoder(std::span<const std::uint8_t> payload) noexcept : payload_(payload)
+    {
+        for (int i = 0; i < 4; ++i)
+            code_ = (code_ << 8) | payload_[position_++];
+    }
+
+    Step decodeIndex(FrequencyModel& model, std::int32_t& s) noexcept
+    {
+        const std::uint32_t total = model.total();
+        const std::uint32_t r = range_ / total;
+        const std::uint32_t value = code_ / r;
+        // The coder never uses the part of the range above r * total.
+        if (value >= total)
+            return Step::outsideInterval;
+        std::int32_t index = 0;
+        while (model.cum[static_cast<std::size_t>(index) + 1] <= value)
+            ++index;
+        code_ -= r * model.cum[static_cast<std::size_t>(index)];
+        range_ = r * model.freq[static_cast<std::size_t>(index)];
+        updateModel(model, index);
+        s = index;
+        while (range_ < renormaliseBelow) {
+            if (position_ >= payload_.size())
+                return Step::payloadEnded;
+            code_ = (code_ << 8) | payload_[position_++];
+            range_ <<= 8;
+        }
+        return Step::ok;
+    }
+
+    std::size_t position() const noexcept { return position_; }
+    std::uint32_t code() const noexcept { return code_; }
+
+private:
+    std::span<const std::uint8_t> payload_;
+    std::size_t position_ = 0;
+    std::uint32_t code_ = 0;
+    std::uint32_t range_ = 0xFFFFFFFF;
+};
+
+enum class SymbolStep { ok, outsideInterval, payloadEnded };
+
+// Decodes one symbol (0..256) and moves the class context on.
+SymbolStep decodeSymbol(RangeDecoder& decoder, ModelSet& models, std::int32_t& c1, std::int32_t& c2,
+                        std::int32_t& symbol) noexcept
+{
+    std::int32_t k = 0;
+    Step step = decoder.decodeIndex(models.contextModels[static_cast<std::size_t>(10 * c2 + c1)], k);
+    if (step == Step::ok && k >= 3) {
+        std::int32_t offset = 0;
+        step = decoder.decodeIndex(models.offsetModels[static_cast<std::size_t>(k)], offset);
+        symbol = classBase[static_cast<std::size_t>(k)] + offset;
+    } else {
+        symbol = k;
+    }
+    c2 = c1;
+    c1 = k;
+    if (step == Step::outsideInterval)
+        return SymbolStep::outsideInterval;
+    // Running out of payload while renormalising after the end symbol is as
+    // fatal as before it: the flush bytes are missing.
+    if (step == Step::payloadEnded)
+        return SymbolStep::payloadEnded;
+    return SymbolStep::ok;
+}
+
+std::string number(std::size_t value) { return std::to_string(value); }
+
+} // namespace
+
+StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::span<std::uint8_t> symbols,
+                            std::size_t& count) noexcept
+{
+    count = 0;
+    if (payload.size() < 4)
+        return {"payload of " + number(payload.size()) + " bytes is shorter than the 4 flush bytes every coded block ends with", 0};
+    models.resetModels();
+    RangeDecoder decoder(payload);
+    std::int32_t c1 = 0;
+    std::int32_t c2 = 0;
+    for (;;) {
+        std::int32_t symbol = 0;
+        const std::size_t before = decoder.position();
+        const SymbolStep step = decodeSymbol(decoder, models, c1, c2, symbol);
+        if (step == SymbolStep::outsideInterval)
+            return {"payload is not range-coded data: the code value lies outside the coded interval", before - 1};
+        if (step == SymbolStep::payloadEnded)
+            return {"payload ends before the end symbol (end symbol missing or payload cut short) after " +
+                        number(count) + " symbols",
+                    payload.size() - 1};
+        if (symbol == endSymbol)
+            break;
+        if (count >= symbols.size())
+            return {"block holds more than " + number(symbols.size()) + " rank symbols (no end symbol within the limit)",
+                    before - 1};
+        symbols[count++] = static_cast<std::uint8_t>(symbol);
+    }
+    if (decoder.position() < payload.size())
+        return {number(payload.size() - decoder.position()) + " payload bytes follow the end symbol and its flush bytes",
+                decoder.position()};
+    if (decoder.code() != 0)
+        return {"flush bytes after the end symbol do not close the coded interval", payload.size() - 4};
+    return {};
+}
+
+std::size_t payloadPositionOfSymbol(ModelSet& models, std::span<const std::uint8_t> payload,
+                                    std::size_t symbolIndex) noexcept
+{
+    if (payload.size() < 4)
+        return 0;
+    models.resetModels();
+    RangeDecoder decoder(payload);
+    std::int32_t c1 = 0;
+    std::int32_t c2 = 0;
+    for (std::size_t i = 0;; ++i) {
+        const std::size_t before = decoder.position();
+        std::int32_t symbol = 0;
+        if (decodeSymbol(decoder, models, c1, c2, symbol) != SymbolStep::ok || symbol == endSymbol || i == symbolIndex)
+            return before - 1;
+    }
+}
+
+} // namespace dls2mml

@@ -1,0 +1,102 @@
+// Rank symbol reader: turns the range coder's symbols back into ranks.
+//   a maximal sequence of symbols 0 and 1  -> one run of zero ranks, the digits
+//                                             of z + 1 below its top bit, least
+//                                             significant first;
+//   255 then 0 / 1                         -> rank 254 / 255;
+//   s in 2 .. 254                          -> rank s - 1; after three equal such
+//                                             symbols one or two bytes of run
+//                                             count give the further repetitions.
+// Anything the coder cannot have written is a fault: an escape followed by
+// another symbol or by nothing, a missing or cut run count, a run that goes on
+// after a run count below the largest (the coder would have counted it), and
+// more ranks than a block can hold.
+#include <cstdint>
+#include <string>
+
+#include "compressor/decode_stages.h"
+#include "compressor/run_count.h"
+
+namespace dls2mml {
+namespace {
+
+std::string hex(std::uint32_t value)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
+}
+
+} // namespace
+
+StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<std::uint8_t> ranks,
+                             std::size_t& rankCount) noexcept
+{
+    const std::size_t k = symbols.size();
+    const std::size_t capacity = ranks.size();
+    const std::string limit = std::to_string(capacity);
+    std::size_t out = 0;
+    std::size_t p = 0;
+    rankCount = 0;
+    while (p < k) {
+        const std::uint8_t s = symbols[p];
+        if (s <= 1) {
+            const std::size_t start = p;
+            std::uint64_t z = 0;
+            std::uint64_t weight = 1;
+            while (p < k && symbols[p] <= 1) {
+                z += (static_cast<std::uint64_t>(symbols[p]) + 1) * weight;
+                weight <<= 1;
+                ++p;
+                if (z > capacity - out)
+                    return {"zero run makes the block longer than " + limit + " ranks", start};
+            }
+            for (std::uint64_t i = 0; i < z; ++i)
+                ranks[out++] = 0;
+        } else if (s == 255) {
+            if (p + 1 >= k)
+                return {"escape symbol 255 is the last symbol of the block; it must be followed by 0 or 1", p};
+            const std::uint8_t selector = symbols[p + 1];
+            if (selector > 1)
+                return {"escape symbol 255 is followed by symbol " + std::to_string(selector) + "; only 0 or 1 may follow it",
+                        p + 1};
+            if (out >= capacity)
+                return {"block holds more than " + limit + " ranks", p};
+            ranks[out++] = static_cast<std::uint8_t>(254 + selector);
+            p += 2;
+        } else {
+            const std::size_t start = p;
+            std::size_t copies = 1;
+            ++p;
+            while (p < k && copies < 3 && symbols[p] == s) {
+                ++copies;
+                ++p;
+            }
+            std::size_t total = copies;
+            std::int32_t count = 0;
+            if (copies == 3) {
+                if (p >= k)
+                    return {"run count missing after three equal symbols " + hex(s) + " at the end of the block", start};
+                const std::uint8_t first = symbols[p++];
+                if (first < 0x80) {
+                    count = first;
+                } else {
+                    if (p >= k)
+                        return {"two-byte run count is cut short by the end of the block", p - 1};
+                    count = 128 + ((first - 0x80) << 8) + symbols[p++];
+                }
+                total += static_cast<std::size_t>(count);
+            }
+            if (total > capacity - out)
+                return {"rank run makes the block longer than " + limit + " ranks", start};
+            for (std::size_t i = 0; i < total; ++i)
+                ranks[out++] = static_cast<std::uint8_t>(s - 1);
+            if (copies == 3 && count < maxRunCount && p < k && symbols[p] == s)
+                return {"run count " + std::to_string(count) + " stands before a further symbol " + hex(s) +
+                            " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
+                        p};
+        }
+    }
+    rankCount = out;
+    return {};
+}
+
+} // namespace dls2mml

@@ -1,0 +1,81 @@
+// The cue-point document read back: head, sizes line, Base64 text of the tbr0
+// stream, footer; the stream decoded on the fly and the bank's bytes handed to
+// a sink block by block, so a document of any size is read in bounded memory.
+//
+// Everything the converter fixes is checked: the head and footer byte for byte,
+// the sizes line's form ("(%u %u)\n", no sign, no leading zeros) and its two
+// numbers against the stream header and the text's length, the Base64 lines,
+// and the stream itself. Nothing may follow the footer. A fault carries the
+// line and column where it stands; a fault inside the stream also names the
+// stream byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "compressor/block_decompressor.h"
+#include "text/base64_reader.h"
+
+namespace dls2mml {
+
+class InputFile;
+
+class DocumentReader {
+public:
+    using Sink = BlockDecompressor::Sink;
+
+    explicit DocumentReader(Sink sink);
+    ~DocumentReader();
+    DocumentReader(const DocumentReader&) = delete;
+    DocumentReader& operator=(const DocumentReader&) = delete;
+
+    TextStatus feed(std::string_view chunk);
+    // The document has ended: fails unless it ended right after the footer.
+    TextStatus finish();
+
+    // The two numbers of the sizes line, once read.
+    std::uint64_t inputLength() const noexcept { return inputLength_; }
+    std::uint64_t streamLength() const noexcept { return streamLength_; }
+
+private:
+    enum class State { head, sizes, text, footer, end, failed };
+    enum class SizesPart { open, input, stream, feed };
+
+    TextStatus fail(std::string message, TextPosition at);
+    TextStatus failStream(const DecodeStatus& status);
+    TextStatus sizesCharacter(unsigned char c);
+    TextStatus textChunk(std::string_view chunk, std::size_t& consumed);
+    TextStatus endText();
+    void advance(unsigned char c) noexcept;
+
+    Sink sink_;
+    std::unique_ptr<BlockDecompressor> stream_;
+    std::unique_ptr<Base64Reader> text_;
+    std::vector<std::uint8_t> bytes_;
+    State state_ = State::head;
+    TextStatus fault_;
+    std::uint64_t line_ = 1;
+    std::uint64_t column_ = 1;
+    std::size_t matched_ = 0; // of the head or the footer
+    SizesPart sizesPart_ = SizesPart::open;
+    std::uint64_t number_ = 0;
+    std::uint32_t digits_ = 0;
+    TextPosition numberAt_;
+    TextPosition inputLengthAt_;
+    std::uint64_t inputLength_ = 0;
+    std::uint64_t streamLength_ = 0;
+    bool headerChecked_ = false;
+};
+
+// Reads a whole document held in memory; the bank is appended to bank.
+TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank);
+// Reads a document from file in pieces, handing the bank to sink.
+TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink);
+
+} // namespace dls2mml

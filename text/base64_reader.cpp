@@ -1,0 +1,178 @@
+#include "text/base64_reader.h"
+
+#include <array>
+
+#include "text/base64_lines.h"
+
+namespace dls2mml {
+namespace {
+
+constexpr std::array<std::int8_t, 256> makeValues()
+{
+    std::array<std::int8_t, 256> values{};
+    for (auto& v : values)
+        v = -1;
+    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i)
+        values[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int8_t>(i);
+    return values;
+}
+
+constexpr std::array<std::int8_t, 256> alphabetValue = makeValues();
+
+std::string num(std::uint64_t value) { return std::to_string(value); }
+
+} // namespace
+
+std::string describeCharacter(unsigned char c)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string code = std::string("0x") + digits[c >> 4] + digits[c & 0xF];
+    if (c == '\n')
+        return "a line feed";
+    if (c == '\r')
+        return "a carriage return (0x0D)";
+    if (c >= 0x20 && c < 0x7F)
+        return "'" + std::string(1, static_cast<char>(c)) + "'";
+    return "the byte " + code;
+}
+
+std::string TextStatus::describe() const
+{
+    if (ok())
+        return {};
+    if (at.line == 0) // a fault with no place in the text (a read error)
+        return message;
+    return "line " + num(at.line) + ", column " + num(at.column) + ": " + message;
+}
+
+TextStatus Base64Reader::fail(std::string message, TextPosition at)
+{
+    state_ = State::failed;
+    fault_ = TextStatus{std::move(message), at};
+    return fault_;
+}
+
+TextPosition Base64Reader::positionOfByte(std::uint64_t offset) const noexcept
+{
+    const std::uint64_t character = offset * 4 / 3;
+    return {firstLine_ + character / base64LineLength, character % base64LineLength + 1};
+}
+
+// The first '=' has arrived: the alphabet characters are complete.
+TextStatus Base64Reader::startPadding()
+{
+    const TextPosition here = position();
+    if (column_ == base64LineLength)
+        return fail("line " + num(line_) + " holds 128 characters but no line feed ends it before the '='", here);
+    if (bitCount_ == 6)
+        return fail("the text's last group holds a single character, which carries no whole byte", {line_, column_});
+    if (bits_ != 0)
+        return fail("the unused low bits of the last character are not zero", {line_, column_});
+    paddingDue_ = static_cast<std::uint32_t>(4 - characters_ % 4);
+    padding_ = 0;
+    state_ = State::padding;
+    return {};
+}
+
+TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& out, std::size_t& consumed)
+{
+    consumed = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        switch (state_) {
+        case State::failed:
+            return fault_;
+        case State::ended:
+            return {};
+        case State::data: {
+            const std::int8_t value = alphabetValue[c];
+            if (value >= 0) {
+                if (column_ == base64LineLength)
+                    return fail("line " + num(line_) + " is longer than 128 characters", position());
+                bits_ = (bits_ << 6) | static_cast<std::uint32_t>(value);
+                bitCount_ += 6;
+                if (bitCount_ >= 8) {
+                    bitCount_ -= 8;
+                    out.push_back(static_cast<std::uint8_t>(bits_ >> bitCount_));
+                    bits_ &= (1u << bitCount_) - 1;
+                    ++bytes_;
+                }
+                ++column_;
+                ++characters_;
+                ++dataCharacters_;
+            } else if (c == '\n') {
+                if (column_ != base64LineLength)
+                    return fail("line " + num(line_) + " ends after " + num(column_) +
+                                    " characters; every line but the last holds 128",
+                                position());
+                ++characters_;
+                ++line_;
+                column_ = 0;
+            } else if (c == '=') {
+                if (TextStatus status = startPadding(); !status.ok())
+                    return status;
+                ++padding_;
+                ++column_;
+            } else {
+                return fail(describeCharacter(c) + " is not a character of the Base64 alphabet", position());
+            }
+            break;
+        }
+        case State::padding:
+            if (c == '=') {
+                if (padding_ == paddingDue_)
+                    return fail("wrong number of '=': more than the " + num(paddingDue_) +
+                                    " that the text's length calls for",
+                                position());
+                ++padding_;
+                ++column_;
+                break;
+            }
+            if (padding_ != paddingDue_)
+                return fail("wrong number of '=': " + num(padding_) + " where the text's length calls for " +
+                                num(paddingDue_),
+                            position());
+            state_ = State::ended;
+            return {};
+        }
+        consumed = i + 1;
+    }
+    return state_ == State::failed ? fault_ : TextStatus{};
+}
+
+TextStatus Base64Reader::finish()
+{
+    switch (state_) {
+    case State::failed:
+        return fault_;
+    case State::ended:
+        return {};
+    case State::data:
+        return fail("the Base64 text ends without its closing '=' characters", position());
+    case State::padding:
+        if (padding_ != paddingDue_)
+            return fail("wrong number of '=': " + num(padding_) + " where the text's length calls for " +
+                            num(paddingDue_),
+                        position());
+        state_ = State::ended;
+        return {};
+    }
+    return fault_;
+}
+
+TextStatus decodeBase64Lines(std::string_view text, std::vector<std::uint8_t>& out)
+{
+    Base64Reader reader;
+    std::size_t consumed = 0;
+    if (TextStatus status = reader.feed(text, out, consumed); !status.ok())
+        return status;
+    if (TextStatus status = reader.finish(); !status.ok())
+        return status;
+    if (consumed != text.size())
+        return {describeCharacter(static_cast<unsigned char>(text[consumed])) + " follows the closing '='",
+                reader.position()};
+    return {};
+}
+
+} // namespace dls2mml
