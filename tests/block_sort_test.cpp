@@ -31,7 +31,7 @@ Sorted sort(const Bytes& block, PivotGenerator& generator)
     s.ok = r.ok;
     s.primaryIndex = r.primaryIndex;
     s.lastColumn.assign(last.begin(), last.begin() + n);
-    s.rows.assign(arrays.suffixArray.begin(), arrays.suffixArray.begin() + n);
+    for (std::int32_t row = 0; row < n; ++row) s.rows.push_back(arrays.suffixArray[static_cast<std::size_t>(row)]);
     EXPECT_EQ(last[block.size()], 0xEE) << "wrote past the last column";
     if (n > 0) {
         EXPECT_EQ(work[block.size()], block[0]) << "spare byte holds a copy of the first";
