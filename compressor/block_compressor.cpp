@@ -33,17 +33,40 @@ void writeStreamHeader(std::span<std::uint8_t, streamHeaderSize> out, std::uint3
 BlockCompressor::BlockCompressor() = default;
 BlockCompressor::~BlockCompressor() = default;
 
+SortedBlock sortSlice(std::span<const std::uint8_t> slice, std::span<std::uint8_t> block,
+                      std::span<std::uint8_t> lastColumn, SortArrays& arrays) noexcept
+{
+    SortedBlock sorted;
+    sorted.length = runLengthPrepass(block, slice);
+    const SortResult result = sortBlock(block, sorted.length, lastColumn, arrays);
+    sorted.primaryIndex = result.primaryIndex;
+    sorted.ok = result.ok;
+    return sorted;
+}
+
+std::size_t codeSortedBlock(std::span<const std::uint8_t> lastColumn, const SortedBlock& sorted,
+                            std::span<std::uint8_t> ranks, std::span<std::uint8_t> symbols, ModelSet& models,
+                            std::span<std::uint8_t> frame) noexcept
+{
+    const auto m = static_cast<std::size_t>(sorted.length);
+    rankTransform(ranks, lastColumn.first(m));
+    const auto k = static_cast<std::size_t>(codeRankSymbols(symbols, ranks.first(m)));
+    const std::int32_t c = encodeBlock(models, frame.subspan(frameHeaderSize), symbols.first(k));
+    putBigEndian24(frame.data(), static_cast<std::uint32_t>(sorted.primaryIndex));
+    putBigEndian24(frame.data() + 3, static_cast<std::uint32_t>(c));
+    return frameHeaderSize + static_cast<std::size_t>(c);
+}
+
 bool BlockCompressor::allocateBuffers()
 {
     blockSize = static_cast<std::size_t>(level) * blockSizeForLevel1;
     bufferSize = static_cast<std::size_t>(level) * bufferSizeForLevel1;
     try {
-        // Each buffer holds the largest thing any stage writes into it: bufferA
-        // the sorted block plus its spare byte and then the range-coded payload
-        // of up to 2 x bufferSize symbols; bufferB the raw slice, the last
-        // column and then up to 2 x bufferSize rank symbols.
-        bufferB.resize(rankSymbolsBound(bufferSize));
-        bufferA.resize(std::max(bufferSize + 1, encodeBlockBound(rankSymbolsBound(bufferSize))));
+        // bufferA holds the pre-passed block and its spare byte, then the
+        // ranks; bufferB the last column, then up to two symbols per rank.
+        // The range coder writes straight into the caller's frame.
+        bufferB = ByteBuffer(rankSymbolsBound(bufferSize));
+        bufferA = ByteBuffer(bufferSize + 1);
         sortArrays = std::make_unique<SortArrays>(bufferSize);
         models = std::make_unique<ModelSet>();
     } catch (const std::bad_alloc&) {
@@ -58,8 +81,8 @@ bool BlockCompressor::allocateBuffers()
 
 void BlockCompressor::release()
 {
-    bufferA = {};
-    bufferB = {};
+    bufferA = ByteBuffer();
+    bufferB = ByteBuffer();
     sortArrays.reset();
     models.reset();
     errorFlag = 0;
@@ -71,22 +94,13 @@ std::int64_t BlockCompressor::compressBlock(std::span<const std::uint8_t> slice,
         errorFlag = 1;
         return -1;
     }
-    std::copy(slice.begin(), slice.end(), bufferB.begin());
-    const std::int32_t m = runLengthPrepass(bufferA, std::span(bufferB).first(slice.size()));
-    const SortResult sorted = sortBlock(bufferA, m, bufferB, *sortArrays);
+    const SortedBlock sorted = sortSlice(slice, bufferA.span(), bufferB.span(), *sortArrays);
     if (!sorted.ok) {
         errorFlag = 1;
         return -1;
     }
-    const auto mu = static_cast<std::size_t>(m);
-    rankTransform(bufferA, std::span<const std::uint8_t>(bufferB).first(mu));
-    const std::int32_t k = codeRankSymbols(bufferB, std::span<const std::uint8_t>(bufferA).first(mu));
-    std::uint8_t* payload = frame.data() + frameHeaderSize;
-    const std::int32_t c = encodeBlock(*models, std::span(payload, frame.size() - frameHeaderSize),
-                                       std::span<const std::uint8_t>(bufferB).first(static_cast<std::size_t>(k)));
-    putBigEndian24(frame.data(), static_cast<std::uint32_t>(sorted.primaryIndex));
-    putBigEndian24(frame.data() + 3, static_cast<std::uint32_t>(c));
-    return static_cast<std::int64_t>(frameHeaderSize) + c;
+    return static_cast<std::int64_t>(
+        codeSortedBlock(bufferB.span(), sorted, bufferA.span(), bufferB.span(), *models, frame));
 }
 
 bool BlockCompressor::compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,

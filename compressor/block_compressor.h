@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "compressor/block_sort.h"
 #include "compressor/frequency_model.h"
@@ -48,6 +47,33 @@ constexpr std::size_t compressBound(std::size_t n)
 
 void writeStreamHeader(std::span<std::uint8_t, streamHeaderSize> out, std::uint32_t inputLength) noexcept;
 
+// A heap byte buffer that is not cleared when obtained.
+struct ByteBuffer {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+    explicit ByteBuffer(std::size_t n = 0) : bytes(n ? new std::uint8_t[n] : nullptr), size(n) {}
+    std::span<std::uint8_t> span() const noexcept { return {bytes.get(), size}; }
+};
+
+// The first half of a block: run-length pre-pass of the slice into block
+// (bufferSize + 1 bytes), then the block sort, whose last column goes to
+// lastColumn (bufferSize bytes). Draws from pivotGenerator.
+struct SortedBlock {
+    std::int32_t length = 0;       // pre-pass length m
+    std::int32_t primaryIndex = 0;
+    bool ok = false;
+};
+SortedBlock sortSlice(std::span<const std::uint8_t> slice, std::span<std::uint8_t> block,
+                      std::span<std::uint8_t> lastColumn, SortArrays& arrays) noexcept;
+
+// The second half: rank transform into ranks (m bytes), rank symbols into
+// symbols (2m bytes), range coder into the frame's payload, then the frame
+// fields. frame must hold frameBound(n) bytes. ranks must not overlap the
+// others; symbols may reuse lastColumn's storage. Returns the frame length.
+std::size_t codeSortedBlock(std::span<const std::uint8_t> lastColumn, const SortedBlock& sorted,
+                            std::span<std::uint8_t> ranks, std::span<std::uint8_t> symbols, ModelSet& models,
+                            std::span<std::uint8_t> frame) noexcept;
+
 class BlockCompressor {
 public:
     BlockCompressor();
@@ -76,8 +102,8 @@ public:
     std::size_t blockSize = 0;
 
 private:
-    std::vector<std::uint8_t> bufferA; // pre-pass output (+1 spare byte), ranks, payload
-    std::vector<std::uint8_t> bufferB; // raw slice, last column, rank symbols
+    ByteBuffer bufferA; // pre-pass output (+1 spare byte), then the ranks
+    ByteBuffer bufferB; // last column, then the rank symbols
     std::unique_ptr<SortArrays> sortArrays;
     std::unique_ptr<ModelSet> models;
 };

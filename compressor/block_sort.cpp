@@ -25,7 +25,7 @@ struct PendingRange {
 class Sorter {
 public:
     Sorter(std::uint8_t* block, std::int32_t n, SortArrays& arrays, PivotGenerator& generator)
-        : block_(block), blockLength_(n), sa_(arrays.suffixArray.data()), rank_(arrays.rankArray.data()),
+        : block_(block), blockLength_(n), sa_(arrays.suffixArray.get()), rank_(arrays.rankArray.get()),
           arrays_(arrays), generator_(generator)
     {
     }
@@ -66,8 +66,8 @@ void Sorter::initialBucketSort()
 {
     const std::int32_t n = blockLength_;
     block_[n] = block_[0];
-    std::int32_t* start = arrays_.bucketStart.data();
-    std::int32_t* count = arrays_.bucketCount.data();
+    std::int32_t* start = arrays_.bucketStart.get();
+    std::int32_t* count = arrays_.bucketCount.get();
     std::fill_n(count, bucketCountSize, 0);
     for (std::int32_t s = 0; s < n; ++s)
         ++count[twoByteKey(s)];
@@ -273,12 +273,13 @@ std::int32_t Sorter::writeLastColumn(std::uint8_t* lastColumn)
 
 } // namespace
 
-SortArrays::SortArrays(std::size_t capacity)
-    : suffixArray(capacity), rankArray(capacity), bucketStart(bucketCountSize + 1), bucketCount(bucketCountSize)
+SortArrays::SortArrays(std::size_t rows)
+    : capacity(rows), suffixArray(new std::int32_t[rows]), rankArray(new std::int32_t[rows]),
+      bucketStart(new std::int32_t[bucketCountSize + 1]), bucketCount(new std::int32_t[bucketCountSize])
 {
     // Every pending entry stands for at least one row of the group being
     // refined, so this never grows during a sort (untouched pages cost nothing).
-    pending.reserve(4 * (capacity + 2));
+    pending.reserve(4 * (rows + 2));
 }
 
 SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,
@@ -287,7 +288,7 @@ SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<st
     if (n <= 0)
         return {};
     if (block.size() < static_cast<std::size_t>(n) + 1 || lastColumn.size() < static_cast<std::size_t>(n) ||
-        arrays.suffixArray.size() < static_cast<std::size_t>(n))
+        arrays.capacity < static_cast<std::size_t>(n))
         return {0, false};
     Sorter sorter(block.data(), n, arrays, generator);
     sorter.initialBucketSort();

@@ -11,7 +11,9 @@
 // end in rows fixed by exactly these steps and draws.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -20,13 +22,16 @@
 namespace dls2mml {
 
 // The integer arrays a sort works in, sized once for the largest block.
+// Allocation may throw std::bad_alloc; the memory is not cleared, so pages a
+// small block never reaches are never touched.
 struct SortArrays {
-    std::vector<std::int32_t> suffixArray; // by row: rotation start, or -k finished mark
-    std::vector<std::int32_t> rankArray;   // by rotation start: row, or last row of its group
-    std::vector<std::int32_t> bucketStart; // 65,537 entries, initial bucket sort only
-    std::vector<std::int32_t> bucketCount; // 65,536 entries, initial bucket sort only
-    std::vector<std::int32_t> pending;     // explicit stack of refineGroup
     explicit SortArrays(std::size_t capacity);
+    std::size_t capacity;
+    std::unique_ptr<std::int32_t[]> suffixArray; // by row: rotation start, or -k finished mark
+    std::unique_ptr<std::int32_t[]> rankArray;   // by rotation start: row, or last row of its group
+    std::unique_ptr<std::int32_t[]> bucketStart; // 65,537 entries, initial bucket sort only
+    std::unique_ptr<std::int32_t[]> bucketCount; // 65,536 entries, initial bucket sort only
+    std::vector<std::int32_t> pending;           // explicit stack of refineGroup
 };
 
 struct SortResult {

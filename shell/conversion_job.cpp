@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "compressor/block_compressor.h"
+#include "compressor/block_pipeline.h"
 #include "shell/cue_point_document.h"
 #include "shell/file_system.h"
 #include "text/base64_lines.h"
@@ -99,42 +100,48 @@ constexpr std::uint64_t maxInputLength = 0xFFFFFFFFull;
 
 JobReport compressInput(InputFile& input, const JobRequest& request, Stream& stream, JobReport report)
 {
-    BlockCompressor compressor;
-    if (!compressor.allocateBuffers())
-        return failed(std::move(report), JobFailure::outOfMemory);
-    std::vector<std::uint8_t> slice;
-    std::vector<std::uint8_t> frame;
-    try {
-        slice.resize(compressor.blockSize);
-        frame.resize(frameBound(compressor.blockSize));
-    } catch (const std::bad_alloc&) {
-        return failed(std::move(report), JobFailure::outOfMemory);
-    }
     const std::uint64_t total = input.size();
     std::uint64_t done = 0;
-    for (;;) {
-        std::size_t got = 0;
-        if (IoStatus status = readSlice(input, slice, got); !status)
-            return failed(std::move(report), status);
-        if (got == 0)
-            break;
+    IoStatus readStatus;
+    bool tooLarge = false;
+    bool outOfMemory = false;
+    const SliceReader reader = [&](std::span<std::uint8_t> buffer, std::size_t& got) {
+        readStatus = readSlice(input, buffer, got);
+        if (!readStatus)
+            return false;
         done += got;
-        if (done > maxInputLength)
-            return failed(std::move(report), JobFailure::tooLarge, "4 GiB or more does not fit the stream's length field");
-        const std::int64_t length = compressor.compressBlock(std::span(slice).first(got), frame);
-        if (length < 0)
-            return failed(std::move(report), JobFailure::compressFailed);
-        try {
-            stream.frames.emplace_back(frame.begin(), frame.begin() + length);
-        } catch (const std::bad_alloc&) {
-            return failed(std::move(report), JobFailure::outOfMemory);
+        if (done > maxInputLength) {
+            tooLarge = true;
+            return false;
         }
-        stream.length += static_cast<std::uint64_t>(length);
-        if (request.progress)
+        if (request.progress && got > 0)
             request.progress({done, total});
+        return true;
+    };
+    const FrameSink sink = [&](std::span<const std::uint8_t> frame) {
+        try {
+            stream.frames.emplace_back(frame.begin(), frame.end());
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+            return false;
+        }
+        stream.length += frame.size();
+        return true;
+    };
+    const PipelineResult result = compressSlices(reader, sink);
+    switch (result.fault) {
+    case PipelineFault::none: break;
+    case PipelineFault::readFailed:
+        if (tooLarge)
+            return failed(std::move(report), JobFailure::tooLarge, "4 GiB or more does not fit the stream's length field");
+        return failed(std::move(report), readStatus);
+    case PipelineFault::sinkFailed:
+    case PipelineFault::outOfMemory: return failed(std::move(report), JobFailure::outOfMemory);
+    case PipelineFault::sortFailed: return failed(std::move(report), JobFailure::compressFailed);
     }
-    writeStreamHeader(stream.header, static_cast<std::uint32_t>(done));
-    report.inputBytes = done;
+    (void)outOfMemory;
+    writeStreamHeader(stream.header, static_cast<std::uint32_t>(result.inputLength));
+    report.inputBytes = result.inputLength;
     report.streamBytes = stream.length;
     return report;
 }
