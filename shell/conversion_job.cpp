@@ -179,20 +179,27 @@ IoStatus writeDocument(OutputFile& file, const Stream& stream, std::uint64_t inp
 {
     DocumentWriter writer(file);
     Base64LineEncoder encoder;
-    std::vector<char> text(Base64LineEncoder::feedBound(frameBound(blockSizeForLevel1)) + Base64LineEncoder::finishBound);
-    auto putText = [&](std::size_t count) { return writer.put(std::string_view(text.data(), count)); };
+    // Room for the text of the largest frame; not cleared, every byte used is written first.
+    std::size_t largest = stream.header.size();
+    for (const auto& frame : stream.frames)
+        largest = std::max(largest, frame.size());
+    std::unique_ptr<char[]> textBuffer(new (std::nothrow) char[Base64LineEncoder::feedBound(largest) + Base64LineEncoder::finishBound]);
+    if (!textBuffer)
+        return {IoError::writeFailed, "out of memory"};
+    char* const text = textBuffer.get();
+    auto putText = [&](std::size_t count) { return writer.put(std::string_view(text, count)); };
     IoStatus status = writer.put(documentHead);
     if (status)
         status = writer.put(formatSizesLine(inputLength, stream.length));
     if (status)
-        status = putText(encoder.feed(stream.header, text.data()));
+        status = putText(encoder.feed(stream.header, text));
     for (const auto& frame : stream.frames) {
         if (!status)
             return status;
-        status = putText(encoder.feed(frame, text.data()));
+        status = putText(encoder.feed(frame, text));
     }
     if (status)
-        status = putText(encoder.finish(text.data()));
+        status = putText(encoder.finish(text));
     if (status)
         status = writer.put(documentFooter);
     if (status)
