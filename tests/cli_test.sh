@@ -130,6 +130,16 @@ check "no document for the failures" sh -c "test ! -e missing_dls.mml && test ! 
 check "earlier document intact" same bank_dls.mml earlier.mml
 check "no temporary files left" test -z "$(find . -name '*.tmp')"
 
+# An input whose length does not fit the stream's 32-bit length field (sparse, never read).
+if truncate -s 4G huge.dls 2>/dev/null; then
+    run huge.dls
+    check "4 GiB input: exit 1, too large, no document" \
+        sh -c "test $rc -eq 1 && grep -q '^dls2mml: huge.dls: too large' err.txt && test ! -e huge_dls.mml"
+    rm -f huge.dls
+else
+    skip "4 GiB input: cannot make a sparse file here"
+fi
+
 # A folder where the document should go.
 mkdir blocked_dls.mml
 cp bank.dls blocked.dls
