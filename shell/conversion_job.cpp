@@ -8,6 +8,7 @@
 #include "compressor/block_compressor.h"
 #include "compressor/block_pipeline.h"
 #include "shell/cue_point_document.h"
+#include "shell/document_stream.h"
 #include "shell/file_system.h"
 #include "text/base64_lines.h"
 
@@ -72,14 +73,6 @@ JobReport failed(JobReport report, const IoStatus& status)
     return failed(std::move(report), failure, failure == JobFailure::isFolder ? std::string() : status.detail);
 }
 
-// The tbr0 stream as it is produced: the header, then one frame per block, each
-// kept in its own allocation so the stream never has to be copied to grow.
-struct Stream {
-    std::array<std::uint8_t, streamHeaderSize> header{};
-    std::vector<std::vector<std::uint8_t>> frames;
-    std::uint64_t length = streamHeaderSize;
-};
-
 // Reads up to buffer.size() bytes, fewer only at the end of the input.
 IoStatus readSlice(InputFile& input, std::span<std::uint8_t> buffer, std::size_t& got)
 {
@@ -98,13 +91,17 @@ IoStatus readSlice(InputFile& input, std::span<std::uint8_t> buffer, std::size_t
 
 constexpr std::uint64_t maxInputLength = 0xFFFFFFFFull;
 
-JobReport compressInput(InputFile& input, const JobRequest& request, Stream& stream, JobReport report)
+const char* const inputTooLarge = "4 GiB or more does not fit the stream's length field";
+
+// Compresses the input into the document as the blocks come.
+JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report)
 {
     const std::uint64_t total = input.size();
+    DocumentStream document(output, total);
     std::uint64_t done = 0;
     IoStatus readStatus;
+    IoStatus writeStatus;
     bool tooLarge = false;
-    bool outOfMemory = false;
     const SliceReader reader = [&](std::span<std::uint8_t> buffer, std::size_t& got) {
         readStatus = readSlice(input, buffer, got);
         if (!readStatus)
@@ -119,94 +116,32 @@ JobReport compressInput(InputFile& input, const JobRequest& request, Stream& str
         return true;
     };
     const FrameSink sink = [&](std::span<const std::uint8_t> frame) {
-        try {
-            stream.frames.emplace_back(frame.begin(), frame.end());
-        } catch (const std::bad_alloc&) {
-            outOfMemory = true;
-            return false;
-        }
-        stream.length += frame.size();
-        return true;
+        writeStatus = document.addFrame(frame);
+        return static_cast<bool>(writeStatus);
     };
     const PipelineResult result = compressSlices(reader, sink);
     switch (result.fault) {
     case PipelineFault::none: break;
     case PipelineFault::readFailed:
         if (tooLarge)
-            return failed(std::move(report), JobFailure::tooLarge, "4 GiB or more does not fit the stream's length field");
+            return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
         return failed(std::move(report), readStatus);
     case PipelineFault::sinkFailed:
+        if (document.tooLarge())
+            return failed(std::move(report), JobFailure::tooLarge, writeStatus.detail);
+        return failed(std::move(report), writeStatus);
     case PipelineFault::outOfMemory: return failed(std::move(report), JobFailure::outOfMemory);
     case PipelineFault::sortFailed: return failed(std::move(report), JobFailure::compressFailed);
     }
-    (void)outOfMemory;
-    writeStreamHeader(stream.header, static_cast<std::uint32_t>(result.inputLength));
     report.inputBytes = result.inputLength;
-    report.streamBytes = stream.length;
+    report.streamBytes = document.streamLength();
+    report.documentBytes = documentLength(report.inputBytes, report.streamBytes);
+    if (IoStatus status = document.finish(result.inputLength); !status) {
+        if (document.tooLarge())
+            return failed(std::move(report), JobFailure::tooLarge, status.detail);
+        return failed(std::move(report), status);
+    }
     return report;
-}
-
-// Buffers the document's pieces into large writes.
-class DocumentWriter {
-public:
-    explicit DocumentWriter(OutputFile& file) : file_(file) { buffer_.reserve(capacity); }
-
-    IoStatus put(std::string_view text) { return put(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())); }
-    IoStatus put(std::span<const std::uint8_t> bytes)
-    {
-        if (buffer_.size() + bytes.size() > capacity)
-            if (IoStatus status = flush(); !status)
-                return status;
-        if (bytes.size() >= capacity)
-            return file_.write(bytes);
-        buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
-        return {};
-    }
-    IoStatus flush()
-    {
-        IoStatus status = file_.write(buffer_);
-        buffer_.clear();
-        return status;
-    }
-
-private:
-    static constexpr std::size_t capacity = 1 << 20;
-    OutputFile& file_;
-    std::vector<std::uint8_t> buffer_;
-};
-
-IoStatus writeDocument(OutputFile& file, const Stream& stream, std::uint64_t inputLength)
-{
-    DocumentWriter writer(file);
-    Base64LineEncoder encoder;
-    // Room for the text of the largest frame; not cleared, every byte used is written first.
-    std::size_t largest = stream.header.size();
-    for (const auto& frame : stream.frames)
-        largest = std::max(largest, frame.size());
-    std::unique_ptr<char[]> textBuffer(new (std::nothrow) char[Base64LineEncoder::feedBound(largest) + Base64LineEncoder::finishBound]);
-    if (!textBuffer)
-        return {IoError::writeFailed, "out of memory"};
-    char* const text = textBuffer.get();
-    auto putText = [&](std::size_t count) { return writer.put(std::string_view(text, count)); };
-    IoStatus status = writer.put(documentHead);
-    if (status)
-        status = writer.put(formatSizesLine(inputLength, stream.length));
-    if (status)
-        status = putText(encoder.feed(stream.header, text));
-    for (const auto& frame : stream.frames) {
-        if (!status)
-            return status;
-        status = putText(encoder.feed(frame, text));
-    }
-    if (status)
-        status = putText(encoder.finish(text));
-    if (status)
-        status = writer.put(documentFooter);
-    if (status)
-        status = writer.flush();
-    if (status)
-        status = file.commit();
-    return status;
 }
 
 } // namespace
@@ -232,16 +167,7 @@ JobReport RunConversionJob(const JobRequest& request)
     if (IoStatus status = openInputFile(request.path, input); !status)
         return failed(std::move(report), status);
     if (input->size() != UINT64_MAX && input->size() > maxInputLength)
-        return failed(std::move(report), JobFailure::tooLarge, "4 GiB or more does not fit the stream's length field");
-
-    Stream stream;
-    report = compressInput(*input, request, stream, std::move(report));
-    input.reset();
-    if (!report.ok())
-        return report;
-    report.documentBytes = documentLength(report.inputBytes, report.streamBytes);
-    if (report.documentBytes > maxDocumentLength)
-        return failed(std::move(report), JobFailure::tooLarge, "the document would exceed 2 GiB");
+        return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
 
     std::unique_ptr<OutputFile> output;
     if (request.toStandardOutput) {
@@ -249,9 +175,12 @@ JobReport RunConversionJob(const JobRequest& request)
     } else if (IoStatus status = createOutputFile(report.outputPath, output); !status) {
         return failed(std::move(report), status);
     }
-    if (IoStatus status = writeDocument(*output, stream, report.inputBytes); !status)
-        return failed(std::move(report), status);
+    report = convert(*input, *output, request, std::move(report));
+    // An uncommitted output removes its temporary and leaves any earlier document.
     output.reset();
+    input.reset();
+    if (!report.ok())
+        return report;
 
     if (request.verify && !request.toStandardOutput) {
         if (!documentVerifier())

@@ -44,6 +44,14 @@ public:
     virtual ~OutputFile() = default;
     virtual IoStatus write(std::span<const std::uint8_t> bytes) noexcept = 0;
     virtual IoStatus commit() noexcept = 0;
+
+    // Positioned access, for writing a document whose first line is known only
+    // at the end. Files that cannot seek (pipes, devices) say so and are
+    // written front to back with write() only.
+    virtual bool seekable() const noexcept { return false; }
+    virtual IoStatus writeAt(std::uint64_t, std::span<const std::uint8_t>) noexcept { return {IoError::writeFailed, "cannot seek"}; }
+    virtual IoStatus readAt(std::uint64_t, std::span<std::uint8_t>) noexcept { return {IoError::writeFailed, "cannot seek"}; }
+    virtual IoStatus truncate(std::uint64_t) noexcept { return {IoError::writeFailed, "cannot seek"}; }
 };
 
 IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file);

@@ -78,6 +78,41 @@ public:
             ::unlink(temporary_.c_str());
     }
     IoStatus write(std::span<const std::uint8_t> bytes) noexcept override { return writeAll(fd_, bytes); }
+    bool seekable() const noexcept override { return !temporary_.empty(); }
+    IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
+    {
+        while (!bytes.empty()) {
+            const ssize_t n = ::pwrite(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                const int code = n < 0 ? errno : EIO;
+                return failure(code == ENOSPC || code == EDQUOT ? IoError::diskFull : IoError::writeFailed, code);
+            }
+            bytes = bytes.subspan(static_cast<std::size_t>(n));
+            offset += static_cast<std::uint64_t>(n);
+        }
+        return {};
+    }
+    IoStatus readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) noexcept override
+    {
+        while (!bytes.empty()) {
+            const ssize_t n = ::pread(fd_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return failure(IoError::writeFailed, n < 0 ? errno : EIO);
+            bytes = bytes.subspan(static_cast<std::size_t>(n));
+            offset += static_cast<std::uint64_t>(n);
+        }
+        return {};
+    }
+    IoStatus truncate(std::uint64_t length) noexcept override
+    {
+        if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
+            return failure(IoError::writeFailed, errno);
+        return {};
+    }
     IoStatus commit() noexcept override
     {
         const int fd = fd_;
@@ -162,7 +197,7 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
         }
     }
     std::string temporary = temporaryNameFor(target);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return failure(errno == ENOSPC || errno == EDQUOT ? IoError::diskFull : IoError::cannotCreate, errno);
     file = std::make_unique<PosixOutputFile>(fd, target, std::move(temporary), exclusive);
