@@ -1,0 +1,261 @@
+// Windows file calls for the conversion job. Every call is the ANSI ("A")
+// variant, so paths in the ANSI code page (code page 932 on a Japanese system)
+// pass through byte for byte.
+#include "shell/file_system.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace dls2mml {
+namespace {
+
+// The system's own words for an error code, without the trailing line break.
+std::string systemWords(DWORD code)
+{
+    char text[512];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, sizeof text, nullptr);
+    std::string words(text, length);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' || words.back() == '.'))
+        words.pop_back();
+    if (words.empty())
+        words = "error " + std::to_string(code);
+    return words;
+}
+
+IoStatus failure(IoError error, DWORD code) { return {error, code ? systemWords(code) : std::string()}; }
+
+bool isDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
+
+bool isMissing(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+           code == ERROR_BAD_NETPATH || code == ERROR_INVALID_DRIVE;
+}
+
+// Largest single ReadFile/WriteFile request (the calls count in 32 bits).
+constexpr std::size_t maxTransfer = 1u << 30;
+
+IoStatus writeAll(HANDLE handle, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), request, &written, nullptr)) {
+            const DWORD code = GetLastError();
+            return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
+        }
+        if (written == 0)
+            return failure(IoError::writeFailed, ERROR_WRITE_FAULT);
+        bytes = bytes.subspan(written);
+    }
+    return {};
+}
+
+class Win32InputFile final : public InputFile {
+public:
+    Win32InputFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
+    ~Win32InputFile() override { CloseHandle(handle_); }
+    std::uint64_t size() const noexcept override { return size_; }
+    IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        got = 0;
+        DWORD n = 0;
+        const DWORD request = static_cast<DWORD>(std::min(buffer.size(), maxTransfer));
+        if (!ReadFile(handle_, buffer.data(), request, &n, nullptr)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE)
+                return {};
+            return failure(IoError::cannotRead, code);
+        }
+        got = n;
+        return {};
+    }
+
+private:
+    HANDLE handle_;
+    std::uint64_t size_;
+};
+
+// Writes to a temporary beside the target and moves it over the target on
+// commit, so a failed write never leaves a partial document nor harms an
+// earlier one.
+class Win32OutputFile final : public OutputFile {
+public:
+    Win32OutputFile(HANDLE handle, std::string target, std::string temporary, bool exclusive)
+        : handle_(handle), target_(std::move(target)), temporary_(std::move(temporary)), exclusive_(exclusive)
+    {
+    }
+    ~Win32OutputFile() override
+    {
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        if (!committed_)
+            DeleteFileA(temporary_.c_str());
+    }
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override { return writeAll(handle_, bytes); }
+    IoStatus commit() noexcept override
+    {
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        if (!CloseHandle(handle)) {
+            const DWORD code = GetLastError();
+            return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
+        }
+        // Without MOVEFILE_REPLACE_EXISTING the move fails if the target
+        // appeared meanwhile: an exclusive document never overwrites.
+        const DWORD flags = exclusive_ ? 0 : MOVEFILE_REPLACE_EXISTING;
+        if (!MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
+            const DWORD code = GetLastError();
+            return failure(IoError::cannotCreate, code);
+        }
+        committed_ = true;
+        return {};
+    }
+
+private:
+    HANDLE handle_;
+    std::string target_;
+    std::string temporary_;
+    bool exclusive_;
+    bool committed_ = false;
+};
+
+// The C runtime's standard streams, switched to binary mode so line feeds
+// stay single bytes and no byte is translated.
+class StandardOutput final : public OutputFile {
+public:
+    StandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
+    {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            return streamFailure();
+        return {};
+    }
+    IoStatus commit() noexcept override
+    {
+        if (std::fflush(stdout) != 0)
+            return streamFailure();
+        return {};
+    }
+
+private:
+    static IoStatus streamFailure()
+    {
+        const int code = errno;
+        return {code == ENOSPC ? IoError::diskFull : IoError::writeFailed, code ? std::strerror(code) : std::string()};
+    }
+};
+
+class StandardInput final : public InputFile {
+public:
+    StandardInput() { _setmode(_fileno(stdin), _O_BINARY); }
+    std::uint64_t size() const noexcept override { return UINT64_MAX; }
+    IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        got = std::fread(buffer.data(), 1, buffer.size(), stdin);
+        if (got == 0 && std::ferror(stdin))
+            return {IoError::cannotRead, errno ? std::strerror(errno) : std::string()};
+        return {};
+    }
+};
+
+// The length of the folder part of path, separator included. The scan steps
+// over double-byte characters whole: in code page 932 a second byte can be
+// 0x5C (the backslash), as in the katakana "so" (83 5C).
+std::size_t folderLength(const std::string& path)
+{
+    std::size_t folder = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+        if (c == '\\' || c == '/' || c == ':') {
+            folder = i + 1;
+        } else if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < path.size()) {
+            ++i;
+        }
+    }
+    return folder;
+}
+
+// A fresh name in the target's folder (a move within one volume never copies).
+// The long form keeps the target's name for a reader who finds a leftover;
+// the short one is used where the long one would pass the ANSI path limit.
+std::string temporaryNameFor(const std::string& target)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::size_t split = folderLength(target);
+    const std::string folder = target.substr(0, split);
+    const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) + ".tmp";
+    std::string name = folder + "." + target.substr(split) + "." + tag;
+    if (name.size() >= MAX_PATH)
+        name = folder + "~d2m" + tag;
+    return name;
+}
+
+} // namespace
+
+IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {IoError::isFolder, {}};
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return failure(isMissing(code) ? IoError::notFound : IoError::cannotOpen, code);
+    }
+    std::uint64_t size = UINT64_MAX;
+    if (GetFileType(handle) == FILE_TYPE_DISK) {
+        LARGE_INTEGER length{};
+        if (!GetFileSizeEx(handle, &length)) {
+            const DWORD code = GetLastError();
+            CloseHandle(handle);
+            return failure(IoError::cannotOpen, code);
+        }
+        size = static_cast<std::uint64_t>(length.QuadPart);
+    }
+    file = std::make_unique<Win32InputFile>(handle, size);
+    return {};
+}
+
+IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>& file, bool exclusive)
+{
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return {IoError::cannotCreate, "is a folder"};
+        if (exclusive)
+            return {IoError::cannotCreate, "file exists"};
+    }
+    const std::string temporary = temporaryNameFor(target);
+    const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return failure(isDiskFull(code) ? IoError::diskFull : IoError::cannotCreate, code);
+    }
+    file = std::make_unique<Win32OutputFile>(handle, target, temporary, exclusive);
+    return {};
+}
+
+std::unique_ptr<OutputFile> standardOutput() { return std::make_unique<StandardOutput>(); }
+
+std::unique_ptr<InputFile> standardInput() { return std::make_unique<StandardInput>(); }
+
+bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+} // namespace dls2mml

@@ -1,0 +1,53 @@
+// The window program: one small window with two fixed status lines that
+// accepts dropped files and converts every path containing ".dls".
+//
+// All user-visible text is 8-bit text in code page 932; every window and text
+// call is the "A" variant. WinMain itself sits in main_window.cpp.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+
+namespace dls2mml {
+
+inline constexpr int statusLineCount = 2;
+inline constexpr int statusLineSize = 256;   // bytes per line, the last always NUL
+inline constexpr int statusLineMaxChars = 254;
+
+// Class name, title and status texts as code page 932 bytes (escapes split
+// where a hex digit follows so the source encoding never matters).
+inline constexpr char mainWindowClass[] = "Main Window";
+// "DLS→MML変換 Ver.1.01"
+inline constexpr char mainWindowTitle[] = "DLS\x81\xA8" "MML\x95\xCF\x8A\xB7 Ver.1.01";
+// "DLSファイルをドロップして"
+inline constexpr char statusDropText[] =
+    "DLS\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x68\x83\x8D\x83\x62\x83\x76\x82\xB5\x82\xC4";
+// "下さい"
+inline constexpr char statusPleaseText[] = "\x89\xBA\x82\xB3\x82\xA2";
+
+inline constexpr int mainWindowX = 0;
+inline constexpr int mainWindowY = 200;
+inline constexpr int mainWindowWidth = 264;
+inline constexpr int mainWindowHeight = 64;
+inline constexpr int iconResource = 101;
+
+// The two lines drawn by WM_PAINT; an empty line (first byte NUL) is not drawn.
+extern char statusLines[statusLineCount][statusLineSize];
+extern HINSTANCE moduleInstance;
+extern HWND mainWindow;
+
+// Copies at most 254 characters of text into line index (0 or 1) and repaints
+// the whole client area; any other index is ignored.
+void SetStatusLine(int index, const char* text);
+// The message loop's idle hook: does nothing, returns 1.
+int OnIdle();
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// WM_DROPFILES: converts each dropped path containing ".dls", in order.
+void HandleDroppedFiles(HDROP drop);
+// After a document was written: opens the file manager with it selected.
+void RevealInFileManager(const char* documentPath);
+
+} // namespace dls2mml

@@ -1,0 +1,31 @@
+# Windows programs: the window (dls2mml-gui.exe) and, with the tests, the
+# helpers that drive it under Wine. Included by the top-level CMakeLists.txt
+# when building for Windows.
+
+add_executable(dls2mml-gui WIN32
+  ${CMAKE_SOURCE_DIR}/shell/main_window.cpp
+  ${CMAKE_SOURCE_DIR}/shell/dls2mml.rc)
+target_link_libraries(dls2mml-gui PRIVATE dls2mml_core user32 gdi32 shell32)
+dls2mml_warnings(dls2mml-gui)
+
+if(DLS2MML_TESTS)
+  enable_testing()
+  # Finds the window, reads its title and geometry, posts keys and drops files.
+  add_executable(window_driver ${CMAKE_SOURCE_DIR}/tests/windows/window_driver.cpp)
+  target_link_libraries(window_driver PRIVATE user32 shell32)
+  dls2mml_warnings(window_driver)
+  # Stand-in file manager: logs the command line it was started with. Kept in
+  # its own folder so it never sits beside the real programs.
+  add_executable(fake_explorer WIN32 ${CMAKE_SOURCE_DIR}/tests/windows/fake_explorer.cpp)
+  set_target_properties(fake_explorer PROPERTIES OUTPUT_NAME explorer
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
+  dls2mml_warnings(fake_explorer)
+
+  # The window end to end under Xvfb and Wine; it keeps a processor busy while
+  # it runs (the message loop polls), so it runs alone.
+  add_test(NAME windows_gui
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/run_gui_tests.sh
+      $<TARGET_FILE:dls2mml-gui> $<TARGET_FILE:window_driver> $<TARGET_FILE:fake_explorer>
+      $<TARGET_FILE:dls2mml>)
+  set_tests_properties(windows_gui PROPERTIES RUN_SERIAL TRUE LABELS gui TIMEOUT 600)
+endif()
