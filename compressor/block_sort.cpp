@@ -49,7 +49,8 @@ private:
     std::int32_t choosePivot(std::int32_t first, std::int32_t last, std::int32_t h);
     void markEqualRows(std::int32_t e1, std::int32_t e2);
     void finishSmallGroup(std::int32_t first, std::int32_t last, std::int32_t h);
-    std::int32_t compareRotations(std::int32_t s, std::int32_t t, std::int32_t h) const;
+    // Starts at offset from (h, or 2h when the first step is already known).
+    std::int32_t compareRotations(std::int32_t s, std::int32_t t, std::int32_t h, std::int32_t from) const;
 
     std::uint8_t* block_;
     std::int32_t blockLength_;
@@ -208,26 +209,42 @@ void Sorter::markEqualRows(std::int32_t e1, std::int32_t e2)
 
 void Sorter::finishSmallGroup(std::int32_t first, std::int32_t last, std::int32_t h)
 {
-    for (std::int32_t i = first + 1; i <= last; ++i) {
-        const std::int32_t t = sa_[i];
+    // No rank changes until the group is sorted, so each member's first key
+    // (the rank h bytes ahead, the first step of compareRotations) is read once.
+    std::int32_t rotation[smallGroupRows];
+    std::int32_t firstKey[smallGroupRows];
+    const std::int32_t count = last - first + 1;
+    for (std::int32_t i = 0; i < count; ++i) {
+        rotation[i] = sa_[first + i];
+        firstKey[i] = key(rotation[i], h);
+    }
+    // Stable insertion sort: a member moves up past those that compare greater.
+    for (std::int32_t i = 1; i < count; ++i) {
+        const std::int32_t t = rotation[i];
+        const std::int32_t tKey = firstKey[i];
         std::int32_t j = i;
-        while (j > first && compareRotations(t, sa_[j - 1], h) < 0) {
-            sa_[j] = sa_[j - 1];
+        while (j > 0) {
+            const std::int32_t d = tKey - firstKey[j - 1];
+            if (d > 0 || (d == 0 && compareRotations(t, rotation[j - 1], h, 2 * h) >= 0))
+                break;
+            rotation[j] = rotation[j - 1];
+            firstKey[j] = firstKey[j - 1];
             --j;
         }
-        sa_[j] = t;
+        rotation[j] = t;
+        firstKey[j] = tKey;
     }
-    for (std::int32_t r = first; r <= last; ++r) {
-        rank_[sa_[r]] = r;
-        sa_[r] = -1;
+    for (std::int32_t i = 0; i < count; ++i) {
+        rank_[rotation[i]] = first + i;
+        sa_[first + i] = -1;
     }
 }
 
 // Compares h bytes at a time through the current ranks; 0 only for rotations
 // equal as whole strings.
-std::int32_t Sorter::compareRotations(std::int32_t s, std::int32_t t, std::int32_t h) const
+std::int32_t Sorter::compareRotations(std::int32_t s, std::int32_t t, std::int32_t h, std::int32_t from) const
 {
-    for (std::int32_t off = h; off < blockLength_; off += h) {
+    for (std::int32_t off = from; off < blockLength_; off += h) {
         const std::int32_t d = key(s, off) - key(t, off);
         if (d != 0)
             return d;
@@ -253,22 +270,15 @@ void Sorter::finishEqualGroups()
     }
 }
 
+// Every rank is now the rotation's final row: the byte before each rotation
+// goes to its row, and the row of rotation 0 is the primary index.
 std::int32_t Sorter::writeLastColumn(std::uint8_t* lastColumn)
 {
     const std::int32_t n = blockLength_;
-    for (std::int32_t s = 0; s < n; ++s)
-        sa_[rank_[s]] = s;
-    std::int32_t primaryIndex = 0;
-    for (std::int32_t row = 0; row < n; ++row) {
-        const std::int32_t s = sa_[row];
-        if (s == 0) {
-            lastColumn[row] = block_[n - 1];
-            primaryIndex = row;
-        } else {
-            lastColumn[row] = block_[s - 1];
-        }
-    }
-    return primaryIndex;
+    lastColumn[rank_[0]] = block_[n - 1];
+    for (std::int32_t s = 1; s < n; ++s)
+        lastColumn[rank_[s]] = block_[s - 1];
+    return rank_[0];
 }
 
 } // namespace
