@@ -10,17 +10,11 @@ namespace {
 constexpr std::int32_t smallGroupRows = 11; // finished by insertion sort, never partitioned
 constexpr std::int32_t bucketCountSize = 65536;
 
-// One pending piece of refineGroup's work. A plain range (e1 < 0) is refined;
-// otherwise the equal rows e1..e2 get their ranks first and then the range
-// above them is refined. This keeps the order of the recursive form (rows
+// A PendingRange is one pending piece of refineGroup's work. A plain range
+// (e1 < 0) is refined; otherwise the equal rows e1..e2 get their ranks first
+// and then the range above them is refined. This keeps the order of the recursive form (rows
 // below the pivot completely, then the equal rows, then the rows above) and
 // so the order of pivot draws, without using the call stack.
-struct PendingRange {
-    std::int32_t first;
-    std::int32_t last;
-    std::int32_t e1;
-    std::int32_t e2;
-};
 
 class Sorter {
 public:
@@ -119,16 +113,14 @@ bool Sorter::runPasses()
 
 void Sorter::refineGroup(std::int32_t first, std::int32_t last, std::int32_t h)
 {
-    std::vector<std::int32_t>& stack = arrays_.pending;
-    stack.clear();
-    auto push = [&stack](const PendingRange& range) {
-        stack.insert(stack.end(), {range.first, range.last, range.e1, range.e2});
-    };
+    // Every pending range holds at least one row of the group, so the stack
+    // never holds more than rows + 1 of them.
+    PendingRange* const stack = arrays_.pending.get();
+    std::size_t depth = 0;
+    auto push = [&](const PendingRange& range) { stack[depth++] = range; };
     push({first, last, -1, -1});
-    while (!stack.empty()) {
-        const std::size_t top = stack.size() - 4;
-        const PendingRange task{stack[top], stack[top + 1], stack[top + 2], stack[top + 3]};
-        stack.resize(top);
+    while (depth != 0) {
+        const PendingRange task = stack[--depth];
         first = task.first;
         last = task.last;
         if (task.e1 >= 0) {
@@ -260,7 +252,7 @@ void Sorter::finishEqualGroups()
     std::int32_t r = 0;
     while (r < n) {
         if (sa_[r] < 0) {
-            ++r;
+            r -= sa_[r]; // any mark -k says k rows from here are finished
             continue;
         }
         const std::int32_t last = rank_[sa_[r]];
@@ -287,9 +279,8 @@ SortArrays::SortArrays(std::size_t rows)
     : capacity(rows), suffixArray(new std::int32_t[rows]), rankArray(new std::int32_t[rows]),
       bucketStart(new std::int32_t[bucketCountSize + 1]), bucketCount(new std::int32_t[bucketCountSize])
 {
-    // Every pending entry stands for at least one row of the group being
-    // refined, so this never grows during a sort (untouched pages cost nothing).
-    pending.reserve(4 * (rows + 2));
+    // Untouched pages cost nothing: deep stacks are rare.
+    pending.reset(new PendingRange[rows + 2]);
 }
 
 SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,

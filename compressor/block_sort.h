@@ -15,13 +15,20 @@
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "compressor/pivot_generator.h"
 
 namespace dls2mml {
 
 // The integer arrays a sort works in, sized once for the largest block.
+// A range of rows waiting in refineGroup's explicit stack (see block_sort.cpp).
+struct PendingRange {
+    std::int32_t first;
+    std::int32_t last;
+    std::int32_t e1;
+    std::int32_t e2;
+};
+
 // Allocation may throw std::bad_alloc; the memory is not cleared, so pages a
 // small block never reaches are never touched.
 struct SortArrays {
@@ -31,7 +38,7 @@ struct SortArrays {
     std::unique_ptr<std::int32_t[]> rankArray;   // by rotation start: row, or last row of its group
     std::unique_ptr<std::int32_t[]> bucketStart; // 65,537 entries, initial bucket sort only
     std::unique_ptr<std::int32_t[]> bucketCount; // 65,536 entries, initial bucket sort only
-    std::vector<std::int32_t> pending;           // explicit stack of refineGroup
+    std::unique_ptr<PendingRange[]> pending;     // explicit stack of refineGroup
 };
 
 struct SortResult {

@@ -1,7 +1,6 @@
 #include "compressor/run_length_prepass.h"
 
 #include <cassert>
-#include <cstring>
 
 #include "compressor/run_count.h"
 
@@ -18,6 +17,14 @@ std::int32_t runLengthPrepass(std::span<std::uint8_t> output, std::span<const st
     std::size_t p = 0;
     while (p < n) {
         const std::uint8_t x = input[p];
+        // A group of one byte, by far the most common, is a plain copy
+        // (unless the threshold is 1, where it takes a count too).
+        const bool single = p + 1 == n || input[p + 1] != x;
+        if (single && copies > 1) {
+            *out++ = x;
+            ++p;
+            continue;
+        }
         std::size_t length = 1;
         ++p;
         while (p < n && length < maxGroup && input[p] == x) {
@@ -25,11 +32,11 @@ std::int32_t runLengthPrepass(std::span<std::uint8_t> output, std::span<const st
             ++p;
         }
         if (length < copies) {
-            std::memset(out, x, length);
-            out += length;
+            for (std::size_t i = 0; i < length; ++i)
+                *out++ = x;
         } else {
-            std::memset(out, x, copies);
-            out += copies;
+            for (std::size_t i = 0; i < copies; ++i)
+                *out++ = x;
             out += writeRunCount(out, static_cast<std::int32_t>(length - copies));
         }
     }
