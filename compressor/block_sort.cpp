@@ -262,14 +262,19 @@ void Sorter::finishEqualGroups()
     }
 }
 
-// Every rank is now the rotation's final row: the byte before each rotation
-// goes to its row, and the row of rotation 0 is the primary index.
+// Every rank is now the rotation's final row: each rotation's start goes to
+// the suffix array and the byte before it to the last column, both at its
+// row; the row of rotation 0 is the primary index.
 std::int32_t Sorter::writeLastColumn(std::uint8_t* lastColumn)
 {
     const std::int32_t n = blockLength_;
+    sa_[rank_[0]] = 0;
     lastColumn[rank_[0]] = block_[n - 1];
-    for (std::int32_t s = 1; s < n; ++s)
-        lastColumn[rank_[s]] = block_[s - 1];
+    for (std::int32_t s = 1; s < n; ++s) {
+        const std::int32_t row = rank_[s];
+        sa_[row] = s;
+        lastColumn[row] = block_[s - 1];
+    }
     return rank_[0];
 }
 
