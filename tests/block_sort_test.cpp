@@ -157,6 +157,33 @@ TEST(BlockSort, PivotStateCarriesFromBlockToBlock)
     EXPECT_TRUE(sawOtherRow);
 }
 
+// Periodic blocks at several generator states: the row of rotation 0 follows
+// from which of the three rows each draw picks (first, middle, last by x mod 3),
+// and every partitioned range of 12 or more rows draws exactly once.
+TEST(BlockSort, PrimaryIndexFollowsThePivotDraws)
+{
+    struct Case {
+        const char* pattern;
+        std::size_t repeats;
+        int drawsBefore;
+        std::int32_t primaryIndex;
+        int drawsMade;
+    } cases[] = {
+        {"aaaab", 12, 0, 4, 25}, {"aaaab", 12, 1, 7, 25}, {"aaaab", 12, 2, 7, 25},
+        {"aaaab", 12, 3, 4, 25}, {"aaaab", 12, 4, 7, 25}, {"aaaab", 12, 5, 7, 25},
+        {"aab", 13, 0, 0, 15},   {"abaab", 16, 0, 16, 30}, {"aabb", 20, 3, 0, 24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pattern) + " x " + std::to_string(c.repeats) + " after " +
+                     std::to_string(c.drawsBefore) + " draws");
+        PivotGenerator g;
+        g.setState(stateAfterDraws(c.drawsBefore));
+        const Sorted s = sort(repeat(c.pattern, c.repeats), g);
+        EXPECT_EQ(s.primaryIndex, c.primaryIndex);
+        EXPECT_EQ(g.state(), stateAfterDraws(c.drawsBefore + c.drawsMade));
+    }
+}
+
 // The process-wide generator is the default and is shared by every sort.
 TEST(BlockSort, DefaultGeneratorIsTheProcessWideOne)
 {
