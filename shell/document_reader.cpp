@@ -107,8 +107,9 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
 {
     bytes_.clear();
     const std::uint64_t before = text_->bytesDecoded();
-    if (TextStatus status = text_->feed(chunk, bytes_, consumed); !status.ok())
-        return fail(status.message, status.at);
+    // A fault in the text is reported only after the bytes decoded before it
+    // went to the stream: whatever the chunking, the first fault met wins.
+    const TextStatus textStatus = text_->feed(chunk, bytes_, consumed);
     // Only as many bytes as the sizes line gives go to the stream.
     const std::size_t allowed =
         static_cast<std::size_t>(std::min<std::uint64_t>(bytes_.size(), streamLength_ - std::min(before, streamLength_)));
@@ -132,6 +133,8 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
     if (allowed < bytes_.size())
         return fail("sizes line gives a stream of " + num(streamLength_) + " bytes but the text holds more",
                     text_->positionOfByte(streamLength_));
+    if (!textStatus.ok())
+        return fail(textStatus.message, textStatus.at);
     const TextPosition here = text_->position();
     line_ = here.line;
     column_ = here.column;

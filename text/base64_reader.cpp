@@ -114,6 +114,8 @@ TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& 
                     return status;
                 ++padding_;
                 ++column_;
+            } else if (c == ')') {
+                return fail("wrong number of '=': none before the ')' that follows the text", position());
             } else {
                 return fail(describeCharacter(c) + " is not a character of the Base64 alphabet", position());
             }

@@ -1,0 +1,363 @@
+// Each decoding stage against the worked examples of its encoding stage, and
+// its faults on data the encoder cannot have written.
+#include "compressor/decode_stages.h"
+#include "compressor/run_length_prepass.h"
+#include "decoder_test_support.h"
+
+namespace dls2mml::test {
+namespace {
+
+struct Decoded {
+    Bytes bytes;
+    StageFault fault;
+};
+
+Decoded rangeDecode(const Bytes& payload)
+{
+    ModelSet models;
+    Decoded d;
+    d.bytes.resize(maxRankSymbols);
+    std::size_t count = 0;
+    d.fault = decodeRangeBlock(models, payload, d.bytes, count);
+    d.bytes.resize(count);
+    return d;
+}
+
+Decoded rankSymbols(const Bytes& symbols, std::size_t capacity = maxPrepassBytes)
+{
+    Decoded d;
+    d.bytes.resize(capacity);
+    std::size_t count = 0;
+    d.fault = decodeRankSymbols(symbols, d.bytes, count);
+    d.bytes.resize(count);
+    return d;
+}
+
+Decoded expand(const Bytes& prepass, std::size_t capacity = maxBlockBytes)
+{
+    Decoded d;
+    d.bytes.resize(capacity);
+    std::size_t count = 0;
+    d.fault = expandRuns(prepass, d.bytes, count);
+    d.bytes.resize(count);
+    return d;
+}
+
+Decoded unsort(const Bytes& column, std::uint32_t primaryIndex)
+{
+    Decoded d;
+    d.bytes.resize(column.size());
+    std::vector<std::uint32_t> work(column.size());
+    d.fault = undoBlockSort(d.bytes, column, primaryIndex, work);
+    return d;
+}
+
+TEST(DecoderStages, RangeDecoderReadsTheCodersWorkedExamples)
+{
+    const struct {
+        Bytes symbols;
+        Bytes payload;
+    } cases[] = {
+        {{}, hex("FF CC CC AE 00")},
+        {hex("00"), hex("19 94 F1 E2 00")},
+        {hex("01"), hex("33 2E 14 49 00")},
+        {hex("02"), hex("4C C7 AD E2 00")},
+        {hex("03"), hex("59 97 0A 23 00")},
+        {hex("09"), hex("83 32 8F 57 F6 00")},              // carry from the end symbol
+        {hex("10 09 00"), hex("98 00 E8 D0 B7 20 00")},     // carry through FF
+        {hex("61 62 63"), hex("D9 F1 02 C9 FD 34 B7 00")},
+        {repeat(0x00, 10), hex("00 00 B5 8B 32 AA 00")},
+        {repeat(0x01, 30000), hex("1C 71 C7 1A 8B 35 58 A3 72 94 3C 65 91 F9 E9 A8 CB 87 DD 10 00 00")},
+        {repeat(0x01, 33000), hex("1C 71 C7 1A 8B 35 58 A3 72 94 3C 65 91 F9 E9 9F F4 BA 13 EA 00 00")}, // rescale
+        {repeat(0x00, 40000), concat({repeat(0x00, 15), hex("07 14 33 34 BC 00 00")})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.payload));
+        const Decoded d = rangeDecode(c.payload);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.symbols);
+    }
+}
+
+TEST(DecoderStages, RangeDecoderFaults)
+{
+    const Bytes good = hex("D9 F1 02 C9 FD 34 B7 00"); // 61 62 63
+    const struct {
+        const char* name;
+        Bytes payload;
+        const char* expected;
+    } cases[] = {
+        {"shorter than the flush", hex("FF CC CC"), "shorter than the 4 flush bytes"},
+        {"cut short", Bytes(good.begin(), good.end() - 1), "ends before the end symbol"},
+        {"bytes after the end symbol", concat({good, hex("00")}), "1 payload bytes follow the end symbol"},
+        {"flush bytes damaged", hex("FF CC CC AE 01"), "do not close the coded interval"},
+        {"outside the interval", hex("FF FF FF FF 00"), "outside the coded interval"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = rangeDecode(c.payload);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_NE(d.fault.message.find(c.expected), std::string::npos) << d.fault.message;
+        EXPECT_LT(d.fault.position, std::max<std::size_t>(c.payload.size(), 1));
+    }
+}
+
+TEST(DecoderStages, RangeDecoderStopsAtTheSymbolLimit)
+{
+    // One symbol more than a block may hold has no end symbol within the limit.
+    const Bytes payload = payloadOfSymbols(repeat(0x00, maxRankSymbols + 1));
+    const Decoded d = rangeDecode(payload);
+    ASSERT_TRUE(d.fault.failed());
+    EXPECT_NE(d.fault.message.find("more than 1310720 rank symbols"), std::string::npos) << d.fault.message;
+    // Exactly the limit is fine.
+    EXPECT_FALSE(rangeDecode(payloadOfSymbols(repeat(0x00, maxRankSymbols))).fault.failed());
+}
+
+TEST(DecoderStages, RankSymbolsReadBack)
+{
+    const struct {
+        Bytes ranks;
+        Bytes symbols;
+    } cases[] = {
+        {repeat(0x00, 1), hex("00")},       {repeat(0x00, 2), hex("01")},
+        {repeat(0x00, 7), hex("00 00 00")}, {repeat(0x00, 100), hex("01 00 01 00 00 01")},
+        {repeat(0x00, 65535), repeat(0x00, 16)},
+        {repeat(0x00, 65536), concat({hex("01"), repeat(0x00, 15)})},
+        {repeat(0x00, 655360), concat({hex("01"), repeat(0x00, 16), hex("01 00")})},
+        {hex("01 01 01"), hex("02 02 02 00")}, {repeat(0x01, 131), hex("02 02 02 80 00")},
+        {repeat(0x07, 32898), hex("08 08 08 FF FF")}, {repeat(0x07, 32899), hex("08 08 08 FF FF 08")},
+        {repeat(0x07, 32901), hex("08 08 08 FF FF 08 08 08 00")},
+        {hex("FE FE"), hex("FF 00 FF 00")}, {hex("FF FF FF"), hex("FF 01 FF 01 FF 01")},
+        {hex("FD FD FD"), hex("FE FE FE 00")},
+        {hex("00 61 01 01 00 00 FE"), hex("00 62 02 02 01 FF 00")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.symbols));
+        const Decoded d = rankSymbols(c.symbols);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.ranks);
+    }
+}
+
+TEST(DecoderStages, RankSymbolWorstCaseFillsBothLimits)
+{
+    // Ranks 254/255 only: 655,360 ranks give 1,310,720 symbols, the most a
+    // block can have; its payload range-decodes and reads back.
+    TestRng rng(3);
+    Bytes ranks(maxPrepassBytes);
+    for (auto& r : ranks)
+        r = static_cast<std::uint8_t>(254 + rng.below(2));
+    Bytes symbols(rankSymbolsBound(ranks.size()));
+    symbols.resize(static_cast<std::size_t>(codeRankSymbols(symbols, ranks)));
+    ASSERT_EQ(symbols.size(), maxRankSymbols);
+    const Bytes payload = payloadOfSymbols(symbols);
+    EXPECT_LE(payload.size(), maxPayloadBytes);
+    const Decoded coded = rangeDecode(payload);
+    ASSERT_FALSE(coded.fault.failed()) << coded.fault.message;
+    const Decoded back = rankSymbols(coded.bytes);
+    ASSERT_FALSE(back.fault.failed()) << back.fault.message;
+    EXPECT_TRUE(back.bytes == ranks);
+    // One rank more does not fit a block.
+    EXPECT_TRUE(rankSymbols(concat({symbols, hex("FF 00")})).fault.failed());
+}
+
+TEST(DecoderStages, RankSymbolFaults)
+{
+    const struct {
+        const char* name;
+        Bytes symbols;
+        std::size_t capacity;
+        const char* expected;
+        std::size_t position;
+    } cases[] = {
+        {"escape at the end", hex("02 FF"), 100, "escape symbol 255 is the last symbol", 1},
+        {"escape then 2", hex("FF 02"), 100, "escape symbol 255 is followed by symbol 2; only 0 or 1", 1},
+        {"escape then escape", hex("FF FF 00"), 100, "followed by symbol 255", 1},
+        {"run count missing", hex("05 02 02 02"), 100, "run count missing after three equal symbols", 1},
+        {"two-byte run count cut", hex("02 02 02 80"), 1000, "two-byte run count is cut short", 3},
+        {"run count where none may stand", hex("02 02 02 05 02"), 100, "run count 5 stands before a further symbol", 4},
+        {"zero run too long", hex("01 01 01"), 10, "pre-pass length exceed 10", 0},
+        {"rank run too long", hex("02 02 02 07"), 9, "pre-pass length exceed 9", 0},
+        {"escaped rank too many", hex("FF 00 FF 01"), 1, "pre-pass length exceed 1", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = rankSymbols(c.symbols, c.capacity);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_NE(d.fault.message.find(c.expected), std::string::npos) << d.fault.message;
+        EXPECT_EQ(d.fault.position, c.position);
+    }
+    // After the largest run count the same symbol may start a new run.
+    EXPECT_FALSE(rankSymbols(hex("08 08 08 FF FF 08 08")).fault.failed());
+}
+
+TEST(DecoderStages, InverseRankTransform)
+{
+    Bytes descending(256);
+    for (std::size_t i = 0; i < 256; ++i)
+        descending[i] = static_cast<std::uint8_t>(255 - i);
+    const struct {
+        Bytes ranks;
+        Bytes column;
+    } cases[] = {
+        {hex("61"), text("a")},
+        {hex("61 62 63"), text("abc")},
+        {hex("61 01 00 00"), text("aaaa")},
+        {hex("61 62 02 02"), text("abab")},
+        {hex("61 62 63 03 03 03"), text("abcabc")},
+        {hex("62 62 6E 02 02 02"), text("banana")},
+        {hex("05 01 07 00"), hex("05 05 07 05")},
+        {hex("01 00 00"), hex("01 01 01")},
+        {hex("00 01 00 01"), hex("00 01 00 01")},
+        {hex("00 01 01 00"), hex("00 01 01 01")},
+        {hex("02 02 01"), hex("02 01 01")},
+        {concat({repeat(0xFF, 255), hex("00")}), descending},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.ranks));
+        Bytes column(c.ranks.size());
+        undoRankTransform(column, c.ranks);
+        EXPECT_TRUE(column == c.column) << toHex(column);
+    }
+}
+
+TEST(DecoderStages, InverseBlockSort)
+{
+    const struct {
+        Bytes column;
+        std::uint32_t primaryIndex;
+        Bytes block;
+    } cases[] = {
+        {text("nnbaaa"), 3, text("banana")},
+        {text("rdarcaaaabb"), 2, text("abracadabra")},
+        {text("pssmipissii"), 4, text("mississippi")},
+        {text("baaa"), 1, text("aaba")},
+        {text("cab"), 0, text("abc")},
+        {text("z"), 0, text("z")},
+        {text("qq"), 0, text("qq")},
+        {text("ba"), 1, text("ba")},
+        {text("bbaa"), 0, text("abab")},
+        {text("ccaabb"), 0, text("abcabc")},
+        {repeat('q', 12), 0, repeat('q', 12)},
+        {repeat('q', 12), 7, repeat('q', 12)},
+        {concat({repeat('b', 12), repeat('a', 12)}), 0, repeat("ab", 12)},
+        {concat({repeat('b', 6), repeat('a', 18)}), 4, repeat("aaab", 6)}, // any row of an equal rotation
+        {concat({repeat('b', 6), repeat('a', 18)}), 0, repeat("aaab", 6)},
+        {concat({repeat('b', 4), repeat('a', 16)}), 2, repeat("aaaab", 4)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.block.begin(), c.block.end()));
+        const Decoded d = unsort(c.column, c.primaryIndex);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.block);
+    }
+}
+
+TEST(DecoderStages, InverseBlockSortRefusesColumnsOfNoBlock)
+{
+    const struct {
+        Bytes column;
+        std::uint32_t primaryIndex;
+        const char* expected;
+    } cases[] = {
+        {text("abc"), 3, "primary index 3 is not below the block length 3"},
+        {text("ab"), 0, "needs aligned runs"},                   // two one-row cycles
+        {text("abc"), 1, "needs aligned runs"},                  // three one-row cycles
+        {text("bbaab"), 0, "does not divide the block length 5"}, // a 2-row cycle in 5 rows
+        {text("abab"), 1, "needs aligned runs"},                 // two cycles of 2, unaligned
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.column.begin(), c.column.end()));
+        const Decoded d = unsort(c.column, c.primaryIndex);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_NE(d.fault.message.find(c.expected), std::string::npos) << d.fault.message;
+    }
+}
+
+TEST(DecoderStages, InverseBlockSortUndoesTheSortOfRandomBlocks)
+{
+    TestRng rng(11);
+    for (int i = 0; i < 200; ++i) {
+        const Bytes block = rng.bytes(1 + rng.below(300), 1 + rng.below(4));
+        Bytes work(block);
+        work.push_back(0);
+        Bytes column(block.size());
+        SortArrays arrays(block.size());
+        const SortResult sorted = sortBlock(work, static_cast<std::int32_t>(block.size()), column, arrays);
+        ASSERT_TRUE(sorted.ok);
+        const Decoded d = unsort(column, static_cast<std::uint32_t>(sorted.primaryIndex));
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == block) << "case " << i;
+    }
+}
+
+TEST(DecoderStages, RunLengthExpansion)
+{
+    const struct {
+        Bytes prepass;
+        Bytes block;
+    } cases[] = {
+        {hex("61"), text("a")},
+        {hex("61 61 61"), text("aaa")},
+        {hex("61 61 61 61 00"), text("aaaa")},
+        {hex("61 61 61 61 7F"), repeat('a', 131)},
+        {hex("61 61 61 61 80 00"), repeat('a', 132)},
+        {hex("61 61 61 61 80 A8"), repeat('a', 300)},
+        {hex("61 61 61 61 FF FF"), repeat('a', 32899)},
+        {hex("61 61 61 61 FF FF 61 61 61"), repeat('a', 32902)},
+        {hex("61 61 61 61 FF FF 61 61 61 61 00"), repeat('a', 32903)},
+        {hex("61 61 61 61 00 62 62 62 62 00"), text("aaaabbbb")},
+        {hex("00 00 00 00 00"), repeat(0x00, 4)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.prepass));
+        const Decoded d = expand(c.prepass);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.block);
+    }
+}
+
+TEST(DecoderStages, RunLengthFaults)
+{
+    const struct {
+        const char* name;
+        Bytes prepass;
+        std::size_t capacity;
+        const char* expected;
+        std::size_t position;
+    } cases[] = {
+        {"run count missing", hex("62 61 61 61 61"), 100, "run count missing after four equal bytes 0x61", 1},
+        {"two-byte count cut", hex("61 61 61 61 80"), 1000, "two-byte run count is cut short", 4},
+        {"run count where none may stand", hex("61 61 61 61 05 61"), 100,
+         "run count 5 stands before a further byte 0x61", 5},
+        {"longer than the block", hex("61 61 61 61 7F"), 130, "block decodes to more than 130 bytes", 0},
+        {"longer than the block, plain", hex("61 62 63"), 2, "block decodes to more than 2 bytes", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = expand(c.prepass, c.capacity);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_NE(d.fault.message.find(c.expected), std::string::npos) << d.fault.message;
+        EXPECT_EQ(d.fault.position, c.position);
+    }
+}
+
+TEST(DecoderStages, ExpansionUndoesThePrepass)
+{
+    TestRng rng(17);
+    for (int i = 0; i < 300; ++i) {
+        Bytes block;
+        while (block.size() < 2000) {
+            const Bytes run = repeat(static_cast<std::uint8_t>(rng.below(3)), 1 + rng.below(i % 3 ? 9 : 40000));
+            block.insert(block.end(), run.begin(), run.end());
+        }
+        Bytes prepass(runLengthPrepassBound(block.size()));
+        prepass.resize(static_cast<std::size_t>(runLengthPrepass(prepass, block)));
+        const Decoded d = expand(prepass, block.size());
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == block) << "case " << i;
+    }
+}
+
+} // namespace
+} // namespace dls2mml::test
