@@ -10,16 +10,15 @@
 
 #include "compressor/block_compressor.h"
 #include "compressor/rank_symbols.h"
-#include "compressor/rank_transform.h"
 
 namespace dls2mml {
 namespace {
 
 constexpr std::size_t slotCount = 2;
 
-// A sorted, rank-transformed block on its way to the coding thread.
+// A sorted block on its way from the sorting thread to the coding thread.
 struct Slot {
-    ByteBuffer ranks{bufferSizeForLevel1};
+    ByteBuffer lastColumn{bufferSizeForLevel1};
     SortedBlock sorted;
     std::size_t sliceLength = 0;
     bool full = false;
@@ -29,11 +28,11 @@ struct Slot {
 struct SortSide {
     ByteBuffer slice{blockSizeForLevel1};
     ByteBuffer block{bufferSizeForLevel1 + 1};
-    ByteBuffer lastColumn{bufferSizeForLevel1};
     SortArrays arrays{bufferSizeForLevel1};
 };
 
 struct CodeSide {
+    ByteBuffer ranks{bufferSizeForLevel1};
     ByteBuffer symbols{rankSymbolsBound(bufferSizeForLevel1)};
     ByteBuffer frame{frameBound(blockSizeForLevel1)};
     ModelSet models;
@@ -80,14 +79,12 @@ private:
             }
             result_.inputLength += got;
             slot.sliceLength = got;
-            slot.sorted = sortSlice(sort_.slice.span().first(got), sort_.block.span(), sort_.lastColumn.span(),
+            slot.sorted = sortSlice(sort_.slice.span().first(got), sort_.block.span(), slot.lastColumn.span(),
                                     sort_.arrays);
             if (!slot.sorted.ok) {
                 finish(slot, PipelineFault::sortFailed);
                 return;
             }
-            // The rank transform stays on this side too: it balances the two threads.
-            rankTransform(slot.ranks.span(), sort_.lastColumn.span().first(static_cast<std::size_t>(slot.sorted.length)));
             publish(slot);
             if (!threads && !codeOne(slot))
                 return;
@@ -108,8 +105,8 @@ private:
             return false;
         if (slot.last)
             return false;
-        const std::size_t length =
-            codeRanks(slot.ranks.span(), slot.sorted, code_.symbols.span(), code_.models, code_.frame.span());
+        const std::size_t length = codeSortedBlock(slot.lastColumn.span(), slot.sorted, code_.ranks.span(),
+                                                   code_.symbols.span(), code_.models, code_.frame.span());
         if (!sink_(code_.frame.span().first(length))) {
             std::lock_guard lock(mutex_);
             if (result_.fault == PipelineFault::none)

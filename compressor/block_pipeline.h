@@ -1,10 +1,10 @@
 // Compresses a sequence of slices on two threads.
 //
-// The calling thread reads each slice, pre-passes, sorts and rank-transforms
-// it; a worker thread symbol-codes and range-codes the block before and hands
-// its frame to the sink. Blocks are sorted strictly one after
+// The calling thread reads each slice, pre-passes and sorts it; a worker
+// thread rank-transforms, symbol-codes and range-codes the block sorted before
+// and hands its frame to the sink. Blocks are sorted strictly one after
 // another on one thread, so the pivot draws, and with them every byte, are
-// those of a one-threaded run. Two slots of ranks sit between the
+// those of a one-threaded run. Two slots of last columns sit between the
 // threads, so at most two sorted blocks wait for coding.
 #pragma once
 
