@@ -26,6 +26,6 @@ if(DLS2MML_TESTS)
   add_test(NAME windows_gui
     COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/run_gui_tests.sh
       $<TARGET_FILE:dls2mml-gui> $<TARGET_FILE:window_driver> $<TARGET_FILE:fake_explorer>
-      $<TARGET_FILE:dls2mml>)
+      $<TARGET_FILE:dls2mml> $<TARGET_FILE:make_sample_bank>)
   set_tests_properties(windows_gui PROPERTIES RUN_SERIAL TRUE LABELS gui TIMEOUT 600)
 endif()

@@ -6,6 +6,7 @@
 //   window_driver close HWND           posts WM_CLOSE
 //   window_driver alive HWND           exit code 0 while the window exists
 //   window_driver acp                  prints the ANSI code page
+//   window_driver icon PROGRAM         prints the program's icon group 101
 // Arguments are taken as wide text and turned into ANSI bytes, so a path
 // reaches the window exactly as the shell would deliver it.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -89,13 +90,58 @@ int find(DWORD timeout)
     std::printf("style %08lX\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_STYLE)));
     std::printf("exstyle %08lX\n", static_cast<unsigned long>(GetWindowLongA(window, GWL_EXSTYLE)));
     std::printf("classstyle %08lX\n", static_cast<unsigned long>(GetClassLongA(window, GCL_STYLE)));
-    std::printf("icon %d\n", GetClassLongPtrA(window, GCLP_HICON) != 0 ? 1 : 0);
-    std::printf("brush %d\n",
-                GetClassLongPtrA(window, GCLP_HBRBACKGROUND) == reinterpret_cast<ULONG_PTR>(GetStockObject(BLACK_BRUSH)) ? 1 : 0);
-    std::printf("cursor %d\n",
-                GetClassLongPtrA(window, GCLP_HCURSOR) == reinterpret_cast<ULONG_PTR>(LoadCursorA(nullptr, IDC_ARROW)) ? 1 : 0);
     std::printf("acceptfiles %d\n", (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) ? 1 : 0);
     std::printf("acp %u\n", GetACP());
+    return 0;
+}
+
+// The icon group 101 of a program file, as "101: WxH N colours B bits, ...".
+// (Another process's class icon cannot be read back, so the test reads the
+// program's resources instead.)
+int iconFacts(const std::string& program)
+{
+#pragma pack(push, 2)
+    struct GroupHeader {
+        WORD reserved;
+        WORD type;
+        WORD count;
+    };
+    struct GroupEntry {
+        BYTE width;
+        BYTE height;
+        BYTE colorCount;
+        BYTE reserved;
+        WORD planes;
+        WORD bitCount;
+        DWORD bytesInRes;
+        WORD id;
+    };
+#pragma pack(pop)
+    const HMODULE module = LoadLibraryExA(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const HRSRC resource = module ? FindResourceA(module, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(14)) : nullptr;
+    const HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+    const auto* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    if (!bytes || SizeofResource(module, resource) < sizeof(GroupHeader)) {
+        std::printf("no icon group 101\n");
+        return 1;
+    }
+    GroupHeader header;
+    std::memcpy(&header, bytes, sizeof header);
+    if (SizeofResource(module, resource) < sizeof header + header.count * sizeof(GroupEntry)) {
+        std::printf("icon group 101 cut short\n");
+        return 1;
+    }
+    std::string facts = "101:";
+    for (WORD i = 0; i < header.count; ++i) {
+        GroupEntry entry;
+        std::memcpy(&entry, bytes + sizeof header + i * sizeof entry, sizeof entry);
+        const unsigned colours = entry.colorCount ? entry.colorCount : (entry.bitCount <= 8 ? 1u << entry.bitCount : 0u);
+        char text[96];
+        std::snprintf(text, sizeof text, "%s %ux%u %u colours %u bits", i ? "," : "", entry.width ? entry.width : 256u,
+                      entry.height ? entry.height : 256u, colours, entry.bitCount);
+        facts += text;
+    }
+    std::printf("%s\n", facts.c_str());
     return 0;
 }
 
@@ -171,6 +217,7 @@ int main()
         return 0;
     }
     if (args.size() < 3) return 2;
+    if (command == "icon") return iconFacts(args[2]);
     const HWND window = parseWindow(args[2]);
     if (command == "drop") return drop(window, std::vector<std::string>(args.begin() + 3, args.end()));
     if (command == "key" && args.size() > 3) {
