@@ -94,6 +94,11 @@ check "t: same length either way" test "$(stat -c %s t_dls.mml)" -eq "$(stat -c 
 run -c bank.dls
 check "-c: exit 0" test "$rc" -eq 0
 check "-c: standard output is the document" same out.txt bank_dls.mml
+"$MAKE_BANK" large.dls --size 12m
+"$BIN" -q large.dls
+"$BIN" -c large.dls | cat >piped.mml
+check "-c through a pipe gives the same document as a file, for a 12 MiB bank" same piped.mml large_dls.mml
+rm -f large.dls large_dls.mml piped.mml
 run -o elsewhere.mml bank.dls
 check "-o: exit 0 and the document at PATH" sh -c "test $rc -eq 0 && cmp -s elsewhere.mml bank_dls.mml"
 check "-o: summary names PATH" test "$(cut -f2 out.txt)" = elsewhere.mml
