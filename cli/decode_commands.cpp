@@ -1,22 +1,300 @@
-// Placeholder until the decoder lands: the decoding modes report that they are unavailable.
+// The decoding modes of the command line: -t checks documents, -d writes the
+// banks back out, and the verifier that --verify runs after each conversion.
 #include "cli/decode_commands.h"
 
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/conversion_job.h"
+#include "shell/cue_point_document.h"
+#include "shell/document_reader.h"
+#include "shell/file_system.h"
 
 namespace dls2mml::cli {
+namespace {
 
-int runTestCommand(const Options&)
+constexpr std::size_t readChunk = 1 << 18;
+
+void reportFailure(const std::string& path, const std::string& reason)
 {
-    std::fputs("dls2mml: -t is not available in this build\n", stderr);
-    return 1;
+    std::fprintf(stderr, "dls2mml: %s: %s\n", path.c_str(), reason.c_str());
 }
 
-int runDecodeCommand(const Options&)
+std::string wordsFor(const IoStatus& status)
 {
-    std::fputs("dls2mml: -d is not available in this build\n", stderr);
-    return 1;
+    std::string words;
+    switch (status.error) {
+    case IoError::none: return "ok";
+    case IoError::notFound:
+    case IoError::cannotOpen: words = "cannot open"; break;
+    case IoError::isFolder: return "is a folder";
+    case IoError::cannotRead: words = "cannot read"; break;
+    case IoError::cannotCreate: words = "cannot create output"; break;
+    case IoError::writeFailed: words = "write failed"; break;
+    case IoError::diskFull: words = "disk full"; break;
+    }
+    if (!status.detail.empty())
+        words += ": " + status.detail;
+    return words;
 }
 
-void installDocumentVerifier() {}
+// A document to read: a file (which can be read twice) or standard input,
+// which is held in memory when it must be read twice.
+class DocumentSource {
+public:
+    explicit DocumentSource(std::string path) : path_(std::move(path)) {}
+
+    bool isStandardInput() const { return path_ == "-"; }
+
+    // Decodes the document, handing the bank to sink; the reason on failure.
+    std::string decode(const DocumentReader::Sink& sink)
+    {
+        if (held_) {
+            DocumentReader reader(sink);
+            TextStatus status = reader.feed(heldText_);
+            if (status.ok())
+                status = reader.finish();
+            return status.describe();
+        }
+        std::unique_ptr<InputFile> file;
+        if (isStandardInput()) {
+            file = standardInput();
+        } else if (IoStatus status = openInputFile(path_, file); !status) {
+            return wordsFor(status);
+        }
+        return decodeDocumentFile(*file, sink).describe();
+    }
+
+    // Keeps standard input in memory so that it can be decoded twice.
+    std::string hold()
+    {
+        if (!isStandardInput() || held_)
+            return {};
+        std::unique_ptr<InputFile> file = standardInput();
+        std::vector<std::uint8_t> buffer(readChunk);
+        for (;;) {
+            std::size_t got = 0;
+            if (IoStatus status = file->read(buffer, got); !status)
+                return wordsFor(status);
+            if (got == 0)
+                break;
+            if (heldText_.size() + got > maxDocumentLength)
+                return "document larger than any the converter writes (2 GiB)";
+            heldText_.append(reinterpret_cast<const char*>(buffer.data()), got);
+        }
+        held_ = true;
+        return {};
+    }
+
+private:
+    std::string path_;
+    bool held_ = false;
+    std::string heldText_;
+};
+
+// The sink that writes the bank, keeping the first write failure.
+struct WritingSink {
+    OutputFile* file = nullptr;
+    std::string failure;
+    std::uint64_t written = 0;
+
+    DocumentReader::Sink sink()
+    {
+        return [this](std::span<const std::uint8_t> block) {
+            if (IoStatus status = file->write(block); !status) {
+                failure = wordsFor(status);
+                return false;
+            }
+            written += block.size();
+            return true;
+        };
+    }
+};
+
+std::string displayName(const std::string& path) { return path == "-" ? "(standard input)" : path; }
+
+// Decodes one document to its bank; the reason on failure, nothing written then.
+std::string decodeOne(const Options& options, const std::string& path, std::string& target, std::uint64_t& bytes)
+{
+    DocumentSource source(path);
+    if (options.toStandardOutput) {
+        target = "-";
+        // Nothing may reach standard output from a faulty document: check the
+        // whole document first, then decode it again onto the output.
+        if (std::string problem = source.hold(); !problem.empty())
+            return problem;
+        if (std::string problem = source.decode(nullptr); !problem.empty())
+            return problem;
+        std::unique_ptr<OutputFile> out = standardOutput();
+        WritingSink writer;
+        writer.file = out.get();
+        std::string problem = source.decode(writer.sink());
+        if (!writer.failure.empty())
+            return writer.failure;
+        if (!problem.empty())
+            return problem;
+        if (IoStatus status = out->commit(); !status)
+            return wordsFor(status);
+        bytes = writer.written;
+        return {};
+    }
+    if (!options.outputPath.empty()) {
+        target = options.outputPath;
+    } else if (source.isStandardInput()) {
+        return "standard input has no name to derive the bank's from (give the output with -o or -c)";
+    } else if (std::optional<std::string> bank = deriveBankName(path)) {
+        target = *bank;
+    } else {
+        return "cannot derive the bank's name (it needs a name ending in \"_dls...mml\" that the output-name rule "
+               "gives back); give the output with -o";
+    }
+    if (!options.force && pathExists(target))
+        return target + " exists (use -f to overwrite)";
+    std::unique_ptr<OutputFile> out;
+    if (IoStatus status = createOutputFile(target, out, !options.force); !status)
+        return wordsFor(status);
+    WritingSink writer;
+    writer.file = out.get();
+    const std::string problem = source.decode(writer.sink());
+    if (!writer.failure.empty())
+        return writer.failure;
+    if (!problem.empty())
+        return problem; // the uncommitted output is removed with it
+    if (IoStatus status = out->commit(); !status)
+        return wordsFor(status);
+    bytes = writer.written;
+    return {};
+}
+
+// Compares the decoded bank with the input, block by block.
+class Comparer {
+public:
+    explicit Comparer(InputFile& bank) : bank_(bank) {}
+
+    bool operator()(std::span<const std::uint8_t> block)
+    {
+        while (!block.empty()) {
+            if (at_ == filled_) {
+                std::size_t got = 0;
+                if (IoStatus status = bank_.read(buffer_, got); !status) {
+                    problem = "cannot read the input again: " + wordsFor(status);
+                    return false;
+                }
+                if (got == 0) {
+                    problem = "the document decodes to more bytes than the input holds (" + std::to_string(offset_) + ")";
+                    return false;
+                }
+                at_ = 0;
+                filled_ = got;
+            }
+            const std::size_t n = std::min(block.size(), filled_ - at_);
+            for (std::size_t i = 0; i < n; ++i)
+                if (block[i] != buffer_[at_ + i]) {
+                    problem = "the document decodes to other bytes than the input, first at byte " +
+                              std::to_string(offset_ + i);
+                    return false;
+                }
+            at_ += n;
+            offset_ += n;
+            block = block.subspan(n);
+        }
+        return true;
+    }
+
+    // After the last block: the input must hold nothing more.
+    std::string finish()
+    {
+        if (!problem.empty())
+            return problem;
+        if (at_ < filled_)
+            return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
+        std::size_t got = 0;
+        if (IoStatus status = bank_.read(buffer_, got); !status)
+            return "cannot read the input again: " + wordsFor(status);
+        if (got != 0)
+            return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
+        return {};
+    }
+
+    std::string problem;
+
+private:
+    InputFile& bank_;
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(readChunk);
+    std::size_t at_ = 0;
+    std::size_t filled_ = 0;
+    std::uint64_t offset_ = 0;
+};
+
+std::string verifyDocument(const std::string& documentPath, const std::string& bankPath)
+{
+    std::unique_ptr<InputFile> bank;
+    if (IoStatus status = openInputFile(bankPath, bank); !status)
+        return "cannot open the input again: " + wordsFor(status);
+    std::unique_ptr<InputFile> document;
+    if (IoStatus status = openInputFile(documentPath, document); !status)
+        return "cannot open the document: " + wordsFor(status);
+    Comparer comparer(*bank);
+    const TextStatus status =
+        decodeDocumentFile(*document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); });
+    if (!comparer.problem.empty())
+        return comparer.problem;
+    if (!status.ok())
+        return "the document does not decode: " + status.describe();
+    return comparer.finish();
+}
+
+} // namespace
+
+int runTestCommand(const Options& options)
+{
+    int result = 0;
+    for (const std::string& path : options.files) {
+        DocumentSource source(path);
+        std::uint64_t bytes = 0;
+        const std::string problem = source.decode([&bytes](std::span<const std::uint8_t> block) {
+            bytes += block.size();
+            return true;
+        });
+        if (!problem.empty()) {
+            reportFailure(displayName(path), problem);
+            result = 1;
+            continue;
+        }
+        if (!options.quiet) {
+            if (options.verbose)
+                std::printf("%s: OK (%llu bytes)\n", displayName(path).c_str(), static_cast<unsigned long long>(bytes));
+            else
+                std::printf("%s: OK\n", displayName(path).c_str());
+        }
+    }
+    std::fflush(stdout);
+    return result;
+}
+
+int runDecodeCommand(const Options& options)
+{
+    int result = 0;
+    // The summary goes to standard error when the bank itself goes to standard output.
+    std::FILE* summary = options.toStandardOutput ? stderr : stdout;
+    for (const std::string& path : options.files) {
+        std::string target;
+        std::uint64_t bytes = 0;
+        const std::string problem = decodeOne(options, path, target, bytes);
+        if (!problem.empty()) {
+            reportFailure(displayName(path), problem);
+            result = 1;
+            continue;
+        }
+        if (!options.quiet && (!options.toStandardOutput || options.verbose))
+            std::fprintf(summary, "%s\t%s\t%llu\n", path.c_str(), target.c_str(), static_cast<unsigned long long>(bytes));
+    }
+    std::fflush(summary);
+    return result;
+}
+
+void installDocumentVerifier() { SetDocumentVerifier(verifyDocument); }
 
 } // namespace dls2mml::cli

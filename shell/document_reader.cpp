@@ -240,6 +240,25 @@ TextStatus DocumentReader::finish()
     return fault_;
 }
 
+std::optional<std::string> deriveBankName(std::string_view documentPath)
+{
+    constexpr std::string_view extension = ".mml";
+    if (documentPath.size() < extension.size() ||
+        lowerAscii(documentPath.substr(documentPath.size() - extension.size())) != extension)
+        return std::nullopt;
+    const std::string_view stem = documentPath.substr(0, documentPath.size() - extension.size());
+    const std::size_t at = lowerAscii(stem).find("_dls");
+    if (at == std::string::npos)
+        return std::nullopt;
+    std::string bank(stem);
+    bank[at] = '.';
+    // A ".dls" before the one restored would take the underscore instead.
+    const std::optional<std::string> back = deriveOutputName(bank, lowerAscii(bank));
+    if (!back || std::string_view(*back).substr(0, stem.size()) != stem)
+        return std::nullopt;
+    return bank;
+}
+
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank)
 {
     DocumentReader reader([&bank](std::span<const std::uint8_t> block) {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -72,6 +73,11 @@ private:
     std::uint64_t streamLength_ = 0;
     bool headerChecked_ = false;
 };
+
+// The inverse of the output-name rule: the document's path without its ".mml"
+// (any case), with the first "_dls" (any case) turned back into ".dls". Only a
+// name that the rule maps back onto documentPath is given; nullopt otherwise.
+std::optional<std::string> deriveBankName(std::string_view documentPath);
 
 // Reads a whole document held in memory; the bank is appended to bank.
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank);
