@@ -2,7 +2,7 @@
 //
 // The sizes line near the top holds the stream's length, known only at the
 // end. Small streams are therefore held in memory and written in one go. Once
-// the held stream passes a few MiB (and the output can seek), the length is
+// the held stream passes 1 MiB (and the output can seek), the length is
 // estimated from the ratio so far, the text is written from the offset that
 // estimate gives the sizes line, and each further frame's text goes straight
 // to the file. At the end the head and the true sizes line are written in
@@ -36,7 +36,7 @@ public:
     // The document would not fit the format's signed 32-bit counts.
     bool tooLarge() const noexcept { return tooLarge_; }
 
-    static constexpr std::size_t defaultHoldLimit = 8u << 20;
+    static constexpr std::size_t defaultHoldLimit = 1u << 20;
 
 private:
     IoStatus startStreaming();
