@@ -29,15 +29,16 @@ std::string DecodeStatus::describe() const
     return "stream byte " + num(offset) + ": " + message;
 }
 
-// The per-block buffers, each at the format's limit; taken with the first frame.
+// The per-block buffers, each at the format's limit; taken with the first
+// frame and left uncleared (every stage writes before it reads).
 struct BlockDecompressor::Work {
     ModelSet models;
-    std::vector<std::uint8_t> symbols = std::vector<std::uint8_t>(maxRankSymbols);
-    std::vector<std::uint8_t> ranks = std::vector<std::uint8_t>(maxPrepassBytes);
-    std::vector<std::uint8_t> lastColumn = std::vector<std::uint8_t>(maxPrepassBytes);
-    std::vector<std::uint8_t> prepass = std::vector<std::uint8_t>(maxPrepassBytes);
-    std::vector<std::uint8_t> block = std::vector<std::uint8_t>(maxBlockBytes);
-    std::vector<std::uint32_t> next = std::vector<std::uint32_t>(maxPrepassBytes);
+    std::unique_ptr<std::uint8_t[]> symbols = std::make_unique_for_overwrite<std::uint8_t[]>(maxRankSymbols);
+    std::unique_ptr<std::uint8_t[]> ranks = std::make_unique_for_overwrite<std::uint8_t[]>(maxPrepassBytes);
+    std::unique_ptr<std::uint8_t[]> lastColumn = std::make_unique_for_overwrite<std::uint8_t[]>(maxPrepassBytes);
+    std::unique_ptr<std::uint8_t[]> prepass = std::make_unique_for_overwrite<std::uint8_t[]>(maxPrepassBytes);
+    std::unique_ptr<std::uint8_t[]> block = std::make_unique_for_overwrite<std::uint8_t[]>(maxBlockBytes);
+    std::unique_ptr<std::uint32_t[]> next = std::make_unique_for_overwrite<std::uint32_t[]>(maxPrepassBytes);
 };
 
 BlockDecompressor::BlockDecompressor(Sink sink) : sink_(std::move(sink)) {}
@@ -102,12 +103,12 @@ DecodeStatus BlockDecompressor::decodeFrame()
     const std::span<const std::uint8_t> payload(payload_);
 
     std::size_t symbols = 0;
-    StageFault fault = decodeRangeBlock(w.models, payload, w.symbols, symbols);
+    StageFault fault = decodeRangeBlock(w.models, payload, std::span(w.symbols.get(), maxRankSymbols), symbols);
     if (fault.failed())
         return fail(frame + fault.message, payloadStart + fault.position);
 
     std::size_t rankCount = 0;
-    fault = decodeRankSymbols(std::span<const std::uint8_t>(w.symbols.data(), symbols), w.ranks, rankCount);
+    fault = decodeRankSymbols(std::span<const std::uint8_t>(w.symbols.get(), symbols), std::span(w.ranks.get(), maxPrepassBytes), rankCount);
     if (fault.failed())
         return fail(frame + fault.message + " (rank symbol " + num(fault.position) + ")",
                     payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
@@ -117,16 +118,17 @@ DecodeStatus BlockDecompressor::decodeFrame()
         return fail(frame + "primary index " + num(primaryIndex_) + " is not below the block length " + num(rankCount),
                     frameOffset_);
 
-    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
-                      std::span<const std::uint8_t>(w.ranks.data(), rankCount));
-    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.data(), rankCount),
-                          std::span<const std::uint8_t>(w.lastColumn.data(), rankCount), primaryIndex_,
-                          std::span<std::uint32_t>(w.next.data(), rankCount));
+    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.get(), rankCount),
+                      std::span<const std::uint8_t>(w.ranks.get(), rankCount));
+    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.get(), rankCount),
+                          std::span<const std::uint8_t>(w.lastColumn.get(), rankCount), primaryIndex_,
+                          std::span<std::uint32_t>(w.next.get(), rankCount));
     if (fault.failed())
         return fail(frame + fault.message + " (row " + num(fault.position) + ")", frameOffset_);
 
     std::size_t blockLength = 0;
-    fault = expandRuns(std::span<const std::uint8_t>(w.prepass.data(), rankCount), w.block, blockLength);
+    fault = expandRuns(std::span<const std::uint8_t>(w.prepass.get(), rankCount), std::span(w.block.get(), maxBlockBytes),
+                       blockLength);
     if (fault.failed())
         return fail(frame + fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
 
@@ -145,7 +147,7 @@ DecodeStatus BlockDecompressor::decodeFrame()
                     frameOffset_);
     ++blocks_;
     decoded_ += blockLength;
-    if (sink_ && !sink_(std::span<const std::uint8_t>(w.block.data(), blockLength)))
+    if (sink_ && !sink_(std::span<const std::uint8_t>(w.block.get(), blockLength)))
         return fail("output refused", consumed_);
     state_ = decoded_ == declaredLength_ ? State::done : State::frameHeader;
     frameHeaderFilled_ = 0;

@@ -47,7 +47,7 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<st
                 weight <<= 1;
                 ++p;
                 if (z > capacity - out)
-                    return {"zero run makes the block longer than " + limit + " ranks", start};
+                    return {"zero run makes the pre-pass length exceed " + limit + ", the most a block can have", start};
             }
             for (std::uint64_t i = 0; i < z; ++i)
                 ranks[out++] = 0;
@@ -59,7 +59,7 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<st
                 return {"escape symbol 255 is followed by symbol " + std::to_string(selector) + "; only 0 or 1 may follow it",
                         p + 1};
             if (out >= capacity)
-                return {"block holds more than " + limit + " ranks", p};
+                return {"escaped rank makes the pre-pass length exceed " + limit + ", the most a block can have", p};
             ranks[out++] = static_cast<std::uint8_t>(254 + selector);
             p += 2;
         } else {
@@ -86,7 +86,7 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<st
                 total += static_cast<std::size_t>(count);
             }
             if (total > capacity - out)
-                return {"rank run makes the block longer than " + limit + " ranks", start};
+                return {"rank run makes the pre-pass length exceed " + limit + ", the most a block can have", start};
             for (std::size_t i = 0; i < total; ++i)
                 ranks[out++] = static_cast<std::uint8_t>(s - 1);
             if (copies == 3 && count < maxRunCount && p < k && symbols[p] == s)
