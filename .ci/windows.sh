@@ -53,8 +53,14 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 cmake -S "$root" -B "$root/build-windows" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null
 cmake --build "$root/build-windows" -j2
 step "cross build done"
-ctest --test-dir "$root/build-windows" -LE gui --output-on-failure -j2
+# Both test sets run whatever the other's outcome; either failing fails the run.
+units=0 window=0
+ctest --test-dir "$root/build-windows" -LE gui --output-on-failure -j2 || units=$?
 step "unit tests under Wine done"
 DLS2MML_SCREENSHOT="$root/build-windows/window.png" \
-    ctest --test-dir "$root/build-windows" -L gui --output-on-failure
+    ctest --test-dir "$root/build-windows" -L gui --output-on-failure || window=$?
 step "window test done (picture: build-windows/window.png)"
+if ((units || window)); then
+    echo "Windows tests failed (unit tests: $units, window test: $window)"
+    exit 1
+fi
