@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 
 #include "compressor/block_compressor.h"
 #include "shell/conversion_job.h"
@@ -226,6 +227,69 @@ TEST(ConversionJob, ExplicitOutputAndOverwrite)
     writeFile(bank, {});
     ASSERT_TRUE(convert(bank, dir.file("out.mml")).ok());
     EXPECT_EQ(readFile(dir.file("out.mml")), expectedDocument({}));
+}
+
+// The stream bytes carried by a document (plain Base64 with line feeds and '=' skipped).
+Bytes streamOf(const std::string& document)
+{
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::size_t from = document.find('\n', documentHead.size()) + 1;
+    Bytes out;
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (std::size_t i = from; i < document.size(); ++i) {
+        const std::size_t v = alphabet.find(document[i]);
+        if (v == std::string::npos) continue;
+        bits = bits << 6 | static_cast<std::uint32_t>(v);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out.push_back(static_cast<std::uint8_t>(bits >> count));
+        }
+    }
+    return out;
+}
+
+// Blocks whose primary index depends on the pivot state: the job must sort
+// them one after another, in input order, from the process-wide state, and
+// leave that state where the last block left it.
+TEST(ConversionJob, PivotDrawsFollowTheBlockOrder)
+{
+    const Bytes block = repeat("aaabaabb", 65536); // one whole block, unchanged by the pre-pass
+    const Bytes input = concat({block, block, block, block, repeat("aaab", 13)});
+    TempFolder dir;
+    writeFile(dir.file("periodic.dls"), input);
+    const std::uint32_t saved = pivotGenerator.state();
+    std::set<std::uint32_t> seen;
+    for (std::uint32_t start : {7919u, 2u * 7919u, 3u * 7919u, 1u}) {
+        SCOPED_TRACE("state " + std::to_string(start));
+        PivotGenerator sequential;
+        sequential.setState(start);
+        std::vector<std::uint32_t> expected;
+        SortArrays arrays(block.size());
+        for (std::size_t at = 0; at < input.size(); at += blockSizeForLevel1) {
+            const std::size_t n = std::min(blockSizeForLevel1, input.size() - at);
+            Bytes work(input.begin() + static_cast<std::ptrdiff_t>(at), input.begin() + static_cast<std::ptrdiff_t>(at + n));
+            work.push_back(0);
+            Bytes last(n);
+            expected.push_back(static_cast<std::uint32_t>(
+                sortBlock(work, static_cast<std::int32_t>(n), last, arrays, sequential).primaryIndex));
+        }
+        pivotGenerator.setState(start);
+        const JobReport report = convert(dir.file("periodic.dls"));
+        ASSERT_TRUE(report.ok()) << report.reason;
+        EXPECT_EQ(pivotGenerator.state(), sequential.state());
+        const Bytes stream = streamOf(readFile(report.outputPath));
+        std::vector<std::uint32_t> got;
+        for (std::size_t at = streamHeaderSize; at + frameHeaderSize <= stream.size();) {
+            got.push_back(std::uint32_t{stream[at]} << 16 | std::uint32_t{stream[at + 1]} << 8 | stream[at + 2]);
+            at += frameHeaderSize + (std::uint32_t{stream[at + 3]} << 16 | std::uint32_t{stream[at + 4]} << 8 | stream[at + 5]);
+        }
+        EXPECT_EQ(got, expected);
+        seen.insert(expected.begin(), expected.end() - 1);
+    }
+    pivotGenerator.setState(saved);
+    EXPECT_GE(seen.size(), 2u) << "the blocks should land on different rows at different states";
 }
 
 const char* revealed = nullptr;
