@@ -46,6 +46,16 @@ printf 'aaab%.0s' $(seq 6) >f1.dls  # one pivot draw; its row does not depend on
 cp f1.dls f1b.dls
 printf 'aaab%.0s' $(seq 13) >t.dls  # its row does depend on the state
 
+# --- the sample bank: a RIFF 'DLS ' file whose size field covers the rest; same arguments, same bytes ---
+le32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+check "sample bank: RIFF 'DLS ' header" test "$(head -c 4 bank.dls)$(tail -c +9 bank.dls | head -c 4)" = "RIFFDLS "
+check "sample bank: RIFF size is the file size less 8" test "$(le32 bank.dls 4)" -eq $(($(stat -c %s bank.dls) - 8))
+check "sample bank: about the size asked for" test "$(stat -c %s Other.DLS)" -gt 190000 -a "$(stat -c %s Other.DLS)" -lt 210000
+"$MAKE_BANK" again.dls
+check "sample bank: deterministic" same bank.dls again.dls
+"$MAKE_BANK" seeded.dls --seed 9
+check "sample bank: the seed changes the waves" test "$(cmp bank.dls seeded.dls >/dev/null; echo $?)" -eq 1
+
 # --- one file, the summary line and the document's layout ---
 run bank.dls
 check "one bank converts, exit 0" test "$rc" -eq 0
