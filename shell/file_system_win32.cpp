@@ -189,18 +189,24 @@ std::size_t folderLength(const std::string& path)
 }
 
 // A fresh name in the target's folder (a move within one volume never copies).
-// The long form keeps the target's name for a reader who finds a leftover;
-// the short one is used where the long one would pass the ANSI path limit.
-std::string temporaryNameFor(const std::string& target)
+// The long form keeps the target's name for a reader who finds a leftover.
+// Where it would pass the ANSI path limit, the short form "~d" and six hex
+// digits is used: no longer than any name the document rule derives
+// ("_dls.mml" alone is eight characters), so every such target that fits the
+// limit gets a temporary.
+std::string temporaryNameFor(const std::string& target, unsigned attempt)
 {
     static std::atomic<unsigned> counter{0};
+    const unsigned serial = counter++;
     const std::size_t split = folderLength(target);
     const std::string folder = target.substr(0, split);
-    const std::string tag = std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++) + ".tmp";
-    std::string name = folder + "." + target.substr(split) + "." + tag;
-    if (name.size() >= MAX_PATH)
-        name = folder + "~d2m" + tag;
-    return name;
+    std::string name = folder + "." + target.substr(split) + "." + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(serial) + ".tmp";
+    if (name.size() < MAX_PATH && attempt == 0)
+        return name;
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "~d%06x", (GetCurrentProcessId() * 2654435761u + serial * 40503u + attempt) & 0xFFFFFFu);
+    return folder + tag;
 }
 
 } // namespace
@@ -239,13 +245,20 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
         if (exclusive)
             return {IoError::cannotCreate, "file exists"};
     }
-    const std::string temporary = temporaryNameFor(target);
-    const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD code = GetLastError();
-        return failure(isDiskFull(code) ? IoError::diskFull : IoError::cannotCreate, code);
+    // A short name can be taken already: try a few others.
+    std::string temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (unsigned attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = temporaryNameFor(target, attempt);
+        handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD code = GetLastError();
+            if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
+                return failure(isDiskFull(code) ? IoError::diskFull : IoError::cannotCreate, code);
+        }
     }
+    if (handle == INVALID_HANDLE_VALUE)
+        return failure(IoError::cannotCreate, ERROR_FILE_EXISTS);
     file = std::make_unique<Win32OutputFile>(handle, target, temporary, exclusive);
     return {};
 }

@@ -138,8 +138,10 @@ long_path=$(winpath "$longdir/a.dlsyyyyyyyyyy")
 drop1=("$drop/Piano.DLS" "$drop/notes.txt" "$drop/表ソ音色.dls" "$drop/f.dls" "$drop/x.dlsx"
        "$drop/missing.dls" "$drop/song.dls.bak")
 drop1_docs=("$drop/Piano_DLS.mml" "$drop/表ソ音色_dls.mml" "$drop/x_dlsx.mml" "$drop/song_dls.bak.mml")
-drop2=("$drop/second.dls" "$drop/Piano.DLS")
-drop2_docs=("$drop/second_dls.mml" "$drop/Piano_DLS.mml")
+# The second drop ends with the bank the cut path would name: its document's
+# path is 259 characters, the longest the ANSI calls take.
+drop2=("$drop/second.dls" "$drop/Piano.DLS" "$longdir/a.dls")
+drop2_docs=("$drop/second_dls.mml" "$drop/Piano_DLS.mml" "$longdir/a_dls.mml")
 
 # The command line on copies, in one call, in the window's order (the path
 # the window skips as not naming a bank, notes.txt, is not a conversion).
@@ -159,7 +161,7 @@ make_reference() { # folder
     done
 }
 reference_docs() { # folder: the documents of the converted copies, in order
-    for r in r1 r2 r4 r6 r7 r8; do echo "$1/${r}_dls.mml"; done
+    for r in r1 r2 r4 r6 r7 r8 r9; do echo "$1/${r}_dls.mml"; done
 }
 make_reference "$scratch/ref-exe"
 winrefs=()
@@ -282,19 +284,19 @@ cp "$drop/Piano_DLS.mml" "$scratch/first/"
 winpaths=()
 for f in "${drop2[@]}"; do winpaths+=("$(winpath "$f")"); done
 out=$(run_driver drop "$window" "${winpaths[@]}")
-check "second drop delivered" equal "$out" "dropped 2"
-wait_reveals 6
+check "second drop delivered" equal "$out" "dropped 3"
+wait_reveals 7
 check "second drop continues the pivot state (dls2mml.exe)" \
-    same_documents "${drop2_docs[@]}" -- "${ref_exe[@]:4:2}"
+    same_documents "${drop2_docs[@]}" -- "${ref_exe[@]:4:3}"
 if [[ -n $reference ]]; then
     check "second drop continues the pivot state (native)" \
-        same_documents "${drop2_docs[@]}" -- "${ref_native[@]:4:2}"
+        same_documents "${drop2_docs[@]}" -- "${ref_native[@]:4:3}"
 fi
 check "second drop: one file-manager start per document" \
     equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}" "${drop2_docs[@]}")"
 check "documents have bare line feeds and end with the footer" \
     bash -c '! grep -q $'"'"'\r'"'"' "$@" && for f; do [[ $(tail -c 4 "$f") == ")\"}" ]] || exit 1; done' _ \
-    "${drop1_docs[@]}" "$drop/second_dls.mml"
+    "${drop1_docs[@]}" "${drop2_docs[@]}"
 
 # --- Keys and closing ---------------------------------------------------------
 for key in 0x41 0x0D 0x20 0x70 0x7A 0x79; do run_driver key "$window" "$key"; done
