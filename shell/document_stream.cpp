@@ -92,6 +92,18 @@ IoStatus DocumentStream::startStreaming()
     return status;
 }
 
+// The text's last group, its padding and the footer (no bytes: out of memory).
+std::span<const std::uint8_t> DocumentStream::lastText()
+{
+    char* text = textRoom(0);
+    if (!text)
+        return {};
+    std::size_t count = encoder_.finish(text);
+    std::copy(documentFooter.begin(), documentFooter.end(), text + count);
+    count += documentFooter.size();
+    return {reinterpret_cast<const std::uint8_t*>(text), count};
+}
+
 IoStatus DocumentStream::writeHeld(std::uint64_t inputLength)
 {
     IoStatus status = file_.write(bytesOf(documentHead));
@@ -110,13 +122,8 @@ IoStatus DocumentStream::writeHeld(std::uint64_t inputLength)
         if (status)
             status = put(frame);
     if (status) {
-        char* text = textRoom(0);
-        if (!text)
-            return outOfMemory();
-        std::size_t count = encoder_.finish(text);
-        std::copy(documentFooter.begin(), documentFooter.end(), text + count);
-        count += documentFooter.size();
-        status = file_.write(std::span(reinterpret_cast<const std::uint8_t*>(text), count));
+        const std::span<const std::uint8_t> last = lastText();
+        status = last.data() ? file_.write(last) : outOfMemory();
     }
     return status;
 }
@@ -152,15 +159,13 @@ IoStatus DocumentStream::finish(std::uint64_t inputLength)
         IoStatus status = writeHeld(inputLength);
         return status ? file_.commit() : status;
     }
-    char* text = textRoom(0);
-    if (!text)
+    const std::span<const std::uint8_t> last = lastText();
+    if (!last.data())
         return outOfMemory();
-    std::size_t count = encoder_.finish(text);
-    std::copy(documentFooter.begin(), documentFooter.end(), text + count);
-    count += documentFooter.size();
-    if (IoStatus status = file_.writeAt(position_, std::span(reinterpret_cast<const std::uint8_t*>(text), count)); !status)
+    if (IoStatus status = file_.writeAt(position_, last); !status)
         return status;
-    position_ += count;
+    position_ += last.size();
+    char* const text = text_.get();
     // The input changed length while it was read: the stream header's 16
     // characters (the header is four whole 3-byte groups) are written anew.
     if (inputLength != expectedInput_) {

@@ -42,6 +42,7 @@ private:
     IoStatus startStreaming();
     IoStatus writeText(std::span<const std::uint8_t> bytes);
     IoStatus writeHeld(std::uint64_t inputLength);
+    std::span<const std::uint8_t> lastText();
     IoStatus moveText(std::uint64_t from, std::uint64_t length, std::uint64_t to);
     char* textRoom(std::size_t bytes);
 
