@@ -165,7 +165,7 @@ IoStatus DocumentStream::finish(std::uint64_t inputLength)
     if (IoStatus status = file_.writeAt(position_, last); !status)
         return status;
     position_ += last.size();
-    char* const text = text_.get();
+    char* const text = textRoom(streamHeaderSize); // holds at least as much already
     // The input changed length while it was read: the stream header's 16
     // characters (the header is four whole 3-byte groups) are written anew.
     if (inputLength != expectedInput_) {
