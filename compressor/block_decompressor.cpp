@@ -29,16 +29,16 @@ std::string DecodeStatus::describe() const
     return "stream byte " + num(offset) + ": " + message;
 }
 
-// The per-block buffers, each at the format's limit; taken with the first
-// frame and left uncleared (every stage writes before it reads).
+// The per-block buffers. Each grows with what a block really holds, up to the
+// format's limits, and is kept for the next block.
 struct BlockDecompressor::Work {
     ModelSet models;
-    std::unique_ptr<std::uint8_t[]> symbols = std::make_unique_for_overwrite<std::uint8_t[]>(maxRankSymbols);
-    std::unique_ptr<std::uint8_t[]> ranks = std::make_unique_for_overwrite<std::uint8_t[]>(maxPrepassBytes);
-    std::unique_ptr<std::uint8_t[]> lastColumn = std::make_unique_for_overwrite<std::uint8_t[]>(maxPrepassBytes);
-    std::unique_ptr<std::uint8_t[]> prepass = std::make_unique_for_overwrite<std::uint8_t[]>(maxPrepassBytes);
-    std::unique_ptr<std::uint8_t[]> block = std::make_unique_for_overwrite<std::uint8_t[]>(maxBlockBytes);
-    std::unique_ptr<std::uint32_t[]> next = std::make_unique_for_overwrite<std::uint32_t[]>(maxPrepassBytes);
+    std::vector<std::uint8_t> symbols;
+    std::vector<std::uint8_t> ranks;
+    std::vector<std::uint8_t> lastColumn;
+    std::vector<std::uint8_t> prepass;
+    std::vector<std::uint32_t> next;
+    std::vector<std::uint8_t> block;
 };
 
 BlockDecompressor::BlockDecompressor(Sink sink) : sink_(std::move(sink)) {}
@@ -102,35 +102,36 @@ DecodeStatus BlockDecompressor::decodeFrame()
     const std::string frame = "block " + num(blocks_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
     const std::span<const std::uint8_t> payload(payload_);
 
-    std::size_t symbols = 0;
-    StageFault fault = decodeRangeBlock(w.models, payload, std::span(w.symbols.get(), maxRankSymbols), symbols);
+    StageFault fault = decodeRangeBlock(w.models, payload, w.symbols);
     if (fault.failed())
         return fail(frame + fault.message, payloadStart + fault.position);
 
-    std::size_t rankCount = 0;
-    fault = decodeRankSymbols(std::span<const std::uint8_t>(w.symbols.get(), symbols), std::span(w.ranks.get(), maxPrepassBytes), rankCount);
+    fault = decodeRankSymbols(w.symbols, w.ranks);
     if (fault.failed())
         return fail(frame + fault.message + " (rank symbol " + num(fault.position) + ")",
                     payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
+    const std::size_t rankCount = w.ranks.size();
     if (rankCount == 0)
         return fail(frame + "block codes no data; every block frame holds at least one byte", payloadStart);
     if (primaryIndex_ >= rankCount)
         return fail(frame + "primary index " + num(primaryIndex_) + " is not below the block length " + num(rankCount),
                     frameOffset_);
 
-    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.get(), rankCount),
-                      std::span<const std::uint8_t>(w.ranks.get(), rankCount));
-    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.get(), rankCount),
-                          std::span<const std::uint8_t>(w.lastColumn.get(), rankCount), primaryIndex_,
-                          std::span<std::uint32_t>(w.next.get(), rankCount));
+    w.lastColumn.resize(rankCount);
+    w.prepass.resize(rankCount);
+    w.next.resize(rankCount);
+    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
+                      std::span<const std::uint8_t>(w.ranks.data(), rankCount));
+    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.data(), rankCount),
+                          std::span<const std::uint8_t>(w.lastColumn.data(), rankCount), primaryIndex_,
+                          std::span<std::uint32_t>(w.next.data(), rankCount));
     if (fault.failed())
         return fail(frame + fault.message + " (row " + num(fault.position) + ")", frameOffset_);
 
-    std::size_t blockLength = 0;
-    fault = expandRuns(std::span<const std::uint8_t>(w.prepass.get(), rankCount), std::span(w.block.get(), maxBlockBytes),
-                       blockLength);
+    fault = expandRuns(w.prepass, w.block);
     if (fault.failed())
         return fail(frame + fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
+    const std::size_t blockLength = w.block.size();
 
     const std::uint64_t left = declaredLength_ - decoded_;
     const std::uint64_t expected = std::min<std::uint64_t>(left, maxBlockBytes);
@@ -147,7 +148,7 @@ DecodeStatus BlockDecompressor::decodeFrame()
                     frameOffset_);
     ++blocks_;
     decoded_ += blockLength;
-    if (sink_ && !sink_(std::span<const std::uint8_t>(w.block.get(), blockLength)))
+    if (sink_ && !sink_(std::span<const std::uint8_t>(w.block.data(), blockLength)))
         return fail("output refused", consumed_);
     state_ = decoded_ == declaredLength_ ? State::done : State::frameHeader;
     frameHeaderFilled_ = 0;

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "compressor/frequency_model.h"
 
@@ -35,21 +36,21 @@ struct StageFault {
     bool failed() const noexcept { return !message.empty(); }
 };
 
-// Range-decodes payload into symbols (capacity up to maxRankSymbols) with the
-// class models (reset first), up to and including the end symbol. The payload
-// must end exactly where the coder's four flush bytes end. position: payload
-// byte index.
-StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::span<std::uint8_t> symbols,
-                            std::size_t& count) noexcept;
+// Range-decodes payload into symbols (replacing its contents; at most limit
+// symbols, and it grows only as they are decoded) with the class models (reset
+// first), up to and including the end symbol. The payload must end exactly
+// where the coder's four flush bytes end. position: payload byte index.
+StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& symbols,
+                            std::size_t limit = maxRankSymbols);
 // The payload byte index at which the decoder stands once it has produced
 // symbol number symbolIndex (for placing a later stage's fault in the stream).
 std::size_t payloadPositionOfSymbol(ModelSet& models, std::span<const std::uint8_t> payload,
                                     std::size_t symbolIndex) noexcept;
 
-// Reads rank symbols back into ranks (capacity up to maxPrepassBytes).
-// position: symbol index.
-StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<std::uint8_t> ranks,
-                             std::size_t& rankCount) noexcept;
+// Reads rank symbols back into ranks (replacing its contents; at most limit
+// ranks, growing only as they are read). position: symbol index.
+StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<std::uint8_t>& ranks,
+                             std::size_t limit = maxPrepassBytes);
 
 // Undoes the rank transform; lastColumn must hold ranks.size() bytes. Every
 // rank string is valid.
@@ -62,9 +63,10 @@ void undoRankTransform(std::span<std::uint8_t> lastColumn, std::span<const std::
 StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
                          std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept;
 
-// Undoes the run-length pre-pass (threshold 4) into output, whose size is the
-// most bytes the block may yield. position: pre-pass byte index.
-StageFault expandRuns(std::span<const std::uint8_t> prepass, std::span<std::uint8_t> output,
-                      std::size_t& outputCount) noexcept;
+// Undoes the run-length pre-pass (threshold 4) into output (replacing its
+// contents; at most limit bytes, growing only as they are written).
+// position: pre-pass byte index.
+StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::uint8_t>& output,
+                      std::size_t limit = maxBlockBytes);
 
 } // namespace dls2mml

@@ -89,10 +89,10 @@ std::string number(std::size_t value) { return std::to_string(value); }
 
 } // namespace
 
-StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::span<std::uint8_t> symbols,
-                            std::size_t& count) noexcept
+StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& symbols,
+                            std::size_t limit)
 {
-    count = 0;
+    symbols.clear();
     if (payload.size() < 4)
         return {"payload of " + number(payload.size()) + " bytes is shorter than the 4 flush bytes every coded block ends with", 0};
     models.resetModels();
@@ -107,14 +107,14 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
             return {"payload is not range-coded data: the code value lies outside the coded interval", before - 1};
         if (step == SymbolStep::payloadEnded)
             return {"payload ends before the end symbol (end symbol missing or payload cut short) after " +
-                        number(count) + " symbols",
+                        number(symbols.size()) + " symbols",
                     payload.size() - 1};
         if (symbol == endSymbol)
             break;
-        if (count >= symbols.size())
-            return {"block holds more than " + number(symbols.size()) + " rank symbols (no end symbol within the limit)",
+        if (symbols.size() >= limit)
+            return {"block holds more than " + number(limit) + " rank symbols (no end symbol within the limit)",
                     before - 1};
-        symbols[count++] = static_cast<std::uint8_t>(symbol);
+        symbols.push_back(static_cast<std::uint8_t>(symbol));
     }
     if (decoder.position() < payload.size())
         return {number(payload.size() - decoder.position()) + " payload bytes follow the end symbol and its flush bytes",

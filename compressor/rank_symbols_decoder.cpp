@@ -27,15 +27,15 @@ std::string hex(std::uint32_t value)
 
 } // namespace
 
-StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<std::uint8_t> ranks,
-                             std::size_t& rankCount) noexcept
+StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<std::uint8_t>& ranks,
+                             std::size_t limit)
 {
     const std::size_t k = symbols.size();
-    const std::size_t capacity = ranks.size();
-    const std::string limit = std::to_string(capacity);
+    const std::size_t capacity = limit;
+    const std::string limitText = std::to_string(capacity);
     std::size_t out = 0;
     std::size_t p = 0;
-    rankCount = 0;
+    ranks.clear();
     while (p < k) {
         const std::uint8_t s = symbols[p];
         if (s <= 1) {
@@ -47,10 +47,10 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<st
                 weight <<= 1;
                 ++p;
                 if (z > capacity - out)
-                    return {"zero run makes the pre-pass length exceed " + limit + ", the most a block can have", start};
+                    return {"zero run makes the pre-pass length exceed " + limitText + ", the most a block can have", start};
             }
-            for (std::uint64_t i = 0; i < z; ++i)
-                ranks[out++] = 0;
+            ranks.insert(ranks.end(), static_cast<std::size_t>(z), 0);
+            out += static_cast<std::size_t>(z);
         } else if (s == 255) {
             if (p + 1 >= k)
                 return {"escape symbol 255 is the last symbol of the block; it must be followed by 0 or 1", p};
@@ -59,8 +59,9 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<st
                 return {"escape symbol 255 is followed by symbol " + std::to_string(selector) + "; only 0 or 1 may follow it",
                         p + 1};
             if (out >= capacity)
-                return {"escaped rank makes the pre-pass length exceed " + limit + ", the most a block can have", p};
-            ranks[out++] = static_cast<std::uint8_t>(254 + selector);
+                return {"escaped rank makes the pre-pass length exceed " + limitText + ", the most a block can have", p};
+            ranks.push_back(static_cast<std::uint8_t>(254 + selector));
+            ++out;
             p += 2;
         } else {
             const std::size_t start = p;
@@ -86,16 +87,15 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::span<st
                 total += static_cast<std::size_t>(count);
             }
             if (total > capacity - out)
-                return {"rank run makes the pre-pass length exceed " + limit + ", the most a block can have", start};
-            for (std::size_t i = 0; i < total; ++i)
-                ranks[out++] = static_cast<std::uint8_t>(s - 1);
+                return {"rank run makes the pre-pass length exceed " + limitText + ", the most a block can have", start};
+            ranks.insert(ranks.end(), total, static_cast<std::uint8_t>(s - 1));
+            out += total;
             if (copies == 3 && count < maxRunCount && p < k && symbols[p] == s)
                 return {"run count " + std::to_string(count) + " stands before a further symbol " + hex(s) +
                             " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                         p};
         }
     }
-    rankCount = out;
     return {};
 }
 

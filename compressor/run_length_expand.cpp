@@ -6,7 +6,6 @@
 // a run count below the largest (the pre-pass would have counted it), and a
 // block longer than the output allows.
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "compressor/decode_stages.h"
@@ -24,15 +23,14 @@ std::string hex(std::uint32_t value)
 
 } // namespace
 
-StageFault expandRuns(std::span<const std::uint8_t> prepass, std::span<std::uint8_t> output,
-                      std::size_t& outputCount) noexcept
+StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::uint8_t>& output, std::size_t limit)
 {
     constexpr std::size_t threshold = static_cast<std::size_t>(prepassThreshold);
     const std::size_t m = prepass.size();
-    const std::size_t capacity = output.size();
+    const std::size_t capacity = limit;
     std::size_t out = 0;
     std::size_t p = 0;
-    outputCount = 0;
+    output.clear();
     while (p < m) {
         const std::size_t start = p;
         const std::uint8_t x = prepass[p++];
@@ -58,14 +56,13 @@ StageFault expandRuns(std::span<const std::uint8_t> prepass, std::span<std::uint
         }
         if (total > capacity - out)
             return {"block decodes to more than " + std::to_string(capacity) + " bytes", start};
-        std::memset(output.data() + out, x, total);
+        output.insert(output.end(), total, x);
         out += total;
         if (copies == threshold && count < maxRunCount && p < m && prepass[p] == x)
             return {"run count " + std::to_string(count) + " stands before a further byte " + hex(x) +
                         " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                     p};
     }
-    outputCount = out;
     return {};
 }
 

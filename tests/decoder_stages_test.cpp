@@ -16,30 +16,21 @@ Decoded rangeDecode(const Bytes& payload)
 {
     ModelSet models;
     Decoded d;
-    d.bytes.resize(maxRankSymbols);
-    std::size_t count = 0;
-    d.fault = decodeRangeBlock(models, payload, d.bytes, count);
-    d.bytes.resize(count);
+    d.fault = decodeRangeBlock(models, payload, d.bytes);
     return d;
 }
 
 Decoded rankSymbols(const Bytes& symbols, std::size_t capacity = maxPrepassBytes)
 {
     Decoded d;
-    d.bytes.resize(capacity);
-    std::size_t count = 0;
-    d.fault = decodeRankSymbols(symbols, d.bytes, count);
-    d.bytes.resize(count);
+    d.fault = decodeRankSymbols(symbols, d.bytes, capacity);
     return d;
 }
 
 Decoded expand(const Bytes& prepass, std::size_t capacity = maxBlockBytes)
 {
     Decoded d;
-    d.bytes.resize(capacity);
-    std::size_t count = 0;
-    d.fault = expandRuns(prepass, d.bytes, count);
-    d.bytes.resize(count);
+    d.fault = expandRuns(prepass, d.bytes, capacity);
     return d;
 }
 

@@ -1,0 +1,31 @@
+// Arbitrary bytes as a cue-point document: the reader returns an error or
+// data, and feeding the same bytes in two pieces gives the same verdict.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "shell/document_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace dls2mml;
+    const std::string_view document(reinterpret_cast<const char*>(data), size);
+    std::vector<std::uint8_t> whole;
+    const TextStatus first = decodeDocument(document, whole);
+
+    std::uint64_t bytes = 0;
+    DocumentReader reader([&bytes](std::span<const std::uint8_t> block) {
+        bytes += block.size();
+        return true;
+    });
+    const std::size_t cut = size ? data[size - 1] % (size + 1) : 0;
+    TextStatus second = reader.feed(document.substr(0, cut));
+    if (second.ok())
+        second = reader.feed(document.substr(cut));
+    if (second.ok())
+        second = reader.finish();
+    if (second.describe() != first.describe() || (first.ok() && bytes != whole.size()))
+        std::abort();
+    return 0;
+}
