@@ -125,6 +125,10 @@ bank "$drop/表ソ音色.dls" 90000 2      # 95 5C and 83 5C: trail bytes that l
 bank "$drop/x.dlsx" 30000 3
 bank "$drop/song.dls.bak" 700000 4     # two blocks
 bank "$drop/second.dls" 50000 5
+# Periodic inputs: the sort's choice among equal rotations, and with it the
+# document, depends on the pivot state left by the files before.
+printf 'aaab%.0s' $(seq 13) >"$drop/periodic1.dls"
+cp "$drop/periodic1.dls" "$drop/periodic2.dls"
 echo "not a bank" >"$drop/notes.txt"
 # An over-long path whose first 255 characters name another bank: it must be
 # skipped, never converted cut short.
@@ -136,12 +140,14 @@ cp "$longdir/a.dls" "$longdir/a.dlsyyyyyyyyyy"
 long_path=$(winpath "$longdir/a.dlsyyyyyyyyyy")
 
 drop1=("$drop/Piano.DLS" "$drop/notes.txt" "$drop/表ソ音色.dls" "$drop/f.dls" "$drop/x.dlsx"
-       "$drop/missing.dls" "$drop/song.dls.bak")
-drop1_docs=("$drop/Piano_DLS.mml" "$drop/表ソ音色_dls.mml" "$drop/x_dlsx.mml" "$drop/song_dls.bak.mml")
+       "$drop/missing.dls" "$drop/song.dls.bak" "$drop/periodic1.dls")
+drop1_docs=("$drop/Piano_DLS.mml" "$drop/表ソ音色_dls.mml" "$drop/x_dlsx.mml" "$drop/song_dls.bak.mml"
+            "$drop/periodic1_dls.mml")
 # The second drop ends with the bank the cut path would name: its document's
 # path is 259 characters, the longest the ANSI calls take.
-drop2=("$drop/second.dls" "$drop/Piano.DLS" "$longdir/a.dls")
-drop2_docs=("$drop/second_dls.mml" "$drop/Piano_DLS.mml" "$longdir/a_dls.mml")
+drop2=("$drop/periodic2.dls" "$drop/second.dls" "$drop/Piano.DLS" "$longdir/a.dls")
+drop2_docs=("$drop/periodic2_dls.mml" "$drop/second_dls.mml" "$drop/Piano_DLS.mml" "$longdir/a_dls.mml")
+docs1=${#drop1_docs[@]} docs2=${#drop2_docs[@]}
 
 # The command line on copies, in one call, in the window's order (the path
 # the window skips as not naming a bank, notes.txt, is not a conversion).
@@ -149,28 +155,31 @@ drop2_docs=("$drop/second_dls.mml" "$drop/Piano_DLS.mml" "$longdir/a_dls.mml")
 make_reference() { # folder
     local dir=$1 i=0
     mkdir -p "$dir/f.dls"
-    refs=()
+    refs=() ref_docs=()
     for f in "${drop1[@]}" "${drop2[@]}"; do
         [[ $f == *.txt ]] && continue
         i=$((i + 1))
         case $f in
         */f.dls) refs+=("$dir/f.dls") ;;
         */missing.dls) refs+=("$dir/missing.dls") ;;
-        *) cp "$f" "$dir/r$i.dls"; refs+=("$dir/r$i.dls") ;;
+        *) cp "$f" "$dir/r$i.dls"; refs+=("$dir/r$i.dls"); ref_docs+=("$dir/r${i}_dls.mml") ;;
         esac
     done
-}
-reference_docs() { # folder: the documents of the converted copies, in order
-    for r in r1 r2 r4 r6 r7 r8 r9; do echo "$1/${r}_dls.mml"; done
 }
 make_reference "$scratch/ref-exe"
 winrefs=()
 for r in "${refs[@]}"; do winrefs+=("$(winpath "$r")"); done
 wine "$cli" -q "${winrefs[@]}" </dev/null >/dev/null 2>&1 || true
+ref_exe=("${ref_docs[@]}")
 if [[ -n $reference ]]; then
     make_reference "$scratch/ref-native"
     "$reference" -q "${refs[@]}" >/dev/null 2>&1 || true
+    ref_native=("${ref_docs[@]}")
 fi
+# The periodic bank converted alone, from the initial pivot state.
+mkdir "$scratch/fresh"
+cp "$drop/periodic1.dls" "$scratch/fresh/"
+wine "$cli" -q "$(winpath "$scratch/fresh/periodic1.dls")" </dev/null >/dev/null 2>&1 || true
 
 # --- Start-up ----------------------------------------------------------------
 t0=$EPOCHREALTIME
@@ -214,8 +223,8 @@ measure() { # y0 y1
             printf "%d %d %d %d\n", min, max, light, dark
         }'
 }
-read -r l0 r0 n0 w0 <<<"$(measure 2 17)"
-read -r l1 r1 n1 w1 <<<"$(measure 20 33)"
+read -r l0 r0 light0 dark0 <<<"$(measure 2 17)"
+read -r l1 r1 light1 dark1 <<<"$(measure 20 33)"
 read -r la _ _ _ <<<"$(measure 0 1)"
 read -r lb _ _ _ <<<"$(measure 36 $((ch - 1)))"
 check "line 0 drawn from x 24" equal "$l0" 24
@@ -224,7 +233,7 @@ check "nothing drawn above or below the lines" equal "$la $lb" "none none"
 # "下さい" is three double-width glyphs; line 0 is longer and runs to the edge.
 check "line 1 three glyphs wide, line 0 longer" \
     test "$((r1 - l1 + 1))" -ge 36 -a "$((r1 - l1 + 1))" -le 60 -a "$r0" -gt "$((r1 + 60))"
-check "glyphs drawn in both lines (dark pixels in light cells)" test "$w0" -gt 100 -a "$n0" -gt "$w0" -a "$w1" -gt 30 -a "$n1" -gt "$w1"
+check "glyphs drawn in both lines (dark pixels in light cells)" test "$dark0" -gt 100 -a "$light0" -gt "$dark0" -a "$dark1" -gt 30 -a "$light1" -gt "$dark1"
 if [[ ${DLS2MML_UPDATE_GOLDEN:-0} == 1 || ! -f $golden ]]; then
     cp "$scratch/client.png" "$golden"
     echo "     kept a new client-area image: $golden"
@@ -261,18 +270,16 @@ for f in "${drop1[@]}"; do winpaths+=("$(winpath "$f")"); done
 t0=$EPOCHREALTIME
 out=$(run_driver drop "$window" "${winpaths[@]}" "$long_path")
 echo "     first drop handled in $(elapsed "$t0") s"
-check "first drop delivered" equal "$out" "dropped 8"
-wait_reveals 4
-mapfile -t ref_exe < <(reference_docs "$scratch/ref-exe")
+check "first drop delivered" equal "$out" "dropped $((${#drop1[@]} + 1))"
+wait_reveals "$docs1"
 check "first drop: documents equal the command line's (dls2mml.exe)" \
-    same_documents "${drop1_docs[@]}" -- "${ref_exe[@]:0:4}"
+    same_documents "${drop1_docs[@]}" -- "${ref_exe[@]:0:docs1}"
 if [[ -n $reference ]]; then
-    mapfile -t ref_native < <(reference_docs "$scratch/ref-native")
     check "first drop: documents equal the command line's (native)" \
-        same_documents "${drop1_docs[@]}" -- "${ref_native[@]:0:4}"
+        same_documents "${drop1_docs[@]}" -- "${ref_native[@]:0:docs1}"
 fi
 check "first drop: nothing else written (no folder, missing, .txt or cut-path output, no leftovers)" \
-    equal "$(listing | tr '\n' ' ')" "$(LC_ALL=C printf '%s\n' "${drop1[@]##*/}" "${drop1_docs[@]##*/}" second.dls \
+    equal "$(listing | tr '\n' ' ')" "$(LC_ALL=C printf '%s\n' "${drop1[@]##*/}" "${drop1_docs[@]##*/}" second.dls periodic2.dls \
         "${longdir##*/}" | grep -v -x missing.dls | LC_ALL=C sort | tr '\n' ' ')"
 check "long path skipped: no document for it or for the file its cut names" \
     equal "$(cd "$longdir" && LC_ALL=C ls -1A | tr '\n' ' ')" "a.dls a.dlsyyyyyyyyyy "
@@ -284,14 +291,17 @@ cp "$drop/Piano_DLS.mml" "$scratch/first/"
 winpaths=()
 for f in "${drop2[@]}"; do winpaths+=("$(winpath "$f")"); done
 out=$(run_driver drop "$window" "${winpaths[@]}")
-check "second drop delivered" equal "$out" "dropped 3"
-wait_reveals 7
+check "second drop delivered" equal "$out" "dropped ${#drop2[@]}"
+wait_reveals $((docs1 + docs2))
 check "second drop continues the pivot state (dls2mml.exe)" \
-    same_documents "${drop2_docs[@]}" -- "${ref_exe[@]:4:3}"
+    same_documents "${drop2_docs[@]}" -- "${ref_exe[@]:docs1:docs2}"
 if [[ -n $reference ]]; then
     check "second drop continues the pivot state (native)" \
-        same_documents "${drop2_docs[@]}" -- "${ref_native[@]:4:3}"
+        same_documents "${drop2_docs[@]}" -- "${ref_native[@]:docs1:docs2}"
 fi
+check "the pivot state carried: periodic banks after others differ from one converted alone" \
+    bash -c '! cmp -s "$1" "$3" && ! cmp -s "$2" "$3"' _ \
+    "$drop/periodic1_dls.mml" "$drop/periodic2_dls.mml" "$scratch/fresh/periodic1_dls.mml"
 check "second drop: one file-manager start per document" \
     equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}" "${drop2_docs[@]}")"
 check "documents have bare line feeds and end with the footer" \
