@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Whole-conversion benchmark: dls2mml beside bzip2 -9, xz -6 and zstd -19 on
+# the same files, in one run, printed as a Markdown table.
+#
+#   bench/compare.sh [-n RUNS] [-b BUILD_DIR] [-s "SIZES_MIB"] [FILE.dls ...]
+#
+#   -n RUNS       runs per tool and file; the best wall time counts (default 3)
+#   -b BUILD_DIR  where dls2mml and make_sample_bank are (default: build/ in
+#                 the repository)
+#   -s SIZES      sizes in MiB of the generated banks (default "1 8 32 128";
+#                 "" generates none)
+#   FILE.dls      more banks to measure, after the generated ones
+#
+# Generated banks come from make_sample_bank (seed 1). Every tool writes its
+# output to a file in a scratch folder, which is removed at the end. Wall time
+# is taken around each run; peak resident memory comes from GNU time's %M.
+# The runs go round robin (each tool once, then again), so a burst of load from
+# elsewhere on the machine hits every tool alike rather than one of them.
+set -euo pipefail
+
+runs=3
+sizes="1 8 32 128"
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="$repo/build"
+
+usage() { sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+die() { echo "compare.sh: $*" >&2; exit 1; }
+
+while getopts ":n:b:s:h" opt; do
+    case $opt in
+    n) runs=$OPTARG ;;
+    b) build=$OPTARG ;;
+    s) sizes=$OPTARG ;;
+    h) usage; exit 0 ;;
+    :) die "-$OPTARG needs a value" ;;
+    *) usage >&2; exit 2 ;;
+    esac
+done
+shift $((OPTIND - 1))
+
+[[ $runs =~ ^[1-9][0-9]*$ ]] || die "-n takes a positive count, not '$runs'"
+for s in $sizes; do
+    [[ $s =~ ^[1-9][0-9]*$ ]] || die "-s takes sizes in whole MiB, not '$s'"
+done
+
+dls2mml=$build/dls2mml
+make_bank=$build/make_sample_bank
+[[ -x $dls2mml ]] || die "no dls2mml in $build (build it, or point -b at the build folder)"
+if [[ -n ${sizes// /} ]]; then
+    [[ -x $make_bank ]] || die "no make_sample_bank in $build"
+fi
+[[ -x /usr/bin/time ]] || die "GNU time (/usr/bin/time) is needed for peak memory"
+for tool in bzip2 xz zstd awk; do
+    command -v "$tool" >/dev/null || die "$tool is not installed"
+done
+for f in "$@"; do
+    [[ -f $f && -r $f ]] || die "cannot read '$f'"
+done
+[[ -n ${sizes// /} || $# -gt 0 ]] || die "nothing to measure: no sizes and no files"
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/dls2mml-compare.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+# Machine and versions on top: the figures mean little without them.
+cpu=$(awk -F': *' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || true)
+echo "Machine: $(nproc) cores, ${cpu:-unknown CPU}, $(uname -sr)"
+echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)"
+rev=$(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)
+bzip2_version=$(bzip2 --help 2>&1 | head -n1 | sed -n 's/.*Version \([^,]*\).*/\1/p')
+xz_version=$(xz --version | head -n1 | awk '{ print $NF }')
+zstd_version=$(zstd --version | sed -n 's/.* v\([0-9.]*\).*/\1/p')
+echo "Versions: dls2mml $rev, bzip2 ${bzip2_version:-?}, xz ${xz_version:-?}, zstd ${zstd_version:-?}"
+echo "Best of $runs runs each; wall time in seconds, MB = 10^6 bytes, peak RSS in MiB (largest of the runs)."
+echo "dls2mml's output is the whole document (Base64 text of the stream); the peers write raw compressed files."
+echo
+
+# run NAME OUT CMD...: one timed run; records wall seconds and peak KiB in
+# $scratch/NAME.times. stdout goes to OUT.
+run() {
+    local name=$1 out=$2
+    shift 2
+    local start end
+    start=$EPOCHREALTIME
+    if ! /usr/bin/time -f "%M" -o "$scratch/rss" "$@" >"$out" 2>"$scratch/err"; then
+        echo "compare.sh: $name failed:" >&2
+        cat "$scratch/err" >&2
+        exit 1
+    fi
+    end=$EPOCHREALTIME
+    echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $(tail -n1 "$scratch/rss")" \
+        >>"$scratch/$name.times"
+}
+
+files=()
+for s in $sizes; do
+    f=$scratch/bank_${s}MiB.dls
+    "$make_bank" "$f" --size $((s * 1048576)) --seed 1 >/dev/null
+    files+=("$f")
+done
+files+=("$@")
+
+tools=(dls2mml bzip2 xz zstd)
+declare -A label=([dls2mml]="dls2mml" [bzip2]="bzip2 -9" [xz]="xz -6" [zstd]="zstd -19")
+bound_lines=()
+
+echo "| File | Input bytes | Tool | Wall s | MB/s | × bzip2 -9 | Output bytes | Peak RSS MiB |"
+echo "|---|---:|---|---:|---:|---:|---:|---:|"
+for f in "${files[@]}"; do
+    name=$(basename "$f")
+    bytes=$(stat -c %s "$f")
+    rm -f "$scratch"/*.times
+    for ((r = 1; r <= runs; r++)); do
+        run dls2mml "$scratch/dls2mml.line" "$dls2mml" -o "$scratch/out.mml" "$f"
+        run bzip2 "$scratch/out.bz2" bzip2 -9 -c "$f"
+        run xz "$scratch/out.xz" xz -6 -c "$f"
+        run zstd "$scratch/out.zst" zstd -19 -q -c "$f"
+    done
+    # dls2mml's line: input, output, input bytes, stream bytes, document bytes.
+    stream=$(awk -F'\t' 'NF >= 5 { v = $4 } END { print v }' "$scratch/dls2mml.line")
+    [[ $stream =~ ^[0-9]+$ ]] || die "could not read the stream length from dls2mml's output"
+    declare -A size=(
+        [dls2mml]=$(stat -c %s "$scratch/out.mml") [bzip2]=$(stat -c %s "$scratch/out.bz2")
+        [xz]=$(stat -c %s "$scratch/out.xz") [zstd]=$(stat -c %s "$scratch/out.zst"))
+    declare -A best rss
+    for t in "${tools[@]}"; do
+        best[$t]=$(awk 'NR == 1 || $1 < m { m = $1 } END { printf "%.3f", m }' "$scratch/$t.times")
+        rss[$t]=$(awk '$2 > m { m = $2 } END { print m + 0 }' "$scratch/$t.times")
+    done
+    for t in "${tools[@]}"; do
+        awk -v f="$name" -v n="$bytes" -v t="${label[$t]}" -v w="${best[$t]}" -v ref="${best[bzip2]}" \
+            -v o="${size[$t]}" -v k="${rss[$t]}" 'BEGIN {
+                rate = w > 0 ? n / 1e6 / w : 0
+                ratio = ref > 0 ? w / ref : 0
+                printf "| %s | %d | %s | %.3f | %.1f | %.2f | %d | %.1f |\n", f, n, t, w, rate, ratio, o, k / 1024
+            }'
+    done
+    bound_lines+=("$(awk -v f="$name" -v s="$stream" -v k="${rss[dls2mml]}" 'BEGIN {
+        bound = s / 1048576 + 40; peak = k / 1024
+        printf "- %s: stream %d bytes, bound %.1f MiB, dls2mml peak %.1f MiB: %s", f, s, bound, peak, \
+            (peak <= bound ? "holds" : "EXCEEDED")
+    }')")
+done
+
+echo
+echo "Memory bound for dls2mml (peak RSS <= stream length + 40 MiB):"
+printf '%s\n' "${bound_lines[@]}"
