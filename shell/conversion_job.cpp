@@ -176,21 +176,22 @@ JobReport RunConversionJob(const JobRequest& request)
         return failed(std::move(report), status);
     }
     report = convert(*input, *output, request, std::move(report));
-    // An uncommitted output removes its temporary and leaves any earlier document.
-    output.reset();
     input.reset();
     if (!report.ok())
-        return report;
-
+        return report; // the uncommitted output removes its temporary, any earlier document stays
+    // Checked before it replaces anything, so a failed check loses nothing.
     if (request.verify && !request.toStandardOutput) {
+        const std::string pending = output->pendingPath();
         if (!documentVerifier())
             return failed(std::move(report), JobFailure::verifyFailed, "no decoder available");
-        const std::string problem = documentVerifier()(report.outputPath, request.path);
-        if (!problem.empty()) {
-            removeFile(report.outputPath);
+        if (pending.empty())
+            return failed(std::move(report), JobFailure::verifyFailed, "this output cannot be read back");
+        const std::string problem = documentVerifier()(pending, request.path);
+        if (!problem.empty())
             return failed(std::move(report), JobFailure::verifyFailed, problem);
-        }
     }
+    if (IoStatus status = output->commit(); !status)
+        return failed(std::move(report), status);
     return report;
 }
 

@@ -203,9 +203,7 @@ TextStatus DocumentReader::feed(std::string_view chunk)
                 state_ = State::end;
             break;
         case State::end:
-            return fail(num(chunk.size() - i) + (chunk.size() - i == 1 ? " byte follows" : " bytes follow") +
-                            " the footer; the document ends with it",
-                        {line_, column_});
+            return fail(describeCharacter(c) + " follows the footer; the document ends with it", {line_, column_});
         }
     }
     return state_ == State::failed ? fault_ : TextStatus{};
@@ -257,6 +255,98 @@ std::optional<std::string> deriveBankName(std::string_view documentPath)
     if (!back || std::string_view(*back).substr(0, stem.size()) != stem)
         return std::nullopt;
     return bank;
+}
+
+namespace {
+
+std::string wordsFor(const IoStatus& status)
+{
+    std::string words = status.error == IoError::isFolder ? "is a folder" : "cannot read";
+    if (status.error == IoError::notFound || status.error == IoError::cannotOpen)
+        words = "cannot open";
+    if (!status.detail.empty())
+        words += ": " + status.detail;
+    return words;
+}
+
+// Compares the decoded bank with the input, block by block.
+class Comparer {
+public:
+    explicit Comparer(InputFile& bank) : bank_(bank) {}
+
+    bool operator()(std::span<const std::uint8_t> block)
+    {
+        while (!block.empty()) {
+            if (at_ == filled_) {
+                std::size_t got = 0;
+                if (IoStatus status = bank_.read(buffer_, got); !status) {
+                    problem = "cannot read the input again: " + wordsFor(status);
+                    return false;
+                }
+                if (got == 0) {
+                    problem = "the document decodes to more bytes than the input holds (" + std::to_string(offset_) + ")";
+                    return false;
+                }
+                at_ = 0;
+                filled_ = got;
+            }
+            const std::size_t n = std::min(block.size(), filled_ - at_);
+            for (std::size_t i = 0; i < n; ++i)
+                if (block[i] != buffer_[at_ + i]) {
+                    problem = "the document decodes to other bytes than the input, first at byte " +
+                              std::to_string(offset_ + i);
+                    return false;
+                }
+            at_ += n;
+            offset_ += n;
+            block = block.subspan(n);
+        }
+        return true;
+    }
+
+    // After the last block: the input must hold nothing more.
+    std::string finish()
+    {
+        if (!problem.empty())
+            return problem;
+        if (at_ < filled_)
+            return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
+        std::size_t got = 0;
+        if (IoStatus status = bank_.read(buffer_, got); !status)
+            return "cannot read the input again: " + wordsFor(status);
+        if (got != 0)
+            return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
+        return {};
+    }
+
+    std::string problem;
+
+private:
+    InputFile& bank_;
+    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(readChunk);
+    std::size_t at_ = 0;
+    std::size_t filled_ = 0;
+    std::uint64_t offset_ = 0;
+};
+
+} // namespace
+
+std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath)
+{
+    std::unique_ptr<InputFile> bank;
+    if (IoStatus status = openInputFile(bankPath, bank); !status)
+        return "cannot open the input again: " + wordsFor(status);
+    std::unique_ptr<InputFile> document;
+    if (IoStatus status = openInputFile(documentPath, document); !status)
+        return "cannot open the document: " + wordsFor(status);
+    Comparer comparer(*bank);
+    const TextStatus status =
+        decodeDocumentFile(*document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); });
+    if (!comparer.problem.empty())
+        return comparer.problem;
+    if (!status.ok())
+        return "the document does not decode: " + status.describe();
+    return comparer.finish();
 }
 
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank)

@@ -79,6 +79,12 @@ private:
 // name that the rule maps back onto documentPath is given; nullopt otherwise.
 std::optional<std::string> deriveBankName(std::string_view documentPath);
 
+// Decodes the document at documentPath and compares it, block by block, with
+// the bank at bankPath: empty when they agree, else the reason (the first
+// differing byte, a length that differs, or the document's fault). The
+// DocumentVerifier of --verify.
+std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath);
+
 // Reads a whole document held in memory; the bank is appended to bank.
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank);
 // Reads a document from file in pieces, handing the bank to sink.

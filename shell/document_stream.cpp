@@ -156,8 +156,7 @@ IoStatus DocumentStream::finish(std::uint64_t inputLength)
         return {IoError::writeFailed, "the document would exceed 2 GiB"};
     }
     if (!streaming_) {
-        IoStatus status = writeHeld(inputLength);
-        return status ? file_.commit() : status;
+        return writeHeld(inputLength);
     }
     const std::span<const std::uint8_t> last = lastText();
     if (!last.data())
@@ -184,9 +183,7 @@ IoStatus DocumentStream::finish(std::uint64_t inputLength)
             return status;
     }
     const std::string front = std::string(documentHead) + sizesLine;
-    if (IoStatus status = file_.writeAt(0, bytesOf(front)); !status)
-        return status;
-    return file_.commit();
+    return file_.writeAt(0, bytesOf(front));
 }
 
 } // namespace dls2mml

@@ -29,7 +29,7 @@ public:
 
     // Takes the next frame of the stream, in order (from any one thread).
     IoStatus addFrame(std::span<const std::uint8_t> frame);
-    // Writes what is left, with the input's true length, and commits the file.
+    // Writes what is left, with the input's true length; the caller commits the file.
     IoStatus finish(std::uint64_t inputLength);
 
     std::uint64_t streamLength() const noexcept { return streamLength_; }

@@ -49,6 +49,8 @@ public:
     // at the end. Files that cannot seek (pipes, devices) say so and are
     // written front to back with write() only.
     virtual bool seekable() const noexcept { return false; }
+    // Where the written bytes can be read back before commit; empty if nowhere.
+    virtual std::string pendingPath() const { return {}; }
     virtual IoStatus writeAt(std::uint64_t, std::span<const std::uint8_t>) noexcept { return {IoError::writeFailed, "cannot seek"}; }
     virtual IoStatus readAt(std::uint64_t, std::span<std::uint8_t>) noexcept { return {IoError::writeFailed, "cannot seek"}; }
     virtual IoStatus truncate(std::uint64_t) noexcept { return {IoError::writeFailed, "cannot seek"}; }

@@ -79,6 +79,7 @@ public:
     }
     IoStatus write(std::span<const std::uint8_t> bytes) noexcept override { return writeAll(fd_, bytes); }
     bool seekable() const noexcept override { return !temporary_.empty(); }
+    std::string pendingPath() const override { return temporary_; }
     IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
     {
         while (!bytes.empty()) {

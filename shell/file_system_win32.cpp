@@ -105,6 +105,52 @@ public:
             DeleteFileA(temporary_.c_str());
     }
     IoStatus write(std::span<const std::uint8_t> bytes) noexcept override { return writeAll(handle_, bytes); }
+    bool seekable() const noexcept override { return true; }
+    std::string pendingPath() const override { return temporary_; }
+    IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
+    {
+        while (!bytes.empty()) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD written = 0;
+            const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
+            if (!WriteFile(handle_, bytes.data(), request, &written, &at)) {
+                const DWORD code = GetLastError();
+                return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
+            }
+            if (written == 0)
+                return failure(IoError::writeFailed, ERROR_WRITE_FAULT);
+            bytes = bytes.subspan(written);
+            offset += written;
+        }
+        return {};
+    }
+    IoStatus readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) noexcept override
+    {
+        while (!bytes.empty()) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD got = 0;
+            const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
+            if (!ReadFile(handle_, bytes.data(), request, &got, &at))
+                return failure(IoError::writeFailed, GetLastError());
+            if (got == 0)
+                return failure(IoError::writeFailed, ERROR_HANDLE_EOF);
+            bytes = bytes.subspan(got);
+            offset += got;
+        }
+        return {};
+    }
+    IoStatus truncate(std::uint64_t length) noexcept override
+    {
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(length);
+        if (!SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_))
+            return failure(IoError::writeFailed, GetLastError());
+        return {};
+    }
     IoStatus commit() noexcept override
     {
         const HANDLE handle = handle_;
@@ -250,7 +296,9 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (unsigned attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = temporaryNameFor(target, attempt);
-        handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // Reading is shared so the finished document can be checked before it is moved.
+        handle = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD code = GetLastError();
             if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)

@@ -318,3 +318,39 @@ TEST(ConversionJob, ConvertDlsFileRevealsOnlyAfterSuccess)
 
 } // namespace
 } // namespace dls2mml::test
+
+namespace dls2mml::test {
+namespace {
+
+// A check that fails must not cost the earlier document: it runs on the
+// finished temporary, before anything is replaced.
+TEST(ConversionJob, FailedVerificationKeepsTheEarlierDocument)
+{
+    TempFolder folder;
+    const std::string bank = folder.file("v.dls");
+    const std::string document = folder.file("v_dls.mml");
+    writeFile(bank, text("abc"));
+    writeFile(document, text("earlier"));
+    std::string checkedPath;
+    SetDocumentVerifier([&](const std::string& documentPath, const std::string&) {
+        checkedPath = documentPath;
+        return std::string("mismatch at byte 0");
+    });
+    JobRequest request;
+    request.path = bank;
+    request.lowerPath = lowerAscii(bank);
+    request.verify = true;
+    const JobReport report = RunConversionJob(request);
+    SetDocumentVerifier({});
+    EXPECT_EQ(report.failure, JobFailure::verifyFailed);
+    EXPECT_NE(report.reason.find("mismatch at byte 0"), std::string::npos) << report.reason;
+    EXPECT_NE(checkedPath, document) << "the check must read the temporary, not the target";
+    EXPECT_EQ(readFile(document), "earlier");
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(fs::path(bank).parent_path()))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"v.dls", "v_dls.mml"}));
+}
+
+} // namespace
+} // namespace dls2mml::test
