@@ -168,84 +168,6 @@ std::string decodeOne(const Options& options, const std::string& path, std::stri
     return {};
 }
 
-// Compares the decoded bank with the input, block by block.
-class Comparer {
-public:
-    explicit Comparer(InputFile& bank) : bank_(bank) {}
-
-    bool operator()(std::span<const std::uint8_t> block)
-    {
-        while (!block.empty()) {
-            if (at_ == filled_) {
-                std::size_t got = 0;
-                if (IoStatus status = bank_.read(buffer_, got); !status) {
-                    problem = "cannot read the input again: " + wordsFor(status);
-                    return false;
-                }
-                if (got == 0) {
-                    problem = "the document decodes to more bytes than the input holds (" + std::to_string(offset_) + ")";
-                    return false;
-                }
-                at_ = 0;
-                filled_ = got;
-            }
-            const std::size_t n = std::min(block.size(), filled_ - at_);
-            for (std::size_t i = 0; i < n; ++i)
-                if (block[i] != buffer_[at_ + i]) {
-                    problem = "the document decodes to other bytes than the input, first at byte " +
-                              std::to_string(offset_ + i);
-                    return false;
-                }
-            at_ += n;
-            offset_ += n;
-            block = block.subspan(n);
-        }
-        return true;
-    }
-
-    // After the last block: the input must hold nothing more.
-    std::string finish()
-    {
-        if (!problem.empty())
-            return problem;
-        if (at_ < filled_)
-            return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
-        std::size_t got = 0;
-        if (IoStatus status = bank_.read(buffer_, got); !status)
-            return "cannot read the input again: " + wordsFor(status);
-        if (got != 0)
-            return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
-        return {};
-    }
-
-    std::string problem;
-
-private:
-    InputFile& bank_;
-    std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(readChunk);
-    std::size_t at_ = 0;
-    std::size_t filled_ = 0;
-    std::uint64_t offset_ = 0;
-};
-
-std::string verifyDocument(const std::string& documentPath, const std::string& bankPath)
-{
-    std::unique_ptr<InputFile> bank;
-    if (IoStatus status = openInputFile(bankPath, bank); !status)
-        return "cannot open the input again: " + wordsFor(status);
-    std::unique_ptr<InputFile> document;
-    if (IoStatus status = openInputFile(documentPath, document); !status)
-        return "cannot open the document: " + wordsFor(status);
-    Comparer comparer(*bank);
-    const TextStatus status =
-        decodeDocumentFile(*document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); });
-    if (!comparer.problem.empty())
-        return comparer.problem;
-    if (!status.ok())
-        return "the document does not decode: " + status.describe();
-    return comparer.finish();
-}
-
 } // namespace
 
 int runTestCommand(const Options& options)
@@ -295,6 +217,6 @@ int runDecodeCommand(const Options& options)
     return result;
 }
 
-void installDocumentVerifier() { SetDocumentVerifier(verifyDocument); }
+void installDocumentVerifier() { SetDocumentVerifier(VerifyDocument); }
 
 } // namespace dls2mml::cli

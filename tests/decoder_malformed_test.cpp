@@ -161,7 +161,7 @@ TEST(DecoderMalformed, Documents)
         {"missing footer", abc.substr(0, abc.size() - 4), "document ends without its footer", 3, 37},
         {"damaged footer", replaced(abc, ")\"}\n", ")'}\n"), "damaged footer: ''' where the footer", 3, 38},
         {"footer without its line feed", abc.substr(0, abc.size() - 1), "ends inside its footer", 3, 40},
-        {"bytes after the footer", abc + "x", "1 byte follows the footer", 4, 1},
+        {"bytes after the footer", abc + "x", "'x' follows the footer", 4, 1},
         {"stream fault inside the text", documentFor(3, patched(compressBytes(text("abc")), 4, {2})),
          "stream byte 4: unsupported level 2", 3, 6},
     };

@@ -1,0 +1,111 @@
+// The Base64 line reader against the encoder's worked examples and its faults,
+// and the inverse of the output-name rule.
+#include "decoder_test_support.h"
+#include "text/base64_reader.h"
+
+namespace dls2mml::test {
+namespace {
+
+TEST(DecoderText, ReadsTheEncodersWorkedExamples)
+{
+    Bytes ramp(96);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<std::uint8_t>(i);
+    TestRng rng(8);
+    const Bytes cases[] = {
+        {},
+        text("a"),
+        text("ab"),
+        text("abc"),
+        text("abcd"),
+        repeat(0xFF, 7),
+        repeat(0x00, 95),  // 127 characters and one '=': no line feed
+        ramp,              // a full line, its line feed, "==="
+        repeat(0x00, 97),  // "AA=" on the second line
+        rng.bytes(192),    // two full lines, "==" alone on a third
+        repeat(0x00, 384), // "====" alone
+        rng.bytes(1000),
+    };
+    for (const Bytes& bytes : cases) {
+        const std::string text = base64Text(bytes);
+        SCOPED_TRACE(text);
+        Bytes out;
+        const TextStatus status = decodeBase64Lines(text, out);
+        ASSERT_TRUE(status.ok()) << status.describe();
+        EXPECT_TRUE(out == bytes);
+    }
+    // The encoder's own texts, as written down for them.
+    for (const char* text : {"====", "YQ==", "YWI=", "YWJj====", "YWJjZA==", "/////////w=="}) {
+        Bytes out;
+        EXPECT_TRUE(decodeBase64Lines(text, out).ok()) << text;
+    }
+}
+
+TEST(DecoderText, Faults)
+{
+    const std::string fullLine(128, 'A');
+    const struct {
+        std::string text;
+        const char* expected;
+        std::uint64_t line;
+        std::uint64_t column;
+    } cases[] = {
+        {"", "ends without its closing '='", 1, 1},
+        {"YWJj", "ends without its closing '='", 1, 5},
+        {"YWJj===", "wrong number of '=': 3 where the text's length calls for 4", 1, 8},
+        {"YWJj=====", "more than the 4", 1, 9},
+        {"YQ=", "wrong number of '=': 1 where the text's length calls for 2", 1, 4},
+        {"Y===", "single character", 1, 1},
+        {"YR==", "unused low bits", 1, 2},
+        {"YQ==x", "'x' follows the closing '='", 1, 5},
+        {"Y.==", "'.' is not a character of the Base64 alphabet", 1, 2},
+        {"YQ\r\n==", "carriage return", 1, 3},
+        {fullLine + "A", "line 1 is longer than 128 characters", 1, 129},
+        {fullLine + "==", "holds 128 characters but no line feed", 1, 129},
+        {"AAAA\nAAAA==", "line 1 ends after 4 characters", 1, 5},
+        {fullLine + "\n\n==", "line 2 ends after 0 characters", 2, 1},
+        {fullLine + "\n" + fullLine + "\nAA" + std::string(1, '\0') + "=", "the byte 0x00", 3, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 20));
+        Bytes out;
+        const TextStatus status = decodeBase64Lines(c.text, out);
+        ASSERT_FALSE(status.ok());
+        EXPECT_NE(status.message.find(c.expected), std::string::npos) << status.message;
+        EXPECT_EQ(status.at.line, c.line) << status.describe();
+        EXPECT_EQ(status.at.column, c.column) << status.describe();
+    }
+}
+
+TEST(DecoderText, BankNameIsTheInverseOfTheOutputName)
+{
+    const struct {
+        const char* document;
+        const char* bank; // nullptr: no name can be derived
+    } cases[] = {
+        {"C:\\Sound\\Piano_DLS.mml", "C:\\Sound\\Piano.DLS"},
+        {"C:\\a_dls.mml", "C:\\a.dls"},
+        {"a_dlsx.mml", "a.dlsx"},
+        {"song_dls.bak.mml", "song.dls.bak"},
+        {"C:\\x_dls\\y.dls.mml", "C:\\x.dls\\y.dls"},
+        {"dir/bank_dls.MML", "dir/bank.dls"},
+        {"bank.mml", nullptr},       // no "_dls"
+        {"bank_dls.txt", nullptr},   // no ".mml"
+        {"a.dls_b_dls.mml", nullptr}, // the rule would mark the earlier ".dls"
+        {".mml", nullptr},
+        {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.document);
+        const std::optional<std::string> bank = deriveBankName(c.document);
+        if (!c.bank) {
+            EXPECT_FALSE(bank.has_value()) << *bank;
+            continue;
+        }
+        ASSERT_TRUE(bank.has_value());
+        EXPECT_EQ(*bank, c.bank);
+    }
+}
+
+} // namespace
+} // namespace dls2mml::test

@@ -1,0 +1,58 @@
+// The verifier of --verify: a document against the bank it should hold.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "decoder_test_support.h"
+
+namespace dls2mml::test {
+namespace {
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(DecoderVerify, ComparesTheDecodedBankWithTheInput)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "dls2mml_decoder_verify";
+    std::filesystem::create_directories(dir);
+    TestRng rng(77);
+    const Bytes bank = concat({rng.bytes(300000, 16), repeat(0x00, 300000)}); // two blocks
+    const std::string document = documentFor(bank.size(), compressBytes(bank));
+    writeFile(dir / "bank_dls.mml", document);
+    const auto bankText = [](const Bytes& b) { return std::string(b.begin(), b.end()); };
+    Bytes changed = bank;
+    changed[400000] ^= 1;
+    const struct {
+        const char* name;
+        std::string bank;
+        const char* expected; // empty: agrees
+    } cases[] = {
+        {"the same bank", bankText(bank), ""},
+        {"one byte changed", bankText(changed), "other bytes than the input, first at byte 400000"},
+        {"input longer", bankText(bank) + "x", "fewer bytes (600000) than the input holds"},
+        {"input shorter", bankText(Bytes(bank.begin(), bank.end() - 1)), "more bytes than the input holds"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(dir / "bank.dls", c.bank);
+        const std::string problem = VerifyDocument((dir / "bank_dls.mml").string(), (dir / "bank.dls").string());
+        if (*c.expected == '\0')
+            EXPECT_EQ(problem, "");
+        else
+            EXPECT_NE(problem.find(c.expected), std::string::npos) << problem;
+    }
+    // A damaged document is named as such.
+    writeFile(dir / "bank.dls", bankText(bank));
+    writeFile(dir / "bank_dls.mml", document.substr(0, document.size() - 2));
+    EXPECT_NE(VerifyDocument((dir / "bank_dls.mml").string(), (dir / "bank.dls").string())
+                  .find("the document does not decode: line"),
+              std::string::npos);
+    EXPECT_NE(VerifyDocument((dir / "missing.mml").string(), (dir / "bank.dls").string()).find("cannot open the document"),
+              std::string::npos);
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
+} // namespace dls2mml::test
