@@ -21,6 +21,14 @@ if(DLS2MML_TESTS)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
   dls2mml_warnings(fake_explorer)
 
+  # Both programs stand alone (system DLLs only) and have the right subsystem.
+  find_program(DLS2MML_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump)
+  if(DLS2MML_OBJDUMP)
+    add_test(NAME windows_programs
+      COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/check_programs.sh ${DLS2MML_OBJDUMP}
+        $<TARGET_FILE:dls2mml-gui> $<TARGET_FILE:dls2mml>)
+  endif()
+
   # The window end to end under Xvfb and Wine; it keeps a processor busy while
   # it runs (the message loop polls), so it runs alone.
   add_test(NAME windows_gui
