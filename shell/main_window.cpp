@@ -1,8 +1,6 @@
 // The window program's entry, window procedure, message loop and drop handler.
 #include "shell/main_window.h"
 
-#include <shellapi.h>
-
 #include <cstring>
 #include <string>
 

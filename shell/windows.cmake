@@ -21,6 +21,15 @@ if(DLS2MML_TESTS)
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
   dls2mml_warnings(fake_explorer)
 
+  # The window's own functions, run under Wine like the core's tests.
+  include(GoogleTest)
+  add_executable(dls2mml_window_tests
+    ${CMAKE_SOURCE_DIR}/tests/windows/status_line_test.cpp
+    ${CMAKE_SOURCE_DIR}/shell/main_window.cpp)
+  target_link_libraries(dls2mml_window_tests PRIVATE dls2mml_core GTest::gtest_main user32 gdi32 shell32)
+  dls2mml_warnings(dls2mml_window_tests)
+  gtest_discover_tests(dls2mml_window_tests DISCOVERY_TIMEOUT 60)
+
   # Both programs stand alone (system DLLs only) and have the right subsystem.
   find_program(DLS2MML_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump)
   if(DLS2MML_OBJDUMP)
