@@ -4,7 +4,7 @@
 # Checks: the window's class, title bytes, geometry and class settings; both
 # status lines drawn (pixel measures plus a kept image); one drop of several
 # paths (upper-case .DLS, Japanese name, .dlsx, .dls.bak, a folder, a missing
-# file, a .txt, an over-long path) gives byte for byte the documents the
+# file, a .txt, an over-long path, a bank whose stream passes 1 MiB) gives byte for byte the documents the
 # command line writes for the same files in the same order, nothing else, and
 # one file-manager start per document; a second drop continues the same pivot
 # state; other keys leave the window open; Escape, F12 and WM_CLOSE end it
@@ -125,6 +125,7 @@ bank "$drop/表ソ音色.dls" 90000 2      # 95 5C and 83 5C: trail bytes that l
 bank "$drop/x.dlsx" 30000 3
 bank "$drop/song.dls.bak" 700000 4     # two blocks
 bank "$drop/second.dls" 50000 5
+bank "$drop/big.dls" 3000000 7         # a stream over 1 MiB: written while it is made
 # Periodic inputs: the sort's choice among equal rotations, and with it the
 # document, depends on the pivot state left by the files before.
 printf 'aaab%.0s' $(seq 13) >"$drop/periodic1.dls"
@@ -140,9 +141,9 @@ cp "$longdir/a.dls" "$longdir/a.dlsyyyyyyyyyy"
 long_path=$(winpath "$longdir/a.dlsyyyyyyyyyy")
 
 drop1=("$drop/Piano.DLS" "$drop/notes.txt" "$drop/表ソ音色.dls" "$drop/f.dls" "$drop/x.dlsx"
-       "$drop/missing.dls" "$drop/song.dls.bak" "$drop/periodic1.dls")
+       "$drop/missing.dls" "$drop/song.dls.bak" "$drop/big.dls" "$drop/periodic1.dls")
 drop1_docs=("$drop/Piano_DLS.mml" "$drop/表ソ音色_dls.mml" "$drop/x_dlsx.mml" "$drop/song_dls.bak.mml"
-            "$drop/periodic1_dls.mml")
+            "$drop/big_dls.mml" "$drop/periodic1_dls.mml")
 # The second drop ends with the bank the cut path would name: its document's
 # path is 259 characters, the longest the ANSI calls take.
 drop2=("$drop/periodic2.dls" "$drop/second.dls" "$drop/Piano.DLS" "$longdir/a.dls")
