@@ -47,22 +47,6 @@ bool isMissing(DWORD code)
 // Largest single ReadFile/WriteFile request (the calls count in 32 bits).
 constexpr std::size_t maxTransfer = 1u << 30;
 
-IoStatus writeAll(HANDLE handle, std::span<const std::uint8_t> bytes)
-{
-    while (!bytes.empty()) {
-        const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
-        DWORD written = 0;
-        if (!WriteFile(handle, bytes.data(), request, &written, nullptr)) {
-            const DWORD code = GetLastError();
-            return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
-        }
-        if (written == 0)
-            return failure(IoError::writeFailed, ERROR_WRITE_FAULT);
-        bytes = bytes.subspan(written);
-    }
-    return {};
-}
-
 class Win32InputFile final : public InputFile {
 public:
     Win32InputFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
@@ -104,7 +88,17 @@ public:
         if (!committed_)
             DeleteFileA(temporary_.c_str());
     }
-    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override { return writeAll(handle_, bytes); }
+    // Front-to-back writes keep their own position: a positioned WriteFile
+    // moves the file pointer on Windows, so write() after writeAt() must not
+    // rely on it (positioned calls leave write()'s position alone, as
+    // pwrite does).
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
+    {
+        IoStatus status = writeAt(end_, bytes);
+        if (status)
+            end_ += bytes.size();
+        return status;
+    }
     bool seekable() const noexcept override { return true; }
     std::string pendingPath() const override { return temporary_; }
     IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
@@ -176,6 +170,7 @@ private:
     std::string temporary_;
     bool exclusive_;
     bool committed_ = false;
+    std::uint64_t end_ = 0; // where the next write() goes
 };
 
 // The C runtime's standard streams, switched to binary mode so line feeds
@@ -251,7 +246,7 @@ std::string temporaryNameFor(const std::string& target, unsigned attempt)
     if (name.size() < MAX_PATH && attempt == 0)
         return name;
     char tag[16];
-    std::snprintf(tag, sizeof tag, "~d%06x", (GetCurrentProcessId() * 2654435761u + serial * 40503u + attempt) & 0xFFFFFFu);
+    std::snprintf(tag, sizeof tag, "~d%06x", (static_cast<unsigned>(GetCurrentProcessId()) * 2654435761u + serial * 40503u + attempt) & 0xFFFFFFu);
     return folder + tag;
 }
 
