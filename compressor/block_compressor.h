@@ -20,6 +20,7 @@
 
 #include "compressor/block_sort.h"
 #include "compressor/frequency_model.h"
+#include "compressor/work_memory.h"
 
 namespace dls2mml {
 
@@ -47,11 +48,11 @@ constexpr std::size_t compressBound(std::size_t n)
 
 void writeStreamHeader(std::span<std::uint8_t, streamHeaderSize> out, std::uint32_t inputLength) noexcept;
 
-// A heap byte buffer that is not cleared when obtained.
+// A work byte buffer that is not cleared when obtained.
 struct ByteBuffer {
-    std::unique_ptr<std::uint8_t[]> bytes;
+    WorkArray<std::uint8_t> bytes;
     std::size_t size = 0;
-    explicit ByteBuffer(std::size_t n = 0) : bytes(n ? new std::uint8_t[n] : nullptr), size(n) {}
+    explicit ByteBuffer(std::size_t n = 0) : bytes(makeWorkArray<std::uint8_t>(n)), size(n) {}
     std::span<std::uint8_t> span() const noexcept { return {bytes.get(), size}; }
 };
 

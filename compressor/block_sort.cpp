@@ -302,11 +302,10 @@ std::int32_t Sorter::writeLastColumn(std::uint8_t* lastColumn)
 } // namespace
 
 SortArrays::SortArrays(std::size_t rows)
-    : capacity(rows), suffixArray(new std::int32_t[rows]), rankArray(new std::int32_t[rows]),
-      bucketStart(new std::int32_t[bucketCountSize + 1]), bucketCount(new std::int32_t[bucketCountSize])
+    : capacity(rows), suffixArray(makeWorkArray<std::int32_t>(rows)), rankArray(makeWorkArray<std::int32_t>(rows)),
+      bucketStart(makeWorkArray<std::int32_t>(bucketCountSize + 1)),
+      bucketCount(makeWorkArray<std::int32_t>(bucketCountSize)), pending(makeWorkArray<PendingRange>(rows + 2))
 {
-    // Untouched pages cost nothing: deep stacks are rare.
-    pending.reset(new PendingRange[rows + 2]);
 }
 
 SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,

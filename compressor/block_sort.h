@@ -17,6 +17,7 @@
 #include <span>
 
 #include "compressor/pivot_generator.h"
+#include "compressor/work_memory.h"
 
 namespace dls2mml {
 
@@ -34,11 +35,11 @@ struct PendingRange {
 struct SortArrays {
     explicit SortArrays(std::size_t capacity);
     std::size_t capacity;
-    std::unique_ptr<std::int32_t[]> suffixArray; // by row: rotation start, or -k finished mark
-    std::unique_ptr<std::int32_t[]> rankArray;   // by rotation start: row, or last row of its group
-    std::unique_ptr<std::int32_t[]> bucketStart; // 65,537 entries, initial bucket sort only
-    std::unique_ptr<std::int32_t[]> bucketCount; // 65,536 entries, initial bucket sort only
-    std::unique_ptr<PendingRange[]> pending;     // explicit stack of refineGroup
+    WorkArray<std::int32_t> suffixArray; // by row: rotation start, or -k finished mark
+    WorkArray<std::int32_t> rankArray;   // by rotation start: row, or last row of its group
+    WorkArray<std::int32_t> bucketStart; // 65,537 entries, initial bucket sort only
+    WorkArray<std::int32_t> bucketCount; // 65,536 entries, initial bucket sort only
+    WorkArray<PendingRange> pending;     // explicit stack of refineGroup
 };
 
 struct SortResult {
