@@ -248,7 +248,7 @@ expect_reveals() { # the documents whose reveals are due so far, as the log hold
 }
 reveals() { tr -d '\r' <"$explorer_log" | LC_ALL=C sed -n 's/^.* \(\/select,".*\)$/\1/p' | LC_ALL=C sort; }
 wait_reveals() { # count
-    for _ in $(seq 200); do (($(wc -l <"$explorer_log") >= $1)) && break; sleep 0.05; done
+    for _ in $(seq 600); do (($(wc -l <"$explorer_log") >= $1)) && break; sleep 0.05; done
     sleep 0.5 # a stray extra start would show now
 }
 same_documents() { # got... -- expected...
