@@ -1,6 +1,7 @@
 // Arbitrary bytes -> tbr0 stream -> decoded bytes, and the same through the
 // cue-point document: both must give the input back. The first byte also
 // moves the pivot state, so equal rotations land on varying rows.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -20,13 +21,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     if (size > 0)
         pivotGenerator.setState(pivotGenerator.state() + data[0]);
-    std::vector<std::uint8_t> stream(compressBound(size));
-    std::uint32_t length = 0;
-    BlockCompressor compressor;
-    const std::uint8_t none = 0;
-    if (!compressor.compress(size ? data : &none, stream.data(), static_cast<std::uint32_t>(size), &length))
+    // One compressor for the whole run, its buffers taken once: blocks are
+    // coded independently, so this is the stream compress() writes.
+    static BlockCompressor compressor;
+    static const bool ready = compressor.allocateBuffers();
+    if (!ready)
         std::abort();
-    stream.resize(streamHeaderSize + length);
+    std::vector<std::uint8_t> stream(compressBound(size));
+    std::size_t at = streamHeaderSize;
+    for (std::size_t done = 0; done < size;) {
+        const std::size_t n = std::min(size - done, blockSizeForLevel1);
+        const std::int64_t written =
+            compressor.compressBlock(std::span(data + done, n), std::span(stream).subspan(at, frameBound(n)));
+        if (written < 0)
+            std::abort();
+        at += static_cast<std::size_t>(written);
+        done += n;
+    }
+    writeStreamHeader(std::span<std::uint8_t, streamHeaderSize>(stream.data(), streamHeaderSize),
+                      static_cast<std::uint32_t>(size));
+    stream.resize(at);
 
     std::vector<std::uint8_t> decoded;
     if (!decompressStream(stream, decoded).ok() || decoded.size() != size ||
