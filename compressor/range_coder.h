@@ -18,6 +18,9 @@ namespace dls2mml {
 // Two coding steps per symbol at most two bytes each, the end symbol, the flush.
 constexpr std::size_t encodeBlockBound(std::size_t length) { return 4 * (length + 1) + 4; }
 
+// floor(n / total) for a model's total (2 ..= 32768), without a division.
+std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept;
+
 // out must hold encodeBlockBound(symbols.size()) bytes; returns the payload length.
 std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::span<const std::uint8_t> symbols) noexcept;
 
