@@ -1,5 +1,7 @@
 #include "text/base64_lines.h"
 
+#include <algorithm>
+
 namespace dls2mml {
 namespace {
 
@@ -19,36 +21,55 @@ std::size_t Base64LineEncoder::putChar(char* out, std::size_t at, char c) noexce
     return at;
 }
 
+// Writes the four characters of one whole group.
+inline char* putGroup(char* out, std::uint32_t group) noexcept
+{
+    out[0] = alphabet[group >> 18];
+    out[1] = alphabet[(group >> 12) & 63];
+    out[2] = alphabet[(group >> 6) & 63];
+    out[3] = alphabet[group & 63];
+    return out + 4;
+}
+
 // Whole 3-byte groups give the same four characters as taking the bits one by
-// one; only the last, partial group is special (see finish).
+// one; only the last, partial group is special (see finish). Lines start at a
+// group boundary and hold 32 groups, so a line feed always falls between groups.
 std::size_t Base64LineEncoder::feed(std::span<const std::uint8_t> data, char* out) noexcept
 {
-    std::size_t at = 0;
+    char* const start = out;
     std::size_t i = 0;
-    while (pendingCount_ != 0 && pendingCount_ < 3 && i < data.size()) {
-        if (pendingCount_ == 2) {
+    while (pendingCount_ != 0 && i < data.size()) {
+        pending_[pendingCount_++] = data[i++];
+        if (pendingCount_ == 3) {
             const std::uint32_t group = static_cast<std::uint32_t>(pending_[0]) << 16 |
-                                        static_cast<std::uint32_t>(pending_[1]) << 8 | data[i++];
-            at = putChar(out, at, alphabet[group >> 18]);
-            at = putChar(out, at, alphabet[(group >> 12) & 63]);
-            at = putChar(out, at, alphabet[(group >> 6) & 63]);
-            at = putChar(out, at, alphabet[group & 63]);
+                                        static_cast<std::uint32_t>(pending_[1]) << 8 | pending_[2];
             pendingCount_ = 0;
-        } else {
-            pending_[pendingCount_++] = data[i++];
+            out = putGroup(out, group);
+            lineChars_ += 4;
+            if (lineChars_ == base64LineLength) {
+                *out++ = '\n';
+                lineChars_ = 0;
+            }
         }
     }
-    for (; i + 3 <= data.size(); i += 3) {
-        const std::uint32_t group = static_cast<std::uint32_t>(data[i]) << 16 |
-                                    static_cast<std::uint32_t>(data[i + 1]) << 8 | data[i + 2];
-        at = putChar(out, at, alphabet[group >> 18]);
-        at = putChar(out, at, alphabet[(group >> 12) & 63]);
-        at = putChar(out, at, alphabet[(group >> 6) & 63]);
-        at = putChar(out, at, alphabet[group & 63]);
+    std::size_t groups = (data.size() - i) / 3;
+    while (groups != 0) {
+        const std::size_t run = std::min(groups, (base64LineLength - lineChars_) / 4);
+        for (std::size_t g = 0; g < run; ++g, i += 3)
+            out = putGroup(out, static_cast<std::uint32_t>(data[i]) << 16 | static_cast<std::uint32_t>(data[i + 1]) << 8 |
+                                    data[i + 2]);
+        groups -= run;
+        lineChars_ += 4 * run;
+        if (lineChars_ == base64LineLength) {
+            *out++ = '\n';
+            lineChars_ = 0;
+        }
     }
     for (; i < data.size(); ++i)
         pending_[pendingCount_++] = data[i];
-    return at;
+    const auto count = static_cast<std::size_t>(out - start);
+    written_ += count;
+    return count;
 }
 
 // The last one or two bytes give two or three characters, filled with zero

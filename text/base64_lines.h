@@ -42,7 +42,7 @@ public:
 
 private:
     std::size_t putChar(char* out, std::size_t at, char c) noexcept;
-    std::uint8_t pending_[2]{};
+    std::uint8_t pending_[3]{};
     std::size_t pendingCount_ = 0;
     std::size_t lineChars_ = 0;
     std::uint64_t written_ = 0;
