@@ -9,7 +9,6 @@ namespace dls2mml {
 namespace {
 
 constexpr std::string_view headLine1 = "//========== .DLS_DATA ==========";
-constexpr std::string_view footerText = ")\"}";
 constexpr std::uint64_t maxSize = 0xFFFFFFFFull;
 constexpr std::size_t readChunk = 1 << 18;
 
