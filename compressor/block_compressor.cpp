@@ -50,6 +50,13 @@ std::size_t codeSortedBlock(std::span<const std::uint8_t> lastColumn, const Sort
 {
     const auto m = static_cast<std::size_t>(sorted.length);
     rankTransform(ranks, lastColumn.first(m));
+    return codeRanks(ranks, sorted, symbols, models, frame);
+}
+
+std::size_t codeRanks(std::span<const std::uint8_t> ranks, const SortedBlock& sorted, std::span<std::uint8_t> symbols,
+                      ModelSet& models, std::span<std::uint8_t> frame) noexcept
+{
+    const auto m = static_cast<std::size_t>(sorted.length);
     const auto k = static_cast<std::size_t>(codeRankSymbols(symbols, ranks.first(m)));
     const std::int32_t c = encodeBlock(models, frame.subspan(frameHeaderSize), symbols.first(k));
     putBigEndian24(frame.data(), static_cast<std::uint32_t>(sorted.primaryIndex));

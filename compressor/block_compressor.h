@@ -74,6 +74,9 @@ SortedBlock sortSlice(std::span<const std::uint8_t> slice, std::span<std::uint8_
 std::size_t codeSortedBlock(std::span<const std::uint8_t> lastColumn, const SortedBlock& sorted,
                             std::span<std::uint8_t> ranks, std::span<std::uint8_t> symbols, ModelSet& models,
                             std::span<std::uint8_t> frame) noexcept;
+// The same from the ranks on: rank symbols, range coder, frame fields.
+std::size_t codeRanks(std::span<const std::uint8_t> ranks, const SortedBlock& sorted, std::span<std::uint8_t> symbols,
+                      ModelSet& models, std::span<std::uint8_t> frame) noexcept;
 
 class BlockCompressor {
 public:

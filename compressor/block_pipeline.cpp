@@ -10,17 +10,18 @@
 
 #include "compressor/block_compressor.h"
 #include "compressor/rank_symbols.h"
+#include "compressor/rank_transform.h"
 
 namespace dls2mml {
 namespace {
 
 constexpr std::size_t slotCount = 2;
 
-// A sorted block on its way from the sorting thread to the coding thread.
+// A block on its way from one thread to the next: its last column (from the
+// sorting thread to the ranking thread) or its ranks (from there to the coder).
 struct Slot {
-    ByteBuffer lastColumn{bufferSizeForLevel1};
+    ByteBuffer bytes{bufferSizeForLevel1};
     SortedBlock sorted;
-    std::size_t sliceLength = 0;
     bool full = false;
     bool last = false; // no block in this slot: the input has ended
 };
@@ -32,38 +33,52 @@ struct SortSide {
 };
 
 struct CodeSide {
-    ByteBuffer ranks{bufferSizeForLevel1};
     ByteBuffer symbols{rankSymbolsBound(bufferSizeForLevel1)};
     ByteBuffer frame{frameBound(blockSizeForLevel1)};
     ModelSet models;
 };
 
+// Three stages, each on its own thread when threads are wanted: read,
+// pre-pass and sort; rank transform; rank symbols, range coder and sink.
+// On two cores the system shares them out, so neither core waits while the
+// other has work of any stage.
 class Pipeline {
 public:
     Pipeline(const SliceReader& reader, const FrameSink& sink) : reader_(reader), sink_(sink) {}
 
     PipelineResult run(bool threads)
     {
+        std::thread ranker;
         std::thread coder;
         if (threads) {
             try {
                 coder = std::thread([this] { codeAll(); });
+                ranker = std::thread([this] { rankAll(); });
             } catch (const std::system_error&) {
+                if (coder.joinable()) {
+                    // Without the ranking thread the coder would wait for ever.
+                    stop();
+                    coder.join();
+                    return {PipelineFault::outOfMemory, 0};
+                }
                 threads = false;
             }
         }
         sortAll(threads);
+        if (ranker.joinable())
+            ranker.join();
         if (coder.joinable())
             coder.join();
         return result_;
     }
 
 private:
-    // The sorting side; without a worker it codes each block itself at once.
+    // The sorting stage; without threads it also runs the later stages of
+    // each block at once.
     void sortAll(bool threads)
     {
         for (std::size_t index = 0;; ++index) {
-            Slot& slot = slots_[index % slotCount];
+            Slot& slot = sorted_[index % slotCount];
             if (!waitFor(slot, false))
                 return;
             std::size_t got = 0;
@@ -73,40 +88,65 @@ private:
             }
             if (got == 0) {
                 finish(slot, PipelineFault::none);
-                if (!threads)
-                    codeOne(slot);
                 return;
             }
             result_.inputLength += got;
-            slot.sliceLength = got;
-            slot.sorted = sortSlice(sort_.slice.span().first(got), sort_.block.span(), slot.lastColumn.span(),
-                                    sort_.arrays);
+            slot.sorted = sortSlice(sort_.slice.span().first(got), sort_.block.span(), slot.bytes.span(), sort_.arrays);
             if (!slot.sorted.ok) {
                 finish(slot, PipelineFault::sortFailed);
                 return;
             }
             publish(slot);
-            if (!threads && !codeOne(slot))
+            if (!threads && !(rankOne(index) && codeOne(index)))
                 return;
+        }
+    }
+
+    void rankAll()
+    {
+        for (std::size_t index = 0; rankOne(index); ++index) {
         }
     }
 
     void codeAll()
     {
-        for (std::size_t index = 0;; ++index)
-            if (!codeOne(slots_[index % slotCount]))
-                return;
+        for (std::size_t index = 0; codeOne(index); ++index) {
+        }
     }
 
-    // Codes the block in slot (waiting for it); false when the pipeline ends.
-    bool codeOne(Slot& slot)
+    // Rank-transforms block index; false when the pipeline ends.
+    bool rankOne(std::size_t index)
     {
-        if (!waitFor(slot, true))
+        Slot& from = sorted_[index % slotCount];
+        Slot& to = ranked_[index % slotCount];
+        if (!waitFor(from, true) || !waitFor(to, false))
             return false;
-        if (slot.last)
+        if (from.last) {
+            std::lock_guard lock(mutex_);
+            to.last = true;
+            to.full = true;
+            changed_.notify_all();
             return false;
-        const std::size_t length = codeSortedBlock(slot.lastColumn.span(), slot.sorted, code_.ranks.span(),
-                                                   code_.symbols.span(), code_.models, code_.frame.span());
+        }
+        const auto m = static_cast<std::size_t>(from.sorted.length);
+        rankTransform(to.bytes.span(), from.bytes.span().first(m));
+        to.sorted = from.sorted;
+        std::lock_guard lock(mutex_);
+        from.full = false;
+        to.last = false;
+        to.full = true;
+        changed_.notify_all();
+        return true;
+    }
+
+    // Codes block index and hands its frame on; false when the pipeline ends.
+    bool codeOne(std::size_t index)
+    {
+        Slot& slot = ranked_[index % slotCount];
+        if (!waitFor(slot, true) || slot.last)
+            return false;
+        const std::size_t length =
+            codeRanks(slot.bytes.span(), slot.sorted, code_.symbols.span(), code_.models, code_.frame.span());
         if (!sink_(code_.frame.span().first(length))) {
             std::lock_guard lock(mutex_);
             if (result_.fault == PipelineFault::none)
@@ -126,7 +166,7 @@ private:
     {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return stopped_ || slot.full == full; });
-        return slot.full == full && !(stopped_ && !full);
+        return !stopped_;
     }
 
     void publish(Slot& slot)
@@ -137,7 +177,7 @@ private:
         changed_.notify_all();
     }
 
-    // Ends the input: the coder stops at this slot after coding those before.
+    // Ends the input: the later stages stop at this slot after the blocks before.
     void finish(Slot& slot, PipelineFault fault)
     {
         std::lock_guard lock(mutex_);
@@ -148,11 +188,19 @@ private:
         changed_.notify_all();
     }
 
+    void stop()
+    {
+        std::lock_guard lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+
     const SliceReader& reader_;
     const FrameSink& sink_;
     SortSide sort_;
     CodeSide code_;
-    std::array<Slot, slotCount> slots_;
+    std::array<Slot, slotCount> sorted_;
+    std::array<Slot, slotCount> ranked_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopped_ = false; // the sink refused a frame

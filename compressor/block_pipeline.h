@@ -1,11 +1,11 @@
-// Compresses a sequence of slices on two threads.
+// Compresses a sequence of slices on three threads.
 //
-// The calling thread reads each slice, pre-passes and sorts it; a worker
-// thread rank-transforms, symbol-codes and range-codes the block sorted before
-// and hands its frame to the sink. Blocks are sorted strictly one after
-// another on one thread, so the pivot draws, and with them every byte, are
-// those of a one-threaded run. Two slots of last columns sit between the
-// threads, so at most two sorted blocks wait for coding.
+// The calling thread reads each slice, pre-passes and sorts it; a second
+// thread rank-transforms the block sorted before; a third codes the block
+// before that (rank symbols, range coder) and hands its frame to the sink.
+// Blocks are sorted strictly one after another on one thread, so the pivot
+// draws, and with them every byte, are those of a one-threaded run. Two
+// slots sit between each pair of stages, so at most two blocks wait at each.
 #pragma once
 
 #include <cstddef>
