@@ -76,14 +76,8 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<
             if (copies == 3) {
                 if (p >= k)
                     return {"run count missing after three equal symbols " + hex(s) + " at the end of the block", start};
-                const std::uint8_t first = symbols[p++];
-                if (first < 0x80) {
-                    count = first;
-                } else {
-                    if (p >= k)
-                        return {"two-byte run count is cut short by the end of the block", p - 1};
-                    count = 128 + ((first - 0x80) << 8) + symbols[p++];
-                }
+                if (!readRunCount(symbols.data(), p, k, count))
+                    return {"two-byte run count is cut short by the end of the block", p};
                 total += static_cast<std::size_t>(count);
             }
             if (total > capacity - out)

@@ -5,6 +5,7 @@
 //                  i.e. k - 128 as a big-endian 16-bit number with its top bit set.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace dls2mml {
@@ -22,6 +23,23 @@ inline std::int32_t writeRunCount(std::uint8_t* out, std::int32_t k) noexcept
     out[0] = static_cast<std::uint8_t>(0x80 + (v >> 8));
     out[1] = static_cast<std::uint8_t>(v & 0xFF);
     return 2;
+}
+
+// Reads a run count starting at data[p] (p < end), advancing p past it.
+// False when the two-byte form is cut short by end (p then points at its first byte).
+inline bool readRunCount(const std::uint8_t* data, std::size_t& p, std::size_t end, std::int32_t& count) noexcept
+{
+    const std::uint8_t first = data[p++];
+    if (first < 0x80) {
+        count = first;
+        return true;
+    }
+    if (p >= end) {
+        --p;
+        return false;
+    }
+    count = 128 + ((first - 0x80) << 8) + data[p++];
+    return true;
 }
 
 } // namespace dls2mml

@@ -44,14 +44,8 @@ StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::ui
         if (copies == threshold) {
             if (p >= m)
                 return {"run count missing after four equal bytes " + hex(x) + " at the end of the pre-pass data", start};
-            const std::uint8_t first = prepass[p++];
-            if (first < 0x80) {
-                count = first;
-            } else {
-                if (p >= m)
-                    return {"two-byte run count is cut short by the end of the pre-pass data", p - 1};
-                count = 128 + ((first - 0x80) << 8) + prepass[p++];
-            }
+            if (!readRunCount(prepass.data(), p, m, count))
+                return {"two-byte run count is cut short by the end of the pre-pass data", p};
             total += static_cast<std::size_t>(count);
         }
         if (total > capacity - out)
