@@ -12,12 +12,6 @@ namespace {
 constexpr char streamMagic[4] = {'t', 'b', 'r', '0'};
 constexpr std::uint8_t streamLevel = 1;
 
-std::string hex(std::uint32_t value)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
-}
-
 std::string num(std::uint64_t value) { return std::to_string(value); }
 
 } // namespace
@@ -58,7 +52,7 @@ DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t 
 {
     if (index < 4) {
         if (byte != static_cast<std::uint8_t>(streamMagic[index]))
-            return fail("wrong magic: header byte " + num(index) + " is " + hex(byte) + " where \"tbr0\" has '" +
+            return fail("wrong magic: header byte " + num(index) + " is " + hexByte(byte) + " where \"tbr0\" has '" +
                             std::string(1, streamMagic[index]) + "'",
                         index);
     } else if (index == 4) {
@@ -66,7 +60,7 @@ DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t 
             return fail("unsupported level " + num(byte) + " in header byte 4 (only level 1 exists)", index);
     } else if (index < 8) {
         if (byte != 0)
-            return fail("reserved header byte " + num(index) + " is " + hex(byte) + "; reserved bytes must be zero", index);
+            return fail("reserved header byte " + num(index) + " is " + hexByte(byte) + "; reserved bytes must be zero", index);
     }
     return {};
 }

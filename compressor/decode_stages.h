@@ -21,6 +21,13 @@
 
 namespace dls2mml {
 
+// A byte value as it appears in fault messages: "0x4F".
+inline std::string hexByte(std::uint32_t value)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
+}
+
 // Limits of one block at level 1.
 inline constexpr std::size_t maxBlockBytes = 524288;       // raw bytes of one slice
 inline constexpr std::size_t maxPrepassBytes = 655360;     // pre-pass output = ranks

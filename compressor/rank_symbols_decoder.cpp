@@ -17,15 +17,6 @@
 #include "compressor/run_count.h"
 
 namespace dls2mml {
-namespace {
-
-std::string hex(std::uint32_t value)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
-}
-
-} // namespace
 
 StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<std::uint8_t>& ranks,
                              std::size_t limit)
@@ -75,7 +66,7 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<
             std::int32_t count = 0;
             if (copies == 3) {
                 if (p >= k)
-                    return {"run count missing after three equal symbols " + hex(s) + " at the end of the block", start};
+                    return {"run count missing after three equal symbols " + hexByte(s) + " at the end of the block", start};
                 if (!readRunCount(symbols.data(), p, k, count))
                     return {"two-byte run count is cut short by the end of the block", p};
                 total += static_cast<std::size_t>(count);
@@ -85,7 +76,7 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<
             ranks.insert(ranks.end(), total, static_cast<std::uint8_t>(s - 1));
             out += total;
             if (copies == 3 && count < maxRunCount && p < k && symbols[p] == s)
-                return {"run count " + std::to_string(count) + " stands before a further symbol " + hex(s) +
+                return {"run count " + std::to_string(count) + " stands before a further symbol " + hexByte(s) +
                             " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                         p};
         }

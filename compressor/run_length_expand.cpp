@@ -13,15 +13,6 @@
 #include "compressor/run_length_prepass.h"
 
 namespace dls2mml {
-namespace {
-
-std::string hex(std::uint32_t value)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
-}
-
-} // namespace
 
 StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::uint8_t>& output, std::size_t limit)
 {
@@ -43,7 +34,7 @@ StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::ui
         std::int32_t count = 0;
         if (copies == threshold) {
             if (p >= m)
-                return {"run count missing after four equal bytes " + hex(x) + " at the end of the pre-pass data", start};
+                return {"run count missing after four equal bytes " + hexByte(x) + " at the end of the pre-pass data", start};
             if (!readRunCount(prepass.data(), p, m, count))
                 return {"two-byte run count is cut short by the end of the pre-pass data", p};
             total += static_cast<std::size_t>(count);
@@ -53,7 +44,7 @@ StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::ui
         output.insert(output.end(), total, x);
         out += total;
         if (copies == threshold && count < maxRunCount && p < m && prepass[p] == x)
-            return {"run count " + std::to_string(count) + " stands before a further byte " + hex(x) +
+            return {"run count " + std::to_string(count) + " stands before a further byte " + hexByte(x) +
                         " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                     p};
     }

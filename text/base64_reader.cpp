@@ -131,16 +131,21 @@ TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& 
                 ++column_;
                 break;
             }
-            if (padding_ != paddingDue_)
-                return fail("wrong number of '=': " + num(padding_) + " where the text's length calls for " +
-                                num(paddingDue_),
-                            position());
-            state_ = State::ended;
-            return {};
+            return endPadding();
         }
         consumed = i + 1;
     }
     return state_ == State::failed ? fault_ : TextStatus{};
+}
+
+// The run of '=' is over: it must be exactly as long as the text's length calls for.
+TextStatus Base64Reader::endPadding()
+{
+    if (padding_ != paddingDue_)
+        return fail("wrong number of '=': " + num(padding_) + " where the text's length calls for " + num(paddingDue_),
+                    position());
+    state_ = State::ended;
+    return {};
 }
 
 TextStatus Base64Reader::finish()
@@ -153,12 +158,7 @@ TextStatus Base64Reader::finish()
     case State::data:
         return fail("the Base64 text ends without its closing '=' characters", position());
     case State::padding:
-        if (padding_ != paddingDue_)
-            return fail("wrong number of '=': " + num(padding_) + " where the text's length calls for " +
-                            num(paddingDue_),
-                        position());
-        state_ = State::ended;
-        return {};
+        return endPadding();
     }
     return fault_;
 }

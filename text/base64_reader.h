@@ -53,6 +53,7 @@ public:
 private:
     enum class State { data, padding, ended, failed };
     TextStatus fail(std::string message, TextPosition at);
+    TextStatus endPadding();
     TextStatus startPadding();
 
     std::uint64_t firstLine_;
