@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Golden documents: converts a fixed set of generated inputs and compares the
+# SHA-256 of every input and document with tests/golden/SHA256SUMS.
+#
+#   bash tests/golden/check.sh BUILD_DIR [DLS2MML_OPTION]...   # compare
+#   bash tests/golden/check.sh --update BUILD_DIR               # rewrite the sums
+#
+# Options after BUILD_DIR are passed to every dls2mml call, so the same sums
+# must come out for, say, any thread count. The set covers banks alone, blocks
+# whose rotations are not all distinct (their primary index depends on the
+# pivot state) late in a large input and twice in one input, and one run of
+# several files in which that state carries from file to file.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+update=0
+if [[ ${1:-} == --update ]]; then update=1; shift; fi
+build=$(cd "${1:?usage: check.sh [--update] BUILD_DIR [OPTION]...}" && pwd)
+shift
+bin=$build/dls2mml
+make_bank=$build/make_sample_bank
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+block=524288
+periodic() { # periodic PATTERN BYTES: PATTERN repeated, BYTES long
+    (set +o pipefail; yes "$1" | tr -d '\n' | head -c "$2")
+}
+"$make_bank" bank_small.dls >/dev/null
+"$make_bank" bank_3m.dls --size 3000000 --seed 2 >/dev/null
+"$make_bank" bank_24m.dls --size 24000000 --seed 3 >/dev/null
+: >empty.dls
+printf abc >abc.dls
+periodic aaab 52 >short_periodic.dls
+head -c 8 /dev/zero | tr '\0' a >a8.dls
+{ head -c $((20 * block)) bank_24m.dls; periodic aaabaabb $block; head -c 300000 bank_3m.dls; } >late_periodic.dls
+{ head -c $((5 * block)) bank_3m.dls; periodic aaabaabb $block; head -c $((3 * block)) bank_24m.dls
+  periodic aaabaabbaabaabab $block; head -c 1000 bank_small.dls; } >twice_periodic.dls
+{ (set +o pipefail; cat bank_small.dls bank_3m.dls | head -c $((2 * block))); periodic aaabaabb $block; periodic aaab 52; } >runs_periodic.dls
+inputs=(empty.dls abc.dls a8.dls short_periodic.dls bank_small.dls bank_3m.dls bank_24m.dls late_periodic.dls twice_periodic.dls runs_periodic.dls)
+
+# Each input alone, one process per file.
+mkdir alone together
+for f in "${inputs[@]}"; do
+    cp "$f" alone/
+    "$bin" -q "$@" "alone/$f"
+done
+# One run of several files: the pivot state carries from each file to the next.
+run=(bank_24m.dls late_periodic.dls bank_3m.dls twice_periodic.dls short_periodic.dls abc.dls runs_periodic.dls late_periodic.dls short_periodic.dls)
+for i in "${!run[@]}"; do cp "${run[$i]}" "together/$i-${run[$i]}"; done
+names=()
+for i in "${!run[@]}"; do names+=("together/$i-${run[$i]}"); done
+"$bin" -q "$@" "${names[@]}"
+
+sha256sum -- *.dls alone/*.mml together/*.mml >actual.sums
+if ((update)); then
+    cp actual.sums "$here/SHA256SUMS"
+    echo "golden: wrote $(wc -l <actual.sums) sums"
+    exit 0
+fi
+if diff -u "$here/SHA256SUMS" actual.sums; then
+    echo "golden: all $(wc -l <actual.sums) inputs and documents match${*:+ (options: $*)}"
+else
+    echo "golden: MISMATCH${*:+ (options: $*)}" >&2
+    exit 1
+fi
