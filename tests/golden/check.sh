@@ -52,6 +52,14 @@ names=()
 for i in "${!run[@]}"; do names+=("together/$i-${run[$i]}"); done
 "$bin" -q "$@" "${names[@]}"
 
+# Through standard output and from standard input: the same bytes as a file.
+mkdir piped
+for f in late_periodic.dls short_periodic.dls bank_3m.dls; do
+    "$bin" -q -c "$@" "$f" >"piped/${f%.dls}_dls.mml"
+    cmp -s "piped/${f%.dls}_dls.mml" "alone/${f%.dls}_dls.mml" || { echo "golden: -c $f differs from the file" >&2; exit 1; }
+done
+rm -r piped
+
 sha256sum -- *.dls alone/*.mml together/*.mml >actual.sums
 if ((update)); then
     cp actual.sums "$here/SHA256SUMS"
