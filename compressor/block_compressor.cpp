@@ -10,24 +10,13 @@
 #include "compressor/run_length_prepass.h"
 
 namespace dls2mml {
-namespace {
-
-void putBigEndian24(std::uint8_t* out, std::uint32_t value)
-{
-    out[0] = static_cast<std::uint8_t>(value >> 16);
-    out[1] = static_cast<std::uint8_t>(value >> 8);
-    out[2] = static_cast<std::uint8_t>(value);
-}
-
-} // namespace
 
 void writeStreamHeader(std::span<std::uint8_t, streamHeaderSize> out, std::uint32_t inputLength) noexcept
 {
     std::fill(out.begin(), out.end(), std::uint8_t{0});
-    std::memcpy(out.data(), "tbr0", 4);
-    out[4] = static_cast<std::uint8_t>(compressionLevel);
-    for (int i = 0; i < 4; ++i)
-        out[8 + i] = static_cast<std::uint8_t>(inputLength >> (8 * i));
+    std::memcpy(out.data(), streamMagic, sizeof streamMagic);
+    out[headerLevelOffset] = static_cast<std::uint8_t>(compressionLevel);
+    putLittleEndian32(out.data() + headerLengthOffset, inputLength);
 }
 
 BlockCompressor::BlockCompressor() = default;
@@ -59,8 +48,8 @@ std::size_t codeRanks(std::span<const std::uint8_t> ranks, const SortedBlock& so
     const auto m = static_cast<std::size_t>(sorted.length);
     const auto k = static_cast<std::size_t>(codeRankSymbols(symbols, ranks.first(m)));
     const std::int32_t c = encodeBlock(models, frame.subspan(frameHeaderSize), symbols.first(k));
-    putBigEndian24(frame.data(), static_cast<std::uint32_t>(sorted.primaryIndex));
-    putBigEndian24(frame.data() + 3, static_cast<std::uint32_t>(c));
+    putBigEndian24(frame.data() + framePrimaryIndexOffset, static_cast<std::uint32_t>(sorted.primaryIndex));
+    putBigEndian24(frame.data() + framePayloadLengthOffset, static_cast<std::uint32_t>(c));
     return frameHeaderSize + static_cast<std::size_t>(c);
 }
 

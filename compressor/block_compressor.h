@@ -1,12 +1,6 @@
-// BlockCompressor and the tbr0 compressed stream.
-//
-// Stream layout:
-//   header, 12 bytes: "tbr0", level (1), three zero bytes, input length
-//                     (unsigned 32-bit little-endian);
-//   one frame per slice of 524,288 input bytes (the last holds the rest):
-//                     primary index (24-bit big-endian), payload length c
-//                     (24-bit big-endian), c payload bytes.
-// No trailer; an empty input is the header alone.
+// BlockCompressor: writes the tbr0 compressed stream (its layout and limits
+// are in stream_format.h), one frame per slice of 524,288 input bytes; no
+// trailer, so an empty input is the header alone.
 //
 // A block passes run-length pre-pass -> block sort -> rank transform ->
 // rank symbol coding -> range coder, handed back and forth between bufferA
@@ -20,23 +14,22 @@
 
 #include "compressor/block_sort.h"
 #include "compressor/frequency_model.h"
+#include "compressor/range_coder.h"
+#include "compressor/rank_symbols.h"
+#include "compressor/run_length_prepass.h"
+#include "compressor/stream_format.h"
 #include "compressor/work_memory.h"
 
 namespace dls2mml {
 
-inline constexpr std::size_t streamHeaderSize = 12;
-inline constexpr std::size_t frameHeaderSize = 6;
-inline constexpr std::int8_t compressionLevel = 1;
-inline constexpr std::size_t blockSizeForLevel1 = 524288;  // input bytes per block
-inline constexpr std::size_t bufferSizeForLevel1 = 655360; // pre-pass worst case of a block
-
 // Worst case of one frame for a slice of n bytes (n <= 524,288).
 constexpr std::size_t frameBound(std::size_t n)
 {
-    const std::size_t m = n + n / 4;       // pre-pass
-    const std::size_t k = 2 * m;           // rank symbols
-    return frameHeaderSize + 4 * (k + 1) + 4; // range coder
+    return frameHeaderSize + encodeBlockBound(rankSymbolsBound(runLengthPrepassBound(n)));
 }
+static_assert(runLengthPrepassBound(blockSizeForLevel1) == bufferSizeForLevel1);
+static_assert(rankSymbolsBound(bufferSizeForLevel1) == maxRankSymbols);
+static_assert(encodeBlockBound(maxRankSymbols) == maxPayloadBytes);
 
 // Worst case of a whole stream for an input of n bytes.
 constexpr std::size_t compressBound(std::size_t n)

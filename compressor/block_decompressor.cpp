@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "compressor/decode_stages.h"
+#include "compressor/block_sort.h"
+#include "compressor/range_coder.h"
+#include "compressor/rank_symbols.h"
+#include "compressor/rank_transform.h"
+#include "compressor/run_length_prepass.h"
+#include "compressor/stream_format.h"
 #include "compressor/frequency_model.h"
 
 namespace dls2mml {
 namespace {
-
-constexpr char streamMagic[4] = {'t', 'b', 'r', '0'};
-constexpr std::uint8_t streamLevel = 1;
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
 
@@ -50,15 +52,15 @@ DecodeStatus BlockDecompressor::fail(std::string message, std::uint64_t offset)
 
 DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t byte)
 {
-    if (index < 4) {
+    if (index < headerLevelOffset) {
         if (byte != static_cast<std::uint8_t>(streamMagic[index]))
             return fail("wrong magic: header byte " + num(index) + " is " + hexByte(byte) + " where \"tbr0\" has '" +
                             std::string(1, streamMagic[index]) + "'",
                         index);
-    } else if (index == 4) {
-        if (byte != streamLevel)
+    } else if (index == headerLevelOffset) {
+        if (byte != static_cast<std::uint8_t>(compressionLevel))
             return fail("unsupported level " + num(byte) + " in header byte 4 (only level 1 exists)", index);
-    } else if (index < 8) {
+    } else if (index < headerLengthOffset) {
         if (byte != 0)
             return fail("reserved header byte " + num(index) + " is " + hexByte(byte) + "; reserved bytes must be zero", index);
     }
@@ -67,20 +69,20 @@ DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t 
 
 DecodeStatus BlockDecompressor::startFrame()
 {
-    primaryIndex_ = (std::uint32_t{frameHeader_[0]} << 16) | (std::uint32_t{frameHeader_[1]} << 8) | frameHeader_[2];
-    payloadLength_ = (std::uint32_t{frameHeader_[3]} << 16) | (std::uint32_t{frameHeader_[4]} << 8) | frameHeader_[5];
+    primaryIndex_ = getBigEndian24(frameHeader_ + framePrimaryIndexOffset);
+    payloadLength_ = getBigEndian24(frameHeader_ + framePayloadLengthOffset);
     const std::string frame = "block " + num(blocks_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
-    if (payloadLength_ < 4)
+    if (payloadLength_ < flushBytes)
         return fail(frame + "payload length " + num(payloadLength_) +
                         " is below the 4 flush bytes every coded block ends with",
-                    frameOffset_ + 3);
+                    frameOffset_ + framePayloadLengthOffset);
     if (payloadLength_ > maxPayloadBytes)
         return fail(frame + "payload length " + num(payloadLength_) + " exceeds the largest a block can have (" +
                         num(maxPayloadBytes) + ")",
-                    frameOffset_ + 3);
-    if (primaryIndex_ >= maxPrepassBytes)
+                    frameOffset_ + framePayloadLengthOffset);
+    if (primaryIndex_ >= bufferSizeForLevel1)
         return fail(frame + "primary index " + num(primaryIndex_) + " is not below the block length (at most " +
-                        num(maxPrepassBytes) + ")",
+                        num(bufferSizeForLevel1) + ")",
                     frameOffset_);
     payload_.clear();
     state_ = State::payload;
@@ -92,7 +94,7 @@ DecodeStatus BlockDecompressor::decodeFrame()
     if (!work_)
         work_ = std::make_unique<Work>();
     Work& w = *work_;
-    const std::uint64_t payloadStart = frameOffset_ + frameHeaderBytes;
+    const std::uint64_t payloadStart = frameOffset_ + frameHeaderSize;
     const std::string frame = "block " + num(blocks_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
     const std::span<const std::uint8_t> payload(payload_);
 
@@ -128,7 +130,7 @@ DecodeStatus BlockDecompressor::decodeFrame()
     const std::size_t blockLength = w.block.size();
 
     const std::uint64_t left = declaredLength_ - decoded_;
-    const std::uint64_t expected = std::min<std::uint64_t>(left, maxBlockBytes);
+    const std::uint64_t expected = std::min<std::uint64_t>(left, blockSizeForLevel1);
     if (blockLength > left)
         return fail(frame + "block decodes to " + num(blockLength) + " bytes, but the header's length " +
                         num(declaredLength_) + " leaves only " + num(left) +
@@ -136,7 +138,7 @@ DecodeStatus BlockDecompressor::decodeFrame()
                     frameOffset_);
     if (blockLength != expected)
         return fail(frame + "block decodes to " + num(blockLength) + " bytes where " + num(expected) +
-                        " are due (every block but the last holds " + num(maxBlockBytes) +
+                        " are due (every block but the last holds " + num(blockSizeForLevel1) +
                         "; the header's length is " + num(declaredLength_) +
                         "): total decoded length differs from the header's",
                     frameOffset_);
@@ -165,21 +167,20 @@ DecodeStatus BlockDecompressor::feed(std::span<const std::uint8_t> bytes)
             header_[headerFilled_++] = byte;
             ++i;
             ++consumed_;
-            if (headerFilled_ == headerBytes) {
-                declaredLength_ = std::uint32_t{header_[8]} | (std::uint32_t{header_[9]} << 8) |
-                                  (std::uint32_t{header_[10]} << 16) | (std::uint32_t{header_[11]} << 24);
+            if (headerFilled_ == streamHeaderSize) {
+                declaredLength_ = getLittleEndian32(header_ + headerLengthOffset);
                 state_ = declaredLength_ == 0 ? State::done : State::frameHeader;
                 frameOffset_ = consumed_;
             }
             break;
         }
         case State::frameHeader: {
-            const std::size_t take = std::min(bytes.size() - i, frameHeaderBytes - frameHeaderFilled_);
+            const std::size_t take = std::min(bytes.size() - i, frameHeaderSize - frameHeaderFilled_);
             std::memcpy(frameHeader_ + frameHeaderFilled_, bytes.data() + i, take);
             frameHeaderFilled_ += take;
             i += take;
             consumed_ += take;
-            if (frameHeaderFilled_ == frameHeaderBytes)
+            if (frameHeaderFilled_ == frameHeaderSize)
                 if (DecodeStatus status = startFrame(); !status.ok())
                     return status;
             break;
@@ -228,7 +229,7 @@ DecodeStatus BlockDecompressor::finish()
         return fail("payload of block " + num(blocks_ + 1) + " runs past the end of the stream: its frame (at stream byte " +
                         num(frameOffset_) + ") declares " + num(payloadLength_) + " bytes, only " +
                         num(payload_.size()) + " follow",
-                    frameOffset_ + 3);
+                    frameOffset_ + framePayloadLengthOffset);
     }
     return fault_;
 }

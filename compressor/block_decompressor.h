@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "compressor/stream_format.h"
+
 namespace dls2mml {
 
 struct DecodeStatus {
@@ -46,14 +48,12 @@ public:
     // and the blocks decoded to exactly the header's length.
     DecodeStatus finish();
 
-    bool headerRead() const noexcept { return headerFilled_ == headerBytes; }
+    bool headerRead() const noexcept { return headerFilled_ == streamHeaderSize; }
     std::uint32_t declaredLength() const noexcept { return declaredLength_; }
     std::uint64_t streamBytes() const noexcept { return consumed_; }
     std::uint64_t decodedBytes() const noexcept { return decoded_; }
 
 private:
-    static constexpr std::size_t headerBytes = 12;
-    static constexpr std::size_t frameHeaderBytes = 6;
     enum class State { header, frameHeader, payload, done, failed };
 
     DecodeStatus fail(std::string message, std::uint64_t offset);
@@ -65,9 +65,9 @@ private:
     Sink sink_;
     State state_ = State::header;
     DecodeStatus fault_;
-    std::uint8_t header_[headerBytes]{};
+    std::uint8_t header_[streamHeaderSize]{};
     std::size_t headerFilled_ = 0;
-    std::uint8_t frameHeader_[frameHeaderBytes]{};
+    std::uint8_t frameHeader_[frameHeaderSize]{};
     std::size_t frameHeaderFilled_ = 0;
     std::uint64_t frameOffset_ = 0;
     std::uint32_t primaryIndex_ = 0;

@@ -17,6 +17,7 @@
 #include <span>
 
 #include "compressor/pivot_generator.h"
+#include "compressor/stage_fault.h"
 #include "compressor/work_memory.h"
 
 namespace dls2mml {
@@ -51,5 +52,12 @@ struct SortResult {
 // lastColumn receives n bytes. arrays must have room for n entries.
 SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,
                      SortArrays& arrays, PivotGenerator& generator = pivotGenerator) noexcept;
+
+// Rebuilds the block from its last column and primary index. block must hold
+// lastColumn.size() bytes and work as many entries. Fails when the primary
+// index is not below the block length or when the column is not the last column
+// of any block's sorted rotations. position: row index.
+StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
+                         std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept;
 
 } // namespace dls2mml

@@ -35,11 +35,9 @@ std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept { ret
 
 namespace {
 
-constexpr std::uint32_t renormaliseBelow = 0x01000000;
-
 struct CoderState {
     std::uint32_t low = 0;
-    std::uint32_t range = 0xFFFFFFFF;
+    std::uint32_t range = initialRange;
     std::uint8_t* out;
     std::size_t count = 0;
 };

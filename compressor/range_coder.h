@@ -1,4 +1,4 @@
-// Adaptive class-model range coder: the last stage of a block.
+// Adaptive class-model range coder: the last stage of a block, and its inverse.
 //
 // Codes the block's symbol bytes and then the end symbol 256 with a 32-bit
 // range coder (carry added into bytes already written, byte-wise
@@ -10,8 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "compressor/frequency_model.h"
+#include "compressor/stage_fault.h"
+#include "compressor/stream_format.h"
 
 namespace dls2mml {
 
@@ -23,5 +26,16 @@ std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept;
 
 // out must hold encodeBlockBound(symbols.size()) bytes; returns the payload length.
 std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::span<const std::uint8_t> symbols) noexcept;
+
+// Range-decodes payload into symbols (replacing its contents; at most limit
+// symbols, and it grows only as they are decoded) with the class models (reset
+// first), up to and including the end symbol. The payload must end exactly
+// where the coder's four flush bytes end. position: payload byte index.
+StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& symbols,
+                            std::size_t limit = maxRankSymbols);
+// The payload byte index at which the decoder stands once it has produced
+// symbol number symbolIndex (for placing a later stage's fault in the stream).
+std::size_t payloadPositionOfSymbol(ModelSet& models, std::span<const std::uint8_t> payload,
+                                    std::size_t symbolIndex) noexcept;
 
 } // namespace dls2mml

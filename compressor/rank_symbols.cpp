@@ -7,7 +7,7 @@
 namespace dls2mml {
 namespace {
 
-constexpr std::size_t maxRankGroup = 3 + maxRunCount; // 32,898
+constexpr std::size_t maxRankGroup = rankRunCopies + maxRunCount; // 32,898
 
 // z zero ranks: the base-2 digits of z + 1 below its top bit, least significant first.
 std::uint8_t* writeZeroRun(std::uint8_t* out, std::size_t z) noexcept
@@ -44,13 +44,13 @@ std::int32_t codeRankSymbols(std::span<std::uint8_t> output, std::span<const std
                 ++p;
             }
             const auto symbol = static_cast<std::uint8_t>(r + 1);
-            if (length < 3) {
+            if (length < rankRunCopies) {
                 for (std::size_t i = 0; i < length; ++i)
                     *out++ = symbol;
             } else {
                 out[0] = out[1] = out[2] = symbol;
-                out += 3;
-                out += writeRunCount(out, static_cast<std::int32_t>(length - 3));
+                out += rankRunCopies;
+                out += writeRunCount(out, static_cast<std::int32_t>(length - rankRunCopies));
             }
         }
     }

@@ -42,4 +42,51 @@ inline bool readRunCount(const std::uint8_t* data, std::size_t& p, std::size_t e
     return true;
 }
 
+// One group of equal values as the counted-run codings write it: up to
+// `copies` equal values and, after the last of them, a run count.
+struct CountedGroup {
+    enum class Fault { none, countMissing, countCut };
+    std::uint8_t value = 0;
+    std::size_t length = 0;  // values the group stands for
+    bool counted = false;    // the copies were all there, so a run count followed
+    std::int32_t count = 0;  // the run count, when counted
+    Fault fault = Fault::none;
+    std::size_t start = 0;   // index of the group's first value
+    std::size_t faultAt = 0; // countMissing: start; countCut: the count's first byte
+    // A further equal value follows a run count below the largest: the coder
+    // would have counted it, so the data is not its output.
+    bool goesOnAfterCount = false;
+};
+
+// Reads the group starting at data[p] (p < end), advancing p past it.
+inline CountedGroup readCountedGroup(const std::uint8_t* data, std::size_t& p, std::size_t end,
+                                     std::size_t copies) noexcept
+{
+    CountedGroup group;
+    group.start = p;
+    group.value = data[p++];
+    std::size_t seen = 1;
+    while (p < end && seen < copies && data[p] == group.value) {
+        ++seen;
+        ++p;
+    }
+    group.length = seen;
+    if (seen < copies)
+        return group;
+    group.counted = true;
+    if (p >= end) {
+        group.fault = CountedGroup::Fault::countMissing;
+        group.faultAt = group.start;
+        return group;
+    }
+    if (!readRunCount(data, p, end, group.count)) {
+        group.fault = CountedGroup::Fault::countCut;
+        group.faultAt = p;
+        return group;
+    }
+    group.length += static_cast<std::size_t>(group.count);
+    group.goesOnAfterCount = group.count < maxRunCount && p < end && data[p] == group.value;
+    return group;
+}
+
 } // namespace dls2mml

@@ -4,11 +4,20 @@
 // written as L plain copies when L < T, otherwise as T copies followed by the
 // run count L - T. A longer run is cut and its rest starts a new group.
 // With T = 4 the output is at most n + floor(n / 4) bytes.
+//
+// The reading side copies equal bytes while counting them and, after the fourth
+// of a group, reads the run count; it refuses a run count missing or cut short
+// at the end, a run that goes on after a run count below the largest, and a
+// block longer than the output allows.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
+
+#include "compressor/stage_fault.h"
+#include "compressor/stream_format.h"
 
 namespace dls2mml {
 
@@ -21,5 +30,11 @@ constexpr std::size_t runLengthPrepassBound(std::size_t n) { return n + n / 4; }
 // bytes for threshold 4) and returns the number of bytes written.
 std::int32_t runLengthPrepass(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
                               std::int32_t threshold = prepassThreshold) noexcept;
+
+// Undoes the run-length pre-pass (threshold 4) into output (replacing its
+// contents; at most limit bytes, growing only as they are written).
+// position: pre-pass byte index.
+StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::uint8_t>& output,
+                      std::size_t limit = blockSizeForLevel1);
 
 } // namespace dls2mml

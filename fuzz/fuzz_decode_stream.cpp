@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::span<const std::uint8_t> stream(data, size);
     std::vector<std::uint8_t> whole;
     const DecodeStatus first = decompressStream(stream, whole);
-    if (first.ok() && whole.size() > 0xFFFFFFFFull)
+    if (first.ok() && whole.size() > maxLength32)
         std::abort();
 
     std::uint64_t pieces = 0;

@@ -89,8 +89,6 @@ IoStatus readSlice(InputFile& input, std::span<std::uint8_t> buffer, std::size_t
     return {};
 }
 
-constexpr std::uint64_t maxInputLength = 0xFFFFFFFFull;
-
 const char* const inputTooLarge = "4 GiB or more does not fit the stream's length field";
 
 // Compresses the input into the document as the blocks come.
@@ -107,7 +105,7 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
         if (!readStatus)
             return false;
         done += got;
-        if (done > maxInputLength) {
+        if (done > maxLength32) {
             tooLarge = true;
             return false;
         }
@@ -166,7 +164,7 @@ JobReport RunConversionJob(const JobRequest& request)
     std::unique_ptr<InputFile> input;
     if (IoStatus status = openInputFile(request.path, input); !status)
         return failed(std::move(report), status);
-    if (input->size() != UINT64_MAX && input->size() > maxInputLength)
+    if (input->size() != UINT64_MAX && input->size() > maxLength32)
         return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
 
     std::unique_ptr<OutputFile> output;

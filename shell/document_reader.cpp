@@ -9,7 +9,6 @@ namespace dls2mml {
 namespace {
 
 constexpr std::string_view headLine1 = "//========== .DLS_DATA ==========";
-constexpr std::uint64_t maxSize = 0xFFFFFFFFull;
 constexpr std::size_t readChunk = 1 << 18;
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
@@ -53,7 +52,7 @@ TextStatus DocumentReader::sizesCharacter(unsigned char c)
             return fail("sizes line: a number has a leading zero", here);
         number_ = number_ * 10 + (c - '0');
         ++digits_;
-        if (number_ > maxSize)
+        if (number_ > maxLength32)
             return fail("sizes line: number exceeds 4294967295", numberAt_);
         return {};
     };
@@ -82,7 +81,7 @@ TextStatus DocumentReader::sizesCharacter(unsigned char c)
             return takeDigit();
         if (c == ')' && digits_ > 0) {
             streamLength_ = number_;
-            if (streamLength_ < 12)
+            if (streamLength_ < streamHeaderSize)
                 return fail("sizes line: stream length " + num(streamLength_) + " is below the 12 bytes of its header",
                             numberAt_);
             sizesPart_ = SizesPart::feed;
@@ -115,7 +114,7 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
     std::span<const std::uint8_t> bytes(bytes_.data(), allowed);
     if (!headerChecked_) {
         const std::size_t headerPart = static_cast<std::size_t>(
-            std::min<std::uint64_t>(bytes.size(), 12 - std::min<std::uint64_t>(stream_->streamBytes(), 12)));
+            std::min<std::uint64_t>(bytes.size(), streamHeaderSize - std::min<std::uint64_t>(stream_->streamBytes(), streamHeaderSize)));
         if (DecodeStatus status = stream_->feed(bytes.first(headerPart)); !status.ok())
             return failStream(status);
         bytes = bytes.subspan(headerPart);

@@ -1,6 +1,10 @@
 // Malformed streams and documents: one case per class of fault, each checking
 // that the message names the fault and the place where it stands.
-#include "compressor/decode_stages.h"
+#include "compressor/block_sort.h"
+#include "compressor/range_coder.h"
+#include "compressor/rank_symbols.h"
+#include "compressor/rank_transform.h"
+#include "compressor/run_length_prepass.h"
 #include "decoder_test_support.h"
 
 namespace dls2mml::test {

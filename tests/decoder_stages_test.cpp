@@ -1,6 +1,9 @@
 // Each decoding stage against the worked examples of its encoding stage, and
 // its faults on data the encoder cannot have written.
-#include "compressor/decode_stages.h"
+#include "compressor/block_sort.h"
+#include "compressor/range_coder.h"
+#include "compressor/rank_symbols.h"
+#include "compressor/rank_transform.h"
 #include "compressor/run_length_prepass.h"
 #include "decoder_test_support.h"
 
@@ -20,14 +23,14 @@ Decoded rangeDecode(const Bytes& payload)
     return d;
 }
 
-Decoded rankSymbols(const Bytes& symbols, std::size_t capacity = maxPrepassBytes)
+Decoded rankSymbols(const Bytes& symbols, std::size_t capacity = bufferSizeForLevel1)
 {
     Decoded d;
     d.fault = decodeRankSymbols(symbols, d.bytes, capacity);
     return d;
 }
 
-Decoded expand(const Bytes& prepass, std::size_t capacity = maxBlockBytes)
+Decoded expand(const Bytes& prepass, std::size_t capacity = blockSizeForLevel1)
 {
     Decoded d;
     d.fault = expandRuns(prepass, d.bytes, capacity);
@@ -135,7 +138,7 @@ TEST(DecoderStages, RankSymbolWorstCaseFillsBothLimits)
     // Ranks 254/255 only: 655,360 ranks give 1,310,720 symbols, the most a
     // block can have; its payload range-decodes and reads back.
     TestRng rng(3);
-    Bytes ranks(maxPrepassBytes);
+    Bytes ranks(bufferSizeForLevel1);
     for (auto& r : ranks)
         r = static_cast<std::uint8_t>(254 + rng.below(2));
     Bytes symbols(rankSymbolsBound(ranks.size()));

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "compressor/decode_stages.h"
 #include "compressor/run_count.h"
 #include "compressor/run_length_prepass.h"
 
@@ -23,28 +22,18 @@ StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::ui
     std::size_t p = 0;
     output.clear();
     while (p < m) {
-        const std::size_t start = p;
-        const std::uint8_t x = prepass[p++];
-        std::size_t copies = 1;
-        while (p < m && copies < threshold && prepass[p] == x) {
-            ++copies;
-            ++p;
-        }
-        std::size_t total = copies;
-        std::int32_t count = 0;
-        if (copies == threshold) {
-            if (p >= m)
-                return {"run count missing after four equal bytes " + hexByte(x) + " at the end of the pre-pass data", start};
-            if (!readRunCount(prepass.data(), p, m, count))
-                return {"two-byte run count is cut short by the end of the pre-pass data", p};
-            total += static_cast<std::size_t>(count);
-        }
-        if (total > capacity - out)
-            return {"block decodes to more than " + std::to_string(capacity) + " bytes", start};
-        output.insert(output.end(), total, x);
-        out += total;
-        if (copies == threshold && count < maxRunCount && p < m && prepass[p] == x)
-            return {"run count " + std::to_string(count) + " stands before a further byte " + hexByte(x) +
+        const CountedGroup group = readCountedGroup(prepass.data(), p, m, threshold);
+        if (group.fault == CountedGroup::Fault::countMissing)
+            return {"run count missing after four equal bytes " + hexByte(group.value) + " at the end of the pre-pass data",
+                    group.faultAt};
+        if (group.fault == CountedGroup::Fault::countCut)
+            return {"two-byte run count is cut short by the end of the pre-pass data", group.faultAt};
+        if (group.length > capacity - out)
+            return {"block decodes to more than " + std::to_string(capacity) + " bytes", group.start};
+        output.insert(output.end(), group.length, group.value);
+        out += group.length;
+        if (group.goesOnAfterCount)
+            return {"run count " + std::to_string(group.count) + " stands before a further byte " + hexByte(group.value) +
                         " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                     p};
     }

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "compressor/decode_stages.h"
+#include "compressor/rank_symbols.h"
 #include "compressor/run_count.h"
 
 namespace dls2mml {
@@ -55,28 +55,19 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<
             ++out;
             p += 2;
         } else {
-            const std::size_t start = p;
-            std::size_t copies = 1;
-            ++p;
-            while (p < k && copies < 3 && symbols[p] == s) {
-                ++copies;
-                ++p;
-            }
-            std::size_t total = copies;
-            std::int32_t count = 0;
-            if (copies == 3) {
-                if (p >= k)
-                    return {"run count missing after three equal symbols " + hexByte(s) + " at the end of the block", start};
-                if (!readRunCount(symbols.data(), p, k, count))
-                    return {"two-byte run count is cut short by the end of the block", p};
-                total += static_cast<std::size_t>(count);
-            }
-            if (total > capacity - out)
-                return {"rank run makes the pre-pass length exceed " + limitText + ", the most a block can have", start};
-            ranks.insert(ranks.end(), total, static_cast<std::uint8_t>(s - 1));
-            out += total;
-            if (copies == 3 && count < maxRunCount && p < k && symbols[p] == s)
-                return {"run count " + std::to_string(count) + " stands before a further symbol " + hexByte(s) +
+            const CountedGroup group = readCountedGroup(symbols.data(), p, k, rankRunCopies);
+            if (group.fault == CountedGroup::Fault::countMissing)
+                return {"run count missing after three equal symbols " + hexByte(s) + " at the end of the block",
+                        group.faultAt};
+            if (group.fault == CountedGroup::Fault::countCut)
+                return {"two-byte run count is cut short by the end of the block", group.faultAt};
+            if (group.length > capacity - out)
+                return {"rank run makes the pre-pass length exceed " + limitText + ", the most a block can have",
+                        group.start};
+            ranks.insert(ranks.end(), group.length, static_cast<std::uint8_t>(s - 1));
+            out += group.length;
+            if (group.goesOnAfterCount)
+                return {"run count " + std::to_string(group.count) + " stands before a further symbol " + hexByte(s) +
                             " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                         p};
         }

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "compressor/decode_stages.h"
+#include "compressor/block_sort.h"
 
 namespace dls2mml {
 

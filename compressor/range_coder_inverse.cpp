@@ -6,12 +6,10 @@
 // bytes, which leave the code value exactly at the bottom of the interval.
 #include <cstdint>
 
-#include "compressor/decode_stages.h"
+#include "compressor/range_coder.h"
 
 namespace dls2mml {
 namespace {
-
-constexpr std::uint32_t renormaliseBelow = 0x01000000;
 
 enum class Step { ok, outsideInterval, payloadEnded };
 
@@ -56,7 +54,7 @@ private:
     std::span<const std::uint8_t> payload_;
     std::size_t position_ = 0;
     std::uint32_t code_ = 0;
-    std::uint32_t range_ = 0xFFFFFFFF;
+    std::uint32_t range_ = initialRange;
 };
 
 enum class SymbolStep { ok, outsideInterval, payloadEnded };

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "compressor/decode_stages.h"
+#include "compressor/rank_transform.h"
 
 namespace dls2mml {
 
