@@ -55,11 +55,12 @@ public:
                 coder = std::thread([this] { codeAll(); });
                 ranker = std::thread([this] { rankAll(); });
             } catch (const std::system_error&) {
+                // Without the ranking thread the coder would wait for ever:
+                // stop it before any block was read and run every stage here.
                 if (coder.joinable()) {
-                    // Without the ranking thread the coder would wait for ever.
                     stop();
                     coder.join();
-                    return {PipelineFault::outOfMemory, 0};
+                    stopped_ = false;
                 }
                 threads = false;
             }
