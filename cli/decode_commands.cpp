@@ -1,6 +1,9 @@
 // The decoding modes of the command line: -t checks documents, -d writes the
 // banks back out, and the verifier that --verify runs after each conversion.
 #include "cli/decode_commands.h"
+#include "cli/list_command.h"
+#include "cli/messages.h"
+#include "cli/progress.h"
 
 #include <cstdio>
 #include <memory>
@@ -16,11 +19,6 @@ namespace dls2mml::cli {
 namespace {
 
 constexpr std::size_t readChunk = 1 << 18;
-
-void reportFailure(const std::string& path, const std::string& reason)
-{
-    std::fprintf(stderr, "dls2mml: %s: %s\n", path.c_str(), reason.c_str());
-}
 
 std::string wordsFor(const IoStatus& status)
 {
@@ -46,7 +44,18 @@ class DocumentSource {
 public:
     explicit DocumentSource(std::string path) : path_(std::move(path)) {}
 
-    bool isStandardInput() const { return path_ == "-"; }
+    bool isStandardInput() const { return isStandardStream(path_); }
+
+    // The bank's length from the sizes line, for the progress line; UINT64_MAX if unknown.
+    std::uint64_t expectedBankLength() const
+    {
+        std::optional<DocumentSizes> sizes;
+        if (held_)
+            sizes = parseDocumentSizes(heldText_);
+        else if (!isStandardInput())
+            sizes = readDocumentSizes(path_);
+        return sizes ? sizes->bankBytes : UINT64_MAX;
+    }
 
     // Decodes the document, handing the bank to sink; the reason on failure.
     std::string decode(const DocumentReader::Sink& sink)
@@ -113,24 +122,48 @@ struct WritingSink {
     }
 };
 
-std::string displayName(const std::string& path) { return path == "-" ? "(standard input)" : path; }
+// Hands each block on and counts it for the progress line.
+DocumentReader::Sink withProgress(DocumentReader::Sink sink, ProgressLine& progress, std::uint64_t total)
+{
+    auto done = std::make_shared<std::uint64_t>(0);
+    return [sink = std::move(sink), &progress, total, done](std::span<const std::uint8_t> block) {
+        if (sink && !sink(block))
+            return false;
+        *done += block.size();
+        progress.update(*done, total);
+        return true;
+    };
+}
+
+// Decodes source with a progress line of its own.
+std::string decodeShowing(const Options& options, const std::string& path, DocumentSource& source,
+                          DocumentReader::Sink sink)
+{
+    ProgressLine progress(displayName(path), progressEnabled(options), progressForced(options));
+    std::string problem = source.decode(withProgress(std::move(sink), progress, source.expectedBankLength()));
+    progress.clear();
+    return problem;
+}
 
 // Decodes one document to its bank; the reason on failure, nothing written then.
 std::string decodeOne(const Options& options, const std::string& path, std::string& target, std::uint64_t& bytes)
 {
     DocumentSource source(path);
-    if (options.toStandardOutput) {
-        target = "-";
+    // Standard input has no name to derive the bank's from: it goes to standard output.
+    if (options.toStandardOutput || (source.isStandardInput() && options.outputPath.empty())) {
+        target = std::string(1, standardStreamName[0]);
+        if (!options.force && standardOutputIsTerminal())
+            return "not writing a bank to a terminal (redirect the output, give -o, or -f)";
         // Nothing may reach standard output from a faulty document: check the
         // whole document first, then decode it again onto the output.
         if (std::string problem = source.hold(); !problem.empty())
             return problem;
-        if (std::string problem = source.decode(nullptr); !problem.empty())
+        if (std::string problem = decodeShowing(options, path, source, nullptr); !problem.empty())
             return problem;
         std::unique_ptr<OutputFile> out = standardOutput();
         WritingSink writer;
         writer.file = out.get();
-        std::string problem = source.decode(writer.sink());
+        std::string problem = decodeShowing(options, path, source, writer.sink());
         if (!writer.failure.empty())
             return writer.failure;
         if (!problem.empty())
@@ -142,8 +175,6 @@ std::string decodeOne(const Options& options, const std::string& path, std::stri
     }
     if (!options.outputPath.empty()) {
         target = options.outputPath;
-    } else if (source.isStandardInput()) {
-        return "standard input has no name to derive the bank's from (give the output with -o or -c)";
     } else if (std::optional<std::string> bank = deriveBankName(path)) {
         target = *bank;
     } else {
@@ -157,7 +188,7 @@ std::string decodeOne(const Options& options, const std::string& path, std::stri
         return wordsFor(status);
     WritingSink writer;
     writer.file = out.get();
-    const std::string problem = source.decode(writer.sink());
+    const std::string problem = decodeShowing(options, path, source, writer.sink());
     if (!writer.failure.empty())
         return writer.failure;
     if (!problem.empty())
@@ -174,14 +205,19 @@ int runTestCommand(const Options& options)
 {
     int result = 0;
     for (const std::string& path : options.files) {
+        if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
+            reportFailure(path, refusal);
+            result = 1;
+            continue;
+        }
         DocumentSource source(path);
         std::uint64_t bytes = 0;
-        const std::string problem = source.decode([&bytes](std::span<const std::uint8_t> block) {
+        const std::string problem = decodeShowing(options, path, source, [&bytes](std::span<const std::uint8_t> block) {
             bytes += block.size();
             return true;
         });
         if (!problem.empty()) {
-            reportFailure(displayName(path), problem);
+            reportFailure(path, problem);
             result = 1;
             continue;
         }
@@ -192,28 +228,32 @@ int runTestCommand(const Options& options)
                 std::printf("%s: OK\n", displayName(path).c_str());
         }
     }
-    std::fflush(stdout);
     return result;
 }
 
 int runDecodeCommand(const Options& options)
 {
     int result = 0;
-    // The summary goes to standard error when the bank itself goes to standard output.
-    std::FILE* summary = options.toStandardOutput ? stderr : stdout;
     for (const std::string& path : options.files) {
+        if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
+            reportFailure(path, refusal);
+            result = 1;
+            continue;
+        }
         std::string target;
         std::uint64_t bytes = 0;
         const std::string problem = decodeOne(options, path, target, bytes);
         if (!problem.empty()) {
-            reportFailure(displayName(path), problem);
+            reportFailure(path, problem);
             result = 1;
             continue;
         }
-        if (!options.quiet && (!options.toStandardOutput || options.verbose))
+        // The summary goes to standard error when the bank itself goes to standard output.
+        const bool toStandardOutput = isStandardStream(target);
+        std::FILE* summary = toStandardOutput ? stderr : stdout;
+        if (!options.quiet && (!toStandardOutput || options.verbose))
             std::fprintf(summary, "%s\t%s\t%llu\n", path.c_str(), target.c_str(), static_cast<unsigned long long>(bytes));
     }
-    std::fflush(summary);
     return result;
 }
 

@@ -1,38 +1,63 @@
 // dls2mml: converts DLS banks into cue-point documents from the command line.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/decode_commands.h"
+#include "cli/list_command.h"
+#include "cli/messages.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "shell/conversion_job.h"
 #include "shell/cue_point_document.h"
+#include "shell/dls_bank.h"
+#include "shell/file_system.h"
 
 namespace dls2mml::cli {
 namespace {
 
-void reportFailure(const std::string& path, const std::string& reason)
+// Any bytes convert; the user is told when they are not what a DLS reader
+// will take, since a wrong file is the likelier mistake.
+void noteIfNotDls(const std::string& path, DlsReader& dls)
 {
-    std::fprintf(stderr, "dls2mml: %s: %s\n", path.c_str(), reason.c_str());
+    const DlsFault& fault = dls.finish();
+    if (fault.ok())
+        return;
+    if (!dls.collection().riffDls)
+        std::fprintf(stderr, "dls2mml: %s: not a DLS bank (converted anyway)\n", displayName(path).c_str());
+    else
+        std::fprintf(stderr, "dls2mml: %s: damaged DLS bank, %s (converted anyway)\n", displayName(path).c_str(),
+                     fault.describe().c_str());
 }
 
 int runConvertCommand(const Options& options)
 {
     if (options.verify)
         installDocumentVerifier();
-    // The summary goes to standard error when the document itself goes to standard output.
-    std::FILE* summary = options.toStandardOutput ? stderr : stdout;
-    const bool progressWanted = !options.quiet && standardErrorIsTerminal();
     int status = 0;
     for (const std::string& path : options.files) {
+        const bool fromStandardInput = isStandardStream(path);
+        if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
+            reportFailure(path, refusal);
+            status = 1;
+            continue;
+        }
+        std::unique_ptr<InputFile> standardIn = fromStandardInput ? standardInput() : nullptr;
         JobRequest request;
         request.path = path;
         request.lowerPath = lowerAscii(path);
+        request.input = standardIn.get();
         request.outputPath = options.outputPath;
-        request.toStandardOutput = options.toStandardOutput;
+        // Standard input has no name to derive the document's from: it goes to standard output.
+        request.toStandardOutput = options.toStandardOutput || (fromStandardInput && options.outputPath.empty());
         request.verify = options.verify;
-        ProgressLine progress(path, progressWanted);
+        request.threads = options.threads;
+        DlsReader dls;
+        request.inspect = [&dls](std::span<const std::uint8_t> bytes) { dls.feed(bytes); };
+        ProgressLine progress(displayName(path), progressEnabled(options), progressForced(options));
         request.progress = [&progress](const JobProgress& p) { progress.update(p.done, p.total); };
         const JobReport report = RunConversionJob(request);
         progress.clear();
@@ -41,18 +66,53 @@ int runConvertCommand(const Options& options)
             status = 1;
             continue;
         }
-        if (!options.quiet && (!options.toStandardOutput || options.verbose))
+        if (!options.quiet)
+            noteIfNotDls(path, dls);
+        // The summary goes to standard error when the document itself goes to standard output.
+        std::FILE* summary = request.toStandardOutput ? stderr : stdout;
+        if (!options.quiet && (!request.toStandardOutput || options.verbose))
             std::fprintf(summary, "%s\t%s\t%llu\t%llu\t%llu\n", path.c_str(), report.outputPath.c_str(),
                          static_cast<unsigned long long>(report.inputBytes),
                          static_cast<unsigned long long>(report.streamBytes),
                          static_cast<unsigned long long>(report.documentBytes));
         if (options.verbose && report.inputBytes > 0)
-            std::fprintf(stderr, "dls2mml: %s: stream is %.1f%% of the input%s\n", path.c_str(),
+            std::fprintf(stderr, "dls2mml: %s: stream is %.1f%% of the input%s\n", displayName(path).c_str(),
                          100.0 * static_cast<double>(report.streamBytes) / static_cast<double>(report.inputBytes),
                          options.verify ? ", verified" : "");
     }
-    std::fflush(summary);
     return status;
+}
+
+int runCommand(const Options& options)
+{
+    switch (options.mode) {
+    case Mode::help:
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    case Mode::version:
+        std::puts("dls2mml 1.0.0");
+        return 0;
+    case Mode::test: return runTestCommand(options);
+    case Mode::decode: return runDecodeCommand(options);
+    case Mode::list: return runListCommand(options);
+    case Mode::convert: break;
+    }
+    return runConvertCommand(options);
+}
+
+// What was printed to standard output must have arrived: a full disk or a
+// closed pipe there is a failure like any other.
+int closeStandardOutput(int status)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    const int code = errno;
+    if (flushed && std::fclose(stdout) == 0)
+        return status;
+    const int reason = flushed ? errno : code;
+    std::fprintf(stderr, "dls2mml: standard output: write failed%s%s\n", reason ? ": " : "",
+                 reason ? std::strerror(reason) : "");
+    return 1;
 }
 
 } // namespace
@@ -63,24 +123,11 @@ int main(int argc, char** argv)
     using namespace dls2mml::cli;
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = parseOptions(args);
-    if (!parsed.error.empty()) {
-        std::fprintf(stderr, "dls2mml: %s\nTry 'dls2mml --help' for more information.\n", parsed.error.c_str());
+    if (parsed.failed()) {
+        if (!parsed.reported)
+            std::fprintf(stderr, "dls2mml: %s\n", parsed.error.c_str());
+        std::fputs("Try 'dls2mml --help' for more information.\n", stderr);
         return 2;
     }
-    const Options& options = parsed.options;
-    switch (options.mode) {
-    case Mode::help:
-        std::fputs(usageText().c_str(), stdout);
-        return 0;
-    case Mode::version:
-        std::puts("dls2mml 1.0.0");
-        return 0;
-    case Mode::test:
-        return runTestCommand(options);
-    case Mode::decode:
-        return runDecodeCommand(options);
-    case Mode::convert:
-        break;
-    }
-    return runConvertCommand(options);
+    return closeStandardOutput(runCommand(parsed.options));
 }

@@ -1,145 +1,218 @@
 #include "cli/options.h"
 
+#include <getopt.h>
+
+#include <cstring>
+#include <memory>
+
 namespace dls2mml::cli {
 namespace {
+
+enum LongOnly { verifyOption = 256, progressOption, noProgressOption };
+
+constexpr const char* shortOptions = "o:ctdlfkqvhVT:";
+
+const option longOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"stdout", no_argument, nullptr, 'c'},
+    {"test", no_argument, nullptr, 't'},
+    {"decode", no_argument, nullptr, 'd'},
+    {"list", no_argument, nullptr, 'l'},
+    {"force", no_argument, nullptr, 'f'},
+    {"keep", no_argument, nullptr, 'k'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"verbose", no_argument, nullptr, 'v'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"threads", required_argument, nullptr, 'T'},
+    {"verify", no_argument, nullptr, verifyOption},
+    {"progress", no_argument, nullptr, progressOption},
+    {"no-progress", no_argument, nullptr, noProgressOption},
+    {nullptr, 0, nullptr, 0},
+};
 
 // Validates the combination after all arguments are read.
 std::string checkCombination(const Options& o)
 {
     if (o.mode == Mode::help || o.mode == Mode::version)
         return {};
-    if (o.files.empty())
-        return "no input file";
+    const bool writesSomewhere = !o.outputPath.empty() || o.toStandardOutput;
     if (!o.outputPath.empty() && o.files.size() != 1)
         return "-o takes exactly one input";
     if (!o.outputPath.empty() && o.toStandardOutput)
         return "-o and -c cannot be combined";
-    if (o.mode == Mode::test && (!o.outputPath.empty() || o.toStandardOutput))
+    if (o.mode == Mode::test && writesSomewhere)
         return "-t writes nothing; -o and -c do not apply";
+    if (o.mode == Mode::list && writesSomewhere)
+        return "-l writes nothing; -o and -c do not apply";
     if (o.verify && o.mode != Mode::convert)
         return "--verify applies to converting only";
     if (o.verify && o.toStandardOutput)
         return "--verify needs a document file, not standard output";
-    if (o.force && o.mode != Mode::decode)
-        return "-f applies to decoding only";
     if (o.quiet && o.verbose)
         return "-q and -v cannot be combined";
     return {};
+}
+
+const char* modeLetter(Mode mode)
+{
+    switch (mode) {
+    case Mode::test: return "-t";
+    case Mode::decode: return "-d";
+    case Mode::list: return "-l";
+    default: return "";
+    }
+}
+
+// A whole decimal number of 1 or more, within reason.
+bool parseThreads(const char* text, unsigned& threads)
+{
+    if (*text == '\0' || std::strlen(text) > 4)
+        return false;
+    unsigned value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + static_cast<unsigned>(*p - '0');
+    }
+    if (value == 0)
+        return false;
+    threads = value;
+    return true;
 }
 
 } // namespace
 
 std::string usageText()
 {
-    return "Usage: dls2mml [OPTION]... FILE...\n"
+    return "Usage: dls2mml [OPTION]... [FILE]...\n"
            "Turn DLS instrument banks into cue-point MML documents, and back.\n"
+           "With no FILE, or when FILE is -, read standard input and write standard output.\n"
            "\n"
-           "  FILE...            convert each bank, in the order given; the document is\n"
-           "                     written beside it, the first \".dls\" (any case) of the\n"
-           "                     path becoming \"_dls\" and \".mml\" appended:\n"
-           "                     Piano.DLS -> Piano_DLS.mml\n"
-           "  -o, --output PATH  write the document (or bank) to PATH (one input only)\n"
-           "  -c, --stdout       write the document (or bank) to standard output\n"
-           "      --verify       decode each document just written and compare it with\n"
-           "                     the bank; a mismatch is an error and the document is removed\n"
-           "  -t, --test         check documents: decode each in memory, report OK or the fault\n"
-           "  -d, --decode       write the bank back out of each document (FILE_dls.mml ->\n"
-           "                     FILE.dls); '-' reads standard input\n"
-           "  -f, --force        let --decode overwrite an existing file\n"
-           "  -q, --quiet        print errors only\n"
-           "  -v, --verbose      print more detail\n"
-           "  -h, --help         show this help and exit\n"
-           "  -V, --version      show the version and exit\n"
+           "Modes:\n"
+           "  (none)               convert each bank into a document beside it: the first\n"
+           "                       \".dls\" of the path (any case) becomes \"_dls\" and \".mml\"\n"
+           "                       is appended (Piano.DLS -> Piano_DLS.mml)\n"
+           "  -d, --decode         write the bank back out of each document\n"
+           "                       (Piano_DLS.mml -> Piano.DLS)\n"
+           "  -t, --test           check each document: decode it in memory, report OK or\n"
+           "                       the fault and where it stands\n"
+           "  -l, --list           write nothing, show sizes: for a document, the bank's,\n"
+           "                       the stream's and its own, from its sizes line; for a\n"
+           "                       bank, the same after converting it in memory, then its\n"
+           "                       DLS collection (instruments, waves, INFO strings)\n"
            "\n"
-           "One line per file is printed: input, output, input bytes, stream bytes,\n"
-           "document bytes. Exit status: 0 all files done, 1 a file failed, 2 usage error.\n";
+           "Options:\n"
+           "  -o, --output=PATH    write the document (or bank) to PATH, one input only;\n"
+           "                       '-o -' is standard output\n"
+           "  -c, --stdout         write the document (or bank) to standard output\n"
+           "  -f, --force          let --decode overwrite an existing bank; read from a\n"
+           "                       terminal, or write a bank to one\n"
+           "  -k, --keep           keep the inputs (they are never removed)\n"
+           "      --verify         decode each document just written and compare it with\n"
+           "                       the bank before it replaces an earlier document\n"
+           "  -T, --threads=N      number of threads (1 or more; default: all cores)\n"
+           "      --progress       show progress on standard error even if not a terminal\n"
+           "      --no-progress    never show progress\n"
+           "  -q, --quiet          print errors only\n"
+           "  -v, --verbose        print more detail (-lv also counts the stream's frames)\n"
+           "  -h, --help           display this help and exit\n"
+           "  -V, --version        output version information and exit\n"
+           "\n"
+           "Documents are overwritten: a new one replaces the old only once it is complete.\n"
+           "Banks are never overwritten without -f. Inputs are never removed.\n"
+           "\n"
+           "Banks converted in one run share the block sort's state, so a document can\n"
+           "depend on the banks converted before it in that run. To get the same documents\n"
+           "again, convert the same banks in the same order in one run\n"
+           "(dls2mml a.dls b.dls), or each bank in a run of its own.\n"
+           "\n"
+           "An input that is not a RIFF 'DLS ' bank is converted byte for byte all the\n"
+           "same, with a note on standard error (-q silences it).\n"
+           "\n"
+           "One summary line per file, fields separated by tabs:\n"
+           "  converting   bank, document, bank bytes, stream bytes, document bytes\n"
+           "  decoding     document, bank, bank bytes\n"
+           "  testing      FILE: OK (-v adds the bank's bytes)\n"
+           "When the document or bank goes to standard output, the summary line goes to\n"
+           "standard error with -v and is left out otherwise.\n"
+           "\n"
+           "Exit status: 0 if every file was done, 1 if a file failed, 2 on a usage error.\n";
 }
 
 ParseResult parseOptions(const std::vector<std::string>& args)
 {
     ParseResult result;
     Options& o = result.options;
-    bool onlyFiles = false;
-    auto setMode = [&](Mode mode) {
-        if (o.mode != Mode::convert && o.mode != mode && mode != Mode::help && mode != Mode::version)
-            result.error = "-t and -d cannot be combined";
-        if (o.mode != Mode::help)
-            o.mode = mode;
+    // getopt_long permutes its argv; it gets copies, with our own name first so
+    // that its messages read "dls2mml: ...".
+    std::vector<std::unique_ptr<char[]>> storage;
+    std::vector<char*> argv;
+    auto keep = [&](const std::string& text) {
+        storage.push_back(std::make_unique<char[]>(text.size() + 1));
+        std::memcpy(storage.back().get(), text.c_str(), text.size() + 1);
+        argv.push_back(storage.back().get());
     };
-    for (std::size_t i = 0; i < args.size() && result.error.empty(); ++i) {
-        const std::string& arg = args[i];
-        if (onlyFiles || arg == "-" || arg.empty() || arg[0] != '-') {
-            o.files.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            onlyFiles = true;
-            continue;
-        }
-        // Long options, with "--output=PATH" as well as "--output PATH".
-        if (arg.rfind("--", 0) == 0) {
-            const std::size_t eq = arg.find('=');
-            const std::string name = arg.substr(0, eq);
-            if (name == "--output") {
-                if (eq != std::string::npos)
-                    o.outputPath = arg.substr(eq + 1);
-                else if (i + 1 < args.size())
-                    o.outputPath = args[++i];
-                else
-                    result.error = "--output needs a path";
-                if (result.error.empty() && o.outputPath.empty())
-                    result.error = "--output needs a path";
-                continue;
-            }
-            if (eq != std::string::npos) {
-                result.error = "option " + name + " takes no value";
-            } else if (name == "--stdout") {
+    keep("dls2mml");
+    for (const std::string& arg : args)
+        keep(arg);
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(argv.size() - 1);
+
+    optind = 0; // start afresh, as for a new process
+    opterr = 1;
+    bool help = false;
+    bool version = false;
+    auto setMode = [&](Mode mode) {
+        if (o.mode != Mode::convert && o.mode != mode && result.error.empty())
+            result.error = std::string(modeLetter(o.mode)) + " and " + modeLetter(mode) + " cannot be combined";
+        o.mode = mode;
+    };
+    for (;;) {
+        const int c = getopt_long(argc, argv.data(), shortOptions, longOptions, nullptr);
+        if (c == -1)
+            break;
+        switch (c) {
+        case 'o':
+            if (std::strcmp(optarg, standardStreamName) == 0)
                 o.toStandardOutput = true;
-            } else if (name == "--quiet") {
-                o.quiet = true;
-            } else if (name == "--verbose") {
-                o.verbose = true;
-            } else if (name == "--help") {
-                setMode(Mode::help);
-            } else if (name == "--version") {
-                setMode(Mode::version);
-            } else if (name == "--test") {
-                setMode(Mode::test);
-            } else if (name == "--decode") {
-                setMode(Mode::decode);
-            } else if (name == "--force") {
-                o.force = true;
-            } else if (name == "--verify") {
-                o.verify = true;
-            } else {
-                result.error = "unknown option " + name;
-            }
-            continue;
-        }
-        // Bundled short options: -qc, -o PATH, -oPATH.
-        for (std::size_t j = 1; j < arg.size() && result.error.empty(); ++j) {
-            switch (arg[j]) {
-            case 'o':
-                if (j + 1 < arg.size())
-                    o.outputPath = arg.substr(j + 1);
-                else if (i + 1 < args.size())
-                    o.outputPath = args[++i];
-                if (o.outputPath.empty())
-                    result.error = "-o needs a path";
-                j = arg.size();
-                break;
-            case 'c': o.toStandardOutput = true; break;
-            case 'q': o.quiet = true; break;
-            case 'v': o.verbose = true; break;
-            case 'h': setMode(Mode::help); break;
-            case 'V': setMode(Mode::version); break;
-            case 't': setMode(Mode::test); break;
-            case 'd': setMode(Mode::decode); break;
-            case 'f': o.force = true; break;
-            default: result.error = std::string("unknown option -") + arg[j]; break;
-            }
+            else if (*optarg == '\0' && result.error.empty())
+                result.error = "-o needs a path";
+            else
+                o.outputPath = optarg;
+            break;
+        case 'c': o.toStandardOutput = true; break;
+        case 't': setMode(Mode::test); break;
+        case 'd': setMode(Mode::decode); break;
+        case 'l': setMode(Mode::list); break;
+        case 'f': o.force = true; break;
+        case 'k': o.keep = true; break;
+        case 'q': o.quiet = true; break;
+        case 'v': o.verbose = true; break;
+        case 'h': help = true; break;
+        case 'V': version = true; break;
+        case 'T':
+            if (!parseThreads(optarg, o.threads) && result.error.empty())
+                result.error = "-T needs a number of threads, 1 or more";
+            break;
+        case verifyOption: o.verify = true; break;
+        case progressOption: o.progress = ProgressChoice::on; break;
+        case noProgressOption: o.progress = ProgressChoice::off; break;
+        default: result.reported = true; break; // getopt_long has said what is wrong
         }
     }
+    for (int i = optind; i < argc; ++i)
+        o.files.emplace_back(argv[static_cast<std::size_t>(i)]);
+    if (result.reported)
+        return result;
+    // --help and --version win over everything else, as usual.
+    if (help || version) {
+        o.mode = help ? Mode::help : Mode::version;
+        result.error.clear();
+        return result;
+    }
+    if (o.files.empty())
+        o.files.emplace_back(standardStreamName);
     if (result.error.empty())
         result.error = checkCombination(o);
     return result;

@@ -1,41 +1,122 @@
 #include "cli/progress.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #ifdef _WIN32
 #include <io.h>
+#include <windows.h>
 #define DLS2MML_ISATTY(fd) _isatty(fd)
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #define DLS2MML_ISATTY(fd) isatty(fd)
 #endif
 
 namespace dls2mml::cli {
+namespace {
 
+std::string mebibytes(std::uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1048576.0);
+    return text;
+}
+
+std::string clockTime(double seconds)
+{
+    const auto whole = static_cast<unsigned long long>(seconds + 0.5);
+    char text[32];
+    if (whole >= 3600)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", whole / 3600, whole / 60 % 60, whole % 60);
+    else
+        std::snprintf(text, sizeof text, "%llu:%02llu", whole / 60, whole % 60);
+    return text;
+}
+
+} // namespace
+
+bool standardInputIsTerminal() { return DLS2MML_ISATTY(0) != 0; }
+bool standardOutputIsTerminal() { return DLS2MML_ISATTY(1) != 0; }
 bool standardErrorIsTerminal() { return DLS2MML_ISATTY(2) != 0; }
+
+std::size_t terminalWidth()
+{
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0)
+        return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+    winsize size{};
+    if (ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    if (const char* columns = std::getenv("COLUMNS")) {
+        const long value = std::strtol(columns, nullptr, 10);
+        if (value > 0 && value < 10000)
+            return static_cast<std::size_t>(value);
+    }
+    return 80;
+}
+
+ProgressLine::ProgressLine(std::string name, bool enabled, bool forced)
+    : name_(std::move(name)), enabled_(enabled), forced_(forced)
+{
+}
+
+std::string ProgressLine::format(const std::string& name, std::uint64_t done, std::uint64_t total, double seconds,
+                                 std::size_t width)
+{
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    std::string figures;
+    if (total == UINT64_MAX) {
+        figures = mebibytes(done) + " MiB";
+    } else {
+        const unsigned percent = total == 0 ? 100 : static_cast<unsigned>(done * 100 / total);
+        figures = mebibytes(done) + " of " + mebibytes(total) + " MiB (" + std::to_string(percent) + "%)";
+    }
+    figures += ", " + mebibytes(static_cast<std::uint64_t>(rate)) + " MiB/s";
+    // Time left from the bytes finished so far: none to go on before the first.
+    if (total != UINT64_MAX && done > 0 && done < total && rate > 0)
+        figures += ", " + clockTime(static_cast<double>(total - done) / rate) + " left";
+    const std::size_t room = width > 1 ? width - 1 : 0;
+    std::string shown = name;
+    if (shown.size() + 2 + figures.size() > room) {
+        // The name gives way first, keeping its end (the file's own name).
+        const std::size_t keep = room > figures.size() + 5 ? room - figures.size() - 5 : 0;
+        shown = keep > 0 ? "..." + name.substr(name.size() - std::min(keep, name.size())) : std::string();
+    }
+    std::string line = shown.empty() ? figures : shown + ": " + figures;
+    if (line.size() > room)
+        line.resize(room);
+    return line;
+}
 
 void ProgressLine::update(std::uint64_t done, std::uint64_t total)
 {
-    if (!enabled_ || total == UINT64_MAX || total < minimumInput || done >= total)
+    if (!enabled_ || (!forced_ && (total == UINT64_MAX || total < minimumInput)) || (total != UINT64_MAX && done >= total))
         return;
     const auto now = std::chrono::steady_clock::now();
-    if (shown_ && now - lastDrawn_ < std::chrono::milliseconds(200))
+    if (shownLength_ > 0 && now - lastDrawn_ < std::chrono::milliseconds(200))
         return;
     lastDrawn_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
-    std::fprintf(stderr, "\r%s: %.1f / %.1f MiB, %.1f MiB/s, %.0f s left   ", name_.c_str(),
-                 static_cast<double>(done) / 1048576.0, static_cast<double>(total) / 1048576.0, rate / 1048576.0, left);
+    std::string line = format(name_, done, total, seconds, terminalWidth());
+    const std::size_t length = line.size();
+    if (length < shownLength_)
+        line.append(shownLength_ - length, ' '); // wipe the rest of the longer line before
+    std::fprintf(stderr, "\r%s", line.c_str());
     std::fflush(stderr);
-    shown_ = true;
+    shownLength_ = length > 0 ? length : 1;
 }
 
 void ProgressLine::clear()
 {
-    if (!shown_)
+    if (shownLength_ == 0)
         return;
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(name_.size() + 60), "");
+    std::fprintf(stderr, "\r%s\r", std::string(shownLength_, ' ').c_str());
     std::fflush(stderr);
-    shown_ = false;
+    shownLength_ = 0;
 }
 
 } // namespace dls2mml::cli

@@ -1,7 +1,9 @@
 #include "shell/conversion_job.h"
 
 #include <algorithm>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -91,12 +93,51 @@ IoStatus readSlice(InputFile& input, std::span<std::uint8_t> buffer, std::size_t
 
 const char* const inputTooLarge = "4 GiB or more does not fit the stream's length field";
 
+// Input bytes whose frames have been handed on: each frame is one slice, in
+// order, so the lengths of the slices read are taken off as their frames come.
+// The reader and the sink may run on different threads.
+class FinishedBytes {
+public:
+    void read(std::size_t length)
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(length);
+    }
+    std::uint64_t frameDone()
+    {
+        std::lock_guard lock(mutex_);
+        if (!pending_.empty()) {
+            finished_ += pending_.front();
+            pending_.pop_front();
+        }
+        return finished_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<std::size_t> pending_;
+    std::uint64_t finished_ = 0;
+};
+
+// An output that keeps nothing: converting "in memory" for the sizes alone.
+// It claims to seek so that the document writer never holds the stream.
+class DiscardedOutput final : public OutputFile {
+public:
+    IoStatus write(std::span<const std::uint8_t>) noexcept override { return {}; }
+    IoStatus commit() noexcept override { return {}; }
+    bool seekable() const noexcept override { return true; }
+    IoStatus writeAt(std::uint64_t, std::span<const std::uint8_t>) noexcept override { return {}; }
+    IoStatus readAt(std::uint64_t, std::span<std::uint8_t>) noexcept override { return {}; }
+    IoStatus truncate(std::uint64_t) noexcept override { return {}; }
+};
+
 // Compresses the input into the document as the blocks come.
 JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report)
 {
     const std::uint64_t total = input.size();
     DocumentStream document(output, total);
     std::uint64_t done = 0;
+    FinishedBytes finished;
     IoStatus readStatus;
     IoStatus writeStatus;
     bool tooLarge = false;
@@ -109,12 +150,18 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
             tooLarge = true;
             return false;
         }
-        if (request.progress && got > 0)
-            request.progress({done, total});
+        if (got > 0) {
+            finished.read(got);
+            if (request.inspect)
+                request.inspect(std::span<const std::uint8_t>(buffer.first(got)));
+        }
         return true;
     };
     const FrameSink sink = [&](std::span<const std::uint8_t> frame) {
         writeStatus = document.addFrame(frame);
+        const std::uint64_t finishedBytes = finished.frameDone();
+        if (request.progress)
+            request.progress({finishedBytes, total});
         return static_cast<bool>(writeStatus);
     };
     const PipelineResult result = compressSlices(reader, sink);
@@ -151,7 +198,9 @@ void SetRevealHook(RevealHook hook) { revealHook = hook; }
 JobReport RunConversionJob(const JobRequest& request)
 {
     JobReport report;
-    if (request.toStandardOutput) {
+    if (request.discardOutput) {
+        report.outputPath.clear();
+    } else if (request.toStandardOutput) {
         report.outputPath = "-";
     } else if (!request.outputPath.empty()) {
         report.outputPath = request.outputPath;
@@ -161,24 +210,29 @@ JobReport RunConversionJob(const JobRequest& request)
         return failed(std::move(report), JobFailure::noDlsInName);
     }
 
-    std::unique_ptr<InputFile> input;
-    if (IoStatus status = openInputFile(request.path, input); !status)
-        return failed(std::move(report), status);
+    std::unique_ptr<InputFile> opened;
+    if (!request.input) {
+        if (IoStatus status = openInputFile(request.path, opened); !status)
+            return failed(std::move(report), status);
+    }
+    InputFile* input = request.input ? request.input : opened.get();
     if (input->size() != UINT64_MAX && input->size() > maxLength32)
         return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
 
     std::unique_ptr<OutputFile> output;
-    if (request.toStandardOutput) {
+    if (request.discardOutput) {
+        output = std::make_unique<DiscardedOutput>();
+    } else if (request.toStandardOutput) {
         output = standardOutput();
     } else if (IoStatus status = createOutputFile(report.outputPath, output); !status) {
         return failed(std::move(report), status);
     }
     report = convert(*input, *output, request, std::move(report));
-    input.reset();
+    opened.reset();
     if (!report.ok())
         return report; // the uncommitted output removes its temporary, any earlier document stays
     // Checked before it replaces anything, so a failed check loses nothing.
-    if (request.verify && !request.toStandardOutput) {
+    if (request.verify && !request.toStandardOutput && !request.discardOutput) {
         const std::string pending = output->pendingPath();
         if (!documentVerifier())
             return failed(std::move(report), JobFailure::verifyFailed, "no decoder available");

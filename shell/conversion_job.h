@@ -8,9 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
 namespace dls2mml {
+
+class InputFile;
 
 enum class JobFailure {
     none,
@@ -37,8 +40,15 @@ struct JobRequest {
     std::string lowerPath;  // its lower-cased copy, used only to find ".dls"
     std::string outputPath; // empty: derive from the name rule
     bool toStandardOutput = false;
+    InputFile* input = nullptr;     // read the bank from here (standard input...); path only names it
+    bool discardOutput = false;     // convert in memory, write nothing: the report's sizes only
     bool verify = false;    // decode what was written and compare with the input
-    std::function<void(const JobProgress&)> progress; // may be empty
+    unsigned threads = 0;   // threads for encoding; 0: every core
+    // Input bytes finished (compressed and handed on), and the input's length
+    // (UINT64_MAX when unknown). May be empty.
+    std::function<void(const JobProgress&)> progress;
+    // Sees every input byte once, in order, as it is read. May be empty.
+    std::function<void(std::span<const std::uint8_t>)> inspect;
 };
 
 struct JobReport {

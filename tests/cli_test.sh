@@ -123,7 +123,8 @@ run -h
 check "-h: usage on stdout, exit 0" sh -c "test $rc -eq 0 && grep -q Usage out.txt"
 run -V
 check "-V: version, exit 0" sh -c "test $rc -eq 0 && grep -q 'dls2mml [0-9]' out.txt"
-for args in "" "--bogus bank.dls" "-x bank.dls" "-o" "-o a.mml bank.dls Other.DLS" "-o a.mml -c bank.dls" "-q -v bank.dls"; do
+# (No FILE at all is filter mode now: tests/cli_modes_test.sh.)
+for args in "-t -d bank.dls" "--bogus bank.dls" "-x bank.dls" "-o" "-o a.mml bank.dls Other.DLS" "-o a.mml -c bank.dls" "-q -v bank.dls"; do
     # shellcheck disable=SC2086
     run $args
     check "usage error exits 2: '$args'" sh -c "test $rc -eq 2 && test -s err.txt && ! test -s out.txt"

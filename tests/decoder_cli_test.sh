@@ -61,8 +61,8 @@ check "-d -c writes the bank to standard output" cmp -s stdout.bin orig_big
 check "-d -c - reads standard input" cmp -s stdin.bin orig_big
 "$BIN" -t - <bank_dls.mml >out.txt 2>&1
 check "-t - reads standard input" grep -q "OK" out.txt
-"$BIN" -d - <bank_dls.mml >out.txt 2>err.txt
-check "-d - without -o or -c is refused" [ $? = 1 ]
+"$BIN" -d - <bank_dls.mml >out.bin 2>err.txt
+check "-d - without -o writes the bank to standard output" cmp -s out.bin orig_bank
 "$BIN" -d -o fromstdin.dls - <bank_dls.mml >out.txt 2>err.txt
 check "-d -o PATH - writes the bank" cmp -s fromstdin.dls orig_bank
 

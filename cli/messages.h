@@ -1,0 +1,47 @@
+// What the command line prints about each file, shared by its modes.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "cli/options.h"
+#include "cli/progress.h"
+
+namespace dls2mml::cli {
+
+inline bool isStandardStream(const std::string& path) { return path == standardStreamName; }
+
+// The file's name in messages: standard input has none of its own.
+inline std::string displayName(const std::string& path)
+{
+    return isStandardStream(path) ? std::string("(standard input)") : path;
+}
+
+inline void reportFailure(const std::string& path, const std::string& reason)
+{
+    std::fprintf(stderr, "dls2mml: %s: %s\n", displayName(path).c_str(), reason.c_str());
+}
+
+// Whether to draw a progress line, and whether it was asked for outright.
+inline bool progressEnabled(const Options& options)
+{
+    switch (options.progress) {
+    case ProgressChoice::on: return true;
+    case ProgressChoice::off: return false;
+    case ProgressChoice::automatic: break;
+    }
+    return !options.quiet && standardErrorIsTerminal();
+}
+
+inline bool progressForced(const Options& options) { return options.progress == ProgressChoice::on; }
+
+// Typing a bank or a document in is never meant: refuse a terminal on
+// standard input unless forced. Empty when reading may go ahead.
+inline std::string refuseTerminalInput(const Options& options, const std::string& path)
+{
+    if (isStandardStream(path) && !options.force && standardInputIsTerminal())
+        return "standard input is a terminal: give a FILE or redirect the input (-f reads it anyway)";
+    return {};
+}
+
+} // namespace dls2mml::cli
