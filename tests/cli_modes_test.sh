@@ -107,7 +107,7 @@ check "-- ends the options: -q is a file" sh -c "test $rc -eq 1 && grep -q '^dls
 for case in "--bogus=1|unrecognized option '--bogus=1'" "--bogus|unrecognized option" "-x Piano.DLS|invalid option" \
     "--ver Piano.DLS|ambiguous" "--quiet=1 Piano.DLS|doesn't allow an argument" "-o|requires an argument" \
     "-T 0 Piano.DLS|number of threads" "-T x Piano.DLS|number of threads" "--threads=|number of threads" \
-    "-d -l x|-d and -l cannot be combined" "-l -c Piano.DLS|-l writes nothing"; do
+    "-d -l x|-d and -l cannot be combined" "--verify|--verify reads the bank again" "--verify -o v.mml -|--verify reads the bank again" "-l -c Piano.DLS|-l writes nothing"; do
     args=${case%%|*}
     words=${case#*|}
     # shellcheck disable=SC2086
