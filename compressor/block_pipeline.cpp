@@ -212,6 +212,9 @@ private:
 
 PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, bool threads)
 {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    threads = false; // a browser build without shared memory has no threads to start
+#endif
     try {
         auto pipeline = std::make_unique<Pipeline>(reader, sink);
         return pipeline->run(threads);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the unit and command-line tests, the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# Windows cross build under Wine, and a bounded fuzzing run.
+# Windows cross build under Wine, the drop page in headless Chromium, and a
+# bounded fuzzing run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh
@@ -19,6 +20,10 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 if [[ -f .ci/windows.sh && "${DLS2MML_SKIP_WINDOWS:-0}" != 1 ]]; then
     echo "== Windows cross build, tests under Wine"
     bash .ci/windows.sh
+fi
+if [[ "${DLS2MML_SKIP_WEB:-0}" != 1 ]]; then
+    echo "== Drop page: WebAssembly build, tests in headless Chromium"
+    bash tests/web/run.sh build
 fi
 if [[ -f .ci/fuzz.sh && "${DLS2MML_SKIP_FUZZ:-0}" != 1 ]]; then
     echo "== Fuzzing (bounded)"

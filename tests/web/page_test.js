@@ -1,0 +1,242 @@
+// Drives the drop page in headless Chromium and compares what it offers with
+// what the command line writes for the same files.
+//
+//   node page_test.js BUILD_DIR WEB_BUILD_DIR
+//
+// BUILD_DIR holds dls2mml and make_sample_bank; WEB_BUILD_DIR the built
+// index.html, served here from 127.0.0.1. Two drops (file choices) carry the
+// block sort's state from one to the next, as one command-line call does.
+'use strict';
+const assert = require('node:assert/strict');
+const {execFileSync, spawnSync} = require('node:child_process');
+const fs = require('node:fs');
+const http = require('node:http');
+const os = require('node:os');
+const path = require('node:path');
+const puppeteer = require('puppeteer-core');
+
+const [buildDir, webDir] = process.argv.slice(2).map((p) => path.resolve(p));
+const converter = path.join(buildDir, 'dls2mml');
+const makeBank = path.join(buildDir, 'make_sample_bank');
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'dls2mml-web-'));
+const results = {passed: 0, failed: 0};
+
+async function check(what, fn) {
+  try {
+    await fn();
+    results.passed++;
+    console.log(`ok   ${what}`);
+  } catch (error) {
+    results.failed++;
+    console.log(`FAIL ${what}\n     ${String(error.message).split('\n').join('\n     ')}`);
+  }
+}
+
+// The window's texts as the window holds them, in code page 932.
+const windowTexts = {
+  title: [0x44, 0x4C, 0x53, 0x81, 0xA8, 0x4D, 0x4D, 0x4C, 0x95, 0xCF, 0x8A, 0xB7, 0x20, 0x56, 0x65, 0x72, 0x2E, 0x31,
+    0x2E, 0x30, 0x31],
+  line0: [0x44, 0x4C, 0x53, 0x83, 0x74, 0x83, 0x40, 0x83, 0x43, 0x83, 0x8B, 0x82, 0xF0, 0x83, 0x68, 0x83, 0x8D, 0x83,
+    0x62, 0x83, 0x76, 0x82, 0xB5, 0x82, 0xC4],
+  line1: [0x89, 0xBA, 0x82, 0xB3, 0x82, 0xA2],
+};
+const cp932 = (bytes) => new TextDecoder('shift_jis').decode(new Uint8Array(bytes));
+
+// Test inputs, made here: two sample banks, a block that repeats a short
+// pattern (its primary index depends on every pivot drawn before), a text
+// file, and documents good and damaged.
+function makeInputs() {
+  const input = (name) => path.join(work, 'in', name);
+  fs.mkdirSync(path.join(work, 'in'));
+  execFileSync(makeBank, [input('Piano.DLS'), '--size', '300000', '--seed', '3']);
+  execFileSync(makeBank, [input('kit.dls'), '--size', '700000', '--seed', '8']);
+  fs.writeFileSync(input('song.dls.bak'), Buffer.alloc(524288, 'aaabaabb'));
+  fs.writeFileSync(input('notes.txt'), 'not a bank\n');
+  fs.mkdirSync(path.join(work, 'doc'));
+  fs.copyFileSync(input('kit.dls'), path.join(work, 'doc', 'kit.dls'));
+  execFileSync(converter, ['-q', path.join(work, 'doc', 'kit.dls')]);
+  fs.copyFileSync(path.join(work, 'doc', 'kit_dls.mml'), input('kit_dls.mml'));
+  // A character outside the alphabet on the Base64 text's second line.
+  const text = fs.readFileSync(input('kit_dls.mml'));
+  const at = text.indexOf('\n', text.indexOf('\n', text.indexOf('\n') + 1) + 1) + 40;
+  text[at] = '*'.charCodeAt(0);
+  fs.writeFileSync(input('broken_dls.mml'), text);
+  return input;
+}
+
+// The command line's documents for the banks in one call, in this order.
+function nativeDocuments(names, folder, input) {
+  const dir = path.join(work, folder);
+  fs.mkdirSync(dir);
+  for (const name of names) fs.copyFileSync(input(name), path.join(dir, name));
+  execFileSync(converter, ['-q', ...names], {cwd: dir});
+  return dir;
+}
+
+function serve(root) {
+  const types = {'.html': 'text/html; charset=utf-8', '.js': 'text/javascript'};
+  const server = http.createServer((request, response) => {
+    const name = path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)).replace(/^\/+/, '');
+    const file = path.join(root, name || 'index.html');
+    if (!file.startsWith(root) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, {'Content-Type': types[path.extname(file)] || 'application/octet-stream'});
+    fs.createReadStream(file).pipe(response);
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+async function launch() {
+  return puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    userDataDir: fs.mkdtempSync(path.join(work, 'profile-')),
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+}
+
+// Opens the page and keeps every page error and console error it reports.
+async function openPage(browser, url, problems) {
+  const page = await browser.newPage();
+  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
+  page.on('console', (message) => {
+    if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
+  });
+  await page.goto(url);
+  await page.waitForSelector('body.ready', {timeout: 30000});
+  return page;
+}
+
+// Chooses files (a drop) and waits until every listed file is settled.
+async function drop(page, files) {
+  const before = await page.$$eval('#files li', (rows) => rows.length);
+  const chooser = await page.$('#choose');
+  await chooser.uploadFile(...files);
+  await page.waitForFunction((count) => {
+    const rows = [...document.querySelectorAll('#files li')];
+    return rows.length === count && rows.every((row) => /^(done|failed|skipped)$/.test(row.className));
+  }, {timeout: 120000, polling: 100}, before + files.length);
+  return page.$$eval('#files li', (rows, from) => rows.slice(from).map((row) => {
+    const link = row.querySelector('a');
+    return {
+      state: row.className, name: row.querySelector('.name').textContent,
+      note: row.querySelector('.note').textContent,
+      download: link && link.download, href: link && link.href,
+      input: row.dataset.input && Number(row.dataset.input), output: row.dataset.output && Number(row.dataset.output),
+    };
+  }), before);
+}
+
+async function linked(page, href) {
+  const base64 = await page.evaluate(async (url) => {
+    const bytes = new Uint8Array(await (await fetch(url)).arrayBuffer());
+    let text = '';
+    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+    return btoa(text);
+  }, href);
+  return Buffer.from(base64, 'base64');
+}
+
+function sameBytes(actual, expectedFile) {
+  const expected = fs.readFileSync(expectedFile);
+  assert.equal(actual.length, expected.length, `${path.basename(expectedFile)}: length`);
+  assert.ok(actual.equals(expected), `${path.basename(expectedFile)}: bytes differ`);
+}
+
+async function main() {
+  const input = makeInputs();
+  const chained = nativeDocuments(['Piano.DLS', 'kit.dls', 'song.dls.bak'], 'native', input);
+  const fresh = nativeDocuments(['song.dls.bak'], 'fresh', input);
+  const faultLine = spawnSync(converter, ['-t', input('broken_dls.mml')], {encoding: 'utf8'}).stderr.trim();
+
+  const server = await serve(webDir);
+  const browser = await launch();
+  const problems = [];
+  try {
+    const page = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems);
+
+    await check('the heading and title are the window\'s texts read as code page 932', async () => {
+      assert.equal(await page.title(), cp932(windowTexts.title));
+      const lines = await page.$$eval('#status span', (spans) => spans.map((s) => s.textContent));
+      assert.deepEqual(lines, [cp932(windowTexts.line0), cp932(windowTexts.line1)]);
+    });
+
+    const first = await drop(page, [input('Piano.DLS'), input('notes.txt'), input('kit.dls')]);
+    const second = await drop(page, [input('song.dls.bak'), input('kit_dls.mml'), input('broken_dls.mml')]);
+
+    await check('documents named by the output-name rule, sizes shown', async () => {
+      const banks = [[first[0], 'Piano.DLS', 'Piano_DLS.mml'], [first[2], 'kit.dls', 'kit_dls.mml'],
+        [second[0], 'song.dls.bak', 'song_dls.bak.mml']];
+      for (const [row, bank, document] of banks) {
+        assert.equal(row.state, 'done', `${bank}: ${row.note}`);
+        assert.equal(row.download, document);
+        assert.ok(row.href.startsWith('blob:'), row.href);
+        assert.equal(row.input, fs.statSync(input(bank)).size);
+        assert.equal(row.output, fs.statSync(path.join(chained, document)).size);
+      }
+    });
+
+    await check('two drops give the bytes of one command-line call on the same banks', async () => {
+      sameBytes(await linked(page, first[0].href), path.join(chained, 'Piano_DLS.mml'));
+      sameBytes(await linked(page, first[2].href), path.join(chained, 'kit_dls.mml'));
+      sameBytes(await linked(page, second[0].href), path.join(chained, 'song_dls.bak.mml'));
+    });
+
+    await check('the carried state shows: the repeating block differs from a fresh run\'s', async () => {
+      const carried = fs.readFileSync(path.join(chained, 'song_dls.bak.mml'));
+      assert.ok(!carried.equals(fs.readFileSync(path.join(fresh, 'song_dls.bak.mml'))),
+        'the test block does not depend on the state; choose another');
+    });
+
+    await check('a file without ".dls" or ".mml" is listed as skipped', async () => {
+      assert.equal(first[1].state, 'skipped');
+      assert.equal(first[1].href, null);
+    });
+
+    await check('a document gives its bank back', async () => {
+      assert.equal(second[1].state, 'done', second[1].note);
+      assert.equal(second[1].download, 'kit.dls');
+      sameBytes(await linked(page, second[1].href), input('kit.dls'));
+    });
+
+    await check('a damaged document shows its fault as the check reports it', async () => {
+      assert.equal(second[2].state, 'failed');
+      assert.equal(second[2].href, null);
+      assert.match(second[2].note, /^line \d+, column \d+: /);
+      assert.equal(`dls2mml: ${input('broken_dls.mml')}: ${second[2].note}`, faultLine);
+    });
+
+    await check('a fresh state gives a fresh run\'s document', async () => {
+      await page.click('#fresh');
+      await page.waitForFunction(() => /no bank/.test(document.getElementById('state-count').textContent));
+      const [row] = await drop(page, [input('song.dls.bak')]);
+      sameBytes(await linked(page, row.href), path.join(fresh, 'song_dls.bak.mml'));
+    });
+
+    await check('the page works opened from disk', async () => {
+      const local = await openPage(browser, `file://${path.join(webDir, 'index.html')}`, problems);
+      const [row] = await drop(local, [input('Piano.DLS')]);
+      assert.equal(row.state, 'done', row.note);
+      await local.close();
+    });
+
+    await check('no page error and no console error', async () => {
+      assert.deepEqual(problems, []);
+    });
+  } finally {
+    await browser.close();
+    server.close();
+    fs.rmSync(work, {recursive: true, force: true});
+  }
+  console.log(`${results.passed} passed, ${results.failed} failed`);
+  process.exitCode = results.failed ? 1 : 0;
+}
+
+main().catch((error) => {
+  console.error(error);
+  fs.rmSync(work, {recursive: true, force: true});
+  process.exitCode = 1;
+});

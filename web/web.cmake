@@ -1,0 +1,30 @@
+# The browser build (tools/web.sh, with emcmake): the same core with the
+# page's own platform edges, compiled to WebAssembly without threads, then
+# wrapped with the page into one self-contained build-web/index.html.
+list(FILTER CORE_SOURCES EXCLUDE REGEX "/(shell/file_system|compressor/work_memory)_posix\\.cpp$")
+list(APPEND CORE_SOURCES ${CMAKE_SOURCE_DIR}/web/file_system_web.cpp
+                         ${CMAKE_SOURCE_DIR}/compressor/work_memory_portable.cpp)
+add_library(dls2mml_core STATIC ${CORE_SOURCES})
+target_include_directories(dls2mml_core PUBLIC ${CMAKE_SOURCE_DIR})
+dls2mml_warnings(dls2mml_core)
+
+set(WEB_DIR ${CMAKE_SOURCE_DIR}/web)
+add_executable(dls2mml_web ${WEB_DIR}/web_entry.cpp)
+target_link_libraries(dls2mml_web PRIVATE dls2mml_core)
+dls2mml_warnings(dls2mml_web)
+set_target_properties(dls2mml_web PROPERTIES OUTPUT_NAME dls2mml-worker SUFFIX .js LINK_DEPENDS ${WEB_DIR}/worker.js)
+# One file: the WebAssembly is embedded in the worker's script, which the
+# page embeds in turn, so the page also works when opened straight from disk.
+target_link_options(dls2mml_web PRIVATE
+  -sSINGLE_FILE=1 -sENVIRONMENT=worker -sFILESYSTEM=0
+  -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=33554432 -sMAXIMUM_MEMORY=2147483648
+  -sEXPORTED_FUNCTIONS=_dls2mmlConvert,_dls2mmlDecode,_dls2mmlFreshState
+  -sEXPORTED_RUNTIME_METHODS=ccall
+  --post-js ${WEB_DIR}/worker.js)
+
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/index.html
+  COMMAND ${CMAKE_COMMAND} -DWEB_DIR=${WEB_DIR} -DWORKER=$<TARGET_FILE:dls2mml_web>
+          -DOUTPUT=${CMAKE_BINARY_DIR}/index.html -P ${WEB_DIR}/assemble.cmake
+  DEPENDS dls2mml_web ${WEB_DIR}/assemble.cmake ${WEB_DIR}/index.html ${WEB_DIR}/page.css ${WEB_DIR}/page.js
+  COMMENT "Assembling index.html")
+add_custom_target(dls2mml_page ALL DEPENDS ${CMAKE_BINARY_DIR}/index.html)

@@ -1,0 +1,179 @@
+// The page's worker: takes the dropped files in order, runs each through the
+// converter compiled to WebAssembly and posts back progress and results.
+// Appended to the module's own loader, so Module and HEAPU8 are in scope.
+'use strict';
+
+// The file calls of file_system_web.cpp and the reports of web_entry.cpp.
+var webIo = (() => {
+  const pageSize = 1 << 20;
+  const reader = new FileReaderSync();
+  let input = null;
+  let inputPosition = 0;
+  let job = null; // {id, lastProgress}
+  let pages = [];
+  let length = 0;
+  let committed = null;
+  let report = null;
+
+  function post(message) { self.postMessage(message); }
+
+  function progress() {
+    const now = performance.now();
+    if (inputPosition < input.size && now - job.lastProgress < 50) return;
+    job.lastProgress = now;
+    post({type: 'progress', id: job.id, done: inputPosition, total: input.size});
+  }
+
+  // Runs fn(place, page offset, page, piece length) over the pages covering
+  // [offset, offset + count), making missing pages when make is set.
+  function eachPiece(offset, count, make, fn) {
+    let done = 0;
+    while (done < count) {
+      const at = offset + done;
+      const index = Math.floor(at / pageSize);
+      const within = at - index * pageSize;
+      const n = Math.min(pageSize - within, count - done);
+      if (!pages[index] && make) pages[index] = new Uint8Array(pageSize);
+      fn(done, within, pages[index], n);
+      done += n;
+    }
+  }
+
+  return {
+    start(id, file) {
+      input = file;
+      inputPosition = 0;
+      job = {id, lastProgress: -Infinity};
+      committed = null;
+      report = null;
+    },
+    finishJob() {
+      const result = {report, blob: committed};
+      input = null;
+      job = null;
+      committed = null;
+      pages = [];
+      length = 0;
+      return result;
+    },
+    inputSize() { return input ? input.size : -1; },
+    inputRead(pointer, count) {
+      try {
+        const end = Math.min(input.size, inputPosition + count);
+        if (end <= inputPosition) return 0;
+        const bytes = new Uint8Array(reader.readAsArrayBuffer(input.slice(inputPosition, end)));
+        HEAPU8.set(bytes, pointer);
+        inputPosition += bytes.length;
+        progress();
+        return bytes.length;
+      } catch (error) {
+        return -1;
+      }
+    },
+    outputOpen() {
+      pages = [];
+      length = 0;
+      return 1;
+    },
+    outputWriteAt(offset, pointer, count) {
+      try {
+        eachPiece(offset, count, true, (done, within, page, n) =>
+          page.set(HEAPU8.subarray(pointer + done, pointer + done + n), within));
+        length = Math.max(length, offset + count);
+        return 1;
+      } catch (error) {
+        return 0; // no memory for another page
+      }
+    },
+    outputReadAt(offset, pointer, count) {
+      if (offset + count > length) return 0;
+      eachPiece(offset, count, false, (done, within, page, n) => {
+        if (page) HEAPU8.set(page.subarray(within, within + n), pointer + done);
+        else HEAPU8.fill(0, pointer + done, pointer + done + n);
+      });
+      return 1;
+    },
+    outputTruncate(newLength) {
+      length = Math.min(length, newLength);
+      const kept = Math.ceil(length / pageSize);
+      pages.length = Math.min(pages.length, kept);
+      const last = pages[kept - 1];
+      if (last) last.fill(0, length - (kept - 1) * pageSize);
+    },
+    outputCommit() {
+      const parts = [];
+      for (let index = 0; index * pageSize < length; ++index) {
+        const page = pages[index] || new Uint8Array(pageSize);
+        parts.push(page.subarray(0, Math.min(pageSize, length - index * pageSize)));
+      }
+      committed = new Blob(parts, {type: 'application/octet-stream'});
+      pages = [];
+    },
+    outputDiscard() {
+      pages = [];
+      length = 0;
+    },
+    converted(ok, reason, name, inputBytes, streamBytes, documentBytes) {
+      report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes};
+    },
+    decoded(ok, fault, name, bankBytes) {
+      report = {ok: !!ok, reason: fault, name, bankBytes};
+    },
+  };
+})();
+
+(() => {
+  const queue = [];
+  let ready = false;
+
+  // The window's rule picks the banks: ".dls" anywhere in the name, in any
+  // case. Documents are told by their ".mml" ending; anything else is skipped.
+  function kindOf(name) {
+    const lower = name.replace(/[A-Z]/g, (c) => c.toLowerCase());
+    if (lower.includes('.dls')) return 'bank';
+    if (lower.endsWith('.mml')) return 'document';
+    return 'skipped';
+  }
+
+  function runFile(id, file) {
+    const kind = kindOf(file.name);
+    if (kind === 'skipped') {
+      self.postMessage({type: 'skipped', id});
+      return;
+    }
+    self.postMessage({type: 'started', id, kind, total: file.size});
+    webIo.start(id, file);
+    const began = performance.now();
+    const entry = kind === 'bank' ? '_dls2mmlConvert' : '_dls2mmlDecode';
+    Module.ccall(entry.slice(1), 'number', ['string'], [file.name]);
+    const seconds = (performance.now() - began) / 1000;
+    const {report, blob} = webIo.finishJob();
+    self.postMessage(Object.assign({type: 'finished', id, kind, seconds}, report, {blob: report.ok ? blob : null}));
+  }
+
+  function handle(message) {
+    if (message.type === 'files') {
+      message.files.forEach((file, index) => runFile(message.ids[index], file));
+    } else if (message.type === 'fresh') {
+      Module._dls2mmlFreshState();
+      self.postMessage({type: 'fresh'});
+    }
+  }
+
+  function drain() {
+    while (ready && queue.length) handle(queue.shift());
+  }
+
+  self.onmessage = (event) => {
+    queue.push(event.data);
+    drain();
+  };
+
+  function start() {
+    ready = true;
+    self.postMessage({type: 'ready'});
+    drain();
+  }
+  if (runtimeInitialized) start();
+  else Module.onRuntimeInitialized = start;
+})();
