@@ -9,8 +9,9 @@ written from that file alone (decode_document.py, and the small encoder below).
    and dls2mml still writes exactly these documents.
 2. Documents dls2mml writes (a sample bank, periodic blocks, the empty bank)
    decode to the original bytes.
-3. The encoder of section 6 (with a plain sort of the rotations) writes the
-   same documents as dls2mml for inputs whose rotations are all distinct.
+3. The encoder of sections 6 and 7 (the sort and its pivot draws included)
+   writes the same documents as dls2mml, also for blocks that repeat a
+   pattern and for several files converted in one run.
 4. Faulty documents of every kind in section 8 are refused by decode_document
    and by dls2mml --test alike.
 """
@@ -79,11 +80,129 @@ def prepass(block):
     return bytes(out)
 
 
-def plain_sort(p):
-    """Rows of the sorted rotations; only sound when all rotations differ."""
+class PivotGenerator:
+    """Section 7.1: one state for the whole run, starting at 1."""
+
+    def __init__(self):
+        self.state = 1
+
+    def draw(self):
+        self.state = (self.state * 214013 + 2531011) & 0xFFFFFFFF
+        return (self.state >> 16) & 0x7FFF
+
+
+def block_sort(p, pivots):
+    """Section 7.2, step by step; returns (last column, primary index)."""
     m = len(p)
-    rows = sorted(range(m), key=lambda s: p[s:] + p[:s])
-    return bytes(p[s - 1] for s in rows), rows.index(0)
+    keys = [p[s] * 256 + p[(s + 1) % m] for s in range(m)]
+    sa = sorted(range(m), key=lambda s: (keys[s], s))
+    rank = [0] * m
+    for row in range(m - 1, -1, -1):
+        s = sa[row]
+        rank[s] = row if row == m - 1 or keys[sa[row + 1]] != keys[s] else rank[sa[row + 1]]
+
+    def key(s, h):
+        return rank[(s + h) % m]
+
+    def swap(i, j):
+        sa[i], sa[j] = sa[j], sa[i]
+
+    def finish_small(first, last, h):
+        rows = sa[first:last + 1]
+
+        def compare(s, t):
+            for off in range(h, m, h):
+                d = key(s, off) - key(t, off)
+                if d:
+                    return d
+            return 0
+
+        for i in range(1, len(rows)):
+            t = rows[i]
+            j = i
+            while j > 0 and compare(t, rows[j - 1]) < 0:
+                rows[j] = rows[j - 1]
+                j -= 1
+            rows[j] = t
+        for i, s in enumerate(rows):
+            rank[s] = first + i
+            sa[first + i] = -1
+
+    def refine(first, last, h):
+        while last - first > 10:
+            x = pivots.draw()
+            row = (first, first + (last - first) // 2, last)[x % 3]
+            v = key(sa[row], h)
+            a = b = first
+            c = d = last
+            while True:
+                while b <= c and key(sa[b], h) <= v:
+                    if key(sa[b], h) == v:
+                        swap(a, b)
+                        a += 1
+                    b += 1
+                while b <= c and key(sa[c], h) >= v:
+                    if key(sa[c], h) == v:
+                        swap(c, d)
+                        d -= 1
+                    c -= 1
+                if b > c:
+                    break
+                swap(b, c)
+                b += 1
+                c -= 1
+            for i in range(min(a - first, b - a)):
+                swap(first + i, c - i)
+            for i in range(min(last - d, d - c)):
+                swap(b + i, last - i)
+            below, above = b - a, d - c
+            e1, e2 = first + below, last - above
+            if below > 0:
+                refine(first, first + below - 1, h)
+            if e1 == e2:
+                rank[sa[e1]] = e1
+                sa[e1] = -1
+            else:
+                for r in range(e1, e2 + 1):
+                    rank[sa[r]] = e2
+            if above == 0:
+                return
+            first = last - above + 1
+        finish_small(first, last, h)
+
+    h = 2
+    while m > 2:
+        met = False
+        r = 0
+        while r < m:
+            c = r
+            while c < m and sa[c] < 0:
+                c -= sa[c]
+            if c > r:
+                sa[r] = r - c
+                r = c
+                if r >= m:
+                    break
+            last = rank[sa[r]]
+            refine(r, last, h)
+            met = True
+            r = last + 1
+        if not met or 2 * h >= m:
+            break
+        h *= 2
+    r = 0
+    while r < m:
+        if sa[r] < 0:
+            r -= sa[r]
+            continue
+        last = rank[sa[r]]
+        for q in range(r, last + 1):
+            rank[sa[q]] = q
+        r = last + 1
+    rows = [0] * m
+    for s in range(m):
+        rows[rank[s]] = s
+    return bytes(p[s - 1] for s in rows), rank[0]
 
 
 def rank_transform(column):
@@ -171,15 +290,15 @@ def header(length):
     return b"tbr0\x01\0\0\0" + length.to_bytes(4, "little")
 
 
-def frame_of_prepass(p):
-    column, primary = plain_sort(p)
+def frame_of_prepass(p, pivots=None):
+    column, primary = block_sort(p, pivots or PivotGenerator())
     return frame(primary, range_encode(rank_symbols(rank_transform(column))))
 
 
-def encode(bank):
+def encode(bank, pivots):
     stream = header(len(bank))
     for at in range(0, len(bank), 524288):
-        stream += frame_of_prepass(prepass(bank[at:at + 524288]))
+        stream += frame_of_prepass(prepass(bank[at:at + 524288]), pivots)
     return stream
 
 
@@ -447,11 +566,24 @@ def check_faults(tool):
             refused = True
         check(refused, "decode_document refuses: " + name)
         check(not tool.accepts(doc), "dls2mml --test refuses: " + name)
-    # The writer of this test is sound: its own documents are accepted by both.
+
+
+def check_encoder(tool):
+    """The encoder of sections 6 and 7 writes dls2mml's documents, also for
+    blocks that repeat a pattern and for several files in one run."""
     for bank in encoder_cases():
-        doc = document_for(encode(bank))
+        doc = document_for(encode(bank, PivotGenerator()))
         check(dd.decode_document(doc) == bank, "the encoder of section 6 round-trips %d bytes" % len(bank))
         check(doc == tool.convert(bank)[0], "the encoder of section 6 writes dls2mml's document (%d bytes)" % len(bank))
+    rng = random.Random(11)
+    pattern = bytes(rng.randrange(256) for _ in range(37))
+    run = [b"aaab" * 13, b"aaab" * 13, b"aaab" * 6, b"aaaab" * 4, b"aaabaabb" * 300, pattern * 50,
+           bytes(rng.choice(b"ab") for _ in range(4000)), b"aaabaabb" * 300]
+    pivots = PivotGenerator()
+    ours = [document_for(encode(bank, pivots)) for bank in run]
+    theirs = tool.convert(*run)
+    for i, (a, b) in enumerate(zip(ours, theirs)):
+        check(a == b, "section 7: file %d of one run (%d bytes) gets dls2mml's document" % (i + 1, len(run[i])))
 
 
 def main(argv):
@@ -464,6 +596,7 @@ def main(argv):
         tool = Tool(argv[2], argv[3], work)
         check_vectors(markdown, tool)
         check_faults(tool)
+        check_encoder(tool)
         check_written_documents(tool)
     if failures:
         print("%d checks failed" % len(failures))
