@@ -1,5 +1,6 @@
 // dls2mml: converts DLS banks into cue-point documents from the command line.
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "shell/cue_point_document.h"
 #include "shell/dls_bank.h"
 #include "shell/file_system.h"
+#include "shell/sort_plan.h"
 
 namespace dls2mml::cli {
 namespace {
@@ -38,7 +40,13 @@ int runConvertCommand(const Options& options)
     if (options.verify)
         installDocumentVerifier();
     int status = 0;
-    for (const std::string& path : options.files) {
+    // Where the pivot state must stay exact across the run; one thread sorts
+    // everything in order anyway, so it need not look.
+    std::vector<std::uint64_t> ordered(options.files.size(), UINT64_MAX);
+    if (options.threads != 1)
+        ordered = planSorts(options.files);
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        const std::string& path = options.files[i];
         const bool fromStandardInput = isStandardStream(path);
         if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
             reportFailure(path, refusal);
@@ -47,6 +55,8 @@ int runConvertCommand(const Options& options)
         }
         std::unique_ptr<InputFile> standardIn = fromStandardInput ? standardInput() : nullptr;
         JobRequest request;
+        request.threads = options.threads;
+        request.orderedBlocks = ordered[i];
         request.path = path;
         request.lowerPath = lowerAscii(path);
         request.input = standardIn.get();
@@ -54,7 +64,6 @@ int runConvertCommand(const Options& options)
         // Standard input has no name to derive the document's from: it goes to standard output.
         request.toStandardOutput = options.toStandardOutput || (fromStandardInput && options.outputPath.empty());
         request.verify = options.verify;
-        request.threads = options.threads;
         DlsReader dls;
         request.inspect = [&dls](std::span<const std::uint8_t> bytes) { dls.feed(bytes); };
         ProgressLine progress(displayName(path), progressEnabled(options), progressForced(options));

@@ -1,223 +1,270 @@
 #include "compressor/block_pipeline.h"
 
-#include <array>
+#include <algorithm>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "compressor/block_compressor.h"
+#include "compressor/equal_rotations.h"
 #include "compressor/rank_symbols.h"
-#include "compressor/rank_transform.h"
+#include "compressor/run_length_prepass.h"
 
 namespace dls2mml {
 namespace {
 
-constexpr std::size_t slotCount = 2;
-
-// A block on its way from one thread to the next: its last column (from the
-// sorting thread to the ranking thread) or its ranks (from there to the coder).
-struct Slot {
-    ByteBuffer bytes{bufferSizeForLevel1};
-    SortedBlock sorted;
-    bool full = false;
-    bool last = false; // no block in this slot: the input has ended
-};
-
-struct SortSide {
+// What one thread needs to carry a block through every stage; allocated once
+// per thread and reused for each block it takes.
+struct BlockWork {
     ByteBuffer slice{blockSizeForLevel1};
-    ByteBuffer block{bufferSizeForLevel1 + 1};
-    SortArrays arrays{bufferSizeForLevel1};
-};
-
-struct CodeSide {
-    ByteBuffer symbols{rankSymbolsBound(bufferSizeForLevel1)};
+    ByteBuffer block{bufferSizeForLevel1 + 1};                       // pre-pass output and its spare byte
+    ByteBuffer lastColumn{rankSymbolsBound(bufferSizeForLevel1)};    // then the rank symbols
+    ByteBuffer ranks{bufferSizeForLevel1};
     ByteBuffer frame{frameBound(blockSizeForLevel1)};
+    SortArrays arrays{bufferSizeForLevel1};
     ModelSet models;
 };
 
-// Three stages, each on its own thread when threads are wanted: read,
-// pre-pass and sort; rank transform; rank symbols, range coder and sink.
-// On two cores the system shares them out, so neither core waits while the
-// other has work of any stage.
 class Pipeline {
 public:
-    Pipeline(const SliceReader& reader, const FrameSink& sink) : reader_(reader), sink_(sink) {}
-
-    PipelineResult run(bool threads)
+    Pipeline(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options, unsigned threads)
+        : reader_(reader), sink_(sink), orderedBlocks_(options.orderedBlocks),
+          window_(threads > 1 ? 2 * static_cast<std::size_t>(threads) : 1)
     {
-        std::thread ranker;
-        std::thread coder;
-        if (threads) {
+    }
+
+    PipelineResult run(std::unique_ptr<BlockWork> callerWork, unsigned threads)
+    {
+        std::vector<std::thread> helpers;
+        for (unsigned i = 1; i < threads; ++i) {
             try {
-                coder = std::thread([this] { codeAll(); });
-                ranker = std::thread([this] { rankAll(); });
+                helpers.emplace_back([this] { help(); });
             } catch (const std::system_error&) {
-                // Without the ranking thread the coder would wait for ever:
-                // stop it before any block was read and run every stage here.
-                if (coder.joinable()) {
-                    stop();
-                    coder.join();
-                    stopped_ = false;
-                }
-                threads = false;
+                break; // carry on with the threads there are
             }
         }
-        sortAll(threads);
-        if (ranker.joinable())
-            ranker.join();
-        if (coder.joinable())
-            coder.join();
-        return result_;
+        workAll(*callerWork);
+        for (std::thread& helper : helpers)
+            helper.join();
+        return {fault_, inputLength_};
     }
 
 private:
-    // The sorting stage; without threads it also runs the later stages of
-    // each block at once.
-    void sortAll(bool threads)
+    // A helper thread: without its own work memory it leaves the blocks to the others.
+    void help()
     {
-        for (std::size_t index = 0;; ++index) {
-            Slot& slot = sorted_[index % slotCount];
-            if (!waitFor(slot, false))
-                return;
-            std::size_t got = 0;
-            if (!reader_(sort_.slice.span(), got)) {
-                finish(slot, PipelineFault::readFailed);
-                return;
-            }
-            if (got == 0) {
-                finish(slot, PipelineFault::none);
-                return;
-            }
-            result_.inputLength += got;
-            slot.sorted = sortSlice(sort_.slice.span().first(got), sort_.block.span(), slot.bytes.span(), sort_.arrays);
-            if (!slot.sorted.ok) {
-                finish(slot, PipelineFault::sortFailed);
-                return;
-            }
-            publish(slot);
-            if (!threads && !(rankOne(index) && codeOne(index)))
+        std::unique_ptr<BlockWork> work;
+        try {
+            work = std::make_unique<BlockWork>();
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        workAll(*work);
+    }
+
+    void workAll(BlockWork& work)
+    {
+        std::size_t index = 0;
+        std::size_t got = 0;
+        while (claim(work, index, got)) {
+            if (!codeBlock(work, index, got))
                 return;
         }
     }
 
-    void rankAll()
-    {
-        for (std::size_t index = 0; rankOne(index); ++index) {
-        }
-    }
-
-    void codeAll()
-    {
-        for (std::size_t index = 0; codeOne(index); ++index) {
-        }
-    }
-
-    // Rank-transforms block index; false when the pipeline ends.
-    bool rankOne(std::size_t index)
-    {
-        Slot& from = sorted_[index % slotCount];
-        Slot& to = ranked_[index % slotCount];
-        if (!waitFor(from, true) || !waitFor(to, false))
-            return false;
-        if (from.last) {
-            std::lock_guard lock(mutex_);
-            to.last = true;
-            to.full = true;
-            changed_.notify_all();
-            return false;
-        }
-        const auto m = static_cast<std::size_t>(from.sorted.length);
-        rankTransform(to.bytes.span(), from.bytes.span().first(m));
-        to.sorted = from.sorted;
-        std::lock_guard lock(mutex_);
-        from.full = false;
-        to.last = false;
-        to.full = true;
-        changed_.notify_all();
-        return true;
-    }
-
-    // Codes block index and hands its frame on; false when the pipeline ends.
-    bool codeOne(std::size_t index)
-    {
-        Slot& slot = ranked_[index % slotCount];
-        if (!waitFor(slot, true) || slot.last)
-            return false;
-        const std::size_t length =
-            codeRanks(slot.bytes.span(), slot.sorted, code_.symbols.span(), code_.models, code_.frame.span());
-        if (!sink_(code_.frame.span().first(length))) {
-            std::lock_guard lock(mutex_);
-            if (result_.fault == PipelineFault::none)
-                result_.fault = PipelineFault::sinkFailed;
-            stopped_ = true;
-            changed_.notify_all();
-            return false;
-        }
-        std::lock_guard lock(mutex_);
-        slot.full = false;
-        changed_.notify_all();
-        return true;
-    }
-
-    // Waits until the slot is full (or empty); false when the pipeline stopped.
-    bool waitFor(Slot& slot, bool full)
+    // Takes and reads the next slice in input order; false when there is none
+    // (the input ended, or the pipeline stopped).
+    bool claim(BlockWork& work, std::size_t& index, std::size_t& got)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopped_ || slot.full == full; });
-        return !stopped_;
+        changed_.wait(lock, [&] { return stopped() || ended_ || (!reading_ && nextRead_ < nextDeliver_ + window_); });
+        if (stopped() || ended_)
+            return false;
+        reading_ = true;
+        index = nextRead_++;
+        lock.unlock();
+        got = 0;
+        const bool read = reader_(work.slice.span(), got);
+        lock.lock();
+        reading_ = false;
+        changed_.notify_all();
+        if (!read) {
+            stopAt(index, PipelineFault::readFailed);
+            return false;
+        }
+        if (got == 0) {
+            ended_ = true;
+            return false;
+        }
+        inputLength_ += got;
+        if (got < work.slice.size)
+            ended_ = true; // a short slice is the last
+        return true;
     }
 
-    void publish(Slot& slot)
+    // Every stage of one block, then its frame to the sink in turn.
+    bool codeBlock(BlockWork& work, std::size_t index, std::size_t got)
+    {
+        const std::span<std::uint8_t> block = work.block.span();
+        SortedBlock sorted;
+        sorted.length = runLengthPrepass(block, work.slice.span().first(got));
+        const auto m = static_cast<std::size_t>(sorted.length);
+        SortResult result;
+        if (index < orderedBlocks_) {
+            if (!waitForSortTurn(index))
+                return false;
+            result = sortBlock(block, sorted.length, work.lastColumn.span(), work.arrays, pivotGenerator);
+            passSortTurn();
+        } else {
+            if (hasEqualRotations(block.first(m))) {
+                stop(index, PipelineFault::inputChanged);
+                return false;
+            }
+            PivotGenerator own; // the draws cannot change this block's output
+            result = sortBlock(block, sorted.length, work.lastColumn.span(), work.arrays, own);
+        }
+        if (!result.ok) {
+            stop(index, PipelineFault::sortFailed);
+            return false;
+        }
+        sorted.primaryIndex = result.primaryIndex;
+        sorted.ok = true;
+        const std::size_t length = codeSortedBlock(work.lastColumn.span(), sorted, work.ranks.span(),
+                                                   work.lastColumn.span(), work.models, work.frame.span());
+        return deliver(index, work.frame.span().first(length));
+    }
+
+    bool waitForSortTurn(std::size_t index)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopped() || sortTurn_ == index; });
+        return !stopped();
+    }
+
+    void passSortTurn()
     {
         std::lock_guard lock(mutex_);
-        slot.last = false;
-        slot.full = true;
+        ++sortTurn_;
         changed_.notify_all();
     }
 
-    // Ends the input: the later stages stop at this slot after the blocks before.
-    void finish(Slot& slot, PipelineFault fault)
+    // Hands the frame on if it is the sink's turn (and then every parked
+    // frame that follows it); otherwise parks a copy of it.
+    bool deliver(std::size_t index, std::span<const std::uint8_t> frame)
     {
-        std::lock_guard lock(mutex_);
-        if (result_.fault == PipelineFault::none)
-            result_.fault = fault;
-        slot.last = true;
-        slot.full = true;
+        std::unique_lock lock(mutex_);
+        if (stopped())
+            return false;
+        if (index != nextDeliver_ || delivering_) {
+            lock.unlock();
+            std::vector<std::uint8_t> copy;
+            try {
+                copy.assign(frame.begin(), frame.end());
+            } catch (const std::bad_alloc&) {
+                stop(index, PipelineFault::outOfMemory);
+                return false;
+            }
+            lock.lock();
+            parked_.emplace(index, std::move(copy));
+            if (!delivering_ && parked_.begin()->first == nextDeliver_)
+                return deliverParked(lock);
+            return true;
+        }
+        delivering_ = true;
+        lock.unlock();
+        const bool taken = sink_(frame);
+        lock.lock();
+        delivering_ = false;
+        if (!taken) {
+            stopAt(index, PipelineFault::sinkFailed);
+            return false;
+        }
+        ++nextDeliver_;
         changed_.notify_all();
+        return deliverParked(lock);
     }
 
-    void stop()
+    bool deliverParked(std::unique_lock<std::mutex>& lock)
+    {
+        while (!stopped() && !parked_.empty() && parked_.begin()->first == nextDeliver_) {
+            auto node = parked_.extract(parked_.begin());
+            delivering_ = true;
+            lock.unlock();
+            const bool taken = sink_(node.mapped());
+            lock.lock();
+            delivering_ = false;
+            if (!taken) {
+                stopAt(node.key(), PipelineFault::sinkFailed);
+                return false;
+            }
+            ++nextDeliver_;
+            changed_.notify_all();
+        }
+        return !stopped();
+    }
+
+    bool stopped() const { return fault_ != PipelineFault::none; }
+
+    void stop(std::size_t index, PipelineFault fault)
     {
         std::lock_guard lock(mutex_);
-        stopped_ = true;
+        stopAt(index, fault);
+    }
+
+    // With the lock held. The fault of the earliest block wins, as in a
+    // one-threaded run, which never gets past it.
+    void stopAt(std::size_t index, PipelineFault fault)
+    {
+        if (fault_ == PipelineFault::none || index < faultIndex_) {
+            fault_ = fault;
+            faultIndex_ = index;
+        }
         changed_.notify_all();
     }
 
     const SliceReader& reader_;
     const FrameSink& sink_;
-    SortSide sort_;
-    CodeSide code_;
-    std::array<Slot, slotCount> sorted_;
-    std::array<Slot, slotCount> ranked_;
+    const std::uint64_t orderedBlocks_;
+    const std::size_t window_; // how far reading may run ahead of the sink, in blocks
+
     std::mutex mutex_;
     std::condition_variable changed_;
-    bool stopped_ = false; // the sink refused a frame
-    PipelineResult result_;
+    std::size_t nextRead_ = 0;
+    bool reading_ = false;
+    bool ended_ = false;
+    std::uint64_t inputLength_ = 0;
+    std::size_t sortTurn_ = 0;
+    std::size_t nextDeliver_ = 0;
+    bool delivering_ = false;
+    std::map<std::size_t, std::vector<std::uint8_t>> parked_;
+    PipelineFault fault_ = PipelineFault::none;
+    std::size_t faultIndex_ = 0;
 };
 
 } // namespace
 
-PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, bool threads)
+unsigned threadsForCores() noexcept
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : cores;
+}
+
+PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options)
 {
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
-    threads = false; // a browser build without shared memory has no threads to start
+    const unsigned threads = 1; // a browser build without shared memory has no threads to start
+#else
+    const unsigned threads = options.threads == 0 ? threadsForCores() : options.threads;
 #endif
     try {
-        auto pipeline = std::make_unique<Pipeline>(reader, sink);
-        return pipeline->run(threads);
+        auto work = std::make_unique<BlockWork>();
+        Pipeline pipeline(reader, sink, options, threads);
+        return pipeline.run(std::move(work), threads);
     } catch (const std::bad_alloc&) {
         return {PipelineFault::outOfMemory, 0};
     }

@@ -1,11 +1,18 @@
-// Compresses a sequence of slices on three threads.
+// Compresses a sequence of slices on one or more threads, frames in input order.
 //
-// The calling thread reads each slice, pre-passes and sorts it; a second
-// thread rank-transforms the block sorted before; a third codes the block
-// before that (rank symbols, range coder) and hands its frame to the sink.
-// Blocks are sorted strictly one after another on one thread, so the pivot
-// draws, and with them every byte, are those of a one-threaded run. Two
-// slots sit between each pair of stages, so at most two blocks wait at each.
+// Every thread takes the next slice in input order and carries it through
+// every stage: pre-pass, block sort, rank transform, rank symbols, range
+// coder. Frames leave in input order, so a frame finished early waits (at
+// most a few blocks ahead of the one the sink takes next).
+//
+// The pivot draws: the first orderedBlocks blocks are sorted one after
+// another, strictly in input order, with the process-wide pivotGenerator, so
+// their draws, and the generator's state after them, are exactly those of a
+// one-threaded run. Every later block is sorted with a generator of its own,
+// on whichever thread has it: that changes nothing for a block whose rotations
+// are all distinct (its output does not depend on the draws), and such a block
+// is checked for equal rotations first; one that has them stops the pipeline
+// with inputChanged, as the caller had promised that none would come.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +22,7 @@
 
 namespace dls2mml {
 
-enum class PipelineFault { none, readFailed, sinkFailed, sortFailed, outOfMemory };
+enum class PipelineFault { none, readFailed, sinkFailed, sortFailed, outOfMemory, inputChanged };
 
 struct PipelineResult {
     PipelineFault fault = PipelineFault::none;
@@ -23,14 +30,27 @@ struct PipelineResult {
 };
 
 // Fills buffer with the next slice; got < buffer.size() only at the end of the
-// input. False on a read error (the reader keeps its own reason).
+// input. False on a read error (the reader keeps its own reason). Called from
+// one thread at a time, in input order.
 using SliceReader = std::function<bool(std::span<std::uint8_t> buffer, std::size_t& got)>;
-// Takes one frame, in input order; false stops the pipeline.
+// Takes one frame, in input order, from one thread at a time; false stops the pipeline.
 using FrameSink = std::function<bool(std::span<const std::uint8_t> frame)>;
 
+inline constexpr std::uint64_t allBlocksOrdered = UINT64_MAX;
+
+struct PipelineOptions {
+    // Threads in all, the calling thread included; 0: one per core. With 1 no
+    // thread is started and every stage runs on the calling thread. A thread
+    // that cannot be started leaves the work to the others, with the same output.
+    unsigned threads = 1;
+    // Blocks from the start whose sort draws from the process-wide generator in order.
+    std::uint64_t orderedBlocks = allBlocksOrdered;
+};
+
 // Runs every slice through the block pipeline; stops after the first fault.
-// With threads = false (or when no thread can be started) everything runs on
-// the calling thread, with the same output.
-PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, bool threads = true);
+PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options = {});
+
+// The thread count that 0 stands for: the machine's cores (at least 1).
+unsigned threadsForCores() noexcept;
 
 } // namespace dls2mml

@@ -55,6 +55,7 @@ const char* wordsFor(JobFailure failure)
     case JobFailure::writeFailed: return "write failed";
     case JobFailure::diskFull: return "disk full";
     case JobFailure::verifyFailed: return "verification failed";
+    case JobFailure::inputChanged: return "file changed while it was read";
     }
     return "failed";
 }
@@ -164,7 +165,10 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
             request.progress({finishedBytes, total});
         return static_cast<bool>(writeStatus);
     };
-    const PipelineResult result = compressSlices(reader, sink);
+    PipelineOptions options;
+    options.threads = request.threads;
+    options.orderedBlocks = request.orderedBlocks;
+    const PipelineResult result = compressSlices(reader, sink, options);
     switch (result.fault) {
     case PipelineFault::none: break;
     case PipelineFault::readFailed:
@@ -177,6 +181,7 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
         return failed(std::move(report), writeStatus);
     case PipelineFault::outOfMemory: return failed(std::move(report), JobFailure::outOfMemory);
     case PipelineFault::sortFailed: return failed(std::move(report), JobFailure::compressFailed);
+    case PipelineFault::inputChanged: return failed(std::move(report), JobFailure::inputChanged);
     }
     report.inputBytes = result.inputLength;
     report.streamBytes = document.streamLength();

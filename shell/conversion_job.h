@@ -28,6 +28,7 @@ enum class JobFailure {
     writeFailed,
     diskFull,
     verifyFailed,
+    inputChanged,     // a block that needs the exact pivot state appeared where the scan saw none
 };
 
 struct JobProgress {
@@ -44,6 +45,11 @@ struct JobRequest {
     bool discardOutput = false;     // convert in memory, write nothing: the report's sizes only
     bool verify = false;    // decode what was written and compare with the input
     unsigned threads = 0;   // threads for encoding; 0: every core
+    // Blocks from the start whose sort must draw from the process-wide pivot
+    // state in order (see block_pipeline.h); the rest may be sorted on any
+    // core. All, unless the caller has scanned every input of the run
+    // (planSorts) and knows where the last block that needs that state lies.
+    std::uint64_t orderedBlocks = UINT64_MAX;
     // Input bytes finished (compressed and handed on), and the input's length
     // (UINT64_MAX when unknown). May be empty.
     std::function<void(const JobProgress&)> progress;
