@@ -10,15 +10,18 @@ build=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDLS2MML_FUZZ=ON -DDLS2MML_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target fuzz_round_trip fuzz_decode_stream fuzz_decode_document
+cmake --build "$build" -j2 --target fuzz_round_trip fuzz_decode_stream fuzz_decode_document fuzz_decode_api
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in round_trip decode_stream decode_document; do
+for target in round_trip decode_stream decode_document decode_api; do
     corpus="$work/$target"
     mkdir -p "$corpus" "$work/artifacts-$target"
-    cp fuzz/corpus/"$target"/* "$corpus"/
+    # The C interface reads the same documents as the document reader.
+    seeds=$target
+    [[ $target == decode_api ]] && seeds=decode_document
+    cp fuzz/corpus/"$seeds"/* "$corpus"/
     case $target in
         round_trip) max_len=65536 ;;
         *) max_len=131072 ;;

@@ -100,6 +100,8 @@ int runCommand(const Options& options)
         return 0;
     case Mode::version:
         std::puts("dls2mml 1.0.0");
+        std::puts("Copyright (c) 2026 the dls2mml developers");
+        std::puts("License MIT: the LICENSE file that comes with the program. There is NO WARRANTY.");
         return 0;
     case Mode::test: return runTestCommand(options);
     case Mode::decode: return runDecodeCommand(options);

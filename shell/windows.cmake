@@ -3,29 +3,29 @@
 # when building for Windows.
 
 add_executable(dls2mml-gui WIN32
-  ${CMAKE_SOURCE_DIR}/shell/main_window.cpp
-  ${CMAKE_SOURCE_DIR}/shell/dls2mml.rc)
+  ${PROJECT_SOURCE_DIR}/shell/main_window.cpp
+  ${PROJECT_SOURCE_DIR}/shell/dls2mml.rc)
 target_link_libraries(dls2mml-gui PRIVATE dls2mml_core user32 gdi32 shell32)
 dls2mml_warnings(dls2mml-gui)
 
 if(DLS2MML_TESTS)
   enable_testing()
   # Finds the window, reads its title and geometry, posts keys and drops files.
-  add_executable(window_driver ${CMAKE_SOURCE_DIR}/tests/windows/window_driver.cpp)
+  add_executable(window_driver ${PROJECT_SOURCE_DIR}/tests/windows/window_driver.cpp)
   target_link_libraries(window_driver PRIVATE user32 shell32)
   dls2mml_warnings(window_driver)
   # Stand-in file manager: logs the command line it was started with. Kept in
   # its own folder so it never sits beside the real programs.
-  add_executable(fake_explorer WIN32 ${CMAKE_SOURCE_DIR}/tests/windows/fake_explorer.cpp)
+  add_executable(fake_explorer WIN32 ${PROJECT_SOURCE_DIR}/tests/windows/fake_explorer.cpp)
   set_target_properties(fake_explorer PROPERTIES OUTPUT_NAME explorer
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/windows)
+    RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/windows)
   dls2mml_warnings(fake_explorer)
 
   # The window's own functions, run under Wine like the core's tests.
   include(GoogleTest)
   add_executable(dls2mml_window_tests
-    ${CMAKE_SOURCE_DIR}/tests/windows/status_line_test.cpp
-    ${CMAKE_SOURCE_DIR}/shell/main_window.cpp)
+    ${PROJECT_SOURCE_DIR}/tests/windows/status_line_test.cpp
+    ${PROJECT_SOURCE_DIR}/shell/main_window.cpp)
   target_link_libraries(dls2mml_window_tests PRIVATE dls2mml_core GTest::gtest_main user32 gdi32 shell32)
   dls2mml_warnings(dls2mml_window_tests)
   gtest_discover_tests(dls2mml_window_tests DISCOVERY_TIMEOUT 60)
@@ -34,14 +34,14 @@ if(DLS2MML_TESTS)
   find_program(DLS2MML_OBJDUMP NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-objdump objdump)
   if(DLS2MML_OBJDUMP)
     add_test(NAME windows_programs
-      COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/check_programs.sh ${DLS2MML_OBJDUMP}
+      COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/check_programs.sh ${DLS2MML_OBJDUMP}
         $<TARGET_FILE:dls2mml-gui> $<TARGET_FILE:dls2mml>)
   endif()
 
   # The window end to end under Xvfb and Wine; it keeps a processor busy while
   # it runs (the message loop polls), so it runs alone.
   add_test(NAME windows_gui
-    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/windows/run_gui_tests.sh
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/run_gui_tests.sh
       $<TARGET_FILE:dls2mml-gui> $<TARGET_FILE:window_driver> $<TARGET_FILE:fake_explorer>
       $<TARGET_FILE:dls2mml> $<TARGET_FILE:make_sample_bank>)
   set_tests_properties(windows_gui PROPERTIES RUN_SERIAL TRUE LABELS gui TIMEOUT 600)

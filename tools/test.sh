@@ -25,6 +25,10 @@ if [[ "${DLS2MML_SKIP_WEB:-0}" != 1 ]]; then
     echo "== Drop page: WebAssembly build, tests in headless Chromium"
     bash tests/web/run.sh build
 fi
+if [[ -f tests/install/run.sh && "${DLS2MML_SKIP_INSTALL:-0}" != 1 ]]; then
+    echo "== Installed tree: C and C++ consumers, shared library, Debian package, Windows zip"
+    bash tests/install/run.sh build
+fi
 if [[ -f .ci/fuzz.sh && "${DLS2MML_SKIP_FUZZ:-0}" != 1 ]]; then
     echo "== Fuzzing (bounded)"
     bash .ci/fuzz.sh
