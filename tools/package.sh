@@ -3,7 +3,8 @@
 #   dls2mml_<version>_amd64.deb    program, manual page, documents, the C library
 #                                  with its header, pkg-config file and CMake package
 #   dls2mml-<version>-win64.zip    dls2mml.exe, dls2mml-gui.exe, README.md, LICENSE,
-#                                  from the MinGW cross build in build-windows/
+#                                  from the MinGW cross build in build-windows/ (or,
+#                                  when that does not exist, build-windows-package/)
 #
 #   tools/package.sh [--deb] [--zip] [--build DIR] [--out DIR]
 #     --deb, --zip   make only that package (default: both)
@@ -52,6 +53,10 @@ if ((deb)); then
 fi
 if ((zip)); then
     targets=(dls2mml dls2mml-gui dls2mml_library)
-    package build-windows ZIP -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake"
+    # The cross build of .ci/windows.sh when there is one; else one of our own
+    # without the tests (which would need Wine to build).
+    windows=build-windows
+    [[ -f $windows/CMakeCache.txt ]] || windows=build-windows-package
+    package "$windows" ZIP -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake"
 fi
 ls -1 "$out"/*.deb "$out"/*.zip 2>/dev/null || true

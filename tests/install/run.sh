@@ -3,7 +3,8 @@
 # builds two consumers against what was installed (a C program through
 # pkg-config, a C++ program through find_package), which encode "abc" to the
 # known document, decode it back and get a clean code from a damaged one; the
-# same once more with the shared library (its SONAME checked). Then makes the
+# same once more with the shared library, built by a program that takes the
+# tree in with add_subdirectory (its SONAME and exports checked). Then makes the
 # Debian package, unpacks it with dpkg -x and runs its dls2mml --version, and,
 # when the Windows build exists (build-windows/, from .ci/windows.sh), makes
 # the Windows zip and checks its entries.
@@ -53,25 +54,26 @@ for f in bin/dls2mml lib/libdls2mml.a include/dls2mml/dls2mml.h lib/pkgconfig/dl
 done
 consumers "$work/static" static
 
-echo "-- shared library"
-cmake -S . -B "$work/build-shared" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
-    -DDLS2MML_TESTS=OFF >/dev/null
-cmake --build "$work/build-shared" -j2 --target dls2mml_library >/dev/null
+echo "-- shared library, the tree taken in by add_subdirectory"
+cmake -S tests/install/superproject -B "$work/build-shared" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DDLS2MML_TREE="$root" -DBUILD_SHARED_LIBS=ON -DDLS2MML_INSTALL=ON >/dev/null
 cmake --build "$work/build-shared" -j2 >/dev/null
+"$work/build-shared/consumer_sub"
 cmake --install "$work/build-shared" --prefix "$work/shared" >/dev/null
 soname=$(objdump -p "$work/shared/lib/libdls2mml.so" | awk '/SONAME/ { print $2 }')
 [[ $soname == "libdls2mml.so.${version%%.*}" ]] || fail "SONAME is '$soname'"
 [[ -L $work/shared/lib/libdls2mml.so && -f $work/shared/lib/libdls2mml.so.$version ]] || fail "no versioned shared library"
 # Only the C interface is exported.
 exported=$(nm -D --defined-only "$work/shared/lib/libdls2mml.so" | awk '$2 == "T" { print $3 }' | sort)
-[[ -z $(grep -v '^dls2mml_' <<<"$exported") ]] || fail "exports more than the C interface: $(grep -v '^dls2mml_' <<<"$exported" | head -n 5)"
+[[ -n $exported && -z $(grep -v '^dls2mml_' <<<"$exported") ]] ||
+    fail "exports more than the C interface: $(grep -v '^dls2mml_' <<<"$exported" | head -n 5)"
 consumers "$work/shared" shared
 
 echo "-- Debian package"
 bash tools/package.sh --deb --out "$work/dist" >/dev/null
 deb=$work/dist/dls2mml_${version}_amd64.deb
 [[ -f $deb ]] || fail "no $(basename "$deb")"
-dpkg-deb --info "$deb" | grep -q "Package: dls2mml" || fail "the package has no name"
+[[ $(dpkg-deb --field "$deb" Package) == dls2mml ]] || fail "the package has another name"
 dpkg -x "$deb" "$work/root"
 for f in usr/bin/dls2mml usr/share/man/man1/dls2mml.1 usr/share/doc/dls2mml/LICENSE \
          usr/lib/libdls2mml.a usr/include/dls2mml/dls2mml.h usr/lib/pkgconfig/dls2mml.pc; do
@@ -89,9 +91,8 @@ if [[ -f build-windows/dls2mml.exe && -f build-windows/dls2mml-gui.exe ]]; then
     cmake -E tar tf "$zip" | sort >"$work/entries"
     cat "$work/entries"
     top=dls2mml-${version}-win64
-    for f in dls2mml.exe dls2mml-gui.exe README.md LICENSE; do
-        grep -qx "$top/$f" "$work/entries" || fail "the zip lacks $top/$f"
-    done
+    printf "$top/%s\n" LICENSE README.md dls2mml-gui.exe dls2mml.exe | sort >"$work/expected"
+    diff "$work/expected" "$work/entries" || fail "the zip holds other entries than these: $(tr '\n' ' ' <"$work/expected")"
 else
     echo "-- Windows zip skipped: no build-windows/ (bash .ci/windows.sh makes it)"
 fi
