@@ -3,6 +3,8 @@
 // the whole-document one.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -88,7 +90,10 @@ TEST(CApi, DrawsFromThePivotStateAsAConversionRunDoes)
     const std::uint32_t after = pivotGenerator.state();
     ASSERT_NE(after, start);
 
-    const auto folder = std::filesystem::temp_directory_path() / ("dls2mml_c_api_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    // Unique per process: other builds of the suite may run at the same time.
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("dls2mml_c_api_" + std::to_string(reinterpret_cast<std::uintptr_t>(&start)) + "_" +
+                         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     std::filesystem::create_directories(folder);
     pivotGenerator.setState(start);
     for (std::size_t i = 0; i < banks.size(); ++i) {
