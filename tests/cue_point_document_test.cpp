@@ -2,6 +2,7 @@
 // output-name rule, and failures that leave earlier documents alone.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,7 +24,10 @@ public:
     TempFolder()
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / (std::string("dls2mml_test_") + info->name());
+        // The clock keeps builds of the suite that run at once out of each other's way.
+        path_ = fs::temp_directory_path() /
+                (std::string("dls2mml_test_") + info->name() + "_" +
+                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         fs::remove_all(path_);
         fs::create_directories(path_);
     }
