@@ -91,7 +91,9 @@ if [[ -f build-windows/dls2mml.exe && -f build-windows/dls2mml-gui.exe ]]; then
     cmake -E tar tf "$zip" | sort >"$work/entries"
     cat "$work/entries"
     top=dls2mml-${version}-win64
-    printf "$top/%s\n" LICENSE README.md dls2mml-gui.exe dls2mml.exe | sort >"$work/expected"
+    expected=(LICENSE README.md dls2mml-gui.exe dls2mml.exe)
+    [[ -f docs/format.md ]] && expected+=(format.md)
+    printf "$top/%s\n" "${expected[@]}" | sort >"$work/expected"
     diff "$work/expected" "$work/entries" || fail "the zip holds other entries than these: $(tr '\n' ' ' <"$work/expected")"
 else
     echo "-- Windows zip skipped: no build-windows/ (bash .ci/windows.sh makes it)"
