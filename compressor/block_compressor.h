@@ -1,10 +1,7 @@
-// BlockCompressor: writes the tbr0 compressed stream (its layout and limits
-// are in stream_format.h), one frame per slice of 524,288 input bytes; no
-// trailer, so an empty input is the header alone.
-//
-// A block passes run-length pre-pass -> block sort -> rank transform ->
-// rank symbol coding -> range coder, handed back and forth between bufferA
-// and bufferB, each sized for its stage's worst case.
+// BlockCompressor: cuts the input into slices of 524,288 bytes and writes each
+// as one frame of the tbr0 stream (docs/format.md, section 4). A block passes
+// the five stages of section 6, handed back and forth between bufferA and
+// bufferB, each sized for its stage's worst case.
 #pragma once
 
 #include <cstddef>

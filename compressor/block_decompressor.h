@@ -1,15 +1,13 @@
-// BlockDecompressor: reads a tbr0 compressed stream back into the bytes it
-// was made from, a block at a time.
+// BlockDecompressor: reads a tbr0 stream back into the bytes it was made from,
+// a block at a time (docs/format.md, sections 4 and 5).
 //
-// The stream is fed in pieces of any size; each block frame is decoded once its
+// The stream is fed in pieces of any size; each frame is decoded once its
 // payload is complete and its bytes are handed to the sink. Memory is bounded
-// by the format's limits (a payload of at most 5,242,888 bytes, 1,310,720 rank
-// symbols, 655,360 pre-pass bytes, 524,288 block bytes), never by a length read
-// from the stream: a payload buffer grows only as its bytes arrive.
+// by the format's limits (section 4.3), never by a length read from the
+// stream: a payload buffer grows only as its bytes arrive.
 //
-// Validation is strict: anything the compressor cannot have written is a
-// fault, reported once with the byte offset in the stream where it stands;
-// after a fault every further call returns the same fault.
+// Validation is strict (section 8): a fault is reported once, with the stream
+// byte where it stands; after a fault every further call returns it.
 #pragma once
 
 #include <cstddef>

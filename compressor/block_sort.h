@@ -1,14 +1,8 @@
-// Block-sorting transform: sorts the n cyclic rotations of a block and yields
-// the last column (for each sorted row, the byte cyclically before its
-// rotation) and the primary index (the row of rotation 0).
-//
-// A prefix-doubling sort over group ranks: two-byte buckets first (h = 2),
-// then passes with h = 2, 4, 8, ... that split every unfinished group by the
-// rank h bytes ahead with a ternary partition around a pivot drawn from the
-// process-wide pivotGenerator. Groups of at most 11 rows are finished by
-// insertion sort with a full comparison. Every order and tie-break here is
-// part of the output: equal rotations (a block repeating a shorter pattern)
-// end in rows fixed by exactly these steps and draws.
+// Block sort: the cyclic rotations of a block sorted into its last column and
+// primary index (docs/format.md, section 6.2), by the prefix-doubling sort of
+// section 7.2 with pivots drawn from pivotGenerator. Where a block repeats a
+// pattern, every order and tie-break of block_sort.cpp is part of the output.
+// The inverse walks the column back (section 5.4).
 #pragma once
 
 #include <cstddef>

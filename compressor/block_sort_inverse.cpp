@@ -1,16 +1,6 @@
-// Inverse block sort: rebuilds a block from the last column of its sorted
-// rotations and the primary index (the row of the block itself).
-//
-// Row i's byte L[i] precedes its rotation; the stable mapping
-// next[i] = (bytes of L below L[i]) + (copies of L[i] in L[0..i)) gives the row
-// of the rotation that starts one byte earlier, so walking back from the
-// primary index yields the block from its last byte to its first.
-//
-// A column whose walk returns to the primary index after p < n rows is sound
-// only for a block that repeats a p-byte pattern k = n / p times; its sorted
-// rows then come in stretches of k equal rotations, so every byte of the
-// column repeats in aligned stretches of k. Anything else is not the last
-// column of any block and is refused.
+// Inverse block sort: rebuilds a block from its last column and primary index
+// by the walk of docs/format.md, section 5.4, and refuses a column whose walk
+// closes early unless it has the shape of a repeated pattern.
 #include <array>
 #include <cstdint>
 #include <string>

@@ -1,13 +1,6 @@
-// Adaptive frequency tables and the symbol classes of the range coder.
-//
-// The coder's 257 symbols (bytes 0..255 and the end symbol 256) fall into ten
-// classes of consecutive symbols: 0, 1, 2, then 3-4, 5-8, 9-16, 17-32, 33-64,
-// 65-128 and 129-256. A symbol is coded as its class (with a model chosen by the
-// classes of the two symbols before it) and, for classes 3 to 9, its offset
-// within the class (with that class's model).
-//
-// A FrequencyModel holds 16-bit counts: every count starts at 1, an update adds
-// 1, and when the total reaches 32768 every count f becomes (f >> 1) | 1.
+// The range coder's adaptive frequency models and its ten symbol classes
+// (docs/format.md, section 5.1). Counts are 16-bit and start at 1; an update
+// adds 1, and a total of 32768 halves every count, keeping it odd.
 #pragma once
 
 #include <array>

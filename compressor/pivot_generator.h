@@ -1,10 +1,7 @@
-// The pseudo-random state from which the block sort draws its pivots.
-//
-// One state serves the whole process: it starts at 1 and is never reseeded, so
-// the draws carry on across blocks, streams and files. Where a block repeats a
-// short pattern, the row that rotation 0 takes among its equal rotations (the
-// primary index) depends on every draw made before, which makes this state
-// part of the format's output.
+// The process-wide pseudo-random state from which the block sort draws its
+// pivots (docs/format.md, section 7). It starts at 1 and is never reseeded, so
+// the draws carry on across blocks, streams and files; the primary index of a
+// block that repeats a pattern depends on every draw made before.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,6 @@
-// Adaptive class-model range coder: the last stage of a block, and its inverse.
-//
-// Codes the block's symbol bytes and then the end symbol 256 with a 32-bit
-// range coder (carry added into bytes already written, byte-wise
-// renormalisation below 2^24) and ends with the four bytes of low, most
-// significant first. The models are reset at the start of every block, so a
-// payload depends on nothing outside its block.
+// The class-model range coder, the last stage of a block, and its inverse
+// (docs/format.md, sections 6.5 and 5.1). The models are reset for every
+// block, so a payload depends on nothing outside it.
 #pragma once
 
 #include <cstddef>

@@ -1,9 +1,5 @@
-// Range decoder: reads a block's payload, the bytes of the class-model range
-// coder, back into rank symbols. Each symbol is its class, decoded with the
-// context model of the two classes before it, then for classes 3 to 9 its
-// offset within the class. The models start uniform for every block. The
-// payload ends with the end symbol (offset 127 of class 9) and the four flush
-// bytes, which leave the code value exactly at the bottom of the interval.
+// Range decoder: a block's payload back into rank symbols, up to the end
+// symbol and the four flush bytes (docs/format.md, section 5.1).
 #include <cstdint>
 
 #include "compressor/range_coder.h"

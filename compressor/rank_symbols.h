@@ -1,14 +1,6 @@
-// Rank symbol coding: ranks become the range coder's byte symbols.
-//   a run of z zero ranks  -> the base-2 digits of z + 1 below its top bit,
-//                             least significant first, as symbols 0 and 1;
-//   rank r in 1 .. 253     -> symbol r + 1; a run of three or more equal ranks
-//                             keeps three symbols and then a run count
-//                             (at most 32,898 ranks per group);
-//   rank 254 / 255         -> 255 then 0 / 1, never counted in runs.
-// At most 2 symbols per rank. The reading side refuses what the coder cannot
-// write: an escape followed by another symbol or by nothing, a missing or cut
-// run count, a run that goes on after a run count below the largest, and more
-// ranks than a block can hold.
+// Rank symbol coding, ranks to the range coder's byte symbols, and its reader
+// (docs/format.md, sections 6.4 and 5.2). At most two symbols per rank; the
+// reader refuses what the coder cannot write (section 8).
 #pragma once
 
 #include <cstddef>

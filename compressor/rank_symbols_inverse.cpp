@@ -1,15 +1,5 @@
-// Rank symbol reader: turns the range coder's symbols back into ranks.
-//   a maximal sequence of symbols 0 and 1  -> one run of zero ranks, the digits
-//                                             of z + 1 below its top bit, least
-//                                             significant first;
-//   255 then 0 / 1                         -> rank 254 / 255;
-//   s in 2 .. 254                          -> rank s - 1; after three equal such
-//                                             symbols one or two bytes of run
-//                                             count give the further repetitions.
-// Anything the coder cannot have written is a fault: an escape followed by
-// another symbol or by nothing, a missing or cut run count, a run that goes on
-// after a run count below the largest (the coder would have counted it), and
-// more ranks than a block can hold.
+// Rank symbol reader: the range coder's symbols back into ranks
+// (docs/format.md, section 5.2).
 #include <cstdint>
 #include <string>
 

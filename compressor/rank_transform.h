@@ -1,10 +1,6 @@
-// Rank transform: each byte of the last column becomes its position in a list
-// of the 256 byte values, which then changes by a move-to-front variant: a value
-// found at position j >= 2 moves to position 1; one found at position 1 moves to
-// the front only when the rank written just before was not 0. Every block starts
-// from the identity list and a previous rank of 1. Output length = input length.
-// The inverse reads rank j as the value at position j and changes the list the
-// same way; every rank string is valid.
+// Rank transform: the last column to ranks by the move-to-front variant of
+// docs/format.md, section 6.3, and back (section 5.3). Every block starts from
+// the identity list; output length = input length; every rank string is valid.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,5 @@
-// Inverse rank transform: reads ranks back into the last column. Starting from
-// the identity list and a previous rank of 1, rank j stands for the value at
-// position j; the list then changes exactly as when the rank was written (j >= 2
-// moves the value to position 1, j = 1 swaps it to the front only after a
-// non-zero rank). Every rank string is valid.
+// Inverse rank transform: ranks back into the last column (docs/format.md,
+// section 5.3).
 #include <array>
 #include <cstdint>
 #include <cstring>

@@ -1,8 +1,5 @@
-// The run count shared by the run-length pre-pass and the rank symbol coding:
-// the number of repetitions beyond the copies already written, 0 to 32,895.
-//   0 .. 127       one byte, the value itself;
-//   128 .. 32,895  two bytes, 0x80 + ((k - 128) >> 8) then (k - 128) & 0xFF,
-//                  i.e. k - 128 as a big-endian 16-bit number with its top bit set.
+// The run count of the run-length pre-pass and of the rank symbols, 0 to
+// 32,895 in one or two bytes (docs/format.md, section 5.2): writer and reader.
 #pragma once
 
 #include <cstddef>

@@ -1,14 +1,7 @@
-// Run-length pre-pass: the first stage of a block.
-//
-// Copies the block; a group of L equal bytes (at most T + 32,895 of them) is
-// written as L plain copies when L < T, otherwise as T copies followed by the
-// run count L - T. A longer run is cut and its rest starts a new group.
-// With T = 4 the output is at most n + floor(n / 4) bytes.
-//
-// The reading side copies equal bytes while counting them and, after the fourth
-// of a group, reads the run count; it refuses a run count missing or cut short
-// at the end, a run that goes on after a run count below the largest, and a
-// block longer than the output allows.
+// Run-length pre-pass, the first stage of a block, and its expansion
+// (docs/format.md, sections 6.1 and 5.5). With threshold 4 the output is at
+// most n + floor(n / 4) bytes; the expansion refuses what the pre-pass cannot
+// write (section 8).
 #pragma once
 
 #include <cstddef>

@@ -1,10 +1,5 @@
-// Run-length expansion: reads the pre-pass bytes back into the block. Equal
-// bytes are copied while counted; after the fourth equal byte of a group one
-// byte (0 to 127) or two bytes (0x80 + high bits, then low byte, plus 128) of
-// run count give the further repetitions, and counting starts afresh after it.
-// Faults: a run count missing or cut short at the end, a run that goes on after
-// a run count below the largest (the pre-pass would have counted it), and a
-// block longer than the output allows.
+// Run-length expansion: the pre-pass bytes back into the block
+// (docs/format.md, section 5.5).
 #include <cstdint>
 #include <string>
 

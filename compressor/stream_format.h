@@ -1,9 +1,5 @@
-// The constants of the tbr0 stream, shared by the compressor and the decoder.
-//
-// A stream is a 12-byte header ("tbr0", the level, three zero bytes, the input
-// length as unsigned 32-bit little-endian) followed by one frame per slice of
-// 524,288 input bytes: primary index and payload length, each unsigned 24-bit
-// big-endian, then the payload. Every limit below follows from the level.
+// The constants of the tbr0 stream, shared by the compressor and the decoder:
+// the header, the frame and the limits of one block (docs/format.md, section 4).
 #pragma once
 
 #include <cstddef>

@@ -1,12 +1,5 @@
-// The cue-point document: an MML fragment carrying one bank as Base64 text.
-//
-//   //========== .DLS_DATA ==========\n
-//   CuePoint={"QelDlsData((<input bytes> <stream bytes>)\n
-//   <Base64 lines of the whole tbr0 stream, ending in '='>)"}\n
-//
-// ASCII, bare line feeds, no terminator. The document is written next to the
-// input under the input's path with the full stop of the first ".dls" (any
-// case) turned into '_' and ".mml" appended: Piano.DLS -> Piano_DLS.mml.
+// The cue-point document's fixed head and footer, its sizes line and the
+// output-name rule (docs/format.md, sections 2.1 and 2.3).
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,6 @@
-// Base64 lines: the text form of a tbr0 stream inside the cue-point document.
-//
-// Standard alphabet, bits taken most significant first as one continuous
-// stream; a line feed after every 128 alphabet characters (also after the last
-// character when it fills a line); then p = 4 - (b mod 4) '=' characters, where
-// b counts every character written so far, line feeds included, so p is 1..4
-// (four where plain Base64 would write none). The '=' never count towards a line.
+// Base64 lines: the text form of a tbr0 stream in the cue-point document
+// (docs/format.md, section 3.1): 128 characters a line, then 1 to 4 '=' that
+// bring the count of everything written, line feeds included, to a multiple of 4.
 #pragma once
 
 #include <cstddef>

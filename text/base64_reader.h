@@ -1,13 +1,6 @@
-// Base64 lines read back: the inverse of the line encoder, strict about
-// everything the encoder fixes.
-//
-// The text is lines of exactly 128 alphabet characters, each ended by one line
-// feed, then a last line of 0 to 127 characters followed by p = 4 - (b mod 4)
-// '=' characters, where b counts every character before them, line feeds
-// included. The reader refuses a longer or shorter line, a character outside
-// the alphabet, a carriage return, a last group of a single character or with
-// non-zero unused bits, and a wrong number of '='. Faults carry the line and
-// column (both from 1) of the character where they stand.
+// Base64 lines read back (docs/format.md, section 3.2), strict about all that
+// the encoder fixes (section 8). Faults carry the line and column (both from
+// 1) of the character where they stand.
 #pragma once
 
 #include <cstddef>
