@@ -13,7 +13,7 @@ written from that file alone (decode_document.py, and the small encoder below).
    writes the same documents as dls2mml, also for blocks that repeat a
    pattern and for several files converted in one run.
 4. Faulty documents of every kind in section 8 are refused by decode_document
-   and by dls2mml --test alike.
+   and by dls2mml --test alike, and the two agree on randomly damaged ones.
 """
 import hashlib
 import os
@@ -568,6 +568,32 @@ def check_faults(tool):
         check(not tool.accepts(doc), "dls2mml --test refuses: " + name)
 
 
+def check_damaged(tool, count=60):
+    """Both readers accept and refuse the same randomly damaged documents."""
+    rng = random.Random(5)
+    sound = [tool.convert(bank)[0] for bank in (b"abc", b"a" * 8, b"aaab" * 13, bytes(range(256)))]
+    for i in range(count):
+        doc = rng.choice(sound)
+        if i % 3:  # damage the stream and write it out as a sound text
+            length, stream = dd.read_document(doc)
+            stream = bytearray(stream)
+            at = rng.randrange(len(stream))
+            if i % 3 == 1:
+                stream[at] = rng.randrange(256)
+            else:
+                del stream[at]
+            doc = document_for(bytes(stream), length)
+        else:  # damage the text
+            at = rng.randrange(len(doc))
+            doc = doc[:at] + bytes([rng.choice(b"A=\n\r)0 +")]) + doc[at + 1:]
+        try:
+            dd.decode_document(doc)
+            ours = True
+        except dd.FormatError:
+            ours = False
+        check(ours == tool.accepts(doc), "damaged document %d: both readers give the same verdict" % i)
+
+
 def check_encoder(tool):
     """The encoder of sections 6 and 7 writes dls2mml's documents, also for
     blocks that repeat a pattern and for several files in one run."""
@@ -597,6 +623,7 @@ def main(argv):
         check_vectors(markdown, tool)
         check_faults(tool)
         check_encoder(tool)
+        check_damaged(tool)
         check_written_documents(tool)
     if failures:
         print("%d checks failed" % len(failures))
