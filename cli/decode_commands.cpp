@@ -3,6 +3,7 @@
 #include "cli/decode_commands.h"
 #include "cli/list_command.h"
 #include "cli/messages.h"
+#include "cli/printed_name.h"
 #include "cli/progress.h"
 
 #include <cstdio>
@@ -38,13 +39,31 @@ std::string wordsFor(const IoStatus& status)
     return words;
 }
 
-// A document to read: a file (which can be read twice) or standard input,
-// which is held in memory when it must be read twice.
+// A document to read: a file (which can be opened again) or standard input,
+// which is held in memory only when it must be read twice and no spool could
+// be made for standard output.
 class DocumentSource {
 public:
     explicit DocumentSource(std::string path) : path_(std::move(path)) {}
 
     bool isStandardInput() const { return isStandardStream(path_); }
+
+    // Opens the document, if it is not open; the reason on failure.
+    std::string open()
+    {
+        if (file_ || held_)
+            return {};
+        if (isStandardInput()) {
+            file_ = standardInput();
+            return {};
+        }
+        if (IoStatus status = openInputFile(path_, file_); !status)
+            return wordsFor(status);
+        return {};
+    }
+
+    // The open document (after open).
+    const InputFile& file() const { return *file_; }
 
     // The bank's length from the sizes line, for the progress line; UINT64_MAX if unknown.
     std::uint64_t expectedBankLength() const
@@ -62,17 +81,17 @@ public:
     {
         if (held_) {
             DocumentReader reader(sink);
-            TextStatus status = reader.feed(heldText_);
+            TextStatus status;
+            for (std::size_t at = 0; status.ok() && at < heldText_.size(); at += readChunk)
+                status = reader.feed(std::string_view(heldText_).substr(at, readChunk));
             if (status.ok())
                 status = reader.finish();
             return status.describe();
         }
-        std::unique_ptr<InputFile> file;
-        if (isStandardInput()) {
-            file = standardInput();
-        } else if (IoStatus status = openInputFile(path_, file); !status) {
-            return wordsFor(status);
-        }
+        if (std::string problem = open(); !problem.empty())
+            return problem;
+        // A file is read once for each decode: the next one opens it again.
+        const std::unique_ptr<InputFile> file = std::move(file_);
         return decodeDocumentFile(*file, sink).describe();
     }
 
@@ -81,11 +100,12 @@ public:
     {
         if (!isStandardInput() || held_)
             return {};
-        std::unique_ptr<InputFile> file = standardInput();
+        if (std::string problem = open(); !problem.empty())
+            return problem;
         std::vector<std::uint8_t> buffer(readChunk);
         for (;;) {
             std::size_t got = 0;
-            if (IoStatus status = file->read(buffer, got); !status)
+            if (IoStatus status = file_->read(buffer, got); !status)
                 return wordsFor(status);
             if (got == 0)
                 break;
@@ -93,12 +113,14 @@ public:
                 return "document larger than any the converter writes (2 GiB)";
             heldText_.append(reinterpret_cast<const char*>(buffer.data()), got);
         }
+        file_.reset();
         held_ = true;
         return {};
     }
 
 private:
     std::string path_;
+    std::unique_ptr<InputFile> file_;
     bool held_ = false;
     std::string heldText_;
 };
@@ -145,33 +167,49 @@ std::string decodeShowing(const Options& options, const std::string& path, Docum
     return problem;
 }
 
-// Decodes one document to its bank; the reason on failure, nothing written then.
-std::string decodeOne(const Options& options, const std::string& path, std::string& target, std::uint64_t& bytes)
+// Decodes the document onto standard output: nothing may reach it from a
+// faulty document, so the bank is spooled and copied out once it is whole.
+std::string decodeToStandardOutput(const Options& options, const std::string& path, DocumentSource& source,
+                                   std::uint64_t& bytes)
+{
+    std::unique_ptr<OutputFile> out = standardOutput();
+    if (source.file().identity().sameAs(out->identity()))
+        return "input and output are the same file";
+    if (!out->seekable()) {
+        // No spool could be made: check the whole document first, then
+        // decode it again onto the output.
+        if (std::string problem = source.hold(); !problem.empty())
+            return problem;
+        if (std::string problem = decodeShowing(options, path, source, nullptr); !problem.empty())
+            return problem;
+    }
+    WritingSink writer;
+    writer.file = out.get();
+    std::string problem = decodeShowing(options, path, source, writer.sink());
+    if (!writer.failure.empty())
+        return writer.failure;
+    if (!problem.empty())
+        return problem;
+    if (IoStatus status = out->commit(); !status)
+        return wordsFor(status);
+    bytes = writer.written;
+    return {};
+}
+
+// Decodes one document to its bank; the reason on failure, nothing written
+// then. faultPath is set where the output, not the document, is at fault.
+std::string decodeOne(const Options& options, const std::string& path, std::string& target, std::uint64_t& bytes,
+                      std::string& faultPath)
 {
     DocumentSource source(path);
+    if (std::string problem = source.open(); !problem.empty())
+        return problem;
     // Standard input has no name to derive the bank's from: it goes to standard output.
     if (options.toStandardOutput || (source.isStandardInput() && options.outputPath.empty())) {
         target = std::string(1, standardStreamName[0]);
         if (!options.force && standardOutputIsTerminal())
             return "not writing a bank to a terminal (redirect the output, give -o, or -f)";
-        // Nothing may reach standard output from a faulty document: check the
-        // whole document first, then decode it again onto the output.
-        if (std::string problem = source.hold(); !problem.empty())
-            return problem;
-        if (std::string problem = decodeShowing(options, path, source, nullptr); !problem.empty())
-            return problem;
-        std::unique_ptr<OutputFile> out = standardOutput();
-        WritingSink writer;
-        writer.file = out.get();
-        std::string problem = decodeShowing(options, path, source, writer.sink());
-        if (!writer.failure.empty())
-            return writer.failure;
-        if (!problem.empty())
-            return problem;
-        if (IoStatus status = out->commit(); !status)
-            return wordsFor(status);
-        bytes = writer.written;
-        return {};
+        return decodeToStandardOutput(options, path, source, bytes);
     }
     if (!options.outputPath.empty()) {
         target = options.outputPath;
@@ -182,19 +220,31 @@ std::string decodeOne(const Options& options, const std::string& path, std::stri
                "gives back); give the output with -o";
     }
     if (!options.force && pathExists(target))
-        return target + " exists (use -f to overwrite)";
+        return printedName(target) + " exists (use -f to overwrite)";
     std::unique_ptr<OutputFile> out;
-    if (IoStatus status = createOutputFile(target, out, !options.force); !status)
+    if (IoStatus status = createOutputFile(target, out, !options.force); !status) {
+        faultPath = target;
         return wordsFor(status);
+    }
+    if (source.file().identity().sameAs(out->identity()))
+        return "input and output are the same file";
+    if (IoStatus status = out->keepPermissions(source.file().permissions()); !status) {
+        faultPath = target;
+        return wordsFor(status);
+    }
     WritingSink writer;
     writer.file = out.get();
     const std::string problem = decodeShowing(options, path, source, writer.sink());
-    if (!writer.failure.empty())
+    if (!writer.failure.empty()) {
+        faultPath = target;
         return writer.failure;
+    }
     if (!problem.empty())
         return problem; // the uncommitted output is removed with it
-    if (IoStatus status = out->commit(); !status)
+    if (IoStatus status = out->commit(); !status) {
+        faultPath = target;
         return wordsFor(status);
+    }
     bytes = writer.written;
     return {};
 }
@@ -242,9 +292,10 @@ int runDecodeCommand(const Options& options)
         }
         std::string target;
         std::uint64_t bytes = 0;
-        const std::string problem = decodeOne(options, path, target, bytes);
+        std::string faultPath;
+        const std::string problem = decodeOne(options, path, target, bytes, faultPath);
         if (!problem.empty()) {
-            reportFailure(path, problem);
+            reportFailure(faultPath.empty() ? path : faultPath, problem);
             result = 1;
             continue;
         }
@@ -252,11 +303,15 @@ int runDecodeCommand(const Options& options)
         const bool toStandardOutput = isStandardStream(target);
         std::FILE* summary = toStandardOutput ? stderr : stdout;
         if (!options.quiet && (!toStandardOutput || options.verbose))
-            std::fprintf(summary, "%s\t%s\t%llu\n", path.c_str(), target.c_str(), static_cast<unsigned long long>(bytes));
+            std::fprintf(summary, "%s\t%s\t%llu\n", printedName(path).c_str(), printedName(target).c_str(),
+                         static_cast<unsigned long long>(bytes));
     }
     return result;
 }
 
-void installDocumentVerifier() { SetDocumentVerifier(VerifyDocument); }
+void installDocumentVerifier()
+{
+    SetDocumentVerifier([](InputFile& document, const BankReference& bank) { return VerifyDocument(document, bank); });
+}
 
 } // namespace dls2mml::cli

@@ -11,6 +11,7 @@
 #include "cli/list_command.h"
 #include "cli/messages.h"
 #include "cli/options.h"
+#include "cli/printed_name.h"
 #include "cli/progress.h"
 #include "shell/conversion_job.h"
 #include "shell/cue_point_document.h"
@@ -71,16 +72,19 @@ int runConvertCommand(const Options& options)
         const JobReport report = RunConversionJob(request);
         progress.clear();
         if (!report.ok()) {
-            reportFailure(path, report.reason);
+            reportFailure(report.faultPath.empty() ? path : report.faultPath, report.reason);
             status = 1;
             continue;
         }
+        for (const std::string& note : report.notes)
+            reportFailure(path, note);
         if (!options.quiet)
             noteIfNotDls(path, dls);
         // The summary goes to standard error when the document itself goes to standard output.
         std::FILE* summary = request.toStandardOutput ? stderr : stdout;
         if (!options.quiet && (!request.toStandardOutput || options.verbose))
-            std::fprintf(summary, "%s\t%s\t%llu\t%llu\t%llu\n", path.c_str(), report.outputPath.c_str(),
+            std::fprintf(summary, "%s\t%s\t%llu\t%llu\t%llu\n", printedName(path).c_str(),
+                         printedName(report.outputPath).c_str(),
                          static_cast<unsigned long long>(report.inputBytes),
                          static_cast<unsigned long long>(report.streamBytes),
                          static_cast<unsigned long long>(report.documentBytes));
@@ -132,6 +136,7 @@ int closeStandardOutput(int status)
 int main(int argc, char** argv)
 {
     using namespace dls2mml::cli;
+    dls2mml::removeTemporariesOnInterrupt();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParseResult parsed = parseOptions(args);
     if (parsed.failed()) {

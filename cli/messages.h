@@ -5,16 +5,18 @@
 #include <string>
 
 #include "cli/options.h"
+#include "cli/printed_name.h"
 #include "cli/progress.h"
 
 namespace dls2mml::cli {
 
 inline bool isStandardStream(const std::string& path) { return path == standardStreamName; }
 
-// The file's name in messages: standard input has none of its own.
+// The file's name in messages: standard input has none of its own; control
+// characters are escaped (printedName).
 inline std::string displayName(const std::string& path)
 {
-    return isStandardStream(path) ? std::string("(standard input)") : path;
+    return isStandardStream(path) ? std::string("(standard input)") : printedName(path);
 }
 
 inline void reportFailure(const std::string& path, const std::string& reason)

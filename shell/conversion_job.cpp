@@ -12,6 +12,7 @@
 #include "shell/cue_point_document.h"
 #include "shell/document_stream.h"
 #include "shell/file_system.h"
+#include "shell/sha256.h"
 #include "text/base64_lines.h"
 
 namespace dls2mml {
@@ -56,6 +57,7 @@ const char* wordsFor(JobFailure failure)
     case JobFailure::diskFull: return "disk full";
     case JobFailure::verifyFailed: return "verification failed";
     case JobFailure::inputChanged: return "file changed while it was read";
+    case JobFailure::sameFile: return "input and output are the same file";
     }
     return "failed";
 }
@@ -132,8 +134,17 @@ public:
     IoStatus truncate(std::uint64_t) noexcept override { return {}; }
 };
 
-// Compresses the input into the document as the blocks come.
-JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report)
+// The output, not the input, is what the message is about.
+JobReport failedAtOutput(JobReport report, const IoStatus& status)
+{
+    report = failed(std::move(report), status);
+    report.faultPath = report.outputPath;
+    return report;
+}
+
+// Compresses the input into the document as the blocks come; digest, when
+// given, takes every byte read.
+JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report, Sha256* digest)
 {
     const std::uint64_t total = input.size();
     DocumentStream document(output, total);
@@ -147,6 +158,8 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
         if (!readStatus)
             return false;
         done += got;
+        if (digest)
+            digest->add(buffer.first(got));
         if (done > maxLength32) {
             tooLarge = true;
             return false;
@@ -178,7 +191,7 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     case PipelineFault::sinkFailed:
         if (document.tooLarge())
             return failed(std::move(report), JobFailure::tooLarge, writeStatus.detail);
-        return failed(std::move(report), writeStatus);
+        return failedAtOutput(std::move(report), writeStatus);
     case PipelineFault::outOfMemory: return failed(std::move(report), JobFailure::outOfMemory);
     case PipelineFault::sortFailed: return failed(std::move(report), JobFailure::compressFailed);
     case PipelineFault::inputChanged: return failed(std::move(report), JobFailure::inputChanged);
@@ -189,9 +202,23 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     if (IoStatus status = document.finish(result.inputLength); !status) {
         if (document.tooLarge())
             return failed(std::move(report), JobFailure::tooLarge, status.detail);
-        return failed(std::move(report), status);
+        return failedAtOutput(std::move(report), status);
     }
     return report;
+}
+
+// Decodes what the output holds, before commit, and compares it with the input.
+std::string verifyOutput(OutputFile& output, const BankReference& bank)
+{
+    if (!documentVerifier())
+        return "no decoder available";
+    std::unique_ptr<InputFile> document = output.readBack();
+    if (!document) {
+        const std::string pending = output.pendingPath();
+        if (pending.empty() || !openInputFile(pending, document))
+            return "this output cannot be read back";
+    }
+    return documentVerifier()(*document, bank);
 }
 
 } // namespace
@@ -230,25 +257,37 @@ JobReport RunConversionJob(const JobRequest& request)
     } else if (request.toStandardOutput) {
         output = standardOutput();
     } else if (IoStatus status = createOutputFile(report.outputPath, output); !status) {
-        return failed(std::move(report), status);
+        return failedAtOutput(std::move(report), status);
     }
-    report = convert(*input, *output, request, std::move(report));
+    // Device and inode, so that links and other names of the input count too.
+    if (input->identity().sameAs(output->identity()))
+        return failed(std::move(report), JobFailure::sameFile);
+    if (IoStatus status = output->keepPermissions(input->permissions()); !status)
+        return failedAtOutput(std::move(report), status);
+    Sha256 digest;
+    report = convert(*input, *output, request, std::move(report), request.verify ? &digest : nullptr);
+    const bool changed = input->changedSinceOpen();
+    // An input handed in (standard input) is not opened again by its name.
+    const bool rereadable = input->rereadable() && !request.input;
     opened.reset();
     if (!report.ok())
         return report; // the uncommitted output removes its temporary, any earlier document stays
+    if (changed)
+        report.notes.push_back("file changed while it was read");
     // Checked before it replaces anything, so a failed check loses nothing.
-    if (request.verify && !request.toStandardOutput && !request.discardOutput) {
-        const std::string pending = output->pendingPath();
-        if (!documentVerifier())
-            return failed(std::move(report), JobFailure::verifyFailed, "no decoder available");
-        if (pending.empty())
-            return failed(std::move(report), JobFailure::verifyFailed, "this output cannot be read back");
-        const std::string problem = documentVerifier()(pending, request.path);
-        if (!problem.empty())
+    if (request.verify && !request.discardOutput) {
+        BankReference bank;
+        if (rereadable && !changed) {
+            bank.path = request.path;
+        } else {
+            bank.digest = digest.finish();
+            bank.length = report.inputBytes;
+        }
+        if (const std::string problem = verifyOutput(*output, bank); !problem.empty())
             return failed(std::move(report), JobFailure::verifyFailed, problem);
     }
     if (IoStatus status = output->commit(); !status)
-        return failed(std::move(report), status);
+        return failedAtOutput(std::move(report), status);
     return report;
 }
 

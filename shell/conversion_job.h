@@ -6,10 +6,12 @@
 // renamed over it only when complete. Every failure is a value naming the step.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace dls2mml {
 
@@ -29,6 +31,7 @@ enum class JobFailure {
     diskFull,
     verifyFailed,
     inputChanged,     // a block that needs the exact pivot state appeared where the scan saw none
+    sameFile,         // the output is one of the inputs
 };
 
 struct JobProgress {
@@ -60,6 +63,8 @@ struct JobRequest {
 struct JobReport {
     JobFailure failure = JobFailure::none;
     std::string reason;     // human-readable, for "dls2mml: PATH: reason"
+    std::string faultPath;  // PATH there: the output's when the output is at fault, else empty (the input)
+    std::vector<std::string> notes; // said on success too ("file changed while it was read")
     std::string outputPath;
     std::uint64_t inputBytes = 0;
     std::uint64_t streamBytes = 0;
@@ -69,9 +74,20 @@ struct JobReport {
 
 JobReport RunConversionJob(const JobRequest& request);
 
-// Decodes the document at documentPath and compares it with the bank at
-// bankPath; empty on success, else the reason. Filled in by the decoder.
-using DocumentVerifier = std::function<std::string(const std::string& documentPath, const std::string& bankPath)>;
+// What the document must decode to: the input read again from path, or, for
+// an input that cannot be read twice (a pipe) or that changed while it was
+// read, the bytes that were read, by length and SHA-256.
+struct BankReference {
+    std::string path; // empty: compare with the digest
+    std::array<std::uint8_t, 32> digest{};
+    std::uint64_t length = 0;
+};
+
+class InputFile;
+
+// Decodes the document (read from its start) and compares it with the bank;
+// empty on success, else the reason. Filled in by the decoder.
+using DocumentVerifier = std::function<std::string(InputFile& document, const BankReference& bank)>;
 void SetDocumentVerifier(DocumentVerifier verifier);
 
 // Called after a document was written completely (the window's file-manager

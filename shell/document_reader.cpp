@@ -4,6 +4,7 @@
 
 #include "shell/cue_point_document.h"
 #include "shell/file_system.h"
+#include "shell/sha256.h"
 
 namespace dls2mml {
 namespace {
@@ -331,20 +332,57 @@ private:
 
 std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath)
 {
-    std::unique_ptr<InputFile> bank;
-    if (IoStatus status = openInputFile(bankPath, bank); !status)
-        return "cannot open the input again: " + wordsFor(status);
     std::unique_ptr<InputFile> document;
     if (IoStatus status = openInputFile(documentPath, document); !status)
         return "cannot open the document: " + wordsFor(status);
+    BankReference bank;
+    bank.path = bankPath;
+    return VerifyDocument(*document, bank);
+}
+
+namespace {
+
+// The bank read again, compared block by block.
+std::string compareWithFile(InputFile& document, const std::string& bankPath)
+{
+    std::unique_ptr<InputFile> bank;
+    if (IoStatus status = openInputFile(bankPath, bank); !status)
+        return "cannot open the input again: " + wordsFor(status);
     Comparer comparer(*bank);
     const TextStatus status =
-        decodeDocumentFile(*document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); });
+        decodeDocumentFile(document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); });
     if (!comparer.problem.empty())
         return comparer.problem;
     if (!status.ok())
         return "the document does not decode: " + status.describe();
     return comparer.finish();
+}
+
+// The bank known only by what was read of it: its length and digest.
+std::string compareWithDigest(InputFile& document, const BankReference& bank)
+{
+    Sha256 digest;
+    std::uint64_t length = 0;
+    const TextStatus status = decodeDocumentFile(document, [&](std::span<const std::uint8_t> block) {
+        digest.add(block);
+        length += block.size();
+        return true;
+    });
+    if (!status.ok())
+        return "the document does not decode: " + status.describe();
+    if (length != bank.length)
+        return "the document decodes to " + std::to_string(length) + " bytes but " + std::to_string(bank.length) +
+               " were read";
+    if (digest.finish() != bank.digest)
+        return "the document decodes to other bytes than were read (their SHA-256 differ)";
+    return {};
+}
+
+} // namespace
+
+std::string VerifyDocument(InputFile& document, const BankReference& bank)
+{
+    return bank.path.empty() ? compareWithDigest(document, bank) : compareWithFile(document, bank.path);
 }
 
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank)

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "compressor/block_decompressor.h"
+#include "shell/conversion_job.h"
 #include "text/base64_reader.h"
 
 namespace dls2mml {
@@ -84,6 +85,10 @@ std::optional<std::string> deriveBankName(std::string_view documentPath);
 // differing byte, a length that differs, or the document's fault). The
 // DocumentVerifier of --verify.
 std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath);
+// The same for a document already open (read from its start) and a bank that
+// is either read again from its path or, where the path is empty, known by the
+// length and SHA-256 of the bytes that were converted.
+std::string VerifyDocument(InputFile& document, const BankReference& bank);
 
 // Reads a whole document held in memory; the bank is appended to bank.
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank);

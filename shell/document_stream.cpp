@@ -55,7 +55,7 @@ IoStatus DocumentStream::addFrame(std::span<const std::uint8_t> frame)
     } catch (const std::bad_alloc&) {
         return outOfMemory();
     }
-    if (streamLength_ >= holdLimit_ && expectedInput_ != UINT64_MAX && file_.seekable())
+    if (streamLength_ >= holdLimit_ && file_.seekable())
         return startStreaming();
     return {};
 }
@@ -72,17 +72,20 @@ IoStatus DocumentStream::writeText(std::span<const std::uint8_t> bytes)
 }
 
 // Every held frame but possibly the last is a whole block, which gives the
-// input consumed so far and with it the ratio for the estimate.
+// input consumed so far and with it the ratio for the estimate. An input of
+// unknown length (a pipe) is taken to end here; the header and the text are
+// then put right at the end.
 IoStatus DocumentStream::startStreaming()
 {
-    const double consumed = std::min(static_cast<double>(held_.size()) * blockSizeForLevel1,
-                                     static_cast<double>(expectedInput_));
-    const double estimate = static_cast<double>(streamLength_) * static_cast<double>(expectedInput_) / consumed;
-    guessedSizesLine_ = formatSizesLine(expectedInput_, static_cast<std::uint64_t>(estimate));
+    const double held = static_cast<double>(held_.size()) * blockSizeForLevel1;
+    guessedInput_ = expectedInput_ != UINT64_MAX ? expectedInput_ : static_cast<std::uint64_t>(held);
+    const double consumed = std::min(held, static_cast<double>(guessedInput_));
+    const double estimate = static_cast<double>(streamLength_) * static_cast<double>(guessedInput_) / consumed;
+    guessedSizesLine_ = formatSizesLine(guessedInput_, static_cast<std::uint64_t>(estimate));
     textOffset_ = documentHead.size() + guessedSizesLine_.size();
     position_ = textOffset_;
     streaming_ = true;
-    IoStatus status = writeText(headerFor(expectedInput_));
+    IoStatus status = writeText(headerFor(guessedInput_));
     for (auto& frame : held_) {
         if (status)
             status = writeText(frame);
@@ -165,9 +168,10 @@ IoStatus DocumentStream::finish(std::uint64_t inputLength)
         return status;
     position_ += last.size();
     char* const text = textRoom(streamHeaderSize); // holds at least as much already
-    // The input changed length while it was read: the stream header's 16
+    // The input changed length while it was read, or its length was not
+    // known when the text began: the stream header's 16
     // characters (the header is four whole 3-byte groups) are written anew.
-    if (inputLength != expectedInput_) {
+    if (inputLength != guessedInput_) {
         Base64LineEncoder header;
         const std::size_t n = header.feed(headerFor(inputLength), text);
         if (IoStatus status = file_.writeAt(textOffset_, std::span(reinterpret_cast<const std::uint8_t*>(text), n)); !status)

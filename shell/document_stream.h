@@ -7,7 +7,10 @@
 // estimate gives the sizes line, and each further frame's text goes straight
 // to the file. At the end the head and the true sizes line are written in
 // front; only when the estimate had another number of digits is the text
-// moved by those few bytes. Memory thus stays bounded whatever the input size.
+// moved by those few bytes. An input of unknown length is streamed the same
+// way, from a guess. Outputs that cannot seek hold the whole stream; standard
+// output is therefore spooled to a file that can. Memory thus stays bounded
+// whatever the input size.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +51,7 @@ private:
 
     OutputFile& file_;
     std::uint64_t expectedInput_;
+    std::uint64_t guessedInput_ = 0; // the input length the streamed text was begun with
     std::size_t holdLimit_;
     std::vector<std::vector<std::uint8_t>> held_;
     std::uint64_t streamLength_ = streamHeaderSize;

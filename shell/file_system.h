@@ -28,12 +28,32 @@ struct IoStatus {
     explicit operator bool() const noexcept { return error == IoError::none; }
 };
 
+// Which file a path or an open file is (device and inode on POSIX), so that an
+// output can be told apart from the inputs whatever links lead to it.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool known = false;
+    bool sameAs(const FileIdentity& other) const noexcept
+    {
+        return known && other.known && device == other.device && inode == other.inode;
+    }
+};
+
 class InputFile {
 public:
     virtual ~InputFile() = default;
     virtual std::uint64_t size() const noexcept = 0;
     // Reads up to buffer.size() bytes; got is 0 only at the end of the file.
     virtual IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept = 0;
+
+    virtual FileIdentity identity() const noexcept { return {}; }
+    // The permission bits (0777 at most) of a regular file; negative when it has none.
+    virtual int permissions() const noexcept { return -1; }
+    // Opening the path again gives the same bytes (a regular file, not a pipe).
+    virtual bool rereadable() const noexcept { return false; }
+    // A regular file whose length or modification time moved since it was opened.
+    virtual bool changedSinceOpen() const noexcept { return false; }
 };
 
 // A document being written: bytes go to a temporary file in the target's
@@ -54,16 +74,31 @@ public:
     virtual IoStatus writeAt(std::uint64_t, std::span<const std::uint8_t>) noexcept { return {IoError::writeFailed, "cannot seek"}; }
     virtual IoStatus readAt(std::uint64_t, std::span<std::uint8_t>) noexcept { return {IoError::writeFailed, "cannot seek"}; }
     virtual IoStatus truncate(std::uint64_t) noexcept { return {IoError::writeFailed, "cannot seek"}; }
+
+    // The file that commit writes or replaces, where it exists already.
+    virtual FileIdentity identity() const noexcept { return {}; }
+    // The written bytes, read from the start, before commit; null if they cannot be.
+    virtual std::unique_ptr<InputFile> readBack() { return nullptr; }
+    // Gives the result the input's permission bits (negative: the default for
+    // a new file), never more than a file it replaces had.
+    virtual IoStatus keepPermissions(int) noexcept { return {}; }
 };
 
 IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file);
 // exclusive: fail with cannotCreate if the target exists (commit never overwrites then).
 IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>& file, bool exclusive = false);
-// Standard output in binary mode, as an OutputFile whose commit flushes.
+// Standard output in binary mode. Where the platform can, the bytes are held
+// in an unnamed temporary file (which can seek) and copied out on commit, so
+// nothing from a failed run reaches standard output and memory stays bounded.
 std::unique_ptr<OutputFile> standardOutput();
 // Standard input in binary mode (size() is unknown: returns UINT64_MAX).
 std::unique_ptr<InputFile> standardInput();
 bool pathExists(const std::string& path);
 bool removeFile(const std::string& path);
+
+// From now on, an interrupting signal (or Ctrl-C and console close) removes
+// the temporaries that outputs still hold, then ends the process as it would
+// have. Outputs are to be created on the thread that called this.
+void removeTemporariesOnInterrupt();
 
 } // namespace dls2mml

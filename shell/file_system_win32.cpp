@@ -314,4 +314,6 @@ bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str(
 
 bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
+void removeTemporariesOnInterrupt() {}
+
 } // namespace dls2mml

@@ -169,7 +169,7 @@ if can_drop_privileges; then
     cp bank_dls.mml ro/bank_dls.mml
     chmod 755 ro
     run_as_nobody ro/bank.dls
-    check "read-only output folder: exit 1, cannot create output" sh -c "test $rc -eq 1 && grep -q '^dls2mml: ro/bank.dls: cannot create' err.txt"
+    check "read-only output folder: exit 1, cannot create output" sh -c "test $rc -eq 1 && grep -q '^dls2mml: ro/bank_dls.mml: cannot create output: cannot create a temporary file in folder ro' err.txt"
     check "read-only output folder: earlier document intact" same ro/bank_dls.mml bank_dls.mml
     check "read-only output folder: nothing left behind" test "$(ls -A ro | wc -l)" -eq 2
     cp bank.dls secret.dls
@@ -186,7 +186,7 @@ fi
 # A full disk: /dev/full, then a small file system when mounting is allowed.
 if [ -w /dev/full ]; then
     run -o /dev/full bank.dls
-    check "/dev/full: exit 1, disk full" sh -c "test $rc -eq 1 && grep -q '^dls2mml: bank.dls: disk full' err.txt"
+    check "/dev/full: exit 1, disk full" sh -c "test $rc -eq 1 && grep -q '^dls2mml: /dev/full: disk full' err.txt"
     check "/dev/full is still a device" test -c /dev/full
 else
     skip "/dev/full not available"

@@ -11,6 +11,7 @@
 #include "compressor/block_compressor.h"
 #include "shell/conversion_job.h"
 #include "shell/cue_point_document.h"
+#include "shell/file_system.h"
 #include "test_support.h"
 #include "text/base64_lines.h"
 
@@ -335,9 +336,12 @@ TEST(ConversionJob, FailedVerificationKeepsTheEarlierDocument)
     const std::string document = folder.file("v_dls.mml");
     writeFile(bank, text("abc"));
     writeFile(document, text("earlier"));
-    std::string checkedPath;
-    SetDocumentVerifier([&](const std::string& documentPath, const std::string&) {
-        checkedPath = documentPath;
+    std::string checked;
+    SetDocumentVerifier([&](InputFile& file, const BankReference&) {
+        std::vector<std::uint8_t> buffer(4096);
+        std::size_t got = 0;
+        for (; file.read(buffer, got) && got > 0;)
+            checked.append(reinterpret_cast<const char*>(buffer.data()), got);
         return std::string("mismatch at byte 0");
     });
     JobRequest request;
@@ -348,7 +352,7 @@ TEST(ConversionJob, FailedVerificationKeepsTheEarlierDocument)
     SetDocumentVerifier({});
     EXPECT_EQ(report.failure, JobFailure::verifyFailed);
     EXPECT_NE(report.reason.find("mismatch at byte 0"), std::string::npos) << report.reason;
-    EXPECT_NE(checkedPath, document) << "the check must read the temporary, not the target";
+    EXPECT_EQ(checked.rfind("//========== .DLS_DATA", 0), 0u) << "the check must read the new document, not the target";
     EXPECT_EQ(readFile(document), "earlier");
     std::set<std::string> left;
     for (const auto& entry : fs::directory_iterator(fs::path(bank).parent_path()))

@@ -123,16 +123,37 @@ TEST(DocumentStream, EqualsTheDocumentOfTheWholeStream)
     }
 }
 
-TEST(DocumentStream, UnknownInputLengthIsHeldAndWrittenAtTheEnd)
+// An input of unknown length (a pipe): an output that cannot seek holds the
+// stream and writes it at the end; one that can is written from a guess and
+// put right at the end, whatever the true length's digits.
+TEST(DocumentStream, UnknownInputLengthIsHeldOrStreamedFromAGuess)
 {
+    struct UnknownCase {
+        const char* name;
+        bool seekable;
+        std::uint64_t actualInput;
+    };
+    const UnknownCase cases[] = {
+        {"cannot seek: held", false, 1234567},
+        {"can seek, as long as the guess", true, 2 * blockSizeForLevel1},
+        {"can seek, one digit longer", true, 12345678},
+        {"can seek, shorter than the guess", true, 700},
+    };
     const std::vector<Bytes> frames = framesOfSizes({6000, 6000, 100});
-    MemoryFile file;
-    DocumentStream document(file, UINT64_MAX, 4000);
-    for (const Bytes& frame : frames)
-        ASSERT_TRUE(document.addFrame(frame));
-    EXPECT_TRUE(file.data.empty()) << "nothing may be written before the length is known";
-    ASSERT_TRUE(document.finish(1234567));
-    EXPECT_EQ(std::string(file.data.begin(), file.data.end()), wholeDocument(1234567, frames));
+    for (const UnknownCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryFile file;
+        file.canSeek = c.seekable;
+        DocumentStream document(file, UINT64_MAX, 4000);
+        for (const Bytes& frame : frames)
+            ASSERT_TRUE(document.addFrame(frame));
+        if (!c.seekable)
+            EXPECT_TRUE(file.data.empty()) << "nothing may be written before the length is known";
+        else
+            EXPECT_FALSE(file.data.empty()) << "the text goes to the file as it comes";
+        ASSERT_TRUE(document.finish(c.actualInput));
+        EXPECT_EQ(std::string(file.data.begin(), file.data.end()), wholeDocument(c.actualInput, frames));
+    }
 }
 
 } // namespace
