@@ -10,10 +10,9 @@
 const assert = require('node:assert/strict');
 const {execFileSync, spawnSync} = require('node:child_process');
 const fs = require('node:fs');
-const http = require('node:http');
 const os = require('node:os');
 const path = require('node:path');
-const puppeteer = require('puppeteer-core');
+const {serve, launch, openPage, drop, linked} = require('./browser');
 
 const [buildDir, webDir] = process.argv.slice(2).map((p) => path.resolve(p));
 const converter = path.join(buildDir, 'dls2mml');
@@ -52,6 +51,8 @@ function makeInputs() {
   execFileSync(makeBank, [input('kit.dls'), '--size', '700000', '--seed', '8']);
   fs.writeFileSync(input('song.dls.bak'), Buffer.alloc(524288, 'aaabaabb'));
   fs.writeFileSync(input('notes.txt'), 'not a bank\n');
+  fs.writeFileSync(input('empty.DLS'), '');
+  fs.writeFileSync(input('a.dlsx'), 'abc');
   fs.mkdirSync(path.join(work, 'doc'));
   fs.copyFileSync(input('kit.dls'), path.join(work, 'doc', 'kit.dls'));
   execFileSync(converter, ['-q', path.join(work, 'doc', 'kit.dls')]);
@@ -73,73 +74,6 @@ function nativeDocuments(names, folder, input) {
   return dir;
 }
 
-function serve(root) {
-  const types = {'.html': 'text/html; charset=utf-8', '.js': 'text/javascript'};
-  const server = http.createServer((request, response) => {
-    const name = path.normalize(decodeURIComponent(new URL(request.url, 'http://x').pathname)).replace(/^\/+/, '');
-    const file = path.join(root, name || 'index.html');
-    if (!file.startsWith(root) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, {'Content-Type': types[path.extname(file)] || 'application/octet-stream'});
-    fs.createReadStream(file).pipe(response);
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
-}
-
-async function launch() {
-  return puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    userDataDir: fs.mkdtempSync(path.join(work, 'profile-')),
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
-}
-
-// Opens the page and keeps every page error and console error it reports.
-async function openPage(browser, url, problems) {
-  const page = await browser.newPage();
-  page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
-  page.on('console', (message) => {
-    if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
-  });
-  await page.goto(url);
-  await page.waitForSelector('body.ready', {timeout: 30000});
-  return page;
-}
-
-// Chooses files (a drop) and waits until every listed file is settled.
-async function drop(page, files) {
-  const before = await page.$$eval('#files li', (rows) => rows.length);
-  const chooser = await page.$('#choose');
-  await chooser.uploadFile(...files);
-  await page.waitForFunction((count) => {
-    const rows = [...document.querySelectorAll('#files li')];
-    return rows.length === count && rows.every((row) => /^(done|failed|skipped)$/.test(row.className));
-  }, {timeout: 120000, polling: 100}, before + files.length);
-  return page.$$eval('#files li', (rows, from) => rows.slice(from).map((row) => {
-    const link = row.querySelector('a');
-    return {
-      state: row.className, name: row.querySelector('.name').textContent,
-      note: row.querySelector('.note').textContent,
-      download: link && link.download, href: link && link.href,
-      input: row.dataset.input && Number(row.dataset.input), output: row.dataset.output && Number(row.dataset.output),
-    };
-  }), before);
-}
-
-async function linked(page, href) {
-  const base64 = await page.evaluate(async (url) => {
-    const bytes = new Uint8Array(await (await fetch(url)).arrayBuffer());
-    let text = '';
-    for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
-    return btoa(text);
-  }, href);
-  return Buffer.from(base64, 'base64');
-}
-
 function sameBytes(actual, expectedFile) {
   const expected = fs.readFileSync(expectedFile);
   assert.equal(actual.length, expected.length, `${path.basename(expectedFile)}: length`);
@@ -148,12 +82,12 @@ function sameBytes(actual, expectedFile) {
 
 async function main() {
   const input = makeInputs();
-  const chained = nativeDocuments(['Piano.DLS', 'kit.dls', 'song.dls.bak'], 'native', input);
+  const chained = nativeDocuments(['Piano.DLS', 'empty.DLS', 'kit.dls', 'song.dls.bak', 'a.dlsx'], 'native', input);
   const fresh = nativeDocuments(['song.dls.bak'], 'fresh', input);
   const faultLine = spawnSync(converter, ['-t', input('broken_dls.mml')], {encoding: 'utf8'}).stderr.trim();
 
   const server = await serve(webDir);
-  const browser = await launch();
+  const browser = await launch(work);
   const problems = [];
   try {
     const page = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems);
@@ -164,25 +98,36 @@ async function main() {
       assert.deepEqual(lines, [cp932(windowTexts.line0), cp932(windowTexts.line1)]);
     });
 
-    const first = await drop(page, [input('Piano.DLS'), input('notes.txt'), input('kit.dls')]);
-    const second = await drop(page, [input('song.dls.bak'), input('kit_dls.mml'), input('broken_dls.mml')]);
+    const first = await drop(page, [input('Piano.DLS'), input('notes.txt'), input('empty.DLS'), input('kit.dls')]);
+    const second = await drop(page, [input('song.dls.bak'), input('kit_dls.mml'), input('broken_dls.mml'),
+      input('a.dlsx')]);
 
-    await check('documents named by the output-name rule, sizes shown', async () => {
-      const banks = [[first[0], 'Piano.DLS', 'Piano_DLS.mml'], [first[2], 'kit.dls', 'kit_dls.mml'],
-        [second[0], 'song.dls.bak', 'song_dls.bak.mml']];
+    await check('documents named by the output-name rule, sizes and progress shown', async () => {
+      const banks = [[first[0], 'Piano.DLS', 'Piano_DLS.mml'], [first[2], 'empty.DLS', 'empty_DLS.mml'],
+        [first[3], 'kit.dls', 'kit_dls.mml'], [second[0], 'song.dls.bak', 'song_dls.bak.mml'],
+        [second[3], 'a.dlsx', 'a_dlsx.mml']];
       for (const [row, bank, document] of banks) {
         assert.equal(row.state, 'done', `${bank}: ${row.note}`);
         assert.equal(row.download, document);
         assert.ok(row.href.startsWith('blob:'), row.href);
         assert.equal(row.input, fs.statSync(input(bank)).size);
         assert.equal(row.output, fs.statSync(path.join(chained, document)).size);
+        if (row.input > 0) assert.deepEqual(row.progress, [row.input, row.input], `${bank}: progress`);
       }
     });
 
     await check('two drops give the bytes of one command-line call on the same banks', async () => {
       sameBytes(await linked(page, first[0].href), path.join(chained, 'Piano_DLS.mml'));
-      sameBytes(await linked(page, first[2].href), path.join(chained, 'kit_dls.mml'));
+      sameBytes(await linked(page, first[2].href), path.join(chained, 'empty_DLS.mml'));
+      sameBytes(await linked(page, first[3].href), path.join(chained, 'kit_dls.mml'));
       sameBytes(await linked(page, second[0].href), path.join(chained, 'song_dls.bak.mml'));
+      sameBytes(await linked(page, second[3].href), path.join(chained, 'a_dlsx.mml'));
+    });
+
+    await check('the three-byte bank gives the worked example, line for line', async () => {
+      assert.equal((await linked(page, second[3].href)).toString('latin1'),
+        '//========== .DLS_DATA ==========\nCuePoint={"QelDlsData((3 26)\n' +
+        'dGJyMAEAAAADAAAAAAAAAAAI2yQ2C579eAA=)"}\n');
     });
 
     await check('the carried state shows: the repeating block differs from a fresh run\'s', async () => {
