@@ -94,7 +94,11 @@ std::string ProgressLine::format(const std::string& name, std::uint64_t done, st
 
 void ProgressLine::update(std::uint64_t done, std::uint64_t total)
 {
-    if (!enabled_ || (!forced_ && (total == UINT64_MAX || total < minimumInput)) || (total != UINT64_MAX && done >= total))
+    if (!enabled_ || (total != UINT64_MAX && done >= total))
+        return;
+    // Unasked, a short wait shows nothing: a known total too small, or (from a
+    // pipe) too few bytes so far.
+    if (!forced_ && (total == UINT64_MAX ? done : total) < minimumInput)
         return;
     const auto now = std::chrono::steady_clock::now();
     if (shownLength_ > 0 && now - lastDrawn_ < std::chrono::milliseconds(200))

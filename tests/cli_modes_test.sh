@@ -194,6 +194,9 @@ check "progress: the line is wiped at the end" test "$(tail -c 1 err.txt | od -A
 check "--progress for -t" grep -q 'MiB/s' err.txt
 "$BIN" --progress -q -d -o large.back "$longname/large_dls.mml" 2>err.txt
 check "--progress for -d" sh -c "grep -q 'MiB/s' err.txt && cmp -s large.back large.dls"
+cat large.dls | "$BIN" --progress -q >piped_large.mml 2>err.txt
+check "progress from a pipe: bytes done and rate, no total" \
+    sh -c "grep -q '[0-9] MiB, [0-9.]* MiB/s' err.txt && ! grep -q ' of ' err.txt"
 "$BIN" -q large.dls 2>err.txt
 check "no progress when standard error is not a terminal" test ! -s err.txt
 if can_use_terminal; then
