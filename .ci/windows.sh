@@ -4,7 +4,9 @@
 # tests under Wine through CTest, then the window's end-to-end test.
 # Safe to run again: installed packages, the locale and the Wine prefix are
 # reused.
-#   DLS2MML_WINE_SCRATCH  folder for Wine's home and prefix (default /tmp/dls2mml-wine)
+#   DLS2MML_WINE_SCRATCH  folder for Wine's home and prefix (default
+#                         /tmp/dls2mml-wine-<source folder>: one per checkout, so
+#                         runs from two checkouts never share a prefix or server)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -29,7 +31,7 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     locale-gen >/dev/null
 fi
 
-scratch=${DLS2MML_WINE_SCRATCH:-/tmp/dls2mml-wine}
+scratch=${DLS2MML_WINE_SCRATCH:-/tmp/dls2mml-wine${root//\//-}}
 mkdir -p "$scratch/home"
 export HOME=$scratch/home WINEPREFIX=$scratch/pfx WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"

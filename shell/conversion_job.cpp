@@ -25,6 +25,7 @@ DocumentVerifier& documentVerifier()
 }
 
 RevealHook revealHook = nullptr;
+ProgressHook progressHook = nullptr;
 
 JobFailure failureFor(IoError error)
 {
@@ -227,6 +228,8 @@ void SetDocumentVerifier(DocumentVerifier verifier) { documentVerifier() = std::
 
 void SetRevealHook(RevealHook hook) { revealHook = hook; }
 
+void SetProgressHook(ProgressHook hook) { progressHook = hook; }
+
 JobReport RunConversionJob(const JobRequest& request)
 {
     JobReport report;
@@ -298,6 +301,8 @@ void ConvertDlsFile(char* path, const char* lowerPath)
     JobRequest request;
     request.path = path;
     request.lowerPath = lowerPath;
+    if (progressHook)
+        request.progress = [](const JobProgress&) { progressHook(); };
     const JobReport report = RunConversionJob(request);
     if (report.ok() && revealHook)
         revealHook(report.outputPath.c_str());

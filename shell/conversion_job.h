@@ -95,6 +95,11 @@ void SetDocumentVerifier(DocumentVerifier verifier);
 using RevealHook = void (*)(const char* documentPath);
 void SetRevealHook(RevealHook hook);
 
+// Called after each block read while ConvertDlsFile runs, on its thread (the
+// window shows Windows it is alive). None by default.
+using ProgressHook = void (*)();
+void SetProgressHook(ProgressHook hook);
+
 // The window's entry: converts path silently; on success calls the reveal hook.
 // path is the dropped path; lowerPath its lower-cased copy.
 void ConvertDlsFile(char* path, const char* lowerPath);

@@ -47,6 +47,10 @@ bool isMissing(DWORD code)
 // Largest single ReadFile/WriteFile request (the calls count in 32 bits).
 constexpr std::size_t maxTransfer = 1u << 30;
 
+// A move over a document that another program holds open is tried this often.
+constexpr int renameAttempts = 11; // the first and ten more
+constexpr DWORD renamePauseMs = 50;
+
 class Win32InputFile final : public InputFile {
 public:
     Win32InputFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
@@ -147,6 +151,11 @@ public:
     }
     IoStatus commit() noexcept override
     {
+        // The temporary is hidden while it is written; the document is not.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (!SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
+            return failure(IoError::writeFailed, GetLastError());
         const HANDLE handle = handle_;
         handle_ = INVALID_HANDLE_VALUE;
         if (!CloseHandle(handle)) {
@@ -156,12 +165,25 @@ public:
         // Without MOVEFILE_REPLACE_EXISTING the move fails if the target
         // appeared meanwhile: an exclusive document never overwrites.
         const DWORD flags = exclusive_ ? 0 : MOVEFILE_REPLACE_EXISTING;
-        if (!MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
-            const DWORD code = GetLastError();
-            return failure(IoError::cannotCreate, code);
+        // A virus scanner, a sync client or the indexer may hold the earlier
+        // document or the fresh temporary for a moment: such a move is tried
+        // again for about half a second. A held source gives a sharing
+        // violation, a held target "access denied" (as does a read-only one,
+        // which then merely fails half a second later). If it still fails,
+        // the destructor removes the temporary.
+        DWORD code = ERROR_SUCCESS;
+        for (int attempt = 0; attempt < renameAttempts; ++attempt) {
+            if (attempt > 0)
+                Sleep(renamePauseMs);
+            if (MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
+                committed_ = true;
+                return {};
+            }
+            code = GetLastError();
+            if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION && code != ERROR_ACCESS_DENIED)
+                break;
         }
-        committed_ = true;
-        return {};
+        return failure(IoError::cannotCreate, code);
     }
 
 private:
@@ -291,9 +313,11 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (unsigned attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
         temporary = temporaryNameFor(target, attempt);
-        // Reading is shared so the finished document can be checked before it is moved.
+        // Reading is shared so the finished document can be checked before it
+        // is moved. Hidden, so that a run killed mid-write leaves nothing a
+        // user sees among their banks.
         handle = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+                             FILE_ATTRIBUTE_HIDDEN, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD code = GetLastError();
             if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)

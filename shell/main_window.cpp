@@ -7,6 +7,12 @@
 #include "shell/conversion_job.h"
 
 namespace dls2mml {
+namespace {
+
+// The message that carries drop data across processes (no name in the headers).
+constexpr UINT copyGlobalData = 0x0049;
+
+} // namespace
 
 char statusLines[statusLineCount][statusLineSize];
 HINSTANCE moduleInstance = nullptr;
@@ -28,28 +34,86 @@ int OnIdle()
     return 1;
 }
 
+SIZE MainWindowSize()
+{
+    RECT frame{0, 0, mainClientWidth, mainClientHeight};
+    AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+void KeepAlive()
+{
+    // Only posted messages are looked at and none is removed, so no message
+    // reaches the window procedure while a drop is converted; the call itself
+    // tells Windows the thread still reads its queue, so the window is not
+    // replaced by a "not responding" ghost during a long conversion.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
+}
+
 void RevealInFileManager(const char* documentPath)
 {
     // Held in a string, so no document path is ever cut; the file manager's
-    // answer is not examined.
+    // answer is not examined. Started by its full path: a bare "explorer"
+    // would be looked for in the current folder first, which for a program
+    // started from the shell is the program's own folder (a download folder,
+    // say), where anyone could have left a program of that name.
+    char windowsFolder[MAX_PATH];
+    const UINT length = GetWindowsDirectoryA(windowsFolder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return;
+    std::string fileManager(windowsFolder, length);
+    if (fileManager.back() != '\\') fileManager += '\\';
+    fileManager += "explorer.exe";
     std::string parameters = "/select,\"";
     parameters += documentPath;
     parameters += '"';
-    ShellExecuteA(mainWindow, nullptr, "explorer", parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(mainWindow, nullptr, fileManager.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+bool AnsiDropPath(const std::wstring& widePath, std::string& ansiPath)
+{
+    ansiPath.clear();
+    if (widePath.empty()) return false;
+    const int wideLength = static_cast<int>(widePath.size());
+    // Without best fit, a character the code page lacks becomes the default
+    // character and is reported: such a path (cafe.dls for a dropped café.dls)
+    // would name another file, so it is not taken.
+    BOOL usedDefault = FALSE;
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, widePath.data(), wideLength, nullptr, 0,
+                                           nullptr, &usedDefault);
+    if (length <= 0 || usedDefault) return false;
+    // The document's path (one character changed, ".mml" appended) must fit
+    // the ANSI calls too, or the whole conversion would be lost at the end.
+    if (static_cast<std::size_t>(length) + 4 > longestDocumentPath) return false;
+    ansiPath.resize(static_cast<std::size_t>(length));
+    usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, widePath.data(), wideLength, ansiPath.data(), length,
+                            nullptr, &usedDefault) != length || usedDefault) {
+        ansiPath.clear();
+        return false;
+    }
+    // A NUL inside would cut the path short in the ANSI calls.
+    return ansiPath.find('\0') == std::string::npos;
 }
 
 void HandleDroppedFiles(HDROP drop)
 {
-    const UINT count = DragQueryFileA(drop, 0xFFFFFFFFu, nullptr, 0);
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFFu, nullptr, 0);
     for (UINT index = 0; index < count; ++index) {
-        // Ask for the length first: a path that does not fit the buffer the
-        // ANSI file calls accept is skipped, never converted cut short (a cut
-        // path could name another file, or a document under a wrong name).
-        const UINT length = DragQueryFileA(drop, index, nullptr, 0);
-        if (length == 0 || length >= MAX_PATH) continue;
+        // The shell holds dropped paths as UTF-16; asking for the ANSI form
+        // would let the system pick stand-ins for characters the code page
+        // lacks. Any length is fetched whole, then judged by its ANSI form.
+        const UINT wideLength = DragQueryFileW(drop, index, nullptr, 0);
+        if (wideLength == 0) continue;
+        std::wstring widePath(wideLength + 1, L'\0');
+        if (DragQueryFileW(drop, index, widePath.data(), wideLength + 1) != wideLength) continue;
+        widePath.resize(wideLength);
+        std::string ansiPath;
+        if (!AnsiDropPath(widePath, ansiPath)) continue;
+        const UINT length = static_cast<UINT>(ansiPath.size());
         char path[MAX_PATH];
         char lowerPath[MAX_PATH];
-        if (DragQueryFileA(drop, index, path, MAX_PATH) != length) continue;
+        std::memcpy(path, ansiPath.c_str(), length + 1);
         std::memcpy(lowerPath, path, length + 1);
         // Lower-cases through the ANSI code page, so double-byte characters
         // stay whole and every byte keeps its position.
@@ -66,6 +130,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_CREATE:
         DragAcceptFiles(window, TRUE);
+        // Run as administrator, the window would otherwise not hear drops
+        // from the user's ordinary shell: the system filters these messages
+        // out between integrity levels (0x0049 carries the dropped data).
+        ChangeWindowMessageFilterEx(window, WM_DROPFILES, MSGFLT_ALLOW, nullptr);
+        ChangeWindowMessageFilterEx(window, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+        ChangeWindowMessageFilterEx(window, copyGlobalData, MSGFLT_ALLOW, nullptr);
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);
@@ -106,6 +176,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     statusLines[0][0] = '\0';
     statusLines[1][0] = '\0';
     SetRevealHook(&RevealInFileManager);
+    SetProgressHook(&KeepAlive);
 
     WNDCLASSA windowClass{};
     windowClass.style = CS_BYTEALIGNCLIENT | CS_HREDRAW | CS_VREDRAW;
@@ -120,8 +191,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     windowClass.lpszClassName = mainWindowClass;
     if (RegisterClassA(&windowClass) == 0) return 0;
 
+    // Sized from the client area the lines need, so no frame eats into it.
+    const SIZE outer = MainWindowSize();
     mainWindow = CreateWindowExA(0, mainWindowClass, mainWindowTitle, WS_OVERLAPPEDWINDOW,
-                                 mainWindowX, mainWindowY, mainWindowWidth, mainWindowHeight,
+                                 mainWindowX, mainWindowY, outer.cx, outer.cy,
                                  nullptr, nullptr, instance, nullptr);
     if (mainWindow == nullptr) return 0;
     ShowWindow(mainWindow, showCommand);
@@ -130,8 +203,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     SetStatusLine(0, statusDropText);
     SetStatusLine(1, statusPleaseText);
 
-    // Polls without waiting: the queue is emptied, then the idle hook runs and
-    // the queue is polled again at once.
+    // The queue is emptied, then the idle hook runs and the thread sleeps
+    // until the next message arrives.
     MSG message;
     for (;;) {
         if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -143,6 +216,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
             DispatchMessageA(&message);
         } else {
             OnIdle();
+            WaitMessage();
         }
     }
 }

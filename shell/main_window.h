@@ -2,7 +2,9 @@
 // accepts dropped files and converts every path containing ".dls".
 //
 // All user-visible text is 8-bit text in code page 932; every window and text
-// call is the "A" variant. WinMain itself sits in main_window.cpp.
+// call is the "A" variant. Only dropped paths are fetched as UTF-16 (as the
+// shell holds them) and turned into exact ANSI bytes. WinMain itself sits in
+// main_window.cpp.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -10,6 +12,8 @@
 #endif
 #include <windows.h>
 #include <shellapi.h>
+
+#include <string>
 
 namespace dls2mml {
 
@@ -30,8 +34,13 @@ inline constexpr char statusPleaseText[] = "\x89\xBA\x82\xB3\x82\xA2";
 
 inline constexpr int mainWindowX = 0;
 inline constexpr int mainWindowY = 200;
-inline constexpr int mainWindowWidth = 264;
-inline constexpr int mainWindowHeight = 64;
+// The client area the two lines are laid out in. The outer size follows from
+// the system's frame metrics: 264 x 64 with the classic ones, about 272 x 76
+// with those of Windows 10 and 11.
+inline constexpr int mainClientWidth = 256;
+inline constexpr int mainClientHeight = 37;
+// The longest path (in ANSI bytes) any conversion writes: the document's.
+inline constexpr std::size_t longestDocumentPath = 255;
 inline constexpr int iconResource = 101;
 
 // The two lines drawn by WM_PAINT; an empty line (first byte NUL) is not drawn.
@@ -44,6 +53,15 @@ extern HWND mainWindow;
 void SetStatusLine(int index, const char* text);
 // The message loop's idle hook: does nothing, returns 1.
 int OnIdle();
+// The window's outer size for the fixed client area, from the frame metrics.
+SIZE MainWindowSize();
+// The ANSI form of one dropped path, or false when it has no exact form in the
+// ANSI code page (no best-fit stand-ins, no '?') or when the document it
+// would give is longer than longestDocumentPath.
+bool AnsiDropPath(const std::wstring& widePath, std::string& ansiPath);
+// Called after each block while a drop is converted: looks at the queue
+// (removing and dispatching nothing) so that Windows sees the window alive.
+void KeepAlive();
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // WM_DROPFILES: converts each dropped path containing ".dls", in order.
 void HandleDroppedFiles(HDROP drop);

@@ -2,11 +2,25 @@
 # helpers that drive it under Wine. Included by the top-level CMakeLists.txt
 # when building for Windows.
 
+# Both programs carry the application manifest and a version resource made
+# from the project's version; the window also carries its icon.
+configure_file(${PROJECT_SOURCE_DIR}/shell/version_info.rc.in ${PROJECT_BINARY_DIR}/shell/version_info.rc @ONLY)
+set(DLS2MML_RESOURCE_FILES
+  ${PROJECT_SOURCE_DIR}/shell/dls2mml.manifest
+  ${PROJECT_SOURCE_DIR}/shell/dls2mml.ico
+  ${PROJECT_BINARY_DIR}/shell/version_info.rc)
+set_source_files_properties(${PROJECT_SOURCE_DIR}/shell/dls2mml.rc ${PROJECT_SOURCE_DIR}/shell/dls2mml_cli.rc
+  PROPERTIES OBJECT_DEPENDS "${DLS2MML_RESOURCE_FILES}")
+
 add_executable(dls2mml-gui WIN32
   ${PROJECT_SOURCE_DIR}/shell/main_window.cpp
   ${PROJECT_SOURCE_DIR}/shell/dls2mml.rc)
+target_include_directories(dls2mml-gui PRIVATE ${PROJECT_BINARY_DIR}/shell)
 target_link_libraries(dls2mml-gui PRIVATE dls2mml_core user32 gdi32 shell32)
 dls2mml_warnings(dls2mml-gui)
+
+target_sources(dls2mml PRIVATE ${PROJECT_SOURCE_DIR}/shell/dls2mml_cli.rc)
+target_include_directories(dls2mml PRIVATE ${PROJECT_BINARY_DIR}/shell)
 
 if(DLS2MML_TESTS)
   enable_testing()
@@ -25,6 +39,8 @@ if(DLS2MML_TESTS)
   include(GoogleTest)
   add_executable(dls2mml_window_tests
     ${PROJECT_SOURCE_DIR}/tests/windows/status_line_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/windows/drop_path_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/windows/file_system_win32_test.cpp
     ${PROJECT_SOURCE_DIR}/shell/main_window.cpp)
   target_link_libraries(dls2mml_window_tests PRIVATE dls2mml_core GTest::gtest_main user32 gdi32 shell32)
   dls2mml_warnings(dls2mml_window_tests)
@@ -38,8 +54,8 @@ if(DLS2MML_TESTS)
         $<TARGET_FILE:dls2mml-gui> $<TARGET_FILE:dls2mml>)
   endif()
 
-  # The window end to end under Xvfb and Wine; it keeps a processor busy while
-  # it runs (the message loop polls), so it runs alone.
+  # The window end to end under Xvfb and Wine; it restarts the Wine server and
+  # stands in for the prefix's file manager for a while, so it runs alone.
   add_test(NAME windows_gui
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/run_gui_tests.sh
       $<TARGET_FILE:dls2mml-gui> $<TARGET_FILE:window_driver> $<TARGET_FILE:fake_explorer>

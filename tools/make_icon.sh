@@ -1,6 +1,7 @@
 #!/bin/sh
 # Draws the window's icon: a dark tile with a sound wave turning into text lines,
-# as one .ico with two 32 x 32 images (16 and 256 colours).
+# as one .ico with two 32 x 32 images (16 and 256 colours), each with a
+# transparency mask.
 #   tools/make_icon.sh [output.ico]     (default: shell/dls2mml.ico)
 # Needs ImageMagick 6 ("convert"). The result is committed; rerun only to change it.
 set -eu
@@ -22,9 +23,11 @@ trap 'rm -rf "$work"' EXIT
   -draw 'line 5,22 26,22' -draw 'line 5,26 19,26' \
   "$work/art.png"
 
-# Flatten on black (the window's background) so the palette images carry no
-# transparency that the reduction to 16 colours could lose.
-"$CONVERT" "$work/art.png" -background '#000000' -flatten -colors 16 -type Palette BMP3:"$work/i16.bmp"
-"$CONVERT" "$work/art.png" -background '#000000' -flatten -colors 256 -type Palette BMP3:"$work/i256.bmp"
-"$CONVERT" "$work/i16.bmp" "$work/i256.bmp" "$out"
+# Each image keeps a transparency mask: alpha is cut to on or off at half,
+# and the colour reduction keeps the transparent pixels as their own (black)
+# palette entry, so the rounded corners show the desktop behind them.
+"$CONVERT" "$work/art.png" -channel A -threshold 50% +channel \
+  \( -clone 0 -colors 16 -type PaletteMatte \) \
+  \( -clone 0 -colors 256 -type PaletteMatte \) \
+  -delete 0 "$out"
 echo "wrote $out"

@@ -1,5 +1,6 @@
-// Stand-in for the file manager in the window tests: appends the command line
-// it was started with (ANSI bytes, one line) to the file named by
+// Stand-in for the file manager in the window tests: appends where it was
+// started from and the command line it was started with (ANSI bytes, one
+// line: its own path, a tab, the command line) to the file named by
 // DLS2MML_EXPLORER_LOG and exits. Built as a window program so that starting
 // it opens no console.
 #ifndef WIN32_LEAN_AND_MEAN
@@ -14,7 +15,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     char log[MAX_PATH];
     const DWORD length = GetEnvironmentVariableA("DLS2MML_EXPLORER_LOG", log, sizeof log);
     if (length == 0 || length >= sizeof log) return 2;
-    std::string line = GetCommandLineA();
+    char self[MAX_PATH];
+    const DWORD selfLength = GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string line(self, selfLength < sizeof self ? selfLength : 0);
+    line += '\t';
+    line += GetCommandLineA();
     line += '\n';
     // One append per start: several copies may run at once.
     const HANDLE file = CreateFileA(log, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,

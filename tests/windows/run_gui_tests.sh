@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # The window program end to end, under Xvfb and Wine with code page 932:
 #   run_gui_tests.sh GUI.exe window_driver.exe explorer.exe dls2mml.exe make_sample_bank.exe
-# Checks: the window's class, title bytes, geometry and class settings; both
-# status lines drawn (pixel measures plus a kept image); one drop of several
+# Checks: the window's class, title bytes, geometry and class settings, its
+# icon with a transparency mask; both status lines drawn (pixel measures plus
+# a kept image); an idle window costs no processor time; one drop of several
 # paths (upper-case .DLS, Japanese name, .dlsx, .dls.bak, a folder, a missing
-# file, a .txt, an over-long path, a bank whose stream passes 1 MiB) gives byte for byte the documents the
-# command line writes for the same files in the same order, nothing else, and
-# one file-manager start per document; a second drop continues the same pivot
-# state; other keys leave the window open; Escape, F12 and WM_CLOSE end it
-# with exit code 0.
+# file, a .txt, an over-long path, a bank whose stream passes 1 MiB) gives byte
+# for byte the documents the command line writes for the same files in the
+# same order, nothing else, and one start of the Windows folder's file manager
+# per document (never of the explorer.exe beside the program); a second drop
+# continues the same pivot state and skips paths whose documents would pass
+# 255 characters; a Unicode drop (as the shell sends it) converts exactly the
+# names that have a code page 932 form; a drop that takes longer than the
+# system's 5 s "not responding" limit never makes the window count as hung;
+# other keys leave the window open; Escape, F12 and WM_CLOSE end it with exit
+# code 0; under Windows 10 frame metrics the client area is still 256 x 37.
 #
 # Environment: WINEPREFIX (made in a scratch folder if unset), DLS2MML_REFERENCE
 # (a native command line to compare with as well; default build/dls2mml of the
@@ -56,8 +62,29 @@ equal() { [[ "$1" == "$2" ]] || { echo "     got:      $1"; echo "     expected:
 
 xvfb_pid=
 gui_pid=
+# The prefix is kept between runs: whatever this test changes in it (the
+# Windows folder's file manager, the frame metrics) is put back at the end.
+windows_explorer=$WINEPREFIX/drive_c/windows/explorer.exe
+kept_explorer=$windows_explorer.dls2mml-kept
+metrics_key='HKCU\Control Panel\Desktop\WindowMetrics'
+saved_metrics=()
+restore_prefix() {
+    [[ -f $kept_explorer ]] && mv -f "$kept_explorer" "$windows_explorer"
+    if ((${#saved_metrics[@]})); then
+        local names=(CaptionHeight PaddedBorderWidth) i
+        for i in 0 1; do
+            if [[ -n ${saved_metrics[$i]} ]]; then
+                wine reg add "$metrics_key" /v "${names[$i]}" /d "${saved_metrics[$i]}" /f </dev/null >/dev/null 2>&1 || true
+            else
+                wine reg delete "$metrics_key" /v "${names[$i]}" /f </dev/null >/dev/null 2>&1 || true
+            fi
+        done
+        saved_metrics=()
+    fi
+}
 cleanup() {
     [[ -n $gui_pid ]] && kill "$gui_pid" 2>/dev/null || true
+    restore_prefix
     wineserver -k 2>/dev/null || true
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
     rm -rf "$scratch"
@@ -87,12 +114,15 @@ winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 winpath932() { winpath "$1" | iconv -f UTF-8 -t CP932; }
 run_driver() { wine "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
-# The program in a folder of its own beside the stand-in file manager, which
-# the shell finds there before its own.
+# The program in a folder of its own beside a planted explorer.exe, which a
+# search for a bare "explorer" would find first: it must never run. The
+# stand-in in the Windows folder is the file manager the window must start.
 app=$scratch/app
 mkdir -p "$app"
 cp "$gui" "$app/dls2mml-gui.exe"
 cp "$fake_explorer" "$app/explorer.exe"
+[[ -f $kept_explorer ]] || cp "$windows_explorer" "$kept_explorer"
+cp "$fake_explorer" "$windows_explorer"
 explorer_log=$scratch/explorer.log
 : >"$explorer_log"
 export DLS2MML_EXPLORER_LOG
@@ -139,15 +169,24 @@ mkdir -p "$longdir"
 bank "$longdir/a.dls" 2000 6
 cp "$longdir/a.dls" "$longdir/a.dlsyyyyyyyyyy"
 long_path=$(winpath "$longdir/a.dlsyyyyyyyyyy")
+# Paths whose documents (4 characters longer) would pass 255 characters are
+# skipped before converting: longdir/a.dls (document 259) and fitdir/ab.dls
+# (256); fitdir/a.dls gives a document of exactly 255.
+pad=$((246 - ${#drop} - 4))
+fitdir=$drop/$(printf 'F%.0s' $(seq "$pad"))
+mkdir -p "$fitdir"
+bank "$fitdir/a.dls" 2500 8
+cp "$fitdir/a.dls" "$fitdir/ab.dls"
+too_long=("$longdir/a.dls" "$fitdir/ab.dls")
 
 drop1=("$drop/Piano.DLS" "$drop/notes.txt" "$drop/表ソ音色.dls" "$drop/f.dls" "$drop/x.dlsx"
        "$drop/missing.dls" "$drop/song.dls.bak" "$drop/big.dls" "$drop/periodic1.dls")
 drop1_docs=("$drop/Piano_DLS.mml" "$drop/表ソ音色_dls.mml" "$drop/x_dlsx.mml" "$drop/song_dls.bak.mml"
             "$drop/big_dls.mml" "$drop/periodic1_dls.mml")
-# The second drop ends with the bank the cut path would name: its document's
-# path is 259 characters, the longest the ANSI calls take.
-drop2=("$drop/periodic2.dls" "$drop/second.dls" "$drop/Piano.DLS" "$longdir/a.dls")
-drop2_docs=("$drop/periodic2_dls.mml" "$drop/second_dls.mml" "$drop/Piano_DLS.mml" "$longdir/a_dls.mml")
+# The second drop also holds the bank the cut path would name (its document's
+# path would be 259 characters) and the two near the limit.
+drop2=("$drop/periodic2.dls" "$drop/second.dls" "$longdir/a.dls" "$fitdir/ab.dls" "$drop/Piano.DLS" "$fitdir/a.dls")
+drop2_docs=("$drop/periodic2_dls.mml" "$drop/second_dls.mml" "$drop/Piano_DLS.mml" "$fitdir/a_dls.mml")
 docs1=${#drop1_docs[@]} docs2=${#drop2_docs[@]}
 
 # The command line on copies, in one call, in the window's order (the path
@@ -158,7 +197,7 @@ make_reference() { # folder
     mkdir -p "$dir/f.dls"
     refs=() ref_docs=()
     for f in "${drop1[@]}" "${drop2[@]}"; do
-        [[ $f == *.txt ]] && continue
+        [[ $f == *.txt || " ${too_long[*]} " == *" $f "* ]] && continue
         i=$((i + 1))
         case $f in
         */f.dls) refs+=("$dir/f.dls") ;;
@@ -193,8 +232,12 @@ check "outer position and size" equal "$(fact rect)" "0 200 264 64"
 check "window style WS_OVERLAPPEDWINDOW, visible" \
     equal "$(printf '%08X' $((0x$(fact style) & 0x10CF0000)))" 10CF0000
 check "class style 0x1003" equal "$(fact classstyle)" 00001003
-check "icon group 101: 32 x 32 at 16 and at 256 colours" equal "$(run_driver icon "$(winpath "$app/dls2mml-gui.exe")")" \
+icon_facts=$(run_driver icon "$(winpath "$app/dls2mml-gui.exe")")
+check "icon group 101: 32 x 32 at 16 and at 256 colours" equal "$(sed -n 1p <<<"$icon_facts")" \
     "101: 32x32 16 colours 4 bits, 32x32 256 colours 8 bits"
+check "both icon images have a transparency mask (corners clear, centre opaque)" \
+    grep -Eqx 'mask: [1-9][0-9]* transparent, corners, centre opaque, [1-9][0-9]* transparent, corners, centre opaque' \
+    <<<"$(sed -n 2p <<<"$icon_facts")"
 check "accepts dropped files" equal "$(fact acceptfiles)" 1
 
 # --- Picture of the status lines ----------------------------------------------
@@ -241,12 +284,38 @@ if [[ ${DLS2MML_UPDATE_GOLDEN:-0} == 1 || ! -f $golden ]]; then
 fi
 check "client area matches the kept image pixel for pixel" \
     equal "$(/usr/bin/compare -metric AE "$scratch/client.png" "$golden" null: 2>&1 || true)" 0
+check "client area 256 x 37" equal "$cw $ch" "256 37"
+
+# --- Idle -------------------------------------------------------------------------
+# Processor time of the program (fields 14 and 15 of its stat: user and system
+# ticks) and of the Wine server over 5 s of an idle window.
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+server_pid=
+for p in $(pgrep -x 'wineserver(64)?' || true); do
+    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then server_pid=$p; fi
+done
+hz=$(getconf CLK_TCK)
+sleep 1
+g0=$(ticks "$gui_pid") s0=$( [[ -n $server_pid ]] && ticks "$server_pid" || echo 0)
+sleep 5
+g1=$(ticks "$gui_pid") s1=$( [[ -n $server_pid ]] && ticks "$server_pid" || echo 0)
+idle_gui=$(awk -v d=$((g1 - g0)) -v hz="$hz" 'BEGIN { printf "%.1f", 100 * d / hz / 5 }')
+idle_server=$(awk -v d=$((s1 - s0)) -v hz="$hz" 'BEGIN { printf "%.1f", 100 * d / hz / 5 }')
+echo "     idle over 5 s: program ${idle_gui} % of a core, Wine server ${idle_server} %"
+check "an idle window uses below 2 % of a core" awk -v p="$idle_gui" 'BEGIN { exit !(p < 2) }'
 
 # --- Drops --------------------------------------------------------------------
 expect_reveals() { # the documents whose reveals are due so far, as the log holds them
     for d in "$@"; do printf '/select,"%s"\n' "$(winpath932 "$d")"; done | LC_ALL=C sort
 }
-reveals() { tr -d '\r' <"$explorer_log" | LC_ALL=C sed -n 's/^.* \(\/select,".*\)$/\1/p' | LC_ALL=C sort; }
+# Starts of the Windows folder's file manager (the log holds the stand-in's own
+# path, a tab, its command line).
+reveals() {
+    tr -d '\r' <"$explorer_log" | LC_ALL=C grep -i '^C:\\windows\\explorer\.exe'$'\t' |
+        LC_ALL=C sed -n 's/^.* \(\/select,".*\)$/\1/p' | LC_ALL=C sort
+}
+# Starts of the explorer.exe planted beside the program.
+planted_starts() { tr -d '\r' <"$explorer_log" | LC_ALL=C grep -ciF "$(winpath "$app")\\explorer.exe"$'\t' || true; }
 wait_reveals() { # count
     for _ in $(seq 600); do (($(wc -l <"$explorer_log") >= $1)) && break; sleep 0.05; done
     sleep 0.5 # a stray extra start would show now
@@ -281,11 +350,12 @@ if [[ -n $reference ]]; then
 fi
 check "first drop: nothing else written (no folder, missing, .txt or cut-path output, no leftovers)" \
     equal "$(listing | tr '\n' ' ')" "$(LC_ALL=C printf '%s\n' "${drop1[@]##*/}" "${drop1_docs[@]##*/}" second.dls periodic2.dls \
-        "${longdir##*/}" | grep -v -x missing.dls | LC_ALL=C sort | tr '\n' ' ')"
+        "${longdir##*/}" "${fitdir##*/}" | grep -v -x missing.dls | LC_ALL=C sort | tr '\n' ' ')"
 check "long path skipped: no document for it or for the file its cut names" \
     equal "$(cd "$longdir" && LC_ALL=C ls -1A | tr '\n' ' ')" "a.dls a.dlsyyyyyyyyyy "
-check "first drop: one file-manager start per document, with /select,\"path\"" \
+check "first drop: one start of the Windows folder's file manager per document, with /select,\"path\"" \
     equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}")"
+check "the explorer.exe beside the program never runs" equal "$(planted_starts)" 0
 mkdir "$scratch/first"
 cp "$drop/Piano_DLS.mml" "$scratch/first/"
 
@@ -305,9 +375,58 @@ check "the pivot state carried: periodic banks after others differ from one conv
     "$drop/periodic1_dls.mml" "$drop/periodic2_dls.mml" "$scratch/fresh/periodic1_dls.mml"
 check "second drop: one file-manager start per document" \
     equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}" "${drop2_docs[@]}")"
+check "documents longer than 255 characters are not attempted; one of 255 is written" \
+    equal "$(cd "$longdir" && LC_ALL=C ls -1A | tr '\n' ' ')/$(cd "$fitdir" && LC_ALL=C ls -1A | tr '\n' ' ')" \
+    "a.dls a.dlsyyyyyyyyyy /a.dls a_dls.mml ab.dls "
 check "documents have bare line feeds and end with the footer" \
     bash -c '! grep -q $'"'"'\r'"'"' "$@" && for f; do [[ $(tail -c 4 "$f") == ")\"}" ]] || exit 1; done' _ \
     "${drop1_docs[@]}" "${drop2_docs[@]}"
+
+# --- A Unicode drop, as the shell sends it -------------------------------------
+# café has no code page 932 form; the system's best fit would turn it into
+# cafe, a different bank beside it, which must not be converted. Hangul has no
+# form either; the Japanese name has one and is converted as from an ANSI drop.
+wide=$scratch/wide
+mkdir -p "$wide"
+bank "$wide/cafe.dls" 3000 11
+cp "$wide/cafe.dls" "$wide/café.dls"
+cp "$wide/cafe.dls" "$wide/한국.dls"
+cp "$drop/表ソ音色.dls" "$wide/表ソ音色.dls"
+out=$(run_driver dropw "$window" "$(winpath "$wide/café.dls")" "$(winpath "$wide/한국.dls")" "$(winpath "$wide/表ソ音色.dls")")
+check "Unicode drop delivered" equal "$out" "dropped 3"
+wait_reveals $((docs1 + docs2 + 1))
+check "Unicode drop: only the name with a code page 932 form converted (not cafe.dls for café.dls)" \
+    equal "$(cd "$wide" && LC_ALL=C ls -1A | tr '\n' ' ')" \
+    "$(LC_ALL=C printf '%s\n' cafe.dls café.dls 한국.dls 表ソ音色.dls 表ソ音色_dls.mml | LC_ALL=C sort | tr '\n' ' ')"
+check "Unicode drop: the document equals the ANSI drop's" cmp -s "$wide/表ソ音色_dls.mml" "$drop/表ソ音色_dls.mml"
+check "Unicode drop: one file-manager start" \
+    equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}" "${drop2_docs[@]}" "$wide/表ソ音色_dls.mml")"
+
+# --- A drop longer than the "not responding" limit -------------------------------
+# The bank arrives through a pipe, a quarter MiB every 0.6 s (about 7 s in
+# all), so the conversion inside the drop message outlasts the system's 5 s
+# limit at little processor cost. Meanwhile the window must never count as hung.
+slow=$scratch/slow
+mkdir -p "$slow"
+mkfifo "$slow/slow.dls"
+chunks=$(( ($(stat -c %s "$drop/big.dls") + 262143) / 262144 ))
+(for i in $(seq 0 $((chunks - 1))); do
+    dd if="$drop/big.dls" bs=262144 skip="$i" count=1 status=none
+    sleep 0.6
+done >"$slow/slow.dls") &
+feeder=$!
+t0=$EPOCHREALTIME
+run_driver drop "$window" "$(winpath "$slow/slow.dls")" >"$scratch/slow.out" &
+slow_drop=$!
+sleep 0.5
+watched=$(run_driver watch "$window" $((chunks * 600 + 500)))
+wait "$slow_drop" || true
+wait "$feeder" || true
+echo "     slow drop handled in $(elapsed "$t0") s; $watched"
+check "slow drop delivered, answered only when done" equal "$(cat "$scratch/slow.out")" "dropped 1"
+check "a drop longer than 5 s: the window never counts as hung" equal "$watched" "hung 0 of ${watched##* of }"
+check "the slow drop's document equals the one from the file" cmp -s "$slow/slow_dls.mml" "$drop/big_dls.mml"
+check "after every drop: the explorer.exe beside the program never ran" equal "$(planted_starts)" 0
 
 # --- Keys and closing ---------------------------------------------------------
 for key in 0x41 0x0D 0x20 0x70 0x7A 0x79; do run_driver key "$window" "$key"; done
@@ -326,6 +445,25 @@ start_gui
 run_driver close "$window"
 wait_gui
 check "WM_CLOSE closes, exit code 0" equal "$exit_code" 0
+
+# --- Windows 10 frame metrics -----------------------------------------------------
+# A caption of 22 and a padded border of 4 pixels (in twips, negative); the
+# Wine server reads them when it starts.
+metric() { wine reg query "$metrics_key" /v "$1" </dev/null 2>/dev/null | tr -d '\r' | awk -v n="$1" '$1 == n { print $3 }'; }
+saved_metrics=("$(metric CaptionHeight)" "$(metric PaddedBorderWidth)")
+wine reg add "$metrics_key" /v CaptionHeight /d -330 /f </dev/null >/dev/null 2>&1
+wine reg add "$metrics_key" /v PaddedBorderWidth /d -60 /f </dev/null >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p
+wine cmd /c exit </dev/null >/dev/null 2>&1
+start_gui
+check "Windows 10 frame metrics: client area still 256 x 37" equal "$(fact client | awk '{ print $3, $4 }')" "256 37"
+check "Windows 10 frame metrics: outer size 272 x 76 at x 0, y 200" equal "$(fact rect)" "0 200 272 76"
+run_driver key "$window" 0x1B
+wait_gui
+check "Escape closes (Windows 10 metrics), exit code 0" equal "$exit_code" 0
+restore_prefix
 
 if ((failures)); then
     echo "$failures check(s) failed"

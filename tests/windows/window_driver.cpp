@@ -2,13 +2,17 @@
 // Wine beside the program):
 //   window_driver find [timeout ms]    waits for the window, prints its facts
 //   window_driver drop HWND PATH...    drops the paths on it, returns when handled
+//   window_driver dropw HWND PATH...   the same as UTF-16 paths (fWide), as the shell drops
+//   window_driver watch HWND MS        counts the samples (every 100 ms) in which
+//                                      the system takes the window for hung
 //   window_driver key HWND VK          posts a key press
 //   window_driver close HWND           posts WM_CLOSE
 //   window_driver alive HWND           exit code 0 while the window exists
 //   window_driver acp                  prints the ANSI code page
 //   window_driver icon PROGRAM         prints the program's icon group 101
-// Arguments are taken as wide text and turned into ANSI bytes, so a path
-// reaches the window exactly as the shell would deliver it.
+// Arguments are taken as wide text; for every command but dropw they are
+// turned into exact ANSI bytes, so a path reaches the window exactly as the
+// shell would deliver it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -95,6 +99,39 @@ int find(DWORD timeout)
     return 0;
 }
 
+// The transparency mask of one icon image (a device-independent bitmap whose
+// height counts the colour rows and the mask rows): "N transparent" and
+// whether the four corners are among them, or why it cannot be read.
+std::string maskFacts(HMODULE module, WORD id)
+{
+    const HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(3));
+    const HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
+    const auto* bytes = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    const DWORD size = resource ? SizeofResource(module, resource) : 0;
+    BITMAPINFOHEADER info{};
+    if (!bytes || size < sizeof info) return "no image";
+    std::memcpy(&info, bytes, sizeof info);
+    const long width = info.biWidth;
+    const long height = info.biHeight / 2;
+    if (width <= 0 || height <= 0 || info.biBitCount == 0 || info.biBitCount > 32) return "bad image";
+    const std::size_t colours = info.biBitCount <= 8 ? (info.biClrUsed ? info.biClrUsed : 1u << info.biBitCount) : 0;
+    const std::size_t colourRow = ((static_cast<std::size_t>(width) * info.biBitCount + 31) / 32) * 4;
+    const std::size_t maskRow = ((static_cast<std::size_t>(width) + 31) / 32) * 4;
+    const std::size_t maskStart = info.biSize + colours * 4 + colourRow * static_cast<std::size_t>(height);
+    if (maskStart + maskRow * static_cast<std::size_t>(height) > size) return "no mask";
+    const auto transparent = [&](long x, long y) { // y from the top; rows are stored bottom up
+        const BYTE* row = bytes + maskStart + maskRow * static_cast<std::size_t>(height - 1 - y);
+        return (row[x / 8] >> (7 - x % 8)) & 1;
+    };
+    unsigned count = 0;
+    for (long y = 0; y < height; ++y)
+        for (long x = 0; x < width; ++x) count += transparent(x, y);
+    const bool corners = transparent(0, 0) && transparent(width - 1, 0) && transparent(0, height - 1) &&
+                         transparent(width - 1, height - 1);
+    const bool centre = !transparent(width / 2, height / 2);
+    return std::to_string(count) + " transparent" + (corners ? ", corners" : "") + (centre ? ", centre opaque" : "");
+}
+
 // The icon group 101 of a program file, as "101: WxH N colours B bits, ...".
 // (Another process's class icon cannot be read back, so the test reads the
 // program's resources instead.)
@@ -132,6 +169,7 @@ int iconFacts(const std::string& program)
         return 1;
     }
     std::string facts = "101:";
+    std::string masks = "mask:";
     for (WORD i = 0; i < header.count; ++i) {
         GroupEntry entry;
         std::memcpy(&entry, bytes + sizeof header + i * sizeof entry, sizeof entry);
@@ -140,26 +178,36 @@ int iconFacts(const std::string& program)
         std::snprintf(text, sizeof text, "%s %ux%u %u colours %u bits", i ? "," : "", entry.width ? entry.width : 256u,
                       entry.height ? entry.height : 256u, colours, entry.bitCount);
         facts += text;
+        masks += (i ? ", " : " ") + maskFacts(module, entry.id);
     }
-    std::printf("%s\n", facts.c_str());
+    std::printf("%s\n%s\n", facts.c_str(), masks.c_str());
     return 0;
 }
 
-int drop(HWND window, const std::vector<std::string>& paths)
+// The DROPFILES block (header, then the NUL-ended paths and one more NUL) as
+// the shell lays it out, in ANSI or UTF-16 characters.
+template <class Char>
+std::string dropBlock(const std::vector<std::basic_string<Char>>& paths)
+{
+    DropHeader header{};
+    header.pFiles = sizeof(DropHeader);
+    header.fWide = sizeof(Char) == 2 ? TRUE : FALSE;
+    std::basic_string<Char> list;
+    for (const auto& path : paths) {
+        list += path;
+        list += Char(0);
+    }
+    list += Char(0);
+    std::string block(sizeof header + list.size() * sizeof(Char), '\0');
+    std::memcpy(block.data(), &header, sizeof header);
+    std::memcpy(block.data() + sizeof header, list.data(), list.size() * sizeof(Char));
+    return block;
+}
+
+int drop(HWND window, const std::string& block, std::size_t count, bool wide)
 {
     // A drop handle is only valid inside the process that owns it, so the
     // DROPFILES block is written into the window's own process.
-    std::string block(sizeof(DropHeader), '\0');
-    DropHeader header{};
-    header.pFiles = sizeof(DropHeader);
-    header.fWide = FALSE;
-    std::memcpy(block.data(), &header, sizeof header);
-    for (const std::string& path : paths) {
-        block += path;
-        block += '\0';
-    }
-    block += '\0';
-
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     const HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION, FALSE, processId);
@@ -174,20 +222,38 @@ int drop(HWND window, const std::vector<std::string>& paths)
         CloseHandle(process);
         return 1;
     }
-    if (!PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0)) {
+    const BOOL posted = wide ? PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0)
+                             : PostMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+    if (!posted) {
         std::printf("cannot post the drop\n");
         CloseHandle(process);
         return 1;
     }
-    // The window polls its queue without pause, so the posted drop is taken
-    // at once; a sent message is then answered only after the drop handler
-    // (which converts every file) has returned.
+    // The posted drop is taken as soon as the window wakes; a sent message is
+    // then answered only after the drop handler (which converts every file)
+    // has returned, since the window looks at nothing but posted messages
+    // while it converts.
     Sleep(200);
     DWORD_PTR result = 0;
     const LRESULT answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 300000, &result);
     CloseHandle(process);
-    std::printf("dropped %zu%s\n", paths.size(), answered ? "" : " (no answer)");
+    std::printf("dropped %zu%s\n", count, answered ? "" : " (no answer)");
     return answered ? 0 : 1;
+}
+
+// Samples the system's "not responding" verdict on the window for a while.
+int watch(HWND window, DWORD milliseconds)
+{
+    unsigned samples = 0;
+    unsigned hung = 0;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < milliseconds && IsWindow(window)) {
+        ++samples;
+        if (IsHungAppWindow(window)) ++hung;
+        Sleep(100);
+    }
+    std::printf("hung %u of %u\n", hung, samples);
+    return 0;
 }
 
 } // namespace
@@ -196,18 +262,24 @@ int main()
 {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> wideArgs(wide, wide + count);
+    LocalFree(wide);
+    if (wideArgs.size() >= 3 && wideArgs[1] == L"dropw") {
+        const HWND window = parseWindow(std::string(wideArgs[2].begin(), wideArgs[2].end()));
+        const std::vector<std::wstring> paths(wideArgs.begin() + 3, wideArgs.end());
+        return drop(window, dropBlock(paths), paths.size(), true);
+    }
     std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < wideArgs.size(); ++i) {
         std::string arg;
-        if (!toAnsi(wide[i], arg)) {
-            std::printf("argument %d has no ANSI form\n", i);
+        if (!toAnsi(wideArgs[i].c_str(), arg)) {
+            std::printf("argument %zu has no ANSI form\n", i);
             return 2;
         }
         args.push_back(arg);
     }
-    LocalFree(wide);
     if (args.size() < 2) {
-        std::printf("usage: window_driver find|drop|key|close|alive|acp ...\n");
+        std::printf("usage: window_driver find|drop|dropw|watch|key|close|alive|acp|icon ...\n");
         return 2;
     }
     const std::string& command = args[1];
@@ -219,7 +291,11 @@ int main()
     if (args.size() < 3) return 2;
     if (command == "icon") return iconFacts(args[2]);
     const HWND window = parseWindow(args[2]);
-    if (command == "drop") return drop(window, std::vector<std::string>(args.begin() + 3, args.end()));
+    if (command == "drop") {
+        const std::vector<std::string> paths(args.begin() + 3, args.end());
+        return drop(window, dropBlock(paths), paths.size(), false);
+    }
+    if (command == "watch" && args.size() > 3) return watch(window, static_cast<DWORD>(std::strtoul(args[3].c_str(), nullptr, 10)));
     if (command == "key" && args.size() > 3) {
         const WPARAM key = std::strtoul(args[3].c_str(), nullptr, 0);
         return PostMessageA(window, WM_KEYDOWN, key, 1) ? 0 : 1;
