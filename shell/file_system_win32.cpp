@@ -152,8 +152,15 @@ public:
     IoStatus commit() noexcept override
     {
         // The temporary is hidden while it is written; the document is not.
+        // Only that attribute is dropped: the others (the archive mark that
+        // backups look for) stay as the system set them. Zero times in the
+        // record leave the file's times alone.
         FILE_BASIC_INFO basic{};
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        if (!GetFileInformationByHandleEx(handle_, FileBasicInfo, &basic, sizeof basic))
+            return failure(IoError::writeFailed, GetLastError());
+        const DWORD shown = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
+        basic = FILE_BASIC_INFO{};
+        basic.FileAttributes = shown != 0 ? shown : FILE_ATTRIBUTE_NORMAL;
         if (!SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
             return failure(IoError::writeFailed, GetLastError());
         const HANDLE handle = handle_;

@@ -99,6 +99,8 @@ TEST(DocumentFile, TemporaryHiddenDocumentNot)
         ASSERT_TRUE(file->commit());
         EXPECT_EQ(contents(target), "document");
         EXPECT_FALSE(hidden(target));
+        // As for a file written in place: marked for the next backup.
+        EXPECT_TRUE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_ARCHIVE);
         DeleteFileA(target.c_str());
     }
     RemoveDirectoryA(deep.c_str());
