@@ -43,10 +43,12 @@ SIZE MainWindowSize()
 
 void KeepAlive()
 {
-    // Only posted messages are looked at and none is removed, so no message
-    // reaches the window procedure while a drop is converted; the call itself
-    // tells Windows the thread still reads its queue, so the window is not
-    // replaced by a "not responding" ghost during a long conversion.
+    // Only posted messages are looked at and none is removed or dispatched,
+    // so keys, clicks and further drops wait until the drop is done; the call
+    // itself tells Windows the thread still reads its queue, so the window is
+    // not replaced by a "not responding" ghost during a long conversion.
+    // (Messages other programs send, such as a check that the window lives,
+    // may be answered here, as during any look at the queue.)
     MSG message;
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
 }
