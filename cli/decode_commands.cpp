@@ -44,7 +44,7 @@ std::string wordsFor(const IoStatus& status)
 // be made for standard output.
 class DocumentSource {
 public:
-    explicit DocumentSource(std::string path) : path_(std::move(path)) {}
+    DocumentSource(std::string path, unsigned threads) : path_(std::move(path)), threads_(threads) {}
 
     bool isStandardInput() const { return isStandardStream(path_); }
 
@@ -80,7 +80,7 @@ public:
     std::string decode(const DocumentReader::Sink& sink)
     {
         if (held_) {
-            DocumentReader reader(sink);
+            DocumentReader reader(sink, threads_);
             TextStatus status;
             for (std::size_t at = 0; status.ok() && at < heldText_.size(); at += readChunk)
                 status = reader.feed(std::string_view(heldText_).substr(at, readChunk));
@@ -92,7 +92,7 @@ public:
             return problem;
         // A file is read once for each decode: the next one opens it again.
         const std::unique_ptr<InputFile> file = std::move(file_);
-        return decodeDocumentFile(*file, sink).describe();
+        return decodeDocumentFile(*file, sink, threads_).describe();
     }
 
     // Keeps standard input in memory so that it can be decoded twice.
@@ -120,6 +120,7 @@ public:
 
 private:
     std::string path_;
+    unsigned threads_;
     std::unique_ptr<InputFile> file_;
     bool held_ = false;
     std::string heldText_;
@@ -201,7 +202,7 @@ std::string decodeToStandardOutput(const Options& options, const std::string& pa
 std::string decodeOne(const Options& options, const std::string& path, std::string& target, std::uint64_t& bytes,
                       std::string& faultPath)
 {
-    DocumentSource source(path);
+    DocumentSource source(path, options.threads);
     if (std::string problem = source.open(); !problem.empty())
         return problem;
     // Standard input has no name to derive the bank's from: it goes to standard output.
@@ -260,7 +261,7 @@ int runTestCommand(const Options& options)
             result = 1;
             continue;
         }
-        DocumentSource source(path);
+        DocumentSource source(path, options.threads);
         std::uint64_t bytes = 0;
         const std::string problem = decodeShowing(options, path, source, [&bytes](std::span<const std::uint8_t> block) {
             bytes += block.size();
@@ -309,9 +310,11 @@ int runDecodeCommand(const Options& options)
     return result;
 }
 
-void installDocumentVerifier()
+void installDocumentVerifier(unsigned threads)
 {
-    SetDocumentVerifier([](InputFile& document, const BankReference& bank) { return VerifyDocument(document, bank); });
+    SetDocumentVerifier([threads](InputFile& document, const BankReference& bank) {
+        return VerifyDocument(document, bank, threads);
+    });
 }
 
 } // namespace dls2mml::cli

@@ -9,6 +9,6 @@ namespace dls2mml::cli {
 int runTestCommand(const Options& options);
 int runDecodeCommand(const Options& options);
 // Registers the decoder used by --verify.
-void installDocumentVerifier();
+void installDocumentVerifier(unsigned threads);
 
 } // namespace dls2mml::cli

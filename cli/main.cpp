@@ -39,7 +39,7 @@ void noteIfNotDls(const std::string& path, DlsReader& dls)
 int runConvertCommand(const Options& options)
 {
     if (options.verify)
-        installDocumentVerifier();
+        installDocumentVerifier(options.threads);
     int status = 0;
     // Where the pivot state must stay exact across the run; one thread sorts
     // everything in order anyway, so it need not look.

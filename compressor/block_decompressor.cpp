@@ -1,8 +1,15 @@
 #include "compressor/block_decompressor.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 
+#include "compressor/block_pipeline.h"
 #include "compressor/block_sort.h"
 #include "compressor/range_coder.h"
 #include "compressor/rank_symbols.h"
@@ -25,29 +32,158 @@ std::string DecodeStatus::describe() const
     return "stream byte " + num(offset) + ": " + message;
 }
 
-// The per-block buffers. Each grows with what a block really holds, up to the
-// format's limits, and is kept for the next block.
-struct BlockDecompressor::Work {
+// The per-thread buffers. Each grows with what a block really holds, up to
+// the format's limits, and is kept for the next block.
+struct BlockDecompressor::Scratch {
     ModelSet models;
     std::vector<std::uint8_t> symbols;
     std::vector<std::uint8_t> ranks;
     std::vector<std::uint8_t> lastColumn;
     std::vector<std::uint8_t> prepass;
     std::vector<std::uint32_t> next;
-    std::vector<std::uint8_t> block;
 };
 
-BlockDecompressor::BlockDecompressor(Sink sink) : sink_(std::move(sink)) {}
+// One frame on its way: what decoding it needs to know of the stream, its
+// payload, and then its block or its fault.
+struct BlockDecompressor::FrameJob {
+    enum class State { queued, running, done };
+    State state = State::queued;
+    std::uint64_t index = 0;         // frames before it
+    std::uint64_t frameOffset = 0;
+    std::uint64_t endOffset = 0;     // stream bytes read once its payload is complete
+    std::uint32_t primaryIndex = 0;
+    std::uint32_t declaredLength = 0;
+    std::vector<std::uint8_t> payload;
+    std::vector<std::uint8_t> block;
+    DecodeStatus fault;
+};
 
-BlockDecompressor::~BlockDecompressor() = default;
+// Helper threads and the frames in flight, oldest first. Frames are decoded
+// by whichever thread is free (the feeding thread too, when it would wait)
+// and handed to the sink on the feeding thread, in stream order.
+struct BlockDecompressor::Pool {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<FrameJob>> inFlight;
+    std::vector<std::unique_ptr<FrameJob>> spare; // delivered, their buffers kept
+    std::vector<std::thread> helpers;
+    bool quit = false;
 
-DecodeStatus BlockDecompressor::fail(std::string message, std::uint64_t offset)
+    FrameJob* takeQueued()
+    {
+        for (auto& job : inFlight)
+            if (job->state == FrameJob::State::queued) {
+                job->state = FrameJob::State::running;
+                return job.get();
+            }
+        return nullptr;
+    }
+};
+
+namespace {
+
+// Every stage of one frame; the block stays in job.block, or job.fault is set.
+// A block must decode to the length that every frame before it leaves due
+// (each but the last holds exactly one slice): should one before it be wrong,
+// its own fault comes first.
+void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
+{
+    const std::uint64_t frameOffset = job.frameOffset;
+    const std::uint64_t payloadStart = frameOffset + frameHeaderSize;
+    auto fail = [&](std::string message, std::uint64_t offset) {
+        job.fault = DecodeStatus{"block " + num(job.index + 1) + " (frame at stream byte " + num(frameOffset) +
+                                     "): " + std::move(message),
+                                 offset};
+    };
+    const std::span<const std::uint8_t> payload(job.payload);
+
+    StageFault fault = decodeRangeBlock(w.models, payload, w.symbols);
+    if (fault.failed())
+        return fail(fault.message, payloadStart + fault.position);
+
+    fault = decodeRankSymbols(w.symbols, w.ranks);
+    if (fault.failed())
+        return fail(fault.message + " (rank symbol " + num(fault.position) + ")",
+                    payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
+    const std::size_t rankCount = w.ranks.size();
+    if (rankCount == 0)
+        return fail("block codes no data; every block frame holds at least one byte", payloadStart);
+    if (job.primaryIndex >= rankCount)
+        return fail("primary index " + num(job.primaryIndex) + " is not below the block length " + num(rankCount),
+                    frameOffset);
+
+    w.lastColumn.resize(rankCount);
+    w.prepass.resize(rankCount);
+    w.next.resize(rankCount);
+    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
+                      std::span<const std::uint8_t>(w.ranks.data(), rankCount));
+    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.data(), rankCount),
+                          std::span<const std::uint8_t>(w.lastColumn.data(), rankCount), job.primaryIndex,
+                          std::span<std::uint32_t>(w.next.data(), rankCount));
+    if (fault.failed())
+        return fail(fault.message + " (row " + num(fault.position) + ")", frameOffset);
+
+    fault = expandRuns(w.prepass, job.block);
+    if (fault.failed())
+        return fail(fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
+    const std::size_t blockLength = job.block.size();
+
+    const std::uint64_t decodedBefore = job.index * blockSizeForLevel1;
+    const std::uint64_t left = job.declaredLength - std::min<std::uint64_t>(decodedBefore, job.declaredLength);
+    const std::uint64_t expected = std::min<std::uint64_t>(left, blockSizeForLevel1);
+    if (blockLength > left)
+        return fail("block decodes to " + num(blockLength) + " bytes, but the header's length " +
+                        num(job.declaredLength) + " leaves only " + num(left) +
+                        ": total decoded length differs from the header's",
+                    frameOffset);
+    if (blockLength != expected)
+        return fail("block decodes to " + num(blockLength) + " bytes where " + num(expected) +
+                        " are due (every block but the last holds " + num(blockSizeForLevel1) +
+                        "; the header's length is " + num(job.declaredLength) +
+                        "): total decoded length differs from the header's",
+                    frameOffset);
+}
+
+} // namespace
+
+BlockDecompressor::BlockDecompressor(Sink sink, unsigned threads)
+    : sink_(std::move(sink)), threads_(threads == 0 ? threadsForCores() : threads)
+{
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    threads_ = 1;
+#endif
+}
+
+BlockDecompressor::~BlockDecompressor()
+{
+    if (!pool_)
+        return;
+    abandonFrames();
+    {
+        std::lock_guard lock(pool_->mutex);
+        pool_->quit = true;
+        pool_->changed.notify_all();
+    }
+    for (std::thread& helper : pool_->helpers)
+        helper.join();
+}
+
+DecodeStatus BlockDecompressor::record(std::string message, std::uint64_t offset)
 {
     state_ = State::failed;
     fault_ = DecodeStatus{std::move(message), offset};
     payload_.clear();
     payload_.shrink_to_fit();
     return fault_;
+}
+
+// A fault met while reading the stream stands after every frame already
+// complete: any fault of theirs comes first, and their blocks go out before.
+DecodeStatus BlockDecompressor::fail(std::string message, std::uint64_t offset)
+{
+    if (DecodeStatus earlier = settle(); !earlier.ok())
+        return earlier;
+    return record(std::move(message), offset);
 }
 
 DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t byte)
@@ -71,7 +207,7 @@ DecodeStatus BlockDecompressor::startFrame()
 {
     primaryIndex_ = getBigEndian24(frameHeader_ + framePrimaryIndexOffset);
     payloadLength_ = getBigEndian24(frameHeader_ + framePayloadLengthOffset);
-    const std::string frame = "block " + num(blocks_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
+    const std::string frame = "block " + num(framesRead_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
     if (payloadLength_ < flushBytes)
         return fail(frame + "payload length " + num(payloadLength_) +
                         " is below the 4 flush bytes every coded block ends with",
@@ -89,68 +225,194 @@ DecodeStatus BlockDecompressor::startFrame()
     return {};
 }
 
-DecodeStatus BlockDecompressor::decodeFrame()
+// The payload is complete: the frame goes to a thread (or is decoded here at
+// once with one thread), and reading goes on as if it were sound.
+DecodeStatus BlockDecompressor::frameComplete()
 {
-    if (!work_)
-        work_ = std::make_unique<Work>();
-    Work& w = *work_;
-    const std::uint64_t payloadStart = frameOffset_ + frameHeaderSize;
-    const std::string frame = "block " + num(blocks_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
-    const std::span<const std::uint8_t> payload(payload_);
-
-    StageFault fault = decodeRangeBlock(w.models, payload, w.symbols);
-    if (fault.failed())
-        return fail(frame + fault.message, payloadStart + fault.position);
-
-    fault = decodeRankSymbols(w.symbols, w.ranks);
-    if (fault.failed())
-        return fail(frame + fault.message + " (rank symbol " + num(fault.position) + ")",
-                    payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
-    const std::size_t rankCount = w.ranks.size();
-    if (rankCount == 0)
-        return fail(frame + "block codes no data; every block frame holds at least one byte", payloadStart);
-    if (primaryIndex_ >= rankCount)
-        return fail(frame + "primary index " + num(primaryIndex_) + " is not below the block length " + num(rankCount),
-                    frameOffset_);
-
-    w.lastColumn.resize(rankCount);
-    w.prepass.resize(rankCount);
-    w.next.resize(rankCount);
-    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
-                      std::span<const std::uint8_t>(w.ranks.data(), rankCount));
-    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.data(), rankCount),
-                          std::span<const std::uint8_t>(w.lastColumn.data(), rankCount), primaryIndex_,
-                          std::span<std::uint32_t>(w.next.data(), rankCount));
-    if (fault.failed())
-        return fail(frame + fault.message + " (row " + num(fault.position) + ")", frameOffset_);
-
-    fault = expandRuns(w.prepass, w.block);
-    if (fault.failed())
-        return fail(frame + fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
-    const std::size_t blockLength = w.block.size();
-
-    const std::uint64_t left = declaredLength_ - decoded_;
-    const std::uint64_t expected = std::min<std::uint64_t>(left, blockSizeForLevel1);
-    if (blockLength > left)
-        return fail(frame + "block decodes to " + num(blockLength) + " bytes, but the header's length " +
-                        num(declaredLength_) + " leaves only " + num(left) +
-                        ": total decoded length differs from the header's",
-                    frameOffset_);
-    if (blockLength != expected)
-        return fail(frame + "block decodes to " + num(blockLength) + " bytes where " + num(expected) +
-                        " are due (every block but the last holds " + num(blockSizeForLevel1) +
-                        "; the header's length is " + num(declaredLength_) +
-                        "): total decoded length differs from the header's",
-                    frameOffset_);
-    ++blocks_;
-    decoded_ += blockLength;
-    if (sink_ && !sink_(std::span<const std::uint8_t>(w.block.data(), blockLength)))
-        return fail("output refused", consumed_);
-    state_ = decoded_ == declaredLength_ ? State::done : State::frameHeader;
+    std::unique_ptr<FrameJob> job;
+    if (pool_ && !pool_->spare.empty()) {
+        job = std::move(pool_->spare.back());
+        pool_->spare.pop_back();
+    } else {
+        job = std::make_unique<FrameJob>();
+    }
+    job->state = FrameJob::State::queued;
+    job->fault = {};
+    job->index = framesRead_;
+    job->frameOffset = frameOffset_;
+    job->endOffset = consumed_;
+    job->primaryIndex = primaryIndex_;
+    job->declaredLength = declaredLength_;
+    std::swap(job->payload, payload_);
+    payload_.clear();
+    ++framesRead_;
+    const bool last = framesRead_ * blockSizeForLevel1 >= declaredLength_;
+    state_ = last ? State::done : State::frameHeader;
     frameHeaderFilled_ = 0;
     frameOffset_ = consumed_;
-    payload_.clear();
+
+    if (threads_ <= 1) {
+        if (!scratch_)
+            scratch_ = std::make_unique<Scratch>();
+        decodeJob(*job, *scratch_);
+        job->state = FrameJob::State::done;
+        return deliver(*job);
+    }
+    startPool();
+    {
+        std::lock_guard lock(pool_->mutex);
+        pool_->inFlight.push_back(std::move(job));
+        pool_->changed.notify_all();
+    }
+    // Hand on what is ready; wait (helping) only while too many are in flight.
+    const std::size_t window = 2 * static_cast<std::size_t>(threads_);
+    for (;;) {
+        if (DecodeStatus status = deliverReady(); !status.ok())
+            return status;
+        std::unique_lock lock(pool_->mutex);
+        if (pool_->inFlight.size() < window)
+            return {};
+        lock.unlock();
+        helpOrWait();
+    }
+}
+
+void BlockDecompressor::startPool()
+{
+    if (pool_)
+        return;
+    pool_ = std::make_unique<Pool>();
+    for (unsigned i = 1; i < threads_; ++i) {
+        try {
+            pool_->helpers.emplace_back([this] { helperMain(); });
+        } catch (const std::system_error&) {
+            break; // the feeding thread decodes what no helper takes
+        }
+    }
+}
+
+void BlockDecompressor::helperMain()
+{
+    std::unique_ptr<Scratch> scratch;
+    try {
+        scratch = std::make_unique<Scratch>();
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    Pool& pool = *pool_;
+    std::unique_lock lock(pool.mutex);
+    for (;;) {
+        FrameJob* job = nullptr;
+        pool.changed.wait(lock, [&] { return pool.quit || (job = pool.takeQueued()) != nullptr; });
+        if (!job)
+            return;
+        lock.unlock();
+        runJob(*job, *scratch);
+        lock.lock();
+        job->state = FrameJob::State::done;
+        pool.changed.notify_all();
+    }
+}
+
+void BlockDecompressor::runJob(FrameJob& job, Scratch& scratch)
+{
+    try {
+        decodeJob(job, scratch);
+    } catch (const std::bad_alloc&) {
+        job.fault = DecodeStatus{"out of memory", job.frameOffset};
+    }
+}
+
+// On the feeding thread: decodes the oldest frame no thread has taken, or
+// waits until some frame is done.
+void BlockDecompressor::helpOrWait()
+{
+    std::unique_lock lock(pool_->mutex);
+    if (FrameJob* job = pool_->takeQueued()) {
+        lock.unlock();
+        if (!scratch_)
+            scratch_ = std::make_unique<Scratch>();
+        runJob(*job, *scratch_);
+        lock.lock();
+        job->state = FrameJob::State::done;
+        pool_->changed.notify_all();
+        return;
+    }
+    if (pool_->inFlight.empty() || pool_->inFlight.front()->state == FrameJob::State::done)
+        return;
+    pool_->changed.wait(lock);
+}
+
+// Hands every done frame at the front to the sink, in order.
+DecodeStatus BlockDecompressor::deliverReady()
+{
+    for (;;) {
+        std::unique_ptr<FrameJob> job;
+        {
+            std::lock_guard lock(pool_->mutex);
+            if (pool_->inFlight.empty() || pool_->inFlight.front()->state != FrameJob::State::done)
+                return {};
+            job = std::move(pool_->inFlight.front());
+            pool_->inFlight.pop_front();
+        }
+        const DecodeStatus status = deliver(*job);
+        pool_->spare.push_back(std::move(job));
+        if (!status.ok())
+            return status;
+    }
+}
+
+DecodeStatus BlockDecompressor::deliver(FrameJob& job)
+{
+    if (!job.fault.ok()) {
+        abandonFrames();
+        return record(job.fault.message, job.fault.offset);
+    }
+    ++blocks_;
+    decoded_ += job.block.size();
+    if (sink_ && !sink_(std::span<const std::uint8_t>(job.block.data(), job.block.size()))) {
+        abandonFrames();
+        return record("output refused", job.endOffset);
+    }
     return {};
+}
+
+// Decodes and hands on every frame in flight; the first fault among them.
+DecodeStatus BlockDecompressor::settle()
+{
+    if (state_ == State::failed)
+        return fault_;
+    if (!pool_)
+        return {};
+    for (;;) {
+        if (DecodeStatus status = deliverReady(); !status.ok())
+            return status;
+        {
+            std::lock_guard lock(pool_->mutex);
+            if (pool_->inFlight.empty())
+                return {};
+        }
+        helpOrWait();
+    }
+}
+
+// Drops the frames after a fault: none is started any more, and those a
+// thread is decoding are waited for, since they use their own buffers.
+void BlockDecompressor::abandonFrames()
+{
+    if (!pool_)
+        return;
+    std::unique_lock lock(pool_->mutex);
+    for (auto& job : pool_->inFlight)
+        if (job->state == FrameJob::State::queued)
+            job->state = FrameJob::State::done;
+    pool_->changed.wait(lock, [&] {
+        for (auto& job : pool_->inFlight)
+            if (job->state == FrameJob::State::running)
+                return false;
+        return true;
+    });
+    pool_->inFlight.clear();
 }
 
 DecodeStatus BlockDecompressor::feed(std::span<const std::uint8_t> bytes)
@@ -192,7 +454,7 @@ DecodeStatus BlockDecompressor::feed(std::span<const std::uint8_t> bytes)
             i += take;
             consumed_ += take;
             if (payload_.size() == payloadLength_)
-                if (DecodeStatus status = decodeFrame(); !status.ok())
+                if (DecodeStatus status = frameComplete(); !status.ok())
                     return status;
             break;
         }
@@ -207,6 +469,8 @@ DecodeStatus BlockDecompressor::feed(std::span<const std::uint8_t> bytes)
 
 DecodeStatus BlockDecompressor::finish()
 {
+    if (DecodeStatus earlier = settle(); !earlier.ok())
+        return earlier;
     switch (state_) {
     case State::failed:
         return fault_;

@@ -8,6 +8,13 @@
 //
 // Validation is strict (section 8): a fault is reported once, with the stream
 // byte where it stands; after a fault every further call returns it.
+//
+// With more than one thread, complete frames are decoded on helper threads
+// (and on the feeding thread while it would wait), a few frames ahead, and
+// the sink still gets the blocks in order on the feeding thread. The fault
+// reported, its offset, and the blocks handed on before it are those of one
+// thread: a frame's fault comes first when it stands before one found later
+// while reading, so feed may report the fault of a frame fed in an earlier call.
 #pragma once
 
 #include <cstddef>
@@ -36,7 +43,9 @@ public:
     // (the caller keeps its own reason, feed then reports "output refused").
     using Sink = std::function<bool(std::span<const std::uint8_t>)>;
 
-    explicit BlockDecompressor(Sink sink);
+    // threads: 1 decodes each frame on the feeding thread as it completes;
+    // 0 uses one thread per core.
+    explicit BlockDecompressor(Sink sink, unsigned threads = 1);
     virtual ~BlockDecompressor();
     BlockDecompressor(const BlockDecompressor&) = delete;
     BlockDecompressor& operator=(const BlockDecompressor&) = delete;
@@ -45,22 +54,36 @@ public:
     // The stream has ended: fails unless it ended right after the last frame
     // and the blocks decoded to exactly the header's length.
     DecodeStatus finish();
+    // Decodes every frame fed so far and hands it on; the first fault, if any.
+    DecodeStatus settle();
 
     bool headerRead() const noexcept { return headerFilled_ == streamHeaderSize; }
     std::uint32_t declaredLength() const noexcept { return declaredLength_; }
     std::uint64_t streamBytes() const noexcept { return consumed_; }
     std::uint64_t decodedBytes() const noexcept { return decoded_; }
 
+    struct Scratch;
+    struct FrameJob;
+
 private:
     enum class State { header, frameHeader, payload, done, failed };
 
+    struct Pool;
+    DecodeStatus record(std::string message, std::uint64_t offset);
     DecodeStatus fail(std::string message, std::uint64_t offset);
     DecodeStatus checkHeaderByte(std::size_t index, std::uint8_t byte);
     DecodeStatus startFrame();
-    DecodeStatus decodeFrame();
+    DecodeStatus frameComplete();
+    void startPool();
+    void helperMain();
+    static void runJob(FrameJob& job, Scratch& scratch);
+    void helpOrWait();
+    DecodeStatus deliverReady();
+    DecodeStatus deliver(FrameJob& job);
+    void abandonFrames();
 
-    struct Work;
     Sink sink_;
+    unsigned threads_;
     State state_ = State::header;
     DecodeStatus fault_;
     std::uint8_t header_[streamHeaderSize]{};
@@ -71,7 +94,9 @@ private:
     std::uint32_t primaryIndex_ = 0;
     std::uint32_t payloadLength_ = 0;
     std::vector<std::uint8_t> payload_;
-    std::unique_ptr<Work> work_;
+    std::unique_ptr<Scratch> scratch_; // the feeding thread's
+    std::unique_ptr<Pool> pool_;       // only with more than one thread
+    std::uint64_t framesRead_ = 0;     // frames whose payload is complete
     std::uint32_t declaredLength_ = 0;
     std::uint64_t consumed_ = 0;
     std::uint64_t decoded_ = 0;

@@ -16,20 +16,39 @@ std::string num(std::uint64_t value) { return std::to_string(value); }
 
 } // namespace
 
-DocumentReader::DocumentReader(Sink sink) : sink_(std::move(sink)) {}
+DocumentReader::DocumentReader(Sink sink, unsigned threads) : sink_(std::move(sink)), threads_(threads) {}
 
 DocumentReader::~DocumentReader() = default;
 
-TextStatus DocumentReader::fail(std::string message, TextPosition at)
+TextStatus DocumentReader::record(std::string message, TextPosition at)
 {
     state_ = State::failed;
     fault_ = TextStatus{std::move(message), at};
     return fault_;
 }
 
+// A fault in the text stands after every stream byte fed before it: a fault
+// of a frame still being decoded comes first.
+TextStatus DocumentReader::fail(std::string message, TextPosition at)
+{
+    if (TextStatus earlier = settle(); !earlier.ok())
+        return earlier;
+    return record(std::move(message), at);
+}
+
 TextStatus DocumentReader::failStream(const DecodeStatus& status)
 {
-    return fail(status.describe(), text_->positionOfByte(status.offset));
+    return record(status.describe(), text_->positionOfByte(status.offset));
+}
+
+TextStatus DocumentReader::settle()
+{
+    if (state_ == State::failed)
+        return fault_;
+    if (stream_)
+        if (DecodeStatus status = stream_->settle(); !status.ok())
+            return failStream(status);
+    return {};
 }
 
 void DocumentReader::advance(unsigned char c) noexcept
@@ -96,7 +115,7 @@ TextStatus DocumentReader::sizesCharacter(unsigned char c)
             return fail("sizes line: " + describeCharacter(c) + " where a line feed must end it", here);
         state_ = State::text;
         text_ = std::make_unique<Base64Reader>(line_ + 1);
-        stream_ = std::make_unique<BlockDecompressor>(sink_);
+        stream_ = std::make_unique<BlockDecompressor>(sink_, threads_);
         return {};
     }
     return {};
@@ -330,27 +349,28 @@ private:
 
 } // namespace
 
-std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath)
+std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads)
 {
     std::unique_ptr<InputFile> document;
     if (IoStatus status = openInputFile(documentPath, document); !status)
         return "cannot open the document: " + wordsFor(status);
     BankReference bank;
     bank.path = bankPath;
-    return VerifyDocument(*document, bank);
+    return VerifyDocument(*document, bank, threads);
 }
 
 namespace {
 
 // The bank read again, compared block by block.
-std::string compareWithFile(InputFile& document, const std::string& bankPath)
+std::string compareWithFile(InputFile& document, const std::string& bankPath, unsigned threads)
 {
     std::unique_ptr<InputFile> bank;
     if (IoStatus status = openInputFile(bankPath, bank); !status)
         return "cannot open the input again: " + wordsFor(status);
     Comparer comparer(*bank);
     const TextStatus status =
-        decodeDocumentFile(document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); });
+        decodeDocumentFile(document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); },
+                           threads);
     if (!comparer.problem.empty())
         return comparer.problem;
     if (!status.ok())
@@ -359,7 +379,7 @@ std::string compareWithFile(InputFile& document, const std::string& bankPath)
 }
 
 // The bank known only by what was read of it: its length and digest.
-std::string compareWithDigest(InputFile& document, const BankReference& bank)
+std::string compareWithDigest(InputFile& document, const BankReference& bank, unsigned threads)
 {
     Sha256 digest;
     std::uint64_t length = 0;
@@ -367,7 +387,7 @@ std::string compareWithDigest(InputFile& document, const BankReference& bank)
         digest.add(block);
         length += block.size();
         return true;
-    });
+    }, threads);
     if (!status.ok())
         return "the document does not decode: " + status.describe();
     if (length != bank.length)
@@ -380,9 +400,9 @@ std::string compareWithDigest(InputFile& document, const BankReference& bank)
 
 } // namespace
 
-std::string VerifyDocument(InputFile& document, const BankReference& bank)
+std::string VerifyDocument(InputFile& document, const BankReference& bank, unsigned threads)
 {
-    return bank.path.empty() ? compareWithDigest(document, bank) : compareWithFile(document, bank.path);
+    return bank.path.empty() ? compareWithDigest(document, bank, threads) : compareWithFile(document, bank.path, threads);
 }
 
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank)
@@ -396,14 +416,17 @@ TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& 
     return reader.finish();
 }
 
-TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink)
+TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink, unsigned threads)
 {
-    DocumentReader reader(sink);
+    DocumentReader reader(sink, threads);
     std::vector<std::uint8_t> buffer(readChunk);
     for (;;) {
         std::size_t got = 0;
-        if (IoStatus status = file.read(buffer, got); !status)
+        if (IoStatus status = file.read(buffer, got); !status) {
+            if (TextStatus earlier = reader.settle(); !earlier.ok())
+                return earlier;
             return {"cannot read" + (status.detail.empty() ? std::string() : ": " + status.detail), {0, 0}};
+        }
         if (got == 0)
             break;
         if (TextStatus status = reader.feed(std::string_view(reinterpret_cast<const char*>(buffer.data()), got));

@@ -32,7 +32,8 @@ class DocumentReader {
 public:
     using Sink = BlockDecompressor::Sink;
 
-    explicit DocumentReader(Sink sink);
+    // threads: for decoding the stream's frames (see BlockDecompressor).
+    explicit DocumentReader(Sink sink, unsigned threads = 1);
     ~DocumentReader();
     DocumentReader(const DocumentReader&) = delete;
     DocumentReader& operator=(const DocumentReader&) = delete;
@@ -40,6 +41,9 @@ public:
     TextStatus feed(std::string_view chunk);
     // The document has ended: fails unless it ended right after the footer.
     TextStatus finish();
+    // Decodes every frame fed so far; the first fault, if any. For a caller
+    // that stops reading early (a read error) and must report what came first.
+    TextStatus settle();
 
     // The two numbers of the sizes line, once read.
     std::uint64_t inputLength() const noexcept { return inputLength_; }
@@ -49,6 +53,7 @@ private:
     enum class State { head, sizes, text, footer, end, failed };
     enum class SizesPart { open, input, stream, feed };
 
+    TextStatus record(std::string message, TextPosition at);
     TextStatus fail(std::string message, TextPosition at);
     TextStatus failStream(const DecodeStatus& status);
     TextStatus sizesCharacter(unsigned char c);
@@ -57,6 +62,7 @@ private:
     void advance(unsigned char c) noexcept;
 
     Sink sink_;
+    unsigned threads_;
     std::unique_ptr<BlockDecompressor> stream_;
     std::unique_ptr<Base64Reader> text_;
     std::vector<std::uint8_t> bytes_;
@@ -84,15 +90,15 @@ std::optional<std::string> deriveBankName(std::string_view documentPath);
 // the bank at bankPath: empty when they agree, else the reason (the first
 // differing byte, a length that differs, or the document's fault). The
 // DocumentVerifier of --verify.
-std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath);
+std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads = 1);
 // The same for a document already open (read from its start) and a bank that
 // is either read again from its path or, where the path is empty, known by the
 // length and SHA-256 of the bytes that were converted.
-std::string VerifyDocument(InputFile& document, const BankReference& bank);
+std::string VerifyDocument(InputFile& document, const BankReference& bank, unsigned threads = 1);
 
 // Reads a whole document held in memory; the bank is appended to bank.
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank);
 // Reads a document from file in pieces, handing the bank to sink.
-TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink);
+TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink, unsigned threads = 1);
 
 } // namespace dls2mml
