@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <unistd.h>
 
 #include "decoder_test_support.h"
 
@@ -15,7 +17,9 @@ void writeFile(const std::filesystem::path& path, std::string_view bytes)
 
 TEST(DecoderVerify, ComparesTheDecodedBankWithTheInput)
 {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "dls2mml_decoder_verify";
+    // A folder of its own per process: suites may run at once on one machine.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("dls2mml_decoder_verify_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     TestRng rng(77);
     const Bytes bank = concat({rng.bytes(300000, 16), repeat(0x00, 300000)}); // two blocks
