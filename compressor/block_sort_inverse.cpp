@@ -24,14 +24,17 @@ StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uin
         entry = sum;
         sum += count;
     }
+    // Each row's successor and its byte in one word (n < 2^24), so each step
+    // of the walk, a load from anywhere in the block, fetches one word only.
     for (std::size_t i = 0; i < n; ++i)
-        work[i] = start[lastColumn[i]]++;
+        work[i] = start[lastColumn[i]]++ << 8 | lastColumn[i];
 
     std::size_t row = primaryIndex;
     std::size_t period = n;
     for (std::size_t step = 0; step < n; ++step) {
-        block[n - 1 - step] = lastColumn[row];
-        row = work[row];
+        const std::uint32_t entry = work[row];
+        block[n - 1 - step] = static_cast<std::uint8_t>(entry);
+        row = entry >> 8;
         if (row == primaryIndex && step + 1 < n) {
             period = step + 1;
             break;
