@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Whole-conversion benchmark: dls2mml beside bzip2 -9, xz -6 and zstd -19 on
-# the same files, in one run, printed as a Markdown table.
+# Whole-conversion benchmark: dls2mml beside bzip2 -9, lbzip2 -9 -n2, xz -6
+# and zstd -19 on the same files, and its decoder (-t, -d) beside bzip2 -d and
+# lbzip2 -d -n2, in one run, printed as a Markdown table.
 #
-#   bench/compare.sh [-n RUNS] [-b BUILD_DIR] [-s "SIZES_MIB"] [FILE.dls ...]
+#   bench/compare.sh [-n RUNS] [-b BUILD_DIR] [-s "SIZES_MIB"] [-x] [FILE.dls ...]
 #
 #   -n RUNS       runs per tool and file; the best wall time counts (default 3)
 #   -b BUILD_DIR  where dls2mml and make_sample_bank are (default: build/ in
 #                 the repository)
 #   -s SIZES      sizes in MiB of the generated banks (default "1 8 32 128";
 #                 "" generates none)
+#   -x            leave out xz and zstd (most of the time on large banks)
 #   FILE.dls      more banks to measure, after the generated ones
 #
+# dls2mml runs with its default thread count (every core) and with -T 1.
+# Encoding rows are compared with bzip2 -9, decoding rows with bzip2 -d.
 # Generated banks come from make_sample_bank (seed 1). Every tool writes its
 # output to a file in a scratch folder, which is removed at the end. Wall time
 # is taken around each run; peak resident memory comes from GNU time's %M.
@@ -23,11 +27,13 @@ sizes="1 8 32 128"
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$repo/build"
 
-usage() { sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
+usage() { sed -n '2,19p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; }
 die() { echo "compare.sh: $*" >&2; exit 1; }
 
-while getopts ":n:b:s:h" opt; do
+peers=1
+while getopts ":n:b:s:xh" opt; do
     case $opt in
+    x) peers=0 ;;
     n) runs=$OPTARG ;;
     b) build=$OPTARG ;;
     s) sizes=$OPTARG ;;
@@ -50,7 +56,7 @@ if [[ -n ${sizes// /} ]]; then
     [[ -x $make_bank ]] || die "no make_sample_bank in $build"
 fi
 [[ -x /usr/bin/time ]] || die "GNU time (/usr/bin/time) is needed for peak memory"
-for tool in bzip2 xz zstd awk; do
+for tool in bzip2 lbzip2 xz zstd awk; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 for f in "$@"; do
@@ -69,7 +75,8 @@ rev=$(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)
 bzip2_version=$(bzip2 --help 2>&1 | head -n1 | sed -n 's/.*Version \([^,]*\).*/\1/p')
 xz_version=$(xz --version | head -n1 | awk '{ print $NF }')
 zstd_version=$(zstd --version | sed -n 's/.* v\([0-9.]*\).*/\1/p')
-echo "Versions: dls2mml $rev, bzip2 ${bzip2_version:-?}, xz ${xz_version:-?}, zstd ${zstd_version:-?}"
+lbzip2_version=$(lbzip2 --version 2>&1 | head -n1 | awk '{ print $NF }')
+echo "Versions: dls2mml $rev, bzip2 ${bzip2_version:-?}, lbzip2 ${lbzip2_version:-?}, xz ${xz_version:-?}, zstd ${zstd_version:-?}"
 echo "Best of $runs runs each; wall time in seconds, MB = 10^6 bytes, peak RSS in MiB (largest of the runs)."
 echo "dls2mml's output is the whole document (Base64 text of the stream); the peers write raw compressed files."
 echo
@@ -81,7 +88,7 @@ run() {
     shift 2
     local start end
     start=$EPOCHREALTIME
-    if ! /usr/bin/time -f "%M" -o "$scratch/rss" "$@" >"$out" 2>"$scratch/err"; then
+    if ! /usr/bin/time -f "%M %U" -o "$scratch/rss" "$@" >"$out" 2>"$scratch/err"; then
         echo "compare.sh: $name failed:" >&2
         cat "$scratch/err" >&2
         exit 1
@@ -99,39 +106,64 @@ for s in $sizes; do
 done
 files+=("$@")
 
-tools=(dls2mml bzip2 xz zstd)
-declare -A label=([dls2mml]="dls2mml" [bzip2]="bzip2 -9" [xz]="xz -6" [zstd]="zstd -19")
+tools=(dls2mml dls2mml1 bzip2 lbzip2)
+((peers)) && tools+=(xz zstd)
+tools+=(test test1 decode decode1 bunzip2 lbunzip2)
+declare -A label=([dls2mml]="dls2mml" [dls2mml1]="dls2mml -T 1" [bzip2]="bzip2 -9" [lbzip2]="lbzip2 -9 -n2"
+    [xz]="xz -6" [zstd]="zstd -19" [test]="dls2mml -t" [test1]="dls2mml -t -T 1" [decode]="dls2mml -d"
+    [decode1]="dls2mml -d -T 1" [bunzip2]="bzip2 -d" [lbunzip2]="lbzip2 -d -n2")
+declare -A reference=([dls2mml]=bzip2 [dls2mml1]=bzip2 [bzip2]=bzip2 [lbzip2]=bzip2 [xz]=bzip2 [zstd]=bzip2
+    [test]=bunzip2 [test1]=bunzip2 [decode]=bunzip2 [decode1]=bunzip2 [bunzip2]=bunzip2 [lbunzip2]=bunzip2)
 bound_lines=()
 
-echo "| File | Input bytes | Tool | Wall s | MB/s | × bzip2 -9 | Output bytes | Peak RSS MiB |"
-echo "|---|---:|---|---:|---:|---:|---:|---:|"
+echo "| File | Input bytes | Tool | Wall s | MB/s | × bzip2 | User CPU s | Output bytes | Peak RSS MiB |"
+echo "|---|---:|---|---:|---:|---:|---:|---:|---:|"
 for f in "${files[@]}"; do
     name=$(basename "$f")
     bytes=$(stat -c %s "$f")
     rm -f "$scratch"/*.times
     for ((r = 1; r <= runs; r++)); do
         run dls2mml "$scratch/dls2mml.line" "$dls2mml" -o "$scratch/out.mml" "$f"
+        run dls2mml1 /dev/null "$dls2mml" -T 1 -o "$scratch/out1.mml" "$f"
         run bzip2 "$scratch/out.bz2" bzip2 -9 -c "$f"
-        run xz "$scratch/out.xz" xz -6 -c "$f"
-        run zstd "$scratch/out.zst" zstd -19 -q -c "$f"
+        run lbzip2 "$scratch/out.lbz2" lbzip2 -9 -n2 -c "$f"
+        if ((peers)); then
+            run xz "$scratch/out.xz" xz -6 -c "$f"
+            run zstd "$scratch/out.zst" zstd -19 -q -c "$f"
+        fi
+        run test /dev/null "$dls2mml" -q -t "$scratch/out.mml"
+        run test1 /dev/null "$dls2mml" -q -T 1 -t "$scratch/out.mml"
+        run decode /dev/null "$dls2mml" -q -f -d -o "$scratch/back.dls" "$scratch/out.mml"
+        run decode1 /dev/null "$dls2mml" -q -f -T 1 -d -o "$scratch/back1.dls" "$scratch/out.mml"
+        run bunzip2 "$scratch/back.bz" bzip2 -d -c "$scratch/out.bz2"
+        run lbunzip2 "$scratch/back.lbz" lbzip2 -d -n2 -c "$scratch/out.bz2"
     done
+    cmp -s "$scratch/out.mml" "$scratch/out1.mml" || die "dls2mml -T 1 wrote another document than dls2mml"
+    cmp -s "$scratch/back.dls" "$f" || die "dls2mml -d did not give the bank back"
     # dls2mml's line: input, output, input bytes, stream bytes, document bytes.
     stream=$(awk -F'\t' 'NF >= 5 { v = $4 } END { print v }' "$scratch/dls2mml.line")
     [[ $stream =~ ^[0-9]+$ ]] || die "could not read the stream length from dls2mml's output"
     declare -A size=(
-        [dls2mml]=$(stat -c %s "$scratch/out.mml") [bzip2]=$(stat -c %s "$scratch/out.bz2")
-        [xz]=$(stat -c %s "$scratch/out.xz") [zstd]=$(stat -c %s "$scratch/out.zst"))
-    declare -A best rss
+        [dls2mml]=$(stat -c %s "$scratch/out.mml") [dls2mml1]=$(stat -c %s "$scratch/out1.mml")
+        [bzip2]=$(stat -c %s "$scratch/out.bz2") [lbzip2]=$(stat -c %s "$scratch/out.lbz2")
+        [test]=0 [test1]=0 [decode]=$(stat -c %s "$scratch/back.dls") [decode1]=$(stat -c %s "$scratch/back1.dls")
+        [bunzip2]=$(stat -c %s "$scratch/back.bz") [lbunzip2]=$(stat -c %s "$scratch/back.lbz"))
+    if ((peers)); then
+        size[xz]=$(stat -c %s "$scratch/out.xz")
+        size[zstd]=$(stat -c %s "$scratch/out.zst")
+    fi
+    declare -A best rss user
     for t in "${tools[@]}"; do
         best[$t]=$(awk 'NR == 1 || $1 < m { m = $1 } END { printf "%.3f", m }' "$scratch/$t.times")
         rss[$t]=$(awk '$2 > m { m = $2 } END { print m + 0 }' "$scratch/$t.times")
+        user[$t]=$(awk 'NR == 1 || $3 < m { m = $3 } END { printf "%.2f", m }' "$scratch/$t.times")
     done
     for t in "${tools[@]}"; do
-        awk -v f="$name" -v n="$bytes" -v t="${label[$t]}" -v w="${best[$t]}" -v ref="${best[bzip2]}" \
-            -v o="${size[$t]}" -v k="${rss[$t]}" 'BEGIN {
+        awk -v f="$name" -v n="$bytes" -v t="${label[$t]}" -v w="${best[$t]}"  -v ref="${best[${reference[$t]}]}" \
+            -v o="${size[$t]}" -v k="${rss[$t]}" -v u="${user[$t]}" 'BEGIN {
                 rate = w > 0 ? n / 1e6 / w : 0
                 ratio = ref > 0 ? w / ref : 0
-                printf "| %s | %d | %s | %.3f | %.1f | %.2f | %d | %.1f |\n", f, n, t, w, rate, ratio, o, k / 1024
+                printf "| %s | %d | %s | %.3f | %.1f | %.2f | %.2f | %d | %.1f |\n", f, n, t, w, rate, ratio, u, o, k / 1024
             }'
     done
     bound_lines+=("$(awk -v f="$name" -v s="$stream" -v k="${rss[dls2mml]}" 'BEGIN {
