@@ -49,9 +49,8 @@ std::string checkCombination(const Options& o)
         return "--verify applies to converting only";
     if (o.verify && o.toStandardOutput)
         return "--verify needs a document file, not standard output";
-    for (const std::string& file : o.files)
-        if (o.verify && file == standardStreamName)
-            return "--verify reads the bank again, which standard input cannot give";
+    if (o.verify && o.outputPath.empty() && o.files.size() == 1 && o.files[0] == standardStreamName)
+        return "--verify needs a document file: give it with -o";
     if (o.quiet && o.verbose)
         return "-q and -v cannot be combined";
     return {};

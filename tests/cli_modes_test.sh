@@ -107,7 +107,7 @@ check "-- ends the options: -q is a file" sh -c "test $rc -eq 1 && grep -q '^dls
 for case in "--bogus=1|unrecognized option '--bogus=1'" "--bogus|unrecognized option" "-x Piano.DLS|invalid option" \
     "--ver Piano.DLS|ambiguous" "--quiet=1 Piano.DLS|doesn't allow an argument" "-o|requires an argument" \
     "-T 0 Piano.DLS|number of threads" "-T x Piano.DLS|number of threads" "--threads=|number of threads" \
-    "-d -l x|-d and -l cannot be combined" "--verify|--verify reads the bank again" "--verify -o v.mml -|--verify reads the bank again" "-l -c Piano.DLS|-l writes nothing"; do
+    "-d -l x|-d and -l cannot be combined" "--verify|--verify needs a document file" "-l -c Piano.DLS|-l writes nothing"; do
     args=${case%%|*}
     words=${case#*|}
     # shellcheck disable=SC2086
@@ -115,6 +115,8 @@ for case in "--bogus=1|unrecognized option '--bogus=1'" "--bogus|unrecognized op
     check "usage error '$args': exit 2, '$words'" \
         sh -c "test $rc -eq 2 && grep -q -- \"$words\" err.txt && grep -q 'Try .dls2mml --help.' err.txt && ! test -s out.txt"
 done
+"$BIN" -q --verify -o verified.mml - <Piano.DLS 2>err.txt
+check "--verify -o PATH < bank: checked against what was read" sh -c "test $? -eq 0 && cmp -s verified.mml expected.mml"
 run -T 1 -q -o t1.mml Piano.DLS
 check "-T 1: the same document" sh -c "test $rc -eq 0 && cmp -s t1.mml expected.mml"
 run --threads=2 -q -o t2.mml big.dls
