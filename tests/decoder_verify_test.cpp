@@ -5,7 +5,11 @@
 #include <string>
 #include <unistd.h>
 
+#include <random>
+
 #include "decoder_test_support.h"
+#include "shell/file_system.h"
+#include "shell/sha256.h"
 
 namespace dls2mml::test {
 namespace {
@@ -55,6 +59,48 @@ TEST(DecoderVerify, ComparesTheDecodedBankWithTheInput)
               std::string::npos);
     EXPECT_NE(VerifyDocument((dir / "missing.mml").string(), (dir / "bank.dls").string()).find("cannot open the document"),
               std::string::npos);
+    std::filesystem::remove_all(dir);
+}
+
+// An input that could not be read twice is known by its length and SHA-256.
+TEST(DecoderVerify, ComparesWithTheDigestOfWhatWasRead)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("dls2mml_decoder_digest_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(dir);
+    TestRng rng(78);
+    const Bytes bank = concat({rng.bytes(200000, 16), repeat(0x41, 400000)});
+    writeFile(dir / "bank_dls.mml", documentFor(bank.size(), compressBytes(bank)));
+    const auto digestOf = [](const Bytes& bytes) {
+        Sha256 digest;
+        digest.add(bytes);
+        return digest.finish();
+    };
+    Bytes changed = bank;
+    changed[5] ^= 0x80;
+    const struct {
+        const char* name;
+        Sha256::Digest digest;
+        std::uint64_t length;
+        const char* expected; // empty: agrees
+    } cases[] = {
+        {"what was read", digestOf(bank), bank.size(), ""},
+        {"other bytes of the same length", digestOf(changed), bank.size(), "their SHA-256 differ"},
+        {"fewer bytes were read", digestOf(bank), bank.size() - 1, "bytes but 599999 were read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<InputFile> document;
+        ASSERT_TRUE(openInputFile((dir / "bank_dls.mml").string(), document));
+        BankReference reference;
+        reference.digest = c.digest;
+        reference.length = c.length;
+        const std::string problem = VerifyDocument(*document, reference);
+        if (*c.expected == '\0')
+            EXPECT_EQ(problem, "");
+        else
+            EXPECT_NE(problem.find(c.expected), std::string::npos) << problem;
+    }
     std::filesystem::remove_all(dir);
 }
 

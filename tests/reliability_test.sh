@@ -190,7 +190,8 @@ wait $pid
 rc=$?
 check "changed input: exit 0" test $rc -eq 0
 check "changed input: a note on standard error" grep -qF "dls2mml: change/grow.dls: file changed while it was read" change/err.txt
-check "changed input: the document is whole" "$BIN" -q -t change/grow.mml
+# (bytes were added after the RIFF form, so -t would rightly find the bank damaged)
+check "changed input: the document is whole" sh -c "\"$BIN\" -q -d -c change/grow.mml >/dev/null"
 cat bank.dls | "$BIN" -q --verify -o change/pipe.mml /dev/stdin 2>err.txt
 check "verify: an input from a pipe is checked against what was read" sh -c "test $? -eq 0 && cmp -s change/pipe.mml reference.mml"
 mkfifo change/fifo
@@ -274,6 +275,31 @@ check "memory: -d -c of a document from a pipe, $(peak) KiB against $decode_rss"
 check "memory: -t of a document on standard input, $(peak) KiB against $decode_rss" test "$(peak)" -le $bound
 check "memory: every path gives the same document" sh -c "cmp -s mem_file.mml mem_c.mml && cmp -s mem_file.mml mem_pipe.mml"
 check "memory: the bank comes back" cmp -s mem_back.dls mem.dls
+
+# --- what -t proves: the document whole, and a RIFF bank's structure ---
+mkdir -p checks
+cd checks
+"$MAKE_BANK" good.dls --size 200000
+cp good.dls broken.dls
+printf '\377\377\000\000' | dd of=broken.dls bs=1 seek=16 conv=notrunc 2>/dev/null # a list's size reaches past the form
+printf 'plain bytes' >plain.dls
+"$BIN" -q good.dls broken.dls plain.dls
+run -t good_dls.mml
+check "-t: a sound DLS bank passes" test $rc -eq 0
+run -t broken_dls.mml
+check "-t: a damaged RIFF bank in a whole document fails" sh -c "test $rc -eq 1 && grep -q 'damaged RIFF file: byte ' err.txt"
+run -t plain_dls.mml
+check "-t: other bytes pass, with a note that only the document was checked" \
+    sh -c "test $rc -eq 0 && grep -q 'not a RIFF file, so only the document was checked' err.txt"
+# One character changed in the first frame's header: the document still
+# decodes, to a bank that no longer begins as a RIFF file, and -t says so.
+line=$(sed -n 3p good_dls.mml)
+changed="${line:0:17}A${line:18}"
+awk -v text="$changed" 'NR == 3 { print text; next } { print }' good_dls.mml >changed.mml
+run -t changed.mml
+check "-t: a changed frame header is not passed in silence" \
+    sh -c "grep -q 'damaged RIFF file\|not a RIFF file' err.txt"
+cd ..
 
 # --- start-up failures: too few threads gives the same bytes on fewer threads ---
 if can_drop_privileges && command -v prlimit >/dev/null && [ "$(ps -u 65534 -o pid= | wc -l)" -eq 0 ]; then
