@@ -293,10 +293,11 @@ void BM_WholeBlock(benchmark::State& state, Kind kind)
         return;
     }
     Bytes frame(frameBound(d.raw.size()));
-    std::int64_t length = 0;
+    std::size_t length = 0;
     for (auto _ : state) {
-        length = compressor.compressBlock(d.raw, frame);
-        if (length < 0) {
+        const CompressStatus status = compressor.compressBlock(d.raw, frame);
+        length = status.length;
+        if (!status) {
             state.SkipWithError("compressBlock failed");
             break;
         }

@@ -22,24 +22,6 @@ namespace {
 
 constexpr std::size_t readChunk = 1 << 18;
 
-std::string wordsFor(const IoStatus& status)
-{
-    std::string words;
-    switch (status.error) {
-    case IoError::none: return "ok";
-    case IoError::notFound:
-    case IoError::cannotOpen: words = "cannot open"; break;
-    case IoError::isFolder: return "is a folder";
-    case IoError::cannotRead: words = "cannot read"; break;
-    case IoError::cannotCreate: words = "cannot create output"; break;
-    case IoError::writeFailed: words = "write failed"; break;
-    case IoError::diskFull: words = "disk full"; break;
-    }
-    if (!status.detail.empty())
-        words += ": " + status.detail;
-    return words;
-}
-
 // A document to read: a file (which can be opened again) or standard input,
 // which is held in memory only when it must be read twice and no spool could
 // be made for standard output.
@@ -59,7 +41,7 @@ public:
             return {};
         }
         if (IoStatus status = openInputFile(path_, file_); !status)
-            return wordsFor(status);
+            return describeIoStatus(status);
         return {};
     }
 
@@ -107,7 +89,7 @@ public:
         for (;;) {
             std::size_t got = 0;
             if (IoStatus status = file_->read(buffer, got); !status)
-                return wordsFor(status);
+                return describeIoStatus(status);
             if (got == 0)
                 break;
             if (heldText_.size() + got > maxDocumentLength)
@@ -137,7 +119,7 @@ struct WritingSink {
     {
         return [this](std::span<const std::uint8_t> block) {
             if (IoStatus status = file->write(block); !status) {
-                failure = wordsFor(status);
+                failure = describeIoStatus(status);
                 return false;
             }
             written += block.size();
@@ -226,7 +208,7 @@ std::string decodeToStandardOutput(const Options& options, const std::string& pa
     if (!problem.empty())
         return problem;
     if (IoStatus status = out->commit(); !status)
-        return wordsFor(status);
+        return describeIoStatus(status);
     bytes = writer.written;
     return {};
 }
@@ -259,13 +241,13 @@ std::string decodeOne(const Options& options, const std::string& path, std::stri
     std::unique_ptr<OutputFile> out;
     if (IoStatus status = createOutputFile(target, out, !options.force); !status) {
         faultPath = target;
-        return wordsFor(status);
+        return describeIoStatus(status);
     }
     if (source.file().identity().sameAs(out->identity()))
         return "input and output are the same file";
     if (IoStatus status = out->keepPermissions(source.file().permissions()); !status) {
         faultPath = target;
-        return wordsFor(status);
+        return describeIoStatus(status);
     }
     WritingSink writer;
     writer.file = out.get();
@@ -278,7 +260,7 @@ std::string decodeOne(const Options& options, const std::string& path, std::stri
         return problem; // the uncommitted output is removed with it
     if (IoStatus status = out->commit(); !status) {
         faultPath = target;
-        return wordsFor(status);
+        return describeIoStatus(status);
     }
     bytes = writer.written;
     return {};

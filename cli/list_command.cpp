@@ -165,7 +165,7 @@ std::string listDocument(const Options& options, const std::string& path, InputF
         std::vector<std::uint8_t> buffer(1 << 18);
         for (std::size_t got = 1; status.ok() && got > 0;) {
             if (IoStatus io = file.read(buffer, got); !io)
-                return "cannot read" + (io.detail.empty() ? std::string() : ": " + io.detail);
+                return describeIoStatus(io);
             status = reader.feed(std::string_view(reinterpret_cast<const char*>(buffer.data()), got));
             length += got;
             progress.update(length, file.size());
@@ -180,7 +180,7 @@ std::string listDocument(const Options& options, const std::string& path, InputF
         std::vector<std::uint8_t> buffer(1 << 18);
         for (std::size_t got = 1; got > 0; length += got)
             if (IoStatus io = file.read(buffer, got); !io)
-                return "cannot read" + (io.detail.empty() ? std::string() : ": " + io.detail);
+                return describeIoStatus(io);
     }
     row.document = length;
     const std::uint64_t expected = documentLength(row.bank, row.stream);
@@ -242,11 +242,10 @@ std::string listOne(const Options& options, const std::string& path, Row& row)
     if (isStandardStream(path))
         file = standardInput();
     else if (IoStatus status = openInputFile(path, file); !status)
-        return status.error == IoError::isFolder ? "is a folder"
-                                                 : "cannot open" + (status.detail.empty() ? "" : ": " + status.detail);
+        return describeIoStatus(status);
     std::vector<std::uint8_t> prefix;
     if (IoStatus status = readUpTo(*file, prefix, sniffBytes); !status)
-        return "cannot read" + (status.detail.empty() ? std::string() : ": " + status.detail);
+        return describeIoStatus(status);
     const std::string_view text(reinterpret_cast<const char*>(prefix.data()), prefix.size());
     if (text.starts_with(documentHead))
         return listDocument(options, path, *file, prefix, row);

@@ -53,7 +53,7 @@ std::size_t codeRanks(std::span<const std::uint8_t> ranks, const SortedBlock& so
     return frameHeaderSize + static_cast<std::size_t>(c);
 }
 
-bool BlockCompressor::allocateBuffers()
+CompressStatus BlockCompressor::allocateBuffers()
 {
     blockSize = static_cast<std::size_t>(level) * blockSizeForLevel1;
     bufferSize = static_cast<std::size_t>(level) * bufferSizeForLevel1;
@@ -66,13 +66,10 @@ bool BlockCompressor::allocateBuffers()
         sortArrays = std::make_unique<SortArrays>(bufferSize);
         models = std::make_unique<ModelSet>();
     } catch (const std::bad_alloc&) {
-        errorFlag = 1;
-    }
-    if (errorFlag) {
         release();
-        return false;
+        return {CompressStatus::Fault::outOfMemory};
     }
-    return true;
+    return {};
 }
 
 void BlockCompressor::release()
@@ -81,48 +78,43 @@ void BlockCompressor::release()
     bufferB = ByteBuffer();
     sortArrays.reset();
     models.reset();
-    errorFlag = 0;
 }
 
-std::int64_t BlockCompressor::compressBlock(std::span<const std::uint8_t> slice, std::span<std::uint8_t> frame)
+CompressStatus BlockCompressor::compressBlock(std::span<const std::uint8_t> slice, std::span<std::uint8_t> frame)
 {
-    if (!models || slice.empty() || slice.size() > blockSize || frame.size() < frameBound(slice.size())) {
-        errorFlag = 1;
-        return -1;
-    }
+    if (!models || slice.empty() || slice.size() > blockSize || frame.size() < frameBound(slice.size()))
+        return {CompressStatus::Fault::badSlice};
     const SortedBlock sorted = sortSlice(slice, bufferA.span(), bufferB.span(), *sortArrays);
-    if (!sorted.ok) {
-        errorFlag = 1;
-        return -1;
-    }
-    return static_cast<std::int64_t>(
-        codeSortedBlock(bufferB.span(), sorted, bufferA.span(), bufferB.span(), *models, frame));
+    if (!sorted.ok)
+        return {CompressStatus::Fault::sortCheckFailed};
+    return {CompressStatus::Fault::none,
+            codeSortedBlock(bufferB.span(), sorted, bufferA.span(), bufferB.span(), *models, frame)};
 }
 
-bool BlockCompressor::compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,
-                               std::uint32_t* streamLength)
+CompressStatus BlockCompressor::compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,
+                                         std::uint32_t* streamLength)
 {
     if (!input || !output || !streamLength)
-        return false;
-    if (!allocateBuffers())
-        return false;
+        return {CompressStatus::Fault::missingArgument};
+    if (CompressStatus status = allocateBuffers(); !status)
+        return status;
     std::uint8_t* cursor = output + streamHeaderSize;
     std::size_t remaining = inputLength;
     while (remaining != 0) {
         const std::size_t n = std::min(blockSize, remaining);
-        const std::int64_t written = compressBlock(std::span(input, n), std::span(cursor, frameBound(n)));
-        if (written < 0) {
+        const CompressStatus block = compressBlock(std::span(input, n), std::span(cursor, frameBound(n)));
+        if (!block) {
             release();
-            return false;
+            return block;
         }
         input += n;
         remaining -= n;
-        cursor += written;
+        cursor += block.length;
     }
     writeStreamHeader(std::span<std::uint8_t, streamHeaderSize>(output, streamHeaderSize), inputLength);
     *streamLength = static_cast<std::uint32_t>(cursor - output - streamHeaderSize);
     release();
-    return true;
+    return {};
 }
 
 } // namespace dls2mml

@@ -68,29 +68,43 @@ std::size_t codeSortedBlock(std::span<const std::uint8_t> lastColumn, const Sort
 std::size_t codeRanks(std::span<const std::uint8_t> ranks, const SortedBlock& sorted, std::span<std::uint8_t> symbols,
                       ModelSet& models, std::span<std::uint8_t> frame) noexcept;
 
+// The outcome of a compressor call: true when it succeeded; length is what
+// compressBlock wrote.
+struct CompressStatus {
+    enum class Fault {
+        none,
+        missingArgument, // a null input, output or length
+        outOfMemory,     // the work buffers could not be obtained
+        badSlice,        // no buffers yet, an empty or oversized slice, or too small a frame
+        sortCheckFailed, // the block sort's consistency check failed
+    };
+    Fault fault = Fault::none;
+    std::size_t length = 0;
+    bool ok() const noexcept { return fault == Fault::none; }
+    explicit operator bool() const noexcept { return ok(); }
+};
+
 class BlockCompressor {
 public:
     BlockCompressor();
-    virtual ~BlockCompressor();
+    ~BlockCompressor();
     BlockCompressor(const BlockCompressor&) = delete;
     BlockCompressor& operator=(const BlockCompressor&) = delete;
 
     // Whole-buffer form: writes the stream to output, which must hold
     // compressBound(inputLength) bytes, and stores the bytes written after the
-    // header in streamLength. False on a missing argument or failure.
-    bool compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,
-                  std::uint32_t* streamLength);
+    // header in streamLength (so the whole stream is streamLength + 12 bytes).
+    CompressStatus compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,
+                            std::uint32_t* streamLength);
 
     // Block form, for callers that stream: allocateBuffers once, then one
     // compressBlock per slice in input order, then release.
-    bool allocateBuffers();
+    CompressStatus allocateBuffers();
     // Codes one slice (1 .. blockSize bytes) as a frame into frame, which must
-    // hold frameBound(slice.size()) bytes. Returns the frame length, or -1 with
-    // errorFlag set.
-    std::int64_t compressBlock(std::span<const std::uint8_t> slice, std::span<std::uint8_t> frame);
+    // hold frameBound(slice.size()) bytes; the status's length is the frame's.
+    CompressStatus compressBlock(std::span<const std::uint8_t> slice, std::span<std::uint8_t> frame);
     void release();
 
-    std::uint8_t errorFlag = 0;
     std::int8_t level = compressionLevel;
     std::size_t bufferSize = 0;
     std::size_t blockSize = 0;

@@ -90,8 +90,8 @@ void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
 {
     const std::uint64_t frameOffset = job.frameOffset;
     const std::uint64_t payloadStart = frameOffset + frameHeaderSize;
-    auto fail = [&](std::string message, std::uint64_t offset) {
-        job.fault = DecodeStatus{"block " + num(job.index + 1) + " (frame at stream byte " + num(frameOffset) +
+    auto fail = [&](FaultKind kind, std::string message, std::uint64_t offset) {
+        job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + " (frame at stream byte " + num(frameOffset) +
                                      "): " + std::move(message),
                                  offset};
     };
@@ -99,17 +99,17 @@ void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
 
     StageFault fault = decodeRangeBlock(w.models, payload, w.symbols);
     if (fault.failed())
-        return fail(fault.message, payloadStart + fault.position);
+        return fail(fault.kind, fault.message, payloadStart + fault.position);
 
     fault = decodeRankSymbols(w.symbols, w.ranks);
     if (fault.failed())
-        return fail(fault.message + " (rank symbol " + num(fault.position) + ")",
+        return fail(fault.kind, fault.message + " (rank symbol " + num(fault.position) + ")",
                     payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
     const std::size_t rankCount = w.ranks.size();
     if (rankCount == 0)
-        return fail("block codes no data; every block frame holds at least one byte", payloadStart);
+        return fail(FaultKind::corrupt, "block codes no data; every block frame holds at least one byte", payloadStart);
     if (job.primaryIndex >= rankCount)
-        return fail("primary index " + num(job.primaryIndex) + " is not below the block length " + num(rankCount),
+        return fail(FaultKind::corrupt, "primary index " + num(job.primaryIndex) + " is not below the block length " + num(rankCount),
                     frameOffset);
 
     w.lastColumn.resize(rankCount);
@@ -121,23 +121,23 @@ void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
                           std::span<const std::uint8_t>(w.lastColumn.data(), rankCount), job.primaryIndex,
                           std::span<std::uint32_t>(w.next.data(), rankCount));
     if (fault.failed())
-        return fail(fault.message + " (row " + num(fault.position) + ")", frameOffset);
+        return fail(fault.kind, fault.message + " (row " + num(fault.position) + ")", frameOffset);
 
     fault = expandRuns(w.prepass, job.block);
     if (fault.failed())
-        return fail(fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
+        return fail(fault.kind, fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
     const std::size_t blockLength = job.block.size();
 
     const std::uint64_t decodedBefore = job.index * blockSizeForLevel1;
     const std::uint64_t left = job.declaredLength - std::min<std::uint64_t>(decodedBefore, job.declaredLength);
     const std::uint64_t expected = std::min<std::uint64_t>(left, blockSizeForLevel1);
     if (blockLength > left)
-        return fail("block decodes to " + num(blockLength) + " bytes, but the header's length " +
+        return fail(FaultKind::lengthMismatch, "block decodes to " + num(blockLength) + " bytes, but the header's length " +
                         num(job.declaredLength) + " leaves only " + num(left) +
                         ": total decoded length differs from the header's",
                     frameOffset);
     if (blockLength != expected)
-        return fail("block decodes to " + num(blockLength) + " bytes where " + num(expected) +
+        return fail(FaultKind::lengthMismatch, "block decodes to " + num(blockLength) + " bytes where " + num(expected) +
                         " are due (every block but the last holds " + num(blockSizeForLevel1) +
                         "; the header's length is " + num(job.declaredLength) +
                         "): total decoded length differs from the header's",
@@ -168,10 +168,10 @@ BlockDecompressor::~BlockDecompressor()
         helper.join();
 }
 
-DecodeStatus BlockDecompressor::record(std::string message, std::uint64_t offset)
+DecodeStatus BlockDecompressor::record(FaultKind kind, std::string message, std::uint64_t offset)
 {
     state_ = State::failed;
-    fault_ = DecodeStatus{std::move(message), offset};
+    fault_ = DecodeStatus{kind, std::move(message), offset};
     payload_.clear();
     payload_.shrink_to_fit();
     return fault_;
@@ -179,26 +179,26 @@ DecodeStatus BlockDecompressor::record(std::string message, std::uint64_t offset
 
 // A fault met while reading the stream stands after every frame already
 // complete: any fault of theirs comes first, and their blocks go out before.
-DecodeStatus BlockDecompressor::fail(std::string message, std::uint64_t offset)
+DecodeStatus BlockDecompressor::fail(FaultKind kind, std::string message, std::uint64_t offset)
 {
     if (DecodeStatus earlier = settle(); !earlier.ok())
         return earlier;
-    return record(std::move(message), offset);
+    return record(kind, std::move(message), offset);
 }
 
 DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t byte)
 {
     if (index < headerLevelOffset) {
         if (byte != static_cast<std::uint8_t>(streamMagic[index]))
-            return fail("wrong magic: header byte " + num(index) + " is " + hexByte(byte) + " where \"tbr0\" has '" +
+            return fail(FaultKind::badMagic, "wrong magic: header byte " + num(index) + " is " + hexByte(byte) + " where \"tbr0\" has '" +
                             std::string(1, streamMagic[index]) + "'",
                         index);
     } else if (index == headerLevelOffset) {
         if (byte != static_cast<std::uint8_t>(compressionLevel))
-            return fail("unsupported level " + num(byte) + " in header byte 4 (only level 1 exists)", index);
+            return fail(FaultKind::badHeader, "unsupported level " + num(byte) + " in header byte 4 (only level 1 exists)", index);
     } else if (index < headerLengthOffset) {
         if (byte != 0)
-            return fail("reserved header byte " + num(index) + " is " + hexByte(byte) + "; reserved bytes must be zero", index);
+            return fail(FaultKind::badHeader, "reserved header byte " + num(index) + " is " + hexByte(byte) + "; reserved bytes must be zero", index);
     }
     return {};
 }
@@ -209,15 +209,15 @@ DecodeStatus BlockDecompressor::startFrame()
     payloadLength_ = getBigEndian24(frameHeader_ + framePayloadLengthOffset);
     const std::string frame = "block " + num(framesRead_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
     if (payloadLength_ < flushBytes)
-        return fail(frame + "payload length " + num(payloadLength_) +
+        return fail(FaultKind::corrupt, frame + "payload length " + num(payloadLength_) +
                         " is below the 4 flush bytes every coded block ends with",
                     frameOffset_ + framePayloadLengthOffset);
     if (payloadLength_ > maxPayloadBytes)
-        return fail(frame + "payload length " + num(payloadLength_) + " exceeds the largest a block can have (" +
+        return fail(FaultKind::limitExceeded, frame + "payload length " + num(payloadLength_) + " exceeds the largest a block can have (" +
                         num(maxPayloadBytes) + ")",
                     frameOffset_ + framePayloadLengthOffset);
     if (primaryIndex_ >= bufferSizeForLevel1)
-        return fail(frame + "primary index " + num(primaryIndex_) + " is not below the block length (at most " +
+        return fail(FaultKind::limitExceeded, frame + "primary index " + num(primaryIndex_) + " is not below the block length (at most " +
                         num(bufferSizeForLevel1) + ")",
                     frameOffset_);
     payload_.clear();
@@ -319,7 +319,7 @@ void BlockDecompressor::runJob(FrameJob& job, Scratch& scratch)
     try {
         decodeJob(job, scratch);
     } catch (const std::bad_alloc&) {
-        job.fault = DecodeStatus{"out of memory", job.frameOffset};
+        job.fault = DecodeStatus{FaultKind::outOfMemory, "out of memory", job.frameOffset};
     }
 }
 
@@ -366,13 +366,13 @@ DecodeStatus BlockDecompressor::deliver(FrameJob& job)
 {
     if (!job.fault.ok()) {
         abandonFrames();
-        return record(job.fault.message, job.fault.offset);
+        return record(job.fault.kind, job.fault.message, job.fault.offset);
     }
     ++blocks_;
     decoded_ += job.block.size();
     if (sink_ && !sink_(std::span<const std::uint8_t>(job.block.data(), job.block.size()))) {
         abandonFrames();
-        return record("output refused", job.endOffset);
+        return record(FaultKind::outputRefused, "output refused", job.endOffset);
     }
     return {};
 }
@@ -459,7 +459,7 @@ DecodeStatus BlockDecompressor::feed(std::span<const std::uint8_t> bytes)
             break;
         }
         case State::done:
-            return fail("trailing bytes after the last frame: the header's length " + num(declaredLength_) +
+            return fail(FaultKind::trailingData, "trailing bytes after the last frame: the header's length " + num(declaredLength_) +
                             " is already decoded",
                         consumed_);
         }
@@ -478,19 +478,19 @@ DecodeStatus BlockDecompressor::finish()
         return {};
     case State::header:
         if (headerFilled_ == 0)
-            return fail("stream is empty: the 12-byte header is missing", 0);
-        return fail("truncated header: the stream ends after " + num(headerFilled_) + " of its 12 header bytes", consumed_);
+            return fail(FaultKind::truncated, "stream is empty: the 12-byte header is missing", 0);
+        return fail(FaultKind::truncated, "truncated header: the stream ends after " + num(headerFilled_) + " of its 12 header bytes", consumed_);
     case State::frameHeader:
         if (frameHeaderFilled_ == 0)
-            return fail("stream ends after " + num(blocks_) + " blocks with " + num(decoded_) + " of the " +
+            return fail(FaultKind::truncated, "stream ends after " + num(blocks_) + " blocks with " + num(decoded_) + " of the " +
                             num(declaredLength_) +
                             " bytes the header declares: total decoded length differs from the header's (a block frame is missing)",
                         consumed_);
-        return fail("truncated frame header: block " + num(blocks_ + 1) + " has only " + num(frameHeaderFilled_) +
+        return fail(FaultKind::truncated, "truncated frame header: block " + num(blocks_ + 1) + " has only " + num(frameHeaderFilled_) +
                         " of its 6 frame bytes",
                     frameOffset_);
     case State::payload:
-        return fail("payload of block " + num(blocks_ + 1) + " runs past the end of the stream: its frame (at stream byte " +
+        return fail(FaultKind::truncated, "payload of block " + num(blocks_ + 1) + " runs past the end of the stream: its frame (at stream byte " +
                         num(frameOffset_) + ") declares " + num(payloadLength_) + " bytes, only " +
                         num(payload_.size()) + " follow",
                     frameOffset_ + framePayloadLengthOffset);

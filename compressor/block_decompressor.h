@@ -25,14 +25,16 @@
 #include <string>
 #include <vector>
 
+#include "compressor/fault_kind.h"
 #include "compressor/stream_format.h"
 
 namespace dls2mml {
 
 struct DecodeStatus {
-    std::string message;      // empty: no fault
+    FaultKind kind = FaultKind::none;
+    std::string message;
     std::uint64_t offset = 0; // byte offset in the stream
-    bool ok() const noexcept { return message.empty(); }
+    bool ok() const noexcept { return kind == FaultKind::none; }
     // "stream byte N: message"
     std::string describe() const;
 };
@@ -69,8 +71,8 @@ private:
     enum class State { header, frameHeader, payload, done, failed };
 
     struct Pool;
-    DecodeStatus record(std::string message, std::uint64_t offset);
-    DecodeStatus fail(std::string message, std::uint64_t offset);
+    DecodeStatus record(FaultKind kind, std::string message, std::uint64_t offset);
+    DecodeStatus fail(FaultKind kind, std::string message, std::uint64_t offset);
     DecodeStatus checkHeaderByte(std::size_t index, std::uint8_t byte);
     DecodeStatus startFrame();
     DecodeStatus frameComplete();

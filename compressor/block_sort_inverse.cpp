@@ -14,7 +14,7 @@ StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uin
 {
     const std::size_t n = lastColumn.size();
     if (primaryIndex >= n)
-        return {"primary index " + std::to_string(primaryIndex) + " is not below the block length " + std::to_string(n), 0};
+        return {FaultKind::corrupt, "primary index " + std::to_string(primaryIndex) + " is not below the block length " + std::to_string(n), 0};
     std::array<std::uint32_t, 256> start{};
     for (std::size_t i = 0; i < n; ++i)
         ++start[lastColumn[i]];
@@ -43,13 +43,13 @@ StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uin
     if (period == n)
         return {};
     if (n % period != 0)
-        return {"last column is not that of any block: its rows form a cycle of " + std::to_string(period) +
+        return {FaultKind::corrupt, "last column is not that of any block: its rows form a cycle of " + std::to_string(period) +
                     " rows, which does not divide the block length " + std::to_string(n),
                 primaryIndex};
     const std::size_t repeats = n / period;
     for (std::size_t i = 0; i < n; ++i) {
         if (lastColumn[i] != lastColumn[i - i % repeats])
-            return {"last column is not that of any block: a pattern of " + std::to_string(period) + " bytes repeated " +
+            return {FaultKind::corrupt, "last column is not that of any block: a pattern of " + std::to_string(period) + " bytes repeated " +
                         std::to_string(repeats) + " times needs aligned runs of " + std::to_string(repeats) +
                         " equal bytes",
                     i};

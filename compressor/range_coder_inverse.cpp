@@ -88,7 +88,7 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
 {
     symbols.clear();
     if (payload.size() < 4)
-        return {"payload of " + number(payload.size()) + " bytes is shorter than the 4 flush bytes every coded block ends with", 0};
+        return {FaultKind::corrupt, "payload of " + number(payload.size()) + " bytes is shorter than the 4 flush bytes every coded block ends with", 0};
     models.resetModels();
     RangeDecoder decoder(payload);
     std::int32_t c1 = 0;
@@ -98,23 +98,23 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
         const std::size_t before = decoder.position();
         const SymbolStep step = decodeSymbol(decoder, models, c1, c2, symbol);
         if (step == SymbolStep::outsideInterval)
-            return {"payload is not range-coded data: the code value lies outside the coded interval", before - 1};
+            return {FaultKind::corrupt, "payload is not range-coded data: the code value lies outside the coded interval", before - 1};
         if (step == SymbolStep::payloadEnded)
-            return {"payload ends before the end symbol (end symbol missing or payload cut short) after " +
+            return {FaultKind::corrupt, "payload ends before the end symbol (end symbol missing or payload cut short) after " +
                         number(symbols.size()) + " symbols",
                     payload.size() - 1};
         if (symbol == endSymbol)
             break;
         if (symbols.size() >= limit)
-            return {"block holds more than " + number(limit) + " rank symbols (no end symbol within the limit)",
+            return {FaultKind::limitExceeded, "block holds more than " + number(limit) + " rank symbols (no end symbol within the limit)",
                     before - 1};
         symbols.push_back(static_cast<std::uint8_t>(symbol));
     }
     if (decoder.position() < payload.size())
-        return {number(payload.size() - decoder.position()) + " payload bytes follow the end symbol and its flush bytes",
+        return {FaultKind::corrupt, number(payload.size() - decoder.position()) + " payload bytes follow the end symbol and its flush bytes",
                 decoder.position()};
     if (decoder.code() != 0)
-        return {"flush bytes after the end symbol do not close the coded interval", payload.size() - 4};
+        return {FaultKind::corrupt, "flush bytes after the end symbol do not close the coded interval", payload.size() - 4};
     return {};
 }
 

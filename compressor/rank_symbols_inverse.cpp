@@ -28,36 +28,36 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<
                 weight <<= 1;
                 ++p;
                 if (z > capacity - out)
-                    return {"zero run makes the pre-pass length exceed " + limitText + ", the most a block can have", start};
+                    return {FaultKind::limitExceeded, "zero run makes the pre-pass length exceed " + limitText + ", the most a block can have", start};
             }
             ranks.insert(ranks.end(), static_cast<std::size_t>(z), 0);
             out += static_cast<std::size_t>(z);
         } else if (s == 255) {
             if (p + 1 >= k)
-                return {"escape symbol 255 is the last symbol of the block; it must be followed by 0 or 1", p};
+                return {FaultKind::corrupt, "escape symbol 255 is the last symbol of the block; it must be followed by 0 or 1", p};
             const std::uint8_t selector = symbols[p + 1];
             if (selector > 1)
-                return {"escape symbol 255 is followed by symbol " + std::to_string(selector) + "; only 0 or 1 may follow it",
+                return {FaultKind::corrupt, "escape symbol 255 is followed by symbol " + std::to_string(selector) + "; only 0 or 1 may follow it",
                         p + 1};
             if (out >= capacity)
-                return {"escaped rank makes the pre-pass length exceed " + limitText + ", the most a block can have", p};
+                return {FaultKind::limitExceeded, "escaped rank makes the pre-pass length exceed " + limitText + ", the most a block can have", p};
             ranks.push_back(static_cast<std::uint8_t>(254 + selector));
             ++out;
             p += 2;
         } else {
             const CountedGroup group = readCountedGroup(symbols.data(), p, k, rankRunCopies);
             if (group.fault == CountedGroup::Fault::countMissing)
-                return {"run count missing after three equal symbols " + hexByte(s) + " at the end of the block",
+                return {FaultKind::corrupt, "run count missing after three equal symbols " + hexByte(s) + " at the end of the block",
                         group.faultAt};
             if (group.fault == CountedGroup::Fault::countCut)
-                return {"two-byte run count is cut short by the end of the block", group.faultAt};
+                return {FaultKind::corrupt, "two-byte run count is cut short by the end of the block", group.faultAt};
             if (group.length > capacity - out)
-                return {"rank run makes the pre-pass length exceed " + limitText + ", the most a block can have",
+                return {FaultKind::limitExceeded, "rank run makes the pre-pass length exceed " + limitText + ", the most a block can have",
                         group.start};
             ranks.insert(ranks.end(), group.length, static_cast<std::uint8_t>(s - 1));
             out += group.length;
             if (group.goesOnAfterCount)
-                return {"run count " + std::to_string(group.count) + " stands before a further symbol " + hexByte(s) +
+                return {FaultKind::corrupt, "run count " + std::to_string(group.count) + " stands before a further symbol " + hexByte(s) +
                             " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                         p};
         }

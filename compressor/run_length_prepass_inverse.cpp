@@ -19,16 +19,16 @@ StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::ui
     while (p < m) {
         const CountedGroup group = readCountedGroup(prepass.data(), p, m, threshold);
         if (group.fault == CountedGroup::Fault::countMissing)
-            return {"run count missing after four equal bytes " + hexByte(group.value) + " at the end of the pre-pass data",
+            return {FaultKind::corrupt, "run count missing after four equal bytes " + hexByte(group.value) + " at the end of the pre-pass data",
                     group.faultAt};
         if (group.fault == CountedGroup::Fault::countCut)
-            return {"two-byte run count is cut short by the end of the pre-pass data", group.faultAt};
+            return {FaultKind::corrupt, "two-byte run count is cut short by the end of the pre-pass data", group.faultAt};
         if (group.length > capacity - out)
-            return {"block decodes to more than " + std::to_string(capacity) + " bytes", group.start};
+            return {FaultKind::limitExceeded, "block decodes to more than " + std::to_string(capacity) + " bytes", group.start};
         output.insert(output.end(), group.length, group.value);
         out += group.length;
         if (group.goesOnAfterCount)
-            return {"run count " + std::to_string(group.count) + " stands before a further byte " + hexByte(group.value) +
+            return {FaultKind::corrupt, "run count " + std::to_string(group.count) + " stands before a further byte " + hexByte(group.value) +
                         " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
                     p};
     }

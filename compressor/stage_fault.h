@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "compressor/fault_kind.h"
+
 namespace dls2mml {
 
 // A byte value as it appears in fault messages: "0x4F".
@@ -14,11 +16,12 @@ inline std::string hexByte(std::uint32_t value)
     return std::string("0x") + digits[(value >> 4) & 0xF] + digits[value & 0xF];
 }
 
-// A stage's verdict: empty message when the input was sound.
+// A stage's verdict: kind none when the input was sound.
 struct StageFault {
+    FaultKind kind = FaultKind::none;
     std::string message;
     std::size_t position = 0; // index into the stage's input
-    bool failed() const noexcept { return !message.empty(); }
+    bool failed() const noexcept { return kind != FaultKind::none; }
 };
 
 } // namespace dls2mml

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         second = reader.feed(document.substr(cut));
     if (second.ok())
         second = reader.finish();
-    if (second.describe() != first.describe() || (first.ok() && bytes != whole.size()))
+    if (second.kind != first.kind || second.describe() != first.describe() || (first.ok() && bytes != whole.size()))
         std::abort();
     return 0;
 }

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         second = decoder.feed(stream.subspan(cut));
     if (second.ok())
         second = decoder.finish();
-    if (second.message != first.message || second.offset != first.offset || (first.ok() && pieces != whole.size()))
+    if (second.kind != first.kind || second.message != first.message || second.offset != first.offset || (first.ok() && pieces != whole.size()))
         std::abort();
     return 0;
 }

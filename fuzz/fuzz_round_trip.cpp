@@ -24,18 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One compressor for the whole run, its buffers taken once: blocks are
     // coded independently, so this is the stream compress() writes.
     static BlockCompressor compressor;
-    static const bool ready = compressor.allocateBuffers();
+    static const bool ready = compressor.allocateBuffers().ok();
     if (!ready)
         std::abort();
     std::vector<std::uint8_t> stream(compressBound(size));
     std::size_t at = streamHeaderSize;
     for (std::size_t done = 0; done < size;) {
         const std::size_t n = std::min(size - done, blockSizeForLevel1);
-        const std::int64_t written =
+        const CompressStatus written =
             compressor.compressBlock(std::span(data + done, n), std::span(stream).subspan(at, frameBound(n)));
-        if (written < 0)
+        if (!written)
             std::abort();
-        at += static_cast<std::size_t>(written);
+        at += written.length;
         done += n;
     }
     writeStreamHeader(std::span<std::uint8_t, streamHeaderSize>(stream.data(), streamHeaderSize),

@@ -74,9 +74,9 @@ JobReport failed(JobReport report, JobFailure failure, const std::string& detail
 
 JobReport failed(JobReport report, const IoStatus& status)
 {
-    const JobFailure failure = failureFor(status.error);
-    // "is a folder" already says it all.
-    return failed(std::move(report), failure, failure == JobFailure::isFolder ? std::string() : status.detail);
+    report.failure = failureFor(status.error);
+    report.reason = describeIoStatus(status);
+    return report;
 }
 
 // Reads up to buffer.size() bytes, fewer only at the end of the input.

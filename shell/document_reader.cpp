@@ -20,25 +20,25 @@ DocumentReader::DocumentReader(Sink sink, unsigned threads) : sink_(std::move(si
 
 DocumentReader::~DocumentReader() = default;
 
-TextStatus DocumentReader::record(std::string message, TextPosition at)
+TextStatus DocumentReader::record(FaultKind kind, std::string message, TextPosition at)
 {
     state_ = State::failed;
-    fault_ = TextStatus{std::move(message), at};
+    fault_ = TextStatus{kind, std::move(message), at};
     return fault_;
 }
 
 // A fault in the text stands after every stream byte fed before it: a fault
 // of a frame still being decoded comes first.
-TextStatus DocumentReader::fail(std::string message, TextPosition at)
+TextStatus DocumentReader::fail(FaultKind kind, std::string message, TextPosition at)
 {
     if (TextStatus earlier = settle(); !earlier.ok())
         return earlier;
-    return record(std::move(message), at);
+    return record(kind, std::move(message), at);
 }
 
 TextStatus DocumentReader::failStream(const DecodeStatus& status)
 {
-    return record(status.describe(), text_->positionOfByte(status.offset));
+    return record(status.kind, status.describe(), text_->positionOfByte(status.offset));
 }
 
 TextStatus DocumentReader::settle()
@@ -69,17 +69,17 @@ TextStatus DocumentReader::sizesCharacter(unsigned char c)
         if (digits_ == 0)
             numberAt_ = here;
         if (digits_ == 1 && number_ == 0)
-            return fail("sizes line: a number has a leading zero", here);
+            return fail(FaultKind::badText, "sizes line: a number has a leading zero", here);
         number_ = number_ * 10 + (c - '0');
         ++digits_;
         if (number_ > maxLength32)
-            return fail("sizes line: number exceeds 4294967295", numberAt_);
+            return fail(FaultKind::limitExceeded, "sizes line: number exceeds 4294967295", numberAt_);
         return {};
     };
     switch (sizesPart_) {
     case SizesPart::open:
         if (c != '(')
-            return fail("sizes line: " + describeCharacter(c) + " where '(' must open the sizes", here);
+            return fail(FaultKind::badText, "sizes line: " + describeCharacter(c) + " where '(' must open the sizes", here);
         sizesPart_ = SizesPart::input;
         return {};
     case SizesPart::input:
@@ -93,7 +93,7 @@ TextStatus DocumentReader::sizesCharacter(unsigned char c)
             sizesPart_ = SizesPart::stream;
             return {};
         }
-        return fail("sizes line: " + describeCharacter(c) +
+        return fail(FaultKind::badText, "sizes line: " + describeCharacter(c) +
                         (digits_ == 0 ? " where the input length must stand" : " where a digit or a space must follow"),
                     here);
     case SizesPart::stream:
@@ -102,17 +102,17 @@ TextStatus DocumentReader::sizesCharacter(unsigned char c)
         if (c == ')' && digits_ > 0) {
             streamLength_ = number_;
             if (streamLength_ < streamHeaderSize)
-                return fail("sizes line: stream length " + num(streamLength_) + " is below the 12 bytes of its header",
+                return fail(FaultKind::corrupt, "sizes line: stream length " + num(streamLength_) + " is below the 12 bytes of its header",
                             numberAt_);
             sizesPart_ = SizesPart::feed;
             return {};
         }
-        return fail("sizes line: " + describeCharacter(c) +
+        return fail(FaultKind::badText, "sizes line: " + describeCharacter(c) +
                         (digits_ == 0 ? " where the stream length must stand" : " where a digit or ')' must follow"),
                     here);
     case SizesPart::feed:
         if (c != '\n')
-            return fail("sizes line: " + describeCharacter(c) + " where a line feed must end it", here);
+            return fail(FaultKind::badText, "sizes line: " + describeCharacter(c) + " where a line feed must end it", here);
         state_ = State::text;
         text_ = std::make_unique<Base64Reader>(line_ + 1);
         stream_ = std::make_unique<BlockDecompressor>(sink_, threads_);
@@ -141,7 +141,7 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
         if (stream_->headerRead()) {
             headerChecked_ = true;
             if (stream_->declaredLength() != inputLength_)
-                return fail("sizes line gives the input length " + num(inputLength_) + " but the stream header gives " +
+                return fail(FaultKind::lengthMismatch, "sizes line gives the input length " + num(inputLength_) + " but the stream header gives " +
                                 num(stream_->declaredLength()),
                             inputLengthAt_);
         }
@@ -149,10 +149,10 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
     if (DecodeStatus status = stream_->feed(bytes); !status.ok())
         return failStream(status);
     if (allowed < bytes_.size())
-        return fail("sizes line gives a stream of " + num(streamLength_) + " bytes but the text holds more",
+        return fail(FaultKind::lengthMismatch, "sizes line gives a stream of " + num(streamLength_) + " bytes but the text holds more",
                     text_->positionOfByte(streamLength_));
     if (!textStatus.ok())
-        return fail(textStatus.message, textStatus.at);
+        return fail(textStatus.kind, textStatus.message, textStatus.at);
     const TextPosition here = text_->position();
     line_ = here.line;
     column_ = here.column;
@@ -162,7 +162,7 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
 TextStatus DocumentReader::endText()
 {
     if (text_->bytesDecoded() != streamLength_)
-        return fail("sizes line gives a stream of " + num(streamLength_) + " bytes but the text holds " +
+        return fail(FaultKind::lengthMismatch, "sizes line gives a stream of " + num(streamLength_) + " bytes but the text holds " +
                         num(text_->bytesDecoded()),
                     text_->position());
     if (DecodeStatus status = stream_->finish(); !status.ok())
@@ -183,7 +183,7 @@ TextStatus DocumentReader::feed(std::string_view chunk)
         case State::head:
             if (c != static_cast<unsigned char>(documentHead[matched_])) {
                 const bool first = matched_ <= headLine1.size();
-                return fail(std::string("missing or damaged head: ") + describeCharacter(c) + " where " +
+                return fail(FaultKind::badMagic, std::string("missing or damaged head: ") + describeCharacter(c) + " where " +
                                 (first ? "the banner \"" + std::string(headLine1) + "\""
                                        : std::string("the directive's opening \"CuePoint={\\\"QelDlsData(\"")) +
                                 " has " + describeCharacter(static_cast<unsigned char>(documentHead[matched_])),
@@ -212,7 +212,7 @@ TextStatus DocumentReader::feed(std::string_view chunk)
         }
         case State::footer:
             if (c != static_cast<unsigned char>(documentFooter[matched_]))
-                return fail("damaged footer: " + describeCharacter(c) + " where the footer \")\\\"}\" and its line feed have " +
+                return fail(FaultKind::badText, "damaged footer: " + describeCharacter(c) + " where the footer \")\\\"}\" and its line feed have " +
                                 describeCharacter(static_cast<unsigned char>(documentFooter[matched_])),
                             {line_, column_});
             advance(c);
@@ -221,7 +221,7 @@ TextStatus DocumentReader::feed(std::string_view chunk)
                 state_ = State::end;
             break;
         case State::end:
-            return fail(describeCharacter(c) + " follows the footer; the document ends with it", {line_, column_});
+            return fail(FaultKind::trailingData, describeCharacter(c) + " follows the footer; the document ends with it", {line_, column_});
         }
     }
     return state_ == State::failed ? fault_ : TextStatus{};
@@ -235,19 +235,19 @@ TextStatus DocumentReader::finish()
         return fault_;
     case State::head:
         if (matched_ == 0)
-            return fail("document is empty: the head is missing", here);
-        return fail("document ends inside its head (missing or damaged head)", here);
+            return fail(FaultKind::truncated, "document is empty: the head is missing", here);
+        return fail(FaultKind::truncated, "document ends inside its head (missing or damaged head)", here);
     case State::sizes:
-        return fail("document ends inside the sizes line", here);
+        return fail(FaultKind::truncated, "document ends inside the sizes line", here);
     case State::text: {
         if (TextStatus status = text_->finish(); !status.ok())
-            return fail(status.message, status.at);
+            return fail(status.kind, status.message, status.at);
         if (TextStatus status = endText(); !status.ok())
             return status;
-        return fail("document ends without its footer \")\\\"}\" (missing footer)", text_->position());
+        return fail(FaultKind::truncated, "document ends without its footer \")\\\"}\" (missing footer)", text_->position());
     }
     case State::footer:
-        return fail(matched_ == 0 ? "document ends without its footer \")\\\"}\" (missing footer)"
+        return fail(FaultKind::truncated, matched_ == 0 ? "document ends without its footer \")\\\"}\" (missing footer)"
                                   : "document ends inside its footer (missing or damaged footer)",
                     here);
     case State::end:
@@ -277,16 +277,6 @@ std::optional<std::string> deriveBankName(std::string_view documentPath)
 
 namespace {
 
-std::string wordsFor(const IoStatus& status)
-{
-    std::string words = status.error == IoError::isFolder ? "is a folder" : "cannot read";
-    if (status.error == IoError::notFound || status.error == IoError::cannotOpen)
-        words = "cannot open";
-    if (!status.detail.empty())
-        words += ": " + status.detail;
-    return words;
-}
-
 // Compares the decoded bank with the input, block by block.
 class Comparer {
 public:
@@ -298,7 +288,7 @@ public:
             if (at_ == filled_) {
                 std::size_t got = 0;
                 if (IoStatus status = bank_.read(buffer_, got); !status) {
-                    problem = "cannot read the input again: " + wordsFor(status);
+                    problem = "cannot read the input again: " + describeIoStatus(status);
                     return false;
                 }
                 if (got == 0) {
@@ -331,7 +321,7 @@ public:
             return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
         std::size_t got = 0;
         if (IoStatus status = bank_.read(buffer_, got); !status)
-            return "cannot read the input again: " + wordsFor(status);
+            return "cannot read the input again: " + describeIoStatus(status);
         if (got != 0)
             return "the document decodes to fewer bytes (" + std::to_string(offset_) + ") than the input holds";
         return {};
@@ -353,7 +343,7 @@ std::string VerifyDocument(const std::string& documentPath, const std::string& b
 {
     std::unique_ptr<InputFile> document;
     if (IoStatus status = openInputFile(documentPath, document); !status)
-        return "cannot open the document: " + wordsFor(status);
+        return "cannot open the document: " + describeIoStatus(status);
     BankReference bank;
     bank.path = bankPath;
     return VerifyDocument(*document, bank, threads);
@@ -366,7 +356,7 @@ std::string compareWithFile(InputFile& document, const std::string& bankPath, un
 {
     std::unique_ptr<InputFile> bank;
     if (IoStatus status = openInputFile(bankPath, bank); !status)
-        return "cannot open the input again: " + wordsFor(status);
+        return "cannot open the input again: " + describeIoStatus(status);
     Comparer comparer(*bank);
     const TextStatus status =
         decodeDocumentFile(document, [&comparer](std::span<const std::uint8_t> block) { return comparer(block); },
@@ -425,7 +415,7 @@ TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink,
         if (IoStatus status = file.read(buffer, got); !status) {
             if (TextStatus earlier = reader.settle(); !earlier.ok())
                 return earlier;
-            return {"cannot read" + (status.detail.empty() ? std::string() : ": " + status.detail), {0, 0}};
+            return {FaultKind::readFailed, describeIoStatus(status), {0, 0}};
         }
         if (got == 0)
             break;

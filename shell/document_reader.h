@@ -53,8 +53,8 @@ private:
     enum class State { head, sizes, text, footer, end, failed };
     enum class SizesPart { open, input, stream, feed };
 
-    TextStatus record(std::string message, TextPosition at);
-    TextStatus fail(std::string message, TextPosition at);
+    TextStatus record(FaultKind kind, std::string message, TextPosition at);
+    TextStatus fail(FaultKind kind, std::string message, TextPosition at);
     TextStatus failStream(const DecodeStatus& status);
     TextStatus sizesCharacter(unsigned char c);
     TextStatus textChunk(std::string_view chunk, std::size_t& consumed);

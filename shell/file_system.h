@@ -40,6 +40,10 @@ struct FileIdentity {
     }
 };
 
+// The status in words, as the messages show it: "cannot open: <detail>",
+// "is a folder", "disk full", ...; "ok" for success.
+std::string describeIoStatus(const IoStatus& status);
+
 class InputFile {
 public:
     virtual ~InputFile() = default;

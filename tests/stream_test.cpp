@@ -16,7 +16,7 @@ Bytes compressFresh(const Bytes& input)
     std::uint32_t streamLength = 0xDEADBEEF;
     BlockCompressor compressor;
     static const std::uint8_t none = 0; // an empty vector's data() may be null, which compress refuses
-    const bool ok = compressor.compress(input.empty() ? &none : input.data(), out.data(), static_cast<std::uint32_t>(input.size()), &streamLength);
+    const bool ok = compressor.compress(input.empty() ? &none : input.data(), out.data(), static_cast<std::uint32_t>(input.size()), &streamLength).ok();
     pivotGenerator.setState(saved);
     EXPECT_TRUE(ok);
     if (!ok) return {};
@@ -142,8 +142,28 @@ TEST(Stream, MissingArgumentsFail)
     EXPECT_FALSE(compressor.compress(nullptr, out.data(), 3, &length));
     EXPECT_FALSE(compressor.compress(in.data(), nullptr, 3, &length));
     EXPECT_FALSE(compressor.compress(in.data(), out.data(), 3, nullptr));
+    EXPECT_EQ(compressor.compress(in.data(), out.data(), 3, nullptr).fault, CompressStatus::Fault::missingArgument);
     EXPECT_EQ(length, 7u);
     EXPECT_EQ(out, Bytes(64, 0xEE));
+}
+
+// The block form refuses what it cannot code, with the reason, and writes nothing.
+TEST(Stream, BlockFormRefusesBadSlices)
+{
+    BlockCompressor compressor;
+    const Bytes slice = text("abc");
+    Bytes frame(frameBound(blockSizeForLevel1), 0xEE);
+    EXPECT_EQ(compressor.compressBlock(slice, frame).fault, CompressStatus::Fault::badSlice); // no buffers yet
+    ASSERT_TRUE(compressor.allocateBuffers());
+    EXPECT_EQ(compressor.compressBlock({}, frame).fault, CompressStatus::Fault::badSlice);
+    EXPECT_EQ(compressor.compressBlock(Bytes(blockSizeForLevel1 + 1), frame).fault, CompressStatus::Fault::badSlice);
+    EXPECT_EQ(compressor.compressBlock(slice, std::span(frame).first(frameBound(3) - 1)).fault,
+              CompressStatus::Fault::badSlice);
+    EXPECT_EQ(frame, Bytes(frameBound(blockSizeForLevel1), 0xEE));
+    const CompressStatus coded = compressor.compressBlock(slice, frame);
+    ASSERT_TRUE(coded);
+    EXPECT_EQ(coded.length, 14u); // the abc frame: 6 header bytes and 8 payload bytes
+    compressor.release();
 }
 
 // The pivot state carries across compress calls: a periodic block compressed

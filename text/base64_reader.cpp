@@ -46,10 +46,10 @@ std::string TextStatus::describe() const
     return "line " + num(at.line) + ", column " + num(at.column) + ": " + message;
 }
 
-TextStatus Base64Reader::fail(std::string message, TextPosition at)
+TextStatus Base64Reader::fail(FaultKind kind, std::string message, TextPosition at)
 {
     state_ = State::failed;
-    fault_ = TextStatus{std::move(message), at};
+    fault_ = TextStatus{kind, std::move(message), at};
     return fault_;
 }
 
@@ -64,11 +64,11 @@ TextStatus Base64Reader::startPadding()
 {
     const TextPosition here = position();
     if (column_ == base64LineLength)
-        return fail("line " + num(line_) + " holds 128 characters but no line feed ends it before the '='", here);
+        return fail(FaultKind::badText, "line " + num(line_) + " holds 128 characters but no line feed ends it before the '='", here);
     if (bitCount_ == 6)
-        return fail("the text's last group holds a single character, which carries no whole byte", {line_, column_});
+        return fail(FaultKind::badText, "the text's last group holds a single character, which carries no whole byte", {line_, column_});
     if (bits_ != 0)
-        return fail("the unused low bits of the last character are not zero", {line_, column_});
+        return fail(FaultKind::badText, "the unused low bits of the last character are not zero", {line_, column_});
     paddingDue_ = static_cast<std::uint32_t>(4 - characters_ % 4);
     padding_ = 0;
     state_ = State::padding;
@@ -89,7 +89,7 @@ TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& 
             const std::int8_t value = alphabetValue[c];
             if (value >= 0) {
                 if (column_ == base64LineLength)
-                    return fail("line " + num(line_) + " is longer than 128 characters", position());
+                    return fail(FaultKind::badText, "line " + num(line_) + " is longer than 128 characters", position());
                 bits_ = (bits_ << 6) | static_cast<std::uint32_t>(value);
                 bitCount_ += 6;
                 if (bitCount_ >= 8) {
@@ -103,7 +103,7 @@ TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& 
                 ++dataCharacters_;
             } else if (c == '\n') {
                 if (column_ != base64LineLength)
-                    return fail("line " + num(line_) + " ends after " + num(column_) +
+                    return fail(FaultKind::badText, "line " + num(line_) + " ends after " + num(column_) +
                                     " characters; every line but the last holds 128",
                                 position());
                 ++characters_;
@@ -115,16 +115,16 @@ TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& 
                 ++padding_;
                 ++column_;
             } else if (c == ')') {
-                return fail("wrong number of '=': none before the ')' that follows the text", position());
+                return fail(FaultKind::badText, "wrong number of '=': none before the ')' that follows the text", position());
             } else {
-                return fail(describeCharacter(c) + " is not a character of the Base64 alphabet", position());
+                return fail(FaultKind::badText, describeCharacter(c) + " is not a character of the Base64 alphabet", position());
             }
             break;
         }
         case State::padding:
             if (c == '=') {
                 if (padding_ == paddingDue_)
-                    return fail("wrong number of '=': more than the " + num(paddingDue_) +
+                    return fail(FaultKind::badText, "wrong number of '=': more than the " + num(paddingDue_) +
                                     " that the text's length calls for",
                                 position());
                 ++padding_;
@@ -142,7 +142,7 @@ TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& 
 TextStatus Base64Reader::endPadding()
 {
     if (padding_ != paddingDue_)
-        return fail("wrong number of '=': " + num(padding_) + " where the text's length calls for " + num(paddingDue_),
+        return fail(FaultKind::badText, "wrong number of '=': " + num(padding_) + " where the text's length calls for " + num(paddingDue_),
                     position());
     state_ = State::ended;
     return {};
@@ -156,7 +156,7 @@ TextStatus Base64Reader::finish()
     case State::ended:
         return {};
     case State::data:
-        return fail("the Base64 text ends without its closing '=' characters", position());
+        return fail(FaultKind::truncated, "the Base64 text ends without its closing '=' characters", position());
     case State::padding:
         return endPadding();
     }
@@ -172,7 +172,7 @@ TextStatus decodeBase64Lines(std::string_view text, std::vector<std::uint8_t>& o
     if (TextStatus status = reader.finish(); !status.ok())
         return status;
     if (consumed != text.size())
-        return {describeCharacter(static_cast<unsigned char>(text[consumed])) + " follows the closing '='",
+        return {FaultKind::trailingData, describeCharacter(static_cast<unsigned char>(text[consumed])) + " follows the closing '='",
                 reader.position()};
     return {};
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "compressor/fault_kind.h"
+
 namespace dls2mml {
 
 struct TextPosition {
@@ -17,9 +19,10 @@ struct TextPosition {
 };
 
 struct TextStatus {
-    std::string message; // empty: no fault
+    FaultKind kind = FaultKind::none;
+    std::string message;
     TextPosition at;
-    bool ok() const noexcept { return message.empty(); }
+    bool ok() const noexcept { return kind == FaultKind::none; }
     // "line L, column C: message"
     std::string describe() const;
 };
@@ -45,7 +48,7 @@ public:
 
 private:
     enum class State { data, padding, ended, failed };
-    TextStatus fail(std::string message, TextPosition at);
+    TextStatus fail(FaultKind kind, std::string message, TextPosition at);
     TextStatus endPadding();
     TextStatus startPadding();
 
