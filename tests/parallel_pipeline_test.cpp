@@ -137,9 +137,9 @@ Frames reference(const Bytes& input, std::uint32_t state = 1)
     Bytes frame(frameBound(block));
     for (std::size_t at = 0; at < input.size(); at += block) {
         const std::size_t n = std::min(block, input.size() - at);
-        const std::int64_t length = compressor.compressBlock(std::span(input.data() + at, n), frame);
-        EXPECT_GT(length, 0);
-        out.frames.emplace_back(frame.begin(), frame.begin() + length);
+        const CompressStatus coded = compressor.compressBlock(std::span(input.data() + at, n), frame);
+        EXPECT_TRUE(coded);
+        out.frames.emplace_back(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(coded.length));
     }
     compressor.release();
     out.stateAfter = pivotGenerator.state();
