@@ -16,7 +16,6 @@
 
 namespace dls2mml {
 
-// The integer arrays a sort works in, sized once for the largest block.
 // A range of rows waiting in refineGroup's explicit stack (see block_sort.cpp).
 struct PendingRange {
     std::int32_t first;
@@ -25,6 +24,7 @@ struct PendingRange {
     std::int32_t e2;
 };
 
+// The integer arrays a sort works in, sized once for the largest block.
 // Allocation may throw std::bad_alloc; the memory is not cleared, so pages a
 // small block never reaches are never touched.
 struct SortArrays {

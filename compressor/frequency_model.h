@@ -41,7 +41,7 @@ struct ModelSet {
     std::array<FrequencyModel, symbolClassCount> offsetModels; // slots 0..2 unused
     std::array<std::int32_t, coderSymbolCount> classOfSymbol{};
 
-    ModelSet();           // buildModels: class table and model sizes
+    ModelSet();           // fills the class table and sets each model's size
     void resetModels() noexcept;
 };
 

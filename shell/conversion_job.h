@@ -1,9 +1,10 @@
 // The conversion job: one bank in, one cue-point document out.
 //
-// The input is read a block at a time and compressed as it arrives; the stream
-// is kept (its length must be known for the sizes line before the text), then
-// the document is written straight to a temporary file beside the target and
-// renamed over it only when complete. Every failure is a value naming the step.
+// The input is read a block at a time and compressed as it arrives; the frames
+// go to a DocumentStream, which holds a small stream whole and writes a larger
+// one as it comes (see document_stream.h), into a temporary file beside the
+// target that is renamed over it only when complete. Every failure is a value
+// naming the step.
 #pragma once
 
 #include <array>
