@@ -48,7 +48,7 @@ public:
     // threads: 1 decodes each frame on the feeding thread as it completes;
     // 0 uses one thread per core.
     explicit BlockDecompressor(Sink sink, unsigned threads = 1);
-    virtual ~BlockDecompressor();
+    ~BlockDecompressor();
     BlockDecompressor(const BlockDecompressor&) = delete;
     BlockDecompressor& operator=(const BlockDecompressor&) = delete;
 
