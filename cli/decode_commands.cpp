@@ -54,7 +54,7 @@ public:
         std::optional<DocumentSizes> sizes;
         if (held_)
             sizes = parseDocumentSizes(heldText_);
-        else if (!isStandardInput())
+        else if (file_ && file_->rereadable()) // a named pipe must not be opened twice
             sizes = readDocumentSizes(path_);
         return sizes ? sizes->bankBytes : UINT64_MAX;
     }
@@ -278,6 +278,11 @@ int runTestCommand(const Options& options)
             continue;
         }
         DocumentSource source(path, options.threads);
+        if (std::string problem = source.open(); !problem.empty()) {
+            reportFailure(path, problem);
+            result = 1;
+            continue;
+        }
         BankCheck bank;
         std::string problem = decodeShowing(options, path, source, [&bank](std::span<const std::uint8_t> block) {
             bank.feed(block);
