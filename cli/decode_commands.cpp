@@ -15,7 +15,9 @@
 #include "shell/cue_point_document.h"
 #include "shell/dls_bank.h"
 #include "shell/document_reader.h"
+#include "shell/document_verifier.h"
 #include "shell/file_system.h"
+#include "shell/output_name.h"
 
 namespace dls2mml::cli {
 namespace {

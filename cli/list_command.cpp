@@ -12,9 +12,10 @@
 #include "cli/progress.h"
 #include "shell/conversion_job.h"
 #include "shell/cue_point_document.h"
-#include "shell/document_reader.h"
 #include "shell/dls_bank.h"
+#include "shell/document_reader.h"
 #include "shell/file_system.h"
+#include "shell/output_name.h"
 
 namespace dls2mml::cli {
 namespace {

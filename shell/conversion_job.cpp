@@ -12,6 +12,7 @@
 #include "shell/cue_point_document.h"
 #include "shell/document_stream.h"
 #include "shell/file_system.h"
+#include "shell/output_name.h"
 #include "shell/sha256.h"
 #include "text/base64_lines.h"
 

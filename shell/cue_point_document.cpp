@@ -20,32 +20,4 @@ std::uint64_t documentLength(std::uint64_t inputLength, std::uint64_t streamLeng
            base64LinesLength(streamLength) + documentFooter.size();
 }
 
-std::optional<std::size_t> findDlsMark(std::string_view lowerPath)
-{
-    const std::size_t at = lowerPath.find(".dls");
-    if (at == std::string_view::npos)
-        return std::nullopt;
-    return at;
-}
-
-std::optional<std::string> deriveOutputName(std::string_view path, std::string_view lowerPath)
-{
-    const std::optional<std::size_t> mark = findDlsMark(lowerPath);
-    if (!mark || *mark >= path.size())
-        return std::nullopt;
-    std::string name(path);
-    name[*mark] = '_';
-    name += ".mml";
-    return name;
-}
-
-std::string lowerAscii(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 } // namespace dls2mml

@@ -14,14 +14,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "compressor/block_decompressor.h"
-#include "shell/conversion_job.h"
 #include "text/base64_reader.h"
 
 namespace dls2mml {
@@ -80,21 +78,6 @@ private:
     std::uint64_t streamLength_ = 0;
     bool headerChecked_ = false;
 };
-
-// The inverse of the output-name rule: the document's path without its ".mml"
-// (any case), with the first "_dls" (any case) turned back into ".dls". Only a
-// name that the rule maps back onto documentPath is given; nullopt otherwise.
-std::optional<std::string> deriveBankName(std::string_view documentPath);
-
-// Decodes the document at documentPath and compares it, block by block, with
-// the bank at bankPath: empty when they agree, else the reason (the first
-// differing byte, a length that differs, or the document's fault). The
-// DocumentVerifier of --verify.
-std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads = 1);
-// The same for a document already open (read from its start) and a bank that
-// is either read again from its path or, where the path is empty, known by the
-// length and SHA-256 of the bytes that were converted.
-std::string VerifyDocument(InputFile& document, const BankReference& bank, unsigned threads = 1);
 
 // Reads a whole document held in memory; the bank is appended to bank.
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank);

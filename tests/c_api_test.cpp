@@ -16,6 +16,7 @@
 #include "dls2mml/dls2mml.h"
 #include "shell/conversion_job.h"
 #include "shell/cue_point_document.h"
+#include "shell/output_name.h"
 #include "test_support.h"
 
 namespace dls2mml {

@@ -12,6 +12,7 @@
 #include "shell/conversion_job.h"
 #include "shell/cue_point_document.h"
 #include "shell/file_system.h"
+#include "shell/output_name.h"
 #include "test_support.h"
 #include "text/base64_lines.h"
 

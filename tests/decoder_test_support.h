@@ -16,6 +16,8 @@
 #include "compressor/rank_transform.h"
 #include "shell/cue_point_document.h"
 #include "shell/document_reader.h"
+#include "shell/document_verifier.h"
+#include "shell/output_name.h"
 #include "test_support.h"
 #include "text/base64_lines.h"
 

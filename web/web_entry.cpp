@@ -15,6 +15,7 @@
 #include "shell/cue_point_document.h"
 #include "shell/document_reader.h"
 #include "shell/file_system.h"
+#include "shell/output_name.h"
 
 namespace {
 
