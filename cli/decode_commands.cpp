@@ -343,8 +343,8 @@ int runDecodeCommand(const Options& options)
 
 void installDocumentVerifier(unsigned threads)
 {
-    SetDocumentVerifier([threads](InputFile& document, const BankReference& bank) {
-        return VerifyDocument(document, bank, threads);
+    setDocumentVerifier([threads](InputFile& document, const BankReference& bank) {
+        return verifyDocument(document, bank, threads);
     });
 }
 

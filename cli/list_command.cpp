@@ -213,7 +213,7 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
         ++frames;
         progress.update(p.done, p.total);
     };
-    const JobReport report = RunConversionJob(request);
+    const JobReport report = runConversionJob(request);
     progress.clear();
     if (!report.ok())
         return report.reason;

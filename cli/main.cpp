@@ -69,7 +69,7 @@ int runConvertCommand(const Options& options)
         request.inspect = [&dls](std::span<const std::uint8_t> bytes) { dls.feed(bytes); };
         ProgressLine progress(displayName(path), progressEnabled(options), progressForced(options));
         request.progress = [&progress](const JobProgress& p) { progress.update(p.done, p.total); };
-        const JobReport report = RunConversionJob(request);
+        const JobReport report = runConversionJob(request);
         progress.clear();
         if (!report.ok()) {
             reportFailure(report.faultPath.empty() ? path : report.faultPath, report.reason);

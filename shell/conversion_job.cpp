@@ -225,13 +225,13 @@ std::string verifyOutput(OutputFile& output, const BankReference& bank)
 
 } // namespace
 
-void SetDocumentVerifier(DocumentVerifier verifier) { documentVerifier() = std::move(verifier); }
+void setDocumentVerifier(DocumentVerifier verifier) { documentVerifier() = std::move(verifier); }
 
-void SetRevealHook(RevealHook hook) { revealHook = hook; }
+void setRevealHook(RevealHook hook) { revealHook = hook; }
 
-void SetProgressHook(ProgressHook hook) { progressHook = hook; }
+void setProgressHook(ProgressHook hook) { progressHook = hook; }
 
-JobReport RunConversionJob(const JobRequest& request)
+JobReport runConversionJob(const JobRequest& request)
 {
     JobReport report;
     if (request.discardOutput) {
@@ -304,7 +304,7 @@ void ConvertDlsFile(char* path, const char* lowerPath)
     request.lowerPath = lowerPath;
     if (progressHook)
         request.progress = [](const JobProgress&) { progressHook(); };
-    const JobReport report = RunConversionJob(request);
+    const JobReport report = runConversionJob(request);
     if (report.ok() && revealHook)
         revealHook(report.outputPath.c_str());
 }

@@ -73,7 +73,7 @@ struct JobReport {
     bool ok() const noexcept { return failure == JobFailure::none; }
 };
 
-JobReport RunConversionJob(const JobRequest& request);
+JobReport runConversionJob(const JobRequest& request);
 
 // What the document must decode to: the input read again from path, or, for
 // an input that cannot be read twice (a pipe) or that changed while it was
@@ -89,17 +89,17 @@ class InputFile;
 // Decodes the document (read from its start) and compares it with the bank;
 // empty on success, else the reason. Filled in by the decoder.
 using DocumentVerifier = std::function<std::string(InputFile& document, const BankReference& bank)>;
-void SetDocumentVerifier(DocumentVerifier verifier);
+void setDocumentVerifier(DocumentVerifier verifier);
 
 // Called after a document was written completely (the window's file-manager
 // reveal). None by default.
 using RevealHook = void (*)(const char* documentPath);
-void SetRevealHook(RevealHook hook);
+void setRevealHook(RevealHook hook);
 
 // Called after each block read while ConvertDlsFile runs, on its thread (the
 // window shows Windows it is alive). None by default.
 using ProgressHook = void (*)();
-void SetProgressHook(ProgressHook hook);
+void setProgressHook(ProgressHook hook);
 
 // The window's entry: converts path silently; on success calls the reveal hook.
 // path is the dropped path; lowerPath its lower-cased copy.

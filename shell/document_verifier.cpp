@@ -75,14 +75,14 @@ private:
 
 } // namespace
 
-std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads)
+std::string verifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads)
 {
     std::unique_ptr<InputFile> document;
     if (IoStatus status = openInputFile(documentPath, document); !status)
         return "cannot open the document: " + describeIoStatus(status);
     BankReference bank;
     bank.path = bankPath;
-    return VerifyDocument(*document, bank, threads);
+    return verifyDocument(*document, bank, threads);
 }
 
 namespace {
@@ -126,7 +126,7 @@ std::string compareWithDigest(InputFile& document, const BankReference& bank, un
 
 } // namespace
 
-std::string VerifyDocument(InputFile& document, const BankReference& bank, unsigned threads)
+std::string verifyDocument(InputFile& document, const BankReference& bank, unsigned threads)
 {
     return bank.path.empty() ? compareWithDigest(document, bank, threads) : compareWithFile(document, bank.path, threads);
 }

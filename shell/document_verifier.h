@@ -14,10 +14,10 @@ class InputFile;
 // the bank at bankPath: empty when they agree, else the reason (the first
 // differing byte, a length that differs, or the document's fault). The
 // DocumentVerifier of --verify.
-std::string VerifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads = 1);
+std::string verifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads = 1);
 // The same for a document already open (read from its start) and a bank that
 // is either read again from its path or, where the path is empty, known by the
 // length and SHA-256 of the bytes that were converted.
-std::string VerifyDocument(InputFile& document, const BankReference& bank, unsigned threads = 1);
+std::string verifyDocument(InputFile& document, const BankReference& bank, unsigned threads = 1);
 
 } // namespace dls2mml

@@ -34,14 +34,14 @@ int OnIdle()
     return 1;
 }
 
-SIZE MainWindowSize()
+SIZE mainWindowSize()
 {
     RECT frame{0, 0, mainClientWidth, mainClientHeight};
     AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
-void KeepAlive()
+void keepAlive()
 {
     // Only posted messages are looked at and none is removed or dispatched,
     // so keys, clicks and further drops wait until the drop is done; the call
@@ -53,7 +53,7 @@ void KeepAlive()
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
 }
 
-void RevealInFileManager(const char* documentPath)
+void revealInFileManager(const char* documentPath)
 {
     // Held in a string, so no document path is ever cut; the file manager's
     // answer is not examined. Started by its full path: a bare "explorer"
@@ -72,7 +72,7 @@ void RevealInFileManager(const char* documentPath)
     ShellExecuteA(mainWindow, nullptr, fileManager.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
 }
 
-bool AnsiDropPath(const std::wstring& widePath, std::string& ansiPath)
+bool ansiDropPath(const std::wstring& widePath, std::string& ansiPath)
 {
     ansiPath.clear();
     if (widePath.empty()) return false;
@@ -98,7 +98,7 @@ bool AnsiDropPath(const std::wstring& widePath, std::string& ansiPath)
     return ansiPath.find('\0') == std::string::npos;
 }
 
-void HandleDroppedFiles(HDROP drop)
+void handleDroppedFiles(HDROP drop)
 {
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFFu, nullptr, 0);
     for (UINT index = 0; index < count; ++index) {
@@ -111,7 +111,7 @@ void HandleDroppedFiles(HDROP drop)
         if (DragQueryFileW(drop, index, widePath.data(), wideLength + 1) != wideLength) continue;
         widePath.resize(wideLength);
         std::string ansiPath;
-        if (!AnsiDropPath(widePath, ansiPath)) continue;
+        if (!ansiDropPath(widePath, ansiPath)) continue;
         const UINT length = static_cast<UINT>(ansiPath.size());
         char path[MAX_PATH];
         char lowerPath[MAX_PATH];
@@ -162,7 +162,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (wParam == VK_ESCAPE || wParam == VK_F12) DestroyWindow(window);
         return 0;
     case WM_DROPFILES:
-        HandleDroppedFiles(reinterpret_cast<HDROP>(wParam));
+        handleDroppedFiles(reinterpret_cast<HDROP>(wParam));
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -177,8 +177,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     moduleInstance = instance;
     statusLines[0][0] = '\0';
     statusLines[1][0] = '\0';
-    SetRevealHook(&RevealInFileManager);
-    SetProgressHook(&KeepAlive);
+    setRevealHook(&revealInFileManager);
+    setProgressHook(&keepAlive);
 
     WNDCLASSA windowClass{};
     windowClass.style = CS_BYTEALIGNCLIENT | CS_HREDRAW | CS_VREDRAW;
@@ -194,7 +194,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*c
     if (RegisterClassA(&windowClass) == 0) return 0;
 
     // Sized from the client area the lines need, so no frame eats into it.
-    const SIZE outer = MainWindowSize();
+    const SIZE outer = mainWindowSize();
     mainWindow = CreateWindowExA(0, mainWindowClass, mainWindowTitle, WS_OVERLAPPEDWINDOW,
                                  mainWindowX, mainWindowY, outer.cx, outer.cy,
                                  nullptr, nullptr, instance, nullptr);

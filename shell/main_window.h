@@ -54,18 +54,18 @@ void SetStatusLine(int index, const char* text);
 // The message loop's idle hook: does nothing, returns 1.
 int OnIdle();
 // The window's outer size for the fixed client area, from the frame metrics.
-SIZE MainWindowSize();
+SIZE mainWindowSize();
 // The ANSI form of one dropped path, or false when it has no exact form in the
 // ANSI code page (no best-fit stand-ins, no '?') or when the document it
 // would give is longer than longestDocumentPath.
-bool AnsiDropPath(const std::wstring& widePath, std::string& ansiPath);
+bool ansiDropPath(const std::wstring& widePath, std::string& ansiPath);
 // Called after each block while a drop is converted: looks at the queue
 // (removing and dispatching nothing) so that Windows sees the window alive.
-void KeepAlive();
+void keepAlive();
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // WM_DROPFILES: converts each dropped path containing ".dls", in order.
-void HandleDroppedFiles(HDROP drop);
+void handleDroppedFiles(HDROP drop);
 // After a document was written: opens the file manager with it selected.
-void RevealInFileManager(const char* documentPath);
+void revealInFileManager(const char* documentPath);
 
 } // namespace dls2mml

@@ -104,7 +104,7 @@ TEST(CApi, DrawsFromThePivotStateAsAConversionRunDoes)
         JobRequest request;
         request.path = bankPath;
         request.lowerPath = lowerAscii(bankPath);
-        const JobReport report = RunConversionJob(request);
+        const JobReport report = runConversionJob(request);
         ASSERT_TRUE(report.ok()) << report.reason;
         std::ifstream in(report.outputPath, std::ios::binary);
         const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

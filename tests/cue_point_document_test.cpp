@@ -58,7 +58,7 @@ JobReport convert(const std::string& path, const std::string& outputPath = {})
     request.path = path;
     request.lowerPath = lowerAscii(path);
     request.outputPath = outputPath;
-    return RunConversionJob(request);
+    return runConversionJob(request);
 }
 
 // The document the format defines, built from the one-shot stages (or, for
@@ -310,7 +310,7 @@ TEST(ConversionJob, ConvertDlsFileRevealsOnlyAfterSuccess)
 {
     TempFolder dir;
     writeFile(dir.file("Kit.DLS"), text("abc"));
-    SetRevealHook(recordReveal);
+    setRevealHook(recordReveal);
     std::string path = dir.file("Kit.DLS");
     ConvertDlsFile(path.data(), lowerAscii(path).c_str());
     EXPECT_EQ(revealedPath, dir.file("Kit_DLS.mml"));
@@ -319,7 +319,7 @@ TEST(ConversionJob, ConvertDlsFileRevealsOnlyAfterSuccess)
     std::string missing = dir.file("gone.dls");
     ConvertDlsFile(missing.data(), lowerAscii(missing).c_str());
     EXPECT_EQ(revealed, nullptr);
-    SetRevealHook(nullptr);
+    setRevealHook(nullptr);
 }
 
 } // namespace
@@ -338,7 +338,7 @@ TEST(ConversionJob, FailedVerificationKeepsTheEarlierDocument)
     writeFile(bank, text("abc"));
     writeFile(document, text("earlier"));
     std::string checked;
-    SetDocumentVerifier([&](InputFile& file, const BankReference&) {
+    setDocumentVerifier([&](InputFile& file, const BankReference&) {
         std::vector<std::uint8_t> buffer(4096);
         std::size_t got = 0;
         for (; file.read(buffer, got) && got > 0;)
@@ -349,8 +349,8 @@ TEST(ConversionJob, FailedVerificationKeepsTheEarlierDocument)
     request.path = bank;
     request.lowerPath = lowerAscii(bank);
     request.verify = true;
-    const JobReport report = RunConversionJob(request);
-    SetDocumentVerifier({});
+    const JobReport report = runConversionJob(request);
+    setDocumentVerifier({});
     EXPECT_EQ(report.failure, JobFailure::verifyFailed);
     EXPECT_NE(report.reason.find("mismatch at byte 0"), std::string::npos) << report.reason;
     EXPECT_EQ(checked.rfind("//========== .DLS_DATA", 0), 0u) << "the check must read the new document, not the target";

@@ -45,7 +45,7 @@ TEST(DecoderVerify, ComparesTheDecodedBankWithTheInput)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         writeFile(dir / "bank.dls", c.bank);
-        const std::string problem = VerifyDocument((dir / "bank_dls.mml").string(), (dir / "bank.dls").string());
+        const std::string problem = verifyDocument((dir / "bank_dls.mml").string(), (dir / "bank.dls").string());
         if (*c.expected == '\0')
             EXPECT_EQ(problem, "");
         else
@@ -54,10 +54,10 @@ TEST(DecoderVerify, ComparesTheDecodedBankWithTheInput)
     // A damaged document is named as such.
     writeFile(dir / "bank.dls", bankText(bank));
     writeFile(dir / "bank_dls.mml", document.substr(0, document.size() - 2));
-    EXPECT_NE(VerifyDocument((dir / "bank_dls.mml").string(), (dir / "bank.dls").string())
+    EXPECT_NE(verifyDocument((dir / "bank_dls.mml").string(), (dir / "bank.dls").string())
                   .find("the document does not decode: line"),
               std::string::npos);
-    EXPECT_NE(VerifyDocument((dir / "missing.mml").string(), (dir / "bank.dls").string()).find("cannot open the document"),
+    EXPECT_NE(verifyDocument((dir / "missing.mml").string(), (dir / "bank.dls").string()).find("cannot open the document"),
               std::string::npos);
     std::filesystem::remove_all(dir);
 }
@@ -95,7 +95,7 @@ TEST(DecoderVerify, ComparesWithTheDigestOfWhatWasRead)
         BankReference reference;
         reference.digest = c.digest;
         reference.length = c.length;
-        const std::string problem = VerifyDocument(*document, reference);
+        const std::string problem = verifyDocument(*document, reference);
         if (*c.expected == '\0')
             EXPECT_EQ(problem, "");
         else

@@ -51,7 +51,7 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlConvert(const char* name)
     request.path = name;
     request.lowerPath = dls2mml::lowerAscii(request.path);
     request.threads = 1; // a worker without shared memory: every stage on this thread
-    const dls2mml::JobReport report = dls2mml::RunConversionJob(request);
+    const dls2mml::JobReport report = dls2mml::runConversionJob(request);
     webConverted(report.ok(), report.reason.c_str(), report.outputPath.c_str(),
                  static_cast<double>(report.inputBytes), static_cast<double>(report.streamBytes),
                  static_cast<double>(report.documentBytes));

@@ -36,7 +36,7 @@ TEST(DropPath, ExactAnsiFormOrNothing)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string ansi = "left over";
-        EXPECT_EQ(AnsiDropPath(c.wide, ansi), c.taken);
+        EXPECT_EQ(ansiDropPath(c.wide, ansi), c.taken);
         if (c.taken) {
             EXPECT_EQ(ansi, c.ansi);
         }
@@ -65,7 +65,7 @@ TEST(DropPath, TheDocumentPathMustFit255Bytes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string ansi;
-        EXPECT_EQ(AnsiDropPath(c.wide, ansi), c.taken);
+        EXPECT_EQ(ansiDropPath(c.wide, ansi), c.taken);
         if (c.taken) {
             EXPECT_LE(ansi.size() + 4, 255u);
         }
