@@ -92,9 +92,9 @@ CompressStatus BlockCompressor::compressBlock(std::span<const std::uint8_t> slic
 }
 
 CompressStatus BlockCompressor::compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,
-                                         std::uint32_t* streamLength)
+                                         std::uint32_t* framesLength)
 {
-    if (!input || !output || !streamLength)
+    if (!input || !output || !framesLength)
         return {CompressStatus::Fault::missingArgument};
     if (CompressStatus status = allocateBuffers(); !status)
         return status;
@@ -112,7 +112,7 @@ CompressStatus BlockCompressor::compress(const std::uint8_t* input, std::uint8_t
         cursor += block.length;
     }
     writeStreamHeader(std::span<std::uint8_t, streamHeaderSize>(output, streamHeaderSize), inputLength);
-    *streamLength = static_cast<std::uint32_t>(cursor - output - streamHeaderSize);
+    *framesLength = static_cast<std::uint32_t>(cursor - output - streamHeaderSize);
     release();
     return {};
 }

@@ -92,10 +92,11 @@ public:
     BlockCompressor& operator=(const BlockCompressor&) = delete;
 
     // Whole-buffer form: writes the stream to output, which must hold
-    // compressBound(inputLength) bytes, and stores the bytes written after the
-    // header in streamLength (so the whole stream is streamLength + 12 bytes).
+    // compressBound(inputLength) bytes, and stores the bytes of its frames, the
+    // bytes written after the 12-byte header, in framesLength (so the stream's
+    // length, as everywhere else, is framesLength + 12).
     CompressStatus compress(const std::uint8_t* input, std::uint8_t* output, std::uint32_t inputLength,
-                            std::uint32_t* streamLength);
+                            std::uint32_t* framesLength);
 
     // Block form, for callers that stream: allocateBuffers once, then one
     // compressBlock per slice in input order, then release.

@@ -61,6 +61,7 @@ public:
 
     bool headerRead() const noexcept { return headerFilled_ == streamHeaderSize; }
     std::uint32_t declaredLength() const noexcept { return declaredLength_; }
+    // Stream bytes fed so far, the header included.
     std::uint64_t streamBytes() const noexcept { return consumed_; }
     std::uint64_t decodedBytes() const noexcept { return decoded_; }
 

@@ -68,7 +68,7 @@ struct JobReport {
     std::vector<std::string> notes; // said on success too ("file changed while it was read")
     std::string outputPath;
     std::uint64_t inputBytes = 0;
-    std::uint64_t streamBytes = 0;
+    std::uint64_t streamBytes = 0;   // the whole stream, its 12-byte header included
     std::uint64_t documentBytes = 0;
     bool ok() const noexcept { return failure == JobFailure::none; }
 };

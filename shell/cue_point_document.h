@@ -13,7 +13,8 @@ inline constexpr std::string_view documentFooter = ")\"}\n";
 // Largest document length the format's signed 32-bit counts can describe.
 inline constexpr std::uint64_t maxDocumentLength = 0x7FFFFFFF;
 
-// "(<inputLength> <streamLength>)\n"
+// "(<inputLength> <streamLength>)\n". Here and everywhere else a stream's
+// length is the whole tbr0 stream's, its 12-byte header included.
 std::string formatSizesLine(std::uint64_t inputLength, std::uint64_t streamLength);
 // Total bytes of the document for these two lengths.
 std::uint64_t documentLength(std::uint64_t inputLength, std::uint64_t streamLength);

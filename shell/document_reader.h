@@ -43,7 +43,8 @@ public:
     // that stops reading early (a read error) and must report what came first.
     TextStatus settle();
 
-    // The two numbers of the sizes line, once read.
+    // The two numbers of the sizes line, once read: the bank's length and the
+    // stream's, its 12-byte header included.
     std::uint64_t inputLength() const noexcept { return inputLength_; }
     std::uint64_t streamLength() const noexcept { return streamLength_; }
 

@@ -35,6 +35,8 @@ public:
     // Writes what is left, with the input's true length; the caller commits the file.
     IoStatus finish(std::uint64_t inputLength);
 
+    // The stream's length so far, its 12-byte header included: the sizes
+    // line's second number once finished.
     std::uint64_t streamLength() const noexcept { return streamLength_; }
     // The document would not fit the format's signed 32-bit counts.
     bool tooLarge() const noexcept { return tooLarge_; }

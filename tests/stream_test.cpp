@@ -13,15 +13,15 @@ Bytes compressFresh(const Bytes& input)
     const std::uint32_t saved = pivotGenerator.state();
     pivotGenerator.setState(PivotGenerator::initialState);
     Bytes out(compressBound(input.size()));
-    std::uint32_t streamLength = 0xDEADBEEF;
+    std::uint32_t framesLength = 0xDEADBEEF;
     BlockCompressor compressor;
     static const std::uint8_t none = 0; // an empty vector's data() may be null, which compress refuses
-    const bool ok = compressor.compress(input.empty() ? &none : input.data(), out.data(), static_cast<std::uint32_t>(input.size()), &streamLength).ok();
+    const bool ok = compressor.compress(input.empty() ? &none : input.data(), out.data(), static_cast<std::uint32_t>(input.size()), &framesLength).ok();
     pivotGenerator.setState(saved);
     EXPECT_TRUE(ok);
     if (!ok) return {};
-    EXPECT_LE(streamLength + streamHeaderSize, out.size());
-    out.resize(streamLength + streamHeaderSize);
+    EXPECT_LE(framesLength + streamHeaderSize, out.size());
+    out.resize(framesLength + streamHeaderSize);
     return out;
 }
 
