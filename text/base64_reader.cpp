@@ -100,7 +100,6 @@ TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& 
                 }
                 ++column_;
                 ++characters_;
-                ++dataCharacters_;
             } else if (c == '\n') {
                 if (column_ != base64LineLength)
                     return fail(FaultKind::badText, "line " + num(line_) + " ends after " + num(column_) +

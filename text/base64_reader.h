@@ -58,7 +58,6 @@ private:
     std::uint64_t line_;
     std::uint64_t column_ = 0;    // alphabet characters on the current line
     std::uint64_t characters_ = 0; // b: alphabet characters and line feeds so far
-    std::uint64_t dataCharacters_ = 0;
     std::uint32_t bits_ = 0;
     std::uint32_t bitCount_ = 0;
     std::uint64_t bytes_ = 0;
