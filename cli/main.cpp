@@ -19,6 +19,9 @@
 #include "shell/output_name.h"
 #include "shell/sort_plan.h"
 
+// DLS2MML_REVISION, made at build time (cmake/version.cmake).
+#include "dls2mml_revision.h"
+
 namespace dls2mml::cli {
 namespace {
 
@@ -103,7 +106,9 @@ int runCommand(const Options& options)
         std::fputs(usageText().c_str(), stdout);
         return 0;
     case Mode::version:
-        std::puts("dls2mml 1.0.0");
+        std::printf("dls2mml %s\n", DLS2MML_VERSION_STRING);
+        if (*DLS2MML_REVISION != '\0')
+            std::printf("Built from revision %s.\n", DLS2MML_REVISION);
         std::puts("Copyright (c) 2026 the dls2mml developers");
         std::puts("License MIT: the LICENSE file that comes with the program. There is NO WARRANTY.");
         return 0;

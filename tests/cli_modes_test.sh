@@ -219,5 +219,6 @@ done
 check "--help fits 80 columns" test "$(awk 'length($0) > 79' out.txt | wc -l)" -eq 0
 run --version
 check "--version: 'dls2mml X.Y.Z' first" sh -c "test $rc -eq 0 && head -1 out.txt | grep -Eq '^dls2mml [0-9]+\.[0-9]+\.[0-9]+$'"
+check "--version: a revision line only in its form" sh -c "! grep -q revision out.txt || sed -n 2p out.txt | grep -Eq '^Built from revision [0-9a-f]{7,40}(-modified)?\.$'"
 
 [ "$failures" = 0 ]
