@@ -1,6 +1,16 @@
 // Windows file calls for the conversion job. Every call is the ANSI ("A")
 // variant, so paths in the ANSI code page (code page 932 on a Japanese system)
 // pass through byte for byte.
+//
+// Outputs are written to a hidden temporary beside the target and moved over
+// it on commit. The temporary's name is unpredictable (".dls2mml-" and ten
+// random letters and digits, ".tmp"), made with CREATE_NEW and tried again on
+// a collision. While it exists its name and handle sit in a fixed slot, so
+// that Ctrl-C, Ctrl-Break or closing the console removes it before the
+// process ends.
+#define _CRT_RAND_S // rand_s: the system's random numbers, from the C runtime
+#include <stdlib.h>
+
 #include "shell/file_system.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -16,6 +26,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 
 namespace dls2mml {
 namespace {
@@ -51,6 +63,122 @@ constexpr std::size_t maxTransfer = 1u << 30;
 constexpr int renameAttempts = 11; // the first and ten more
 constexpr DWORD renamePauseMs = 50;
 
+// --- Temporaries removed on Ctrl-C, Ctrl-Break and console close ---
+//
+// The system runs a console control handler on a thread of its own, while the
+// conversion goes on. Every change to a slot, and every close, move or
+// removal of a temporary that sits in one, happens under slotLock. The
+// handler takes that lock and never gives it back: it removes what the slots
+// hold and ends the process, so a temporary is never removed after it was
+// moved into place, and none is made or moved once the handler has begun.
+
+struct TemporarySlot {
+    bool armed = false;
+    HANDLE handle = INVALID_HANDLE_VALUE; // open while written, closed before the move
+    char path[MAX_PATH];
+};
+
+TemporarySlot temporarySlots[8];
+SRWLOCK slotLock = SRWLOCK_INIT;
+std::atomic<bool> cleanupInstalled{false};
+
+class SlotsLocked {
+public:
+    SlotsLocked() { AcquireSRWLockExclusive(&slotLock); }
+    ~SlotsLocked() { ReleaseSRWLockExclusive(&slotLock); }
+    SlotsLocked(const SlotsLocked&) = delete;
+    SlotsLocked& operator=(const SlotsLocked&) = delete;
+};
+
+// Call with the lock held. -1 when every slot is taken; the temporary then
+// merely outlives an interrupted run.
+int armSlot(const std::string& path, HANDLE handle)
+{
+    if (path.size() >= MAX_PATH)
+        return -1;
+    for (int i = 0; i < static_cast<int>(std::size(temporarySlots)); ++i) {
+        TemporarySlot& slot = temporarySlots[i];
+        if (!slot.armed) {
+            std::memcpy(slot.path, path.c_str(), path.size() + 1);
+            slot.handle = handle;
+            slot.armed = true;
+            return i;
+        }
+    }
+    return -1;
+}
+
+// The exit status of a console program ended by Ctrl-C or Ctrl-Break, as the
+// system's own handler gives it (cmd shows it as -1073741510).
+constexpr UINT interruptedStatus = 0xC000013A; // STATUS_CONTROL_C_EXIT
+
+BOOL WINAPI removeTemporariesAndEnd(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        break;
+    default:
+        return FALSE;
+    }
+    AcquireSRWLockExclusive(&slotLock); // kept until the process ends
+    for (TemporarySlot& slot : temporarySlots) {
+        if (!slot.armed)
+            continue;
+        // A temporary still open is shared with nobody for deletion, so it is
+        // marked through our own handle; it goes when the handle closes, which
+        // ending the process does.
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        if (slot.handle == INVALID_HANDLE_VALUE ||
+            !SetFileInformationByHandle(slot.handle, FileDispositionInfo, &disposition, sizeof disposition))
+            DeleteFileA(slot.path);
+    }
+    // Ended at once: the other threads are mid-work, and neither the C
+    // runtime's exit handlers nor any destructor may run now.
+    TerminateProcess(GetCurrentProcess(), interruptedStatus);
+    return TRUE;
+}
+
+// --- Temporary names ---
+
+std::uint64_t mix(std::uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// count letters and digits (about 5.2 bits each), lower case, as the file
+// system ignores case.
+std::string randomLetters(std::size_t count)
+{
+    constexpr std::string_view alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<std::uint64_t> counter{0};
+    std::string letters;
+    std::uint64_t state = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned int value = 0;
+        if (rand_s(&value) != 0) {
+            // No random numbers from the system: the clock, the process and a counter.
+            if (state == 0) {
+                LARGE_INTEGER now{};
+                QueryPerformanceCounter(&now);
+                state = static_cast<std::uint64_t>(now.QuadPart) ^
+                        (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (counter++ << 20);
+            }
+            state = mix(state);
+            value = static_cast<unsigned int>(state >> 32);
+        }
+        letters += alphabet[value % alphabet.size()];
+    }
+    return letters;
+}
+
 class Win32InputFile final : public InputFile {
 public:
     Win32InputFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
@@ -81,16 +209,18 @@ private:
 // earlier one.
 class Win32OutputFile final : public OutputFile {
 public:
-    Win32OutputFile(HANDLE handle, std::string target, std::string temporary, bool exclusive)
-        : handle_(handle), target_(std::move(target)), temporary_(std::move(temporary)), exclusive_(exclusive)
+    Win32OutputFile(HANDLE handle, std::string target, std::string temporary, int slot, bool exclusive)
+        : handle_(handle), target_(std::move(target)), temporary_(std::move(temporary)), slot_(slot),
+          exclusive_(exclusive)
     {
     }
     ~Win32OutputFile() override
     {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
+        SlotsLocked locked;
+        closeHandle();
         if (!committed_)
             DeleteFileA(temporary_.c_str());
+        disarmSlot();
     }
     // Front-to-back writes keep their own position: a positioned WriteFile
     // moves the file pointer on Windows, so write() after writeAt() must not
@@ -163,9 +293,12 @@ public:
         basic.FileAttributes = shown != 0 ? shown : FILE_ATTRIBUTE_NORMAL;
         if (!SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
             return failure(IoError::writeFailed, GetLastError());
-        const HANDLE handle = handle_;
-        handle_ = INVALID_HANDLE_VALUE;
-        if (!CloseHandle(handle)) {
+        bool closed = false;
+        {
+            SlotsLocked locked;
+            closed = closeHandle();
+        }
+        if (!closed) {
             const DWORD code = GetLastError();
             return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
         }
@@ -182,11 +315,15 @@ public:
         for (int attempt = 0; attempt < renameAttempts; ++attempt) {
             if (attempt > 0)
                 Sleep(renamePauseMs);
-            if (MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
-                committed_ = true;
-                return {};
+            {
+                SlotsLocked locked;
+                if (MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
+                    committed_ = true;
+                    disarmSlot();
+                    return {};
+                }
+                code = GetLastError();
             }
-            code = GetLastError();
             if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION && code != ERROR_ACCESS_DENIED)
                 break;
         }
@@ -194,9 +331,28 @@ public:
     }
 
 private:
+    // Both with the slots locked.
+    bool closeHandle()
+    {
+        if (handle_ == INVALID_HANDLE_VALUE)
+            return true;
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        if (slot_ >= 0)
+            temporarySlots[slot_].handle = INVALID_HANDLE_VALUE;
+        return CloseHandle(handle) != 0;
+    }
+    void disarmSlot()
+    {
+        if (slot_ >= 0)
+            temporarySlots[slot_].armed = false;
+        slot_ = -1;
+    }
+
     HANDLE handle_;
     std::string target_;
     std::string temporary_;
+    int slot_; // negative: in no slot
     bool exclusive_;
     bool committed_ = false;
     std::uint64_t end_ = 0; // where the next write() goes
@@ -258,25 +414,18 @@ std::size_t folderLength(const std::string& path)
     return folder;
 }
 
-// A fresh name in the target's folder (a move within one volume never copies).
-// The long form keeps the target's name for a reader who finds a leftover.
-// Where it would pass the ANSI path limit, the short form "~d" and six hex
-// digits is used: no longer than any name the document rule derives
-// ("_dls.mml" alone is eight characters), so every such target that fits the
-// limit gets a temporary.
-std::string temporaryNameFor(const std::string& target, unsigned attempt)
+// A fresh name in the target's folder (a move within one volume never
+// copies). Where the usual form would pass the ANSI path limit, a short one
+// ("~" and seven letters and digits) is used: no longer than any name the
+// document rule derives ("_dls.mml" alone is eight characters), so every such
+// target that fits the limit gets a temporary.
+std::string temporaryNameFor(const std::string& target)
 {
-    static std::atomic<unsigned> counter{0};
-    const unsigned serial = counter++;
-    const std::size_t split = folderLength(target);
-    const std::string folder = target.substr(0, split);
-    std::string name = folder + "." + target.substr(split) + "." + std::to_string(GetCurrentProcessId()) + "-" +
-                       std::to_string(serial) + ".tmp";
-    if (name.size() < MAX_PATH && attempt == 0)
+    const std::string folder = target.substr(0, folderLength(target));
+    std::string name = folder + ".dls2mml-" + randomLetters(10) + ".tmp";
+    if (name.size() < MAX_PATH)
         return name;
-    char tag[16];
-    std::snprintf(tag, sizeof tag, "~d%06x", (static_cast<unsigned>(GetCurrentProcessId()) * 2654435761u + serial * 40503u + attempt) & 0xFFFFFFu);
-    return folder + tag;
+    return folder + "~" + randomLetters(7);
 }
 
 } // namespace
@@ -286,7 +435,9 @@ IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return {IoError::isFolder, {}};
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    // Deletion is shared too: a temporary read back for checking is open
+    // with deletion access.
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
@@ -315,26 +466,28 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
         if (exclusive)
             return {IoError::cannotCreate, "file exists"};
     }
-    // A short name can be taken already: try a few others.
-    std::string temporary;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    for (unsigned attempt = 0; attempt < 16 && handle == INVALID_HANDLE_VALUE; ++attempt) {
-        temporary = temporaryNameFor(target, attempt);
+    // A name can be taken already (by a leftover, or by chance): try others.
+    constexpr unsigned attempts = 100;
+    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+        std::string temporary = temporaryNameFor(target);
         // Reading is shared so the finished document can be checked before it
         // is moved. Hidden, so that a run killed mid-write leaves nothing a
-        // user sees among their banks.
-        handle = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_HIDDEN, nullptr);
+        // user sees among their banks. Deletion is asked for so that the
+        // console control handler can mark it for removal while it is open.
+        SlotsLocked locked;
+        const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD code = GetLastError();
             if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
                 return failure(isDiskFull(code) ? IoError::diskFull : IoError::cannotCreate, code);
+            continue;
         }
+        const int slot = armSlot(temporary, handle);
+        file = std::make_unique<Win32OutputFile>(handle, target, std::move(temporary), slot, exclusive);
+        return {};
     }
-    if (handle == INVALID_HANDLE_VALUE)
-        return failure(IoError::cannotCreate, ERROR_FILE_EXISTS);
-    file = std::make_unique<Win32OutputFile>(handle, target, temporary, exclusive);
-    return {};
+    return failure(IoError::cannotCreate, ERROR_FILE_EXISTS);
 }
 
 std::unique_ptr<OutputFile> standardOutput() { return std::make_unique<StandardOutput>(); }
@@ -345,6 +498,14 @@ bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str(
 
 bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
-void removeTemporariesOnInterrupt() {}
+// A parent that had Ctrl-C ignored (start /b, or SetConsoleCtrlHandler(NULL,
+// TRUE)) passes that on: the system then gives the handler no Ctrl-C, as
+// before, but still Ctrl-Break and console close.
+void removeTemporariesOnInterrupt()
+{
+    if (cleanupInstalled.exchange(true))
+        return;
+    SetConsoleCtrlHandler(removeTemporariesAndEnd, TRUE);
+}
 
 } // namespace dls2mml

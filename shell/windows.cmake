@@ -35,6 +35,15 @@ if(DLS2MML_TESTS)
     RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests/windows)
   dls2mml_warnings(fake_explorer)
 
+  # Sends Ctrl-C or Ctrl-Break to a command line once its temporary shows.
+  add_executable(console_event ${PROJECT_SOURCE_DIR}/tests/windows/console_event.cpp)
+  dls2mml_warnings(console_event)
+  # The command line interrupted at work, and leftovers in the target folder.
+  add_test(NAME windows_interrupt
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/interrupt_test.sh
+      $<TARGET_FILE:dls2mml> $<TARGET_FILE:console_event> $<TARGET_FILE:make_sample_bank>)
+  set_tests_properties(windows_interrupt PROPERTIES TIMEOUT 300)
+
   # The window's own functions, run under Wine like the core's tests.
   include(GoogleTest)
   add_executable(dls2mml_window_tests

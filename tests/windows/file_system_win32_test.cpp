@@ -2,9 +2,12 @@
 // that another program holds for a moment, never left behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +107,66 @@ TEST(DocumentFile, TemporaryHiddenDocumentNot)
         DeleteFileA(target.c_str());
     }
     RemoveDirectoryA(deep.c_str());
+}
+
+bool isTemporaryName(const std::string& name, const char* prefix, std::size_t letters, const char* suffix)
+{
+    const std::size_t head = std::strlen(prefix), tail = std::strlen(suffix);
+    if (name.size() != head + letters + tail || name.compare(0, head, prefix) != 0 ||
+        name.compare(head + letters, tail, suffix) != 0)
+        return false;
+    for (std::size_t i = head; i < head + letters; ++i)
+        if (!((name[i] >= 'a' && name[i] <= 'z') || (name[i] >= '0' && name[i] <= '9'))) return false;
+    return true;
+}
+
+TEST(DocumentFile, TemporaryNamesAreUnpredictableAndLeftoversNeitherBlockNorGo)
+{
+    Folder folder("dls2mml-names");
+    // Leftovers of earlier runs, in the form names once had (the process
+    // number that comes round again) and in today's form.
+    std::vector<std::string> leftovers = {".dls2mml-0000000000.tmp", ".dls2mml-aaaaaaaaaa.tmp", "~d000000"};
+    for (DWORD pid = 4; pid <= 256; pid += 4) leftovers.push_back(".a_dls.mml." + std::to_string(pid) + "-0.tmp");
+    for (const std::string& name : leftovers) put(folder.path() + "\\" + name, "leftover");
+    const std::string deep = folder.path() + "\\" + std::string(240 - folder.path().size(), 'd');
+    ASSERT_TRUE(CreateDirectoryA(deep.c_str(), nullptr));
+    struct Case {
+        std::string target;
+        const char* prefix;
+        std::size_t letters;
+        const char* suffix;
+    };
+    const Case cases[] = {
+        {folder.path() + "\\a_dls.mml", ".dls2mml-", 10, ".tmp"},
+        {deep + "\\t_dls.mml", "~", 7, ""}, // the usual form would pass the path limit
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target.size());
+        std::set<std::string> names;
+        std::vector<std::unique_ptr<OutputFile>> open;
+        for (int i = 0; i < 6; ++i) {
+            std::unique_ptr<OutputFile> file;
+            ASSERT_TRUE(createOutputFile(c.target, file));
+            const std::string pending = file->pendingPath();
+            const std::string name = pending.substr(pending.find_last_of('\\') + 1);
+            EXPECT_TRUE(isTemporaryName(name, c.prefix, c.letters, c.suffix)) << name;
+            EXPECT_TRUE(hidden(pending));
+            names.insert(name);
+            open.push_back(std::move(file));
+        }
+        EXPECT_EQ(names.size(), 6u) << "every temporary has a name of its own";
+        ASSERT_TRUE(writeDocument(*open.back(), "document"));
+        ASSERT_TRUE(open.back()->commit());
+        open.clear(); // the uncommitted ones remove their temporaries
+        EXPECT_EQ(contents(c.target), "document");
+        DeleteFileA(c.target.c_str());
+    }
+    RemoveDirectoryA(deep.c_str());
+    std::vector<std::string> left = folder.entries();
+    std::vector<std::string> expected = leftovers;
+    std::sort(left.begin(), left.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected) << "leftovers of others are never touched";
 }
 
 TEST(DocumentFile, MoveWaitsForAShortHoldOnTheEarlierDocument)
