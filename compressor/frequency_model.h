@@ -22,17 +22,62 @@ struct FrequencyModel {
     static constexpr std::int32_t maxSymbols = 128;
     std::uint16_t symbolCount = 0;
     std::array<std::uint16_t, maxSymbols> freq{};
-    // cum[i] = freq[0] + ... + freq[i-1]; padded to whole groups of eight so an
-    // update can add to eight counts at a time (entries past n are never read).
+    // cum[i] = freq[0] + ... + freq[i-1]. Past cum[n] the array holds zeros up
+    // to a whole group of eight counts from cum[1], so a search or an update
+    // can treat cum[1..] in groups of eight: a zero is never above a code value.
     alignas(16) std::array<std::uint16_t, maxSymbols + 8> cum{};
 
     std::uint16_t total() const noexcept { return cum[symbolCount]; }
 };
 
-// Uniform counts: freq[i] = 1, cum[i] = i.
+// Uniform counts: freq[i] = 1, cum[i] = i, zeros past n.
 void resetModel(FrequencyModel& model) noexcept;
 // Counts one occurrence of index s and rescales when the total reaches 32768.
 void updateModel(FrequencyModel& model, std::int32_t s) noexcept;
+// Halves every count (keeping it odd) once the total has reached 32768.
+void rescaleModel(FrequencyModel& model) noexcept;
+
+// Adds 1 to every cum[i], 1 <= i <= n, that is above threshold, and returns how
+// many those were. For a threshold in [cum[s], cum[s+1]) they are exactly
+// cum[s+1..n], so n minus the result is s: the search for a coded value and
+// the update after it are one pass. symbols: the model's n (any n up to it
+// works, as the zeros past cum[n] are never above); every count must be below
+// 32768 (the total is rescaled as soon as it reaches that).
+template <std::int32_t symbols>
+inline std::int32_t addOneAbove(FrequencyModel& model, std::uint32_t threshold) noexcept
+{
+    constexpr std::int32_t groups = (symbols + 7) / 8;
+    static_assert(groups >= 1 && groups * 8 + 1 <= FrequencyModel::maxSymbols + 8);
+#if defined(__GNUC__)
+    // Signed lanes: every count compared is below 32768.
+    using Lanes = std::int16_t __attribute__((vector_size(16)));
+    using Halves = std::uint64_t __attribute__((vector_size(16)));
+    const auto t = static_cast<std::int16_t>(threshold);
+    const Lanes limit = {t, t, t, t, t, t, t, t};
+    Lanes counted = {};
+    std::uint16_t* const first = &model.cum[1];
+    for (std::int32_t g = 0; g < groups; ++g) {
+        Lanes cum;
+        __builtin_memcpy(&cum, first + 8 * g, sizeof cum);
+        const Lanes above = cum > limit; // all ones (-1) where true
+        cum -= above;
+        counted -= above;
+        __builtin_memcpy(first + 8 * g, &cum, sizeof cum);
+    }
+    // Each lane counts at most 16, so the four lanes of a half sum without carry.
+    const Halves halves = reinterpret_cast<Halves>(counted);
+    const std::uint64_t four = halves[0] + halves[1];
+    return static_cast<std::int32_t>((four * 0x0001000100010001ull) >> 48);
+#else
+    std::int32_t count = 0;
+    for (std::int32_t i = 1; i <= groups * 8; ++i)
+        if (model.cum[i] > threshold) {
+            ++model.cum[i];
+            ++count;
+        }
+    return count;
+#endif
+}
 
 // The full model set of one stream: 100 context models of 10 symbols, indexed
 // by 10 * c2 + c1, and one offset model per class 3..9.

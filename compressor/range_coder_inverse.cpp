@@ -19,20 +19,24 @@ public:
             code_ = (code_ << 8) | payload_[position_++];
     }
 
+    // Decodes one index of a model of n symbols (its symbolCount) and counts it.
+    template <std::int32_t n>
     Step decodeIndex(FrequencyModel& model, std::int32_t& s) noexcept
     {
-        const std::uint32_t total = model.total();
+        const std::uint32_t total = model.cum[n];
         const std::uint32_t r = range_ / total;
         const std::uint32_t value = code_ / r;
         // The coder never uses the part of the range above r * total.
         if (value >= total)
             return Step::outsideInterval;
-        std::int32_t index = 0;
-        while (model.cum[static_cast<std::size_t>(index) + 1] <= value)
-            ++index;
+        // The index whose interval holds value: every cum above value belongs
+        // to a later index, and those are the counts the update raises.
+        const std::int32_t index = n - addOneAbove<n>(model, value);
         code_ -= r * model.cum[static_cast<std::size_t>(index)];
         range_ = r * model.freq[static_cast<std::size_t>(index)];
-        updateModel(model, index);
+        ++model.freq[static_cast<std::size_t>(index)];
+        if (model.cum[n] >= rescaleTotal)
+            rescaleModel(model);
         s = index;
         while (range_ < renormaliseBelow) {
             if (position_ >= payload_.size())
@@ -60,10 +64,19 @@ SymbolStep decodeSymbol(RangeDecoder& decoder, ModelSet& models, std::int32_t& c
                         std::int32_t& symbol) noexcept
 {
     std::int32_t k = 0;
-    Step step = decoder.decodeIndex(models.contextModels[static_cast<std::size_t>(10 * c2 + c1)], k);
+    Step step = decoder.decodeIndex<contextModelSymbols>(models.contextModels[static_cast<std::size_t>(10 * c2 + c1)], k);
     if (step == Step::ok && k >= 3) {
         std::int32_t offset = 0;
-        step = decoder.decodeIndex(models.offsetModels[static_cast<std::size_t>(k)], offset);
+        FrequencyModel& model = models.offsetModels[static_cast<std::size_t>(k)];
+        switch (k) { // the class fixes the offset model's size
+        case 3: step = decoder.decodeIndex<classSize[3]>(model, offset); break;
+        case 4: step = decoder.decodeIndex<classSize[4]>(model, offset); break;
+        case 5: step = decoder.decodeIndex<classSize[5]>(model, offset); break;
+        case 6: step = decoder.decodeIndex<classSize[6]>(model, offset); break;
+        case 7: step = decoder.decodeIndex<classSize[7]>(model, offset); break;
+        case 8: step = decoder.decodeIndex<classSize[8]>(model, offset); break;
+        default: step = decoder.decodeIndex<classSize[9]>(model, offset); break;
+        }
         symbol = classBase[static_cast<std::size_t>(k)] + offset;
     } else {
         symbol = k;

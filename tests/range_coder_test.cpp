@@ -1,6 +1,8 @@
 // Frequency models and the class-model range coder: exact payload bytes.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "compressor/frequency_model.h"
 #include "compressor/range_coder.h"
 #include "test_support.h"
@@ -78,6 +80,79 @@ TEST(FrequencyModel, ClassTable)
     for (const Case& c : cases) EXPECT_EQ(models.classOfSymbol[static_cast<std::size_t>(c.symbol)], c.symbolClass) << c.symbol;
     for (const FrequencyModel& m : models.contextModels) EXPECT_EQ(m.symbolCount, 10);
     for (std::size_t k = 3; k < 10; ++k) EXPECT_EQ(models.offsetModels[k].symbolCount, classSize[k]);
+}
+
+// The plain rules of a model: add 1 to one count, halve all once they sum to 32768.
+struct ReferenceModel {
+    std::vector<std::uint32_t> freq;
+    explicit ReferenceModel(std::size_t n) : freq(n, 1) {}
+    std::uint32_t cum(std::size_t i) const
+    {
+        std::uint32_t sum = 0;
+        for (std::size_t j = 0; j < i; ++j) sum += freq[j];
+        return sum;
+    }
+    std::size_t indexOf(std::uint32_t value) const
+    {
+        std::size_t s = 0;
+        for (std::uint32_t upTo = freq[0]; upTo <= value; upTo += freq[++s]) {}
+        return s;
+    }
+    void update(std::size_t s)
+    {
+        ++freq[s];
+        if (cum(freq.size()) < 32768) return;
+        for (auto& f : freq) f = (f | 2) >> 1;
+    }
+};
+
+void expectSame(const FrequencyModel& m, const ReferenceModel& ref)
+{
+    const std::size_t n = ref.freq.size();
+    for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(m.freq[i], ref.freq[i]) << "count " << i;
+    for (std::size_t i = 0; i <= n; ++i) ASSERT_EQ(m.cum[i], ref.cum(i)) << "cumulative count " << i;
+}
+
+// The decoder's one-pass search and update, and the encoder's update, against
+// the plain rules, through several rescales, with skewed and uniform values.
+template <std::int32_t n>
+void checkSearchAndUpdate(std::uint32_t seed)
+{
+    SCOPED_TRACE(n);
+    FrequencyModel searched = freshModel(n);
+    FrequencyModel updated = freshModel(n);
+    ReferenceModel ref(n);
+    TestRng rng(seed);
+    for (int step = 0; step < 100000; ++step) {
+        const std::uint32_t total = ref.cum(n);
+        // Mostly values near one end, so some counts grow large and others stay 1.
+        const std::uint32_t value = step % 3 == 0 ? rng.below(total) : rng.below(1 + rng.below(total));
+        const std::size_t s = ref.indexOf(value);
+        const std::int32_t above = addOneAbove<n>(searched, value);
+        ASSERT_EQ(static_cast<std::size_t>(n - above), s) << "step " << step << " value " << value;
+        ++searched.freq[s];
+        if (searched.cum[n] >= rescaleTotal) rescaleModel(searched);
+        updateModel(updated, static_cast<std::int32_t>(s));
+        ref.update(s);
+        if (step % 997 == 0 || ref.cum(n) < 64) {
+            expectSame(searched, ref);
+            expectSame(updated, ref);
+        }
+    }
+    expectSame(searched, ref);
+    expectSame(updated, ref);
+}
+
+TEST(FrequencyModel, OnePassSearchAndUpdateFollowThePlainRules)
+{
+    checkSearchAndUpdate<2>(1);
+    checkSearchAndUpdate<4>(2);
+    checkSearchAndUpdate<8>(3);
+    checkSearchAndUpdate<10>(4);
+    checkSearchAndUpdate<16>(5);
+    checkSearchAndUpdate<32>(6);
+    checkSearchAndUpdate<64>(7);
+    checkSearchAndUpdate<128>(8);
 }
 
 Bytes encode(ModelSet& models, const Bytes& symbols)
