@@ -22,7 +22,7 @@ namespace {
 // per thread and reused for each block it takes.
 struct BlockWork {
     ByteBuffer slice{blockSizeForLevel1};
-    ByteBuffer block{bufferSizeForLevel1 + 1};                       // pre-pass output and its spare byte
+    ByteBuffer block{bufferSizeForLevel1 + wrappedBlockPadding};    // pre-pass output, room for the sort's wrap
     ByteBuffer lastColumn{rankSymbolsBound(bufferSizeForLevel1)};    // then the rank symbols
     ByteBuffer ranks{bufferSizeForLevel1};
     ByteBuffer frame{frameBound(blockSizeForLevel1)};
@@ -125,8 +125,8 @@ private:
                 stop(index, PipelineFault::inputChanged);
                 return false;
             }
-            PivotGenerator own; // the draws cannot change this block's output
-            result = sortBlock(block, sorted.length, work.lastColumn.span(), work.arrays, own);
+            // All rotations distinct: the order is unique, any correct sort finds it.
+            result = sortDistinctRotations(block, sorted.length, work.lastColumn.span(), work.arrays);
         }
         if (!result.ok) {
             stop(index, PipelineFault::sortFailed);

@@ -8,10 +8,10 @@
 // The pivot draws: the first orderedBlocks blocks are sorted one after
 // another, strictly in input order, with the process-wide pivotGenerator, so
 // their draws, and the generator's state after them, are exactly those of a
-// one-threaded run. Every later block is sorted with a generator of its own,
-// on whichever thread has it: that changes nothing for a block whose rotations
-// are all distinct (its output does not depend on the draws), and such a block
-// is checked for equal rotations first; one that has them stops the pipeline
+// one-threaded run. Every later block is sorted on whichever thread has it by
+// sortDistinctRotations, which draws nothing: a block whose rotations are all
+// distinct has one sorted order whatever the draws, and such a block is
+// checked for equal rotations first; one that has them stops the pipeline
 // with inputChanged, as the caller had promised that none would come.
 #pragma once
 

@@ -26,7 +26,7 @@ public:
     }
 
     void initialBucketSort();
-    bool runPasses();
+    bool runPasses(std::int32_t firstH);
     void finishEqualGroups();
     std::int32_t writeLastColumn(std::uint8_t* lastColumn);
 
@@ -96,15 +96,15 @@ void Sorter::initialBucketSort()
     }
 }
 
-// Doubling passes with h = 2, 4, 8, ... while h < n; a pass that meets only
+// Doubling passes with h = firstH, 2 firstH, ... while h < n (firstH is 2 after the bucket sort); a pass that meets only
 // finished rows ends them early. False when a group's recorded end lies
 // before its start (tables built here never do that).
-bool Sorter::runPasses()
+bool Sorter::runPasses(std::int32_t firstH)
 {
     const std::int32_t n = blockLength_;
-    if (n <= 2)
+    if (n <= 2 || firstH >= n)
         return true;
-    for (std::int32_t h = 2;; h *= 2) {
+    for (std::int32_t h = firstH;; h *= 2) {
         bool idle = true;
         std::int32_t r = 0;
         std::int32_t prefetched = 0;
@@ -304,7 +304,8 @@ std::int32_t Sorter::writeLastColumn(std::uint8_t* lastColumn)
 SortArrays::SortArrays(std::size_t rows)
     : capacity(rows), suffixArray(makeWorkArray<std::int32_t>(rows)), rankArray(makeWorkArray<std::int32_t>(rows)),
       bucketStart(makeWorkArray<std::int32_t>(bucketCountSize + 1)),
-      bucketCount(makeWorkArray<std::int32_t>(bucketCountSize)), pending(makeWorkArray<PendingRange>(rows + 2))
+      bucketCount(makeWorkArray<std::int32_t>(bucketCountSize)), pending(makeWorkArray<PendingRange>(rows + 2)),
+      keyedRows(makeWorkArray<KeyedRow>(keyedRowsCapacity))
 {
 }
 
@@ -318,7 +319,22 @@ SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<st
         return {0, false};
     Sorter sorter(block.data(), n, arrays, generator);
     sorter.initialBucketSort();
-    if (!sorter.runPasses())
+    if (!sorter.runPasses(2))
+        return {0, false};
+    sorter.finishEqualGroups();
+    return {sorter.writeLastColumn(lastColumn.data()), true};
+}
+
+SortResult finishByDoubling(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,
+                            SortArrays& arrays, std::int32_t h, PivotGenerator& generator) noexcept
+{
+    if (n <= 0)
+        return {};
+    if (block.size() < static_cast<std::size_t>(n) + 1 || lastColumn.size() < static_cast<std::size_t>(n) ||
+        arrays.capacity < static_cast<std::size_t>(n) || h < 1)
+        return {0, false};
+    Sorter sorter(block.data(), n, arrays, generator);
+    if (!sorter.runPasses(h))
         return {0, false};
     sorter.finishEqualGroups();
     return {sorter.writeLastColumn(lastColumn.data()), true};

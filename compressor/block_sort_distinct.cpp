@@ -1,0 +1,326 @@
+// The block sort for a block whose rotations are all distinct, where the sorted
+// order is unique and no pivot draw can change it (docs/format.md, section
+// 7.3). Two stable counting passes order the rotations by their first three
+// bytes; each two-byte bucket is then sorted on the next eight bytes, read
+// once per row (big-endian, from the block continued past its end with its
+// first bytes again) and sorted in a small table; rows whose
+// eight bytes agree are sorted again eight bytes deeper. Buckets too large for
+// the table are first split by three-way partitions on those eight bytes. A
+// stretch of rotations that still agree after directDepth bytes (long
+// repeats) is left as a group and finished by the doubling passes of
+// block_sort.cpp, so the work stays bounded.
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "compressor/block_sort.h"
+
+namespace dls2mml {
+namespace {
+
+constexpr std::int32_t bucketCountSize = 65536;
+constexpr std::int32_t insertionRows = 16; // ranges this small are sorted by insertion
+constexpr std::int32_t prefetchDistance = 64; // rows ahead of the sorted buckets whose keys are fetched
+constexpr std::int32_t nintherRows = 128;  // ranges this large take a median of nine
+
+inline std::uint64_t loadBigEndian64(const std::uint8_t* p) noexcept
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    return __builtin_bswap64(v);
+#elif defined(__GNUC__)
+    return v;
+#else
+    std::uint64_t r = 0;
+    for (int i = 0; i < 8; ++i)
+        r = r << 8 | p[i];
+    return r;
+#endif
+}
+
+class DistinctSorter {
+public:
+    // block has room for wrappedBlockPadding bytes past its n bytes.
+    DistinctSorter(std::uint8_t* block, std::int32_t n, SortArrays& arrays)
+        : text_(block), n_(n), sa_(arrays.suffixArray.get()), pending_(arrays.pending.get()),
+          groupsEnd_(arrays.capacity + 2), keyed_(arrays.keyedRows.get()), arrays_(arrays)
+    {
+        for (std::int32_t i = 0; i < wrappedBlockPadding; ++i)
+            text_[n + i] = text_[i % n];
+    }
+
+    void sortBuckets();
+    bool hasGroups() const { return groups_ != 0; }
+    void prepareDoubling();
+    std::int32_t groupDepth() const { return std::min(minGroupDepth_, n_); }
+    std::int32_t writeLastColumn(const std::uint8_t* block, std::uint8_t* lastColumn) const;
+
+private:
+    std::uint64_t word(std::int32_t s, std::int32_t depth) const { return loadBigEndian64(text_ + s + depth); }
+    std::uint64_t rowWord(std::int32_t row, std::int32_t depth) const { return word(sa_[row], depth); }
+    void prefetchRows(std::int32_t from, std::int32_t to, std::int32_t depth) const
+    {
+#if defined(__GNUC__)
+        for (std::int32_t row = from; row < to; ++row)
+            __builtin_prefetch(text_ + sa_[row] + depth);
+#else
+        (void)from;
+        (void)to;
+        (void)depth;
+#endif
+    }
+
+    void push(std::int32_t lo, std::int32_t hi, std::int32_t depth)
+    {
+        if (hi - lo > 1)
+            pending_[stackTop_++] = {lo, hi, depth, 0};
+    }
+    void sortPending();
+    void partition(std::int32_t lo, std::int32_t hi, std::int32_t depth);
+    void sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, bool ordered);
+    void sortKeyed(std::int32_t from, std::int32_t to);
+    std::uint64_t choosePivot(std::int32_t lo, std::int32_t hi, std::int32_t depth) const;
+    std::int32_t medianRow(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t depth) const;
+    void keepGroup(std::int32_t lo, std::int32_t hi, std::int32_t depth);
+
+    std::uint8_t* text_; // the block, then wrappedBlockPadding bytes of its start again
+    std::int32_t n_;
+    std::int32_t* sa_;
+    // Ranges still to sort grow from the front, kept groups from the back.
+    // Both are disjoint stretches of at least two rows, so together they
+    // never exceed n / 2 entries.
+    PendingRange* pending_;
+    std::size_t groupsEnd_;
+    std::size_t stackTop_ = 0;
+    KeyedRow* keyed_;
+    SortArrays& arrays_;
+    std::size_t groups_ = 0;
+    std::int32_t minGroupDepth_ = directDepth;
+};
+
+// Sorts the rotations by their first three bytes in two stable counting
+// passes (third byte, then the first two), so each two-byte bucket comes out
+// ordered by its third byte; then finishes each bucket.
+void DistinctSorter::sortBuckets()
+{
+    const std::int32_t n = n_;
+    std::int32_t* start = arrays_.bucketStart.get();
+    std::int32_t* count = arrays_.bucketCount.get();
+    std::int32_t* byThirdByte = arrays_.rankArray.get(); // free until the doubling passes
+    std::int32_t third[257] = {};
+    std::fill_n(count, bucketCountSize, 0);
+    for (std::int32_t s = 0; s < n; ++s) {
+        ++count[text_[s] << 8 | text_[s + 1]];
+        ++third[text_[s + 2] + 1];
+    }
+    for (std::int32_t k = 0; k < 256; ++k)
+        third[k + 1] += third[k];
+    for (std::int32_t s = 0; s < n; ++s)
+        byThirdByte[third[text_[s + 2]]++] = s;
+    start[0] = 0;
+    for (std::int32_t k = 0; k < bucketCountSize; ++k)
+        start[k + 1] = start[k] + count[k];
+    std::copy_n(start, bucketCountSize, count); // next free row of each bucket
+    for (std::int32_t i = 0; i < n; ++i) {
+        const std::int32_t s = byThirdByte[i];
+        sa_[count[text_[s] << 8 | text_[s + 1]]++] = s;
+    }
+    std::int32_t prefetched = 0;
+    for (std::int32_t k = 0; k < bucketCountSize; ++k) {
+        const std::int32_t lo = start[k], hi = start[k + 1];
+        if (hi - lo < 2)
+            continue;
+        // The next rows' keys are fetched while this bucket is sorted.
+        const std::int32_t ahead = std::min(n, hi + prefetchDistance);
+        prefetchRows(std::max(prefetched, hi), ahead, 2);
+        prefetched = ahead;
+        if (hi - lo <= keyedRowsCapacity)
+            sortByKeys(lo, hi, 2, true);
+        else
+            push(lo, hi, 2);
+        sortPending();
+    }
+}
+
+// Every range on the stack shares its first depth bytes.
+void DistinctSorter::sortPending()
+{
+    while (stackTop_ != 0) {
+        const PendingRange range = pending_[--stackTop_];
+        const std::int32_t lo = range.first, hi = range.last, depth = range.e1;
+        if (depth >= directDepth || depth >= n_)
+            keepGroup(lo, hi, depth);
+        else if (hi - lo > keyedRowsCapacity)
+            partition(lo, hi, depth);
+        else
+            sortByKeys(lo, hi, depth, false);
+    }
+}
+
+// Sorts rows lo..hi-1 by their next eight bytes, each read once into
+// keyed_; rows whose eight bytes agree go back on the stack eight bytes
+// deeper. ordered: the rows already stand in order of the first of those bytes.
+void DistinctSorter::sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, bool ordered)
+{
+    const std::int32_t rows = hi - lo;
+    for (std::int32_t i = 0; i < rows; ++i)
+        keyed_[i] = {word(sa_[lo + i], depth), sa_[lo + i]};
+    if (ordered) {
+        std::int32_t first = 0;
+        for (std::int32_t i = 1; i <= rows; ++i)
+            if (i == rows || (keyed_[i].key ^ keyed_[first].key) >> 56 != 0) {
+                sortKeyed(first, i);
+                first = i;
+            }
+    } else {
+        sortKeyed(0, rows);
+    }
+    std::int32_t first = 0;
+    for (std::int32_t i = 0; i < rows; ++i) {
+        sa_[lo + i] = keyed_[i].start;
+        if (keyed_[i].key != keyed_[first].key) {
+            push(lo + first, lo + i, depth + 8);
+            first = i;
+        }
+    }
+    push(lo + first, hi, depth + 8);
+}
+
+void DistinctSorter::sortKeyed(std::int32_t from, std::int32_t to)
+{
+    if (to - from > insertionRows) {
+        std::sort(keyed_ + from, keyed_ + to, [](const KeyedRow& x, const KeyedRow& y) { return x.key < y.key; });
+        return;
+    }
+    for (std::int32_t i = from + 1; i < to; ++i) {
+        const KeyedRow t = keyed_[i];
+        std::int32_t j = i;
+        for (; j > from && keyed_[j - 1].key > t.key; --j)
+            keyed_[j] = keyed_[j - 1];
+        keyed_[j] = t;
+    }
+}
+
+// A range too large for sortByKeys: one three-way partition on the next
+// eight bytes, read in place.
+void DistinctSorter::partition(std::int32_t lo, std::int32_t hi, std::int32_t depth)
+{
+    const std::uint64_t v = choosePivot(lo, hi, depth);
+    // Split-end partition: keys equal to v gather at both ends first.
+    std::int32_t a = lo, b = lo, c = hi - 1, d = hi - 1;
+    for (;;) {
+        std::uint64_t k;
+        while (b <= c && (k = rowWord(b, depth)) <= v) {
+            if (k == v)
+                std::swap(sa_[a++], sa_[b]);
+            ++b;
+        }
+        while (b <= c && (k = rowWord(c, depth)) >= v) {
+            if (k == v)
+                std::swap(sa_[c], sa_[d--]);
+            --c;
+        }
+        if (b > c)
+            break;
+        std::swap(sa_[b++], sa_[c--]);
+    }
+    const std::int32_t p = std::min(a - lo, b - a);
+    for (std::int32_t i = 0; i < p; ++i)
+        std::swap(sa_[lo + i], sa_[b - p + i]);
+    const std::int32_t q = std::min(d - c, hi - 1 - d);
+    for (std::int32_t i = 0; i < q; ++i)
+        std::swap(sa_[b + i], sa_[hi - q + i]);
+    const std::int32_t e1 = lo + (b - a);
+    const std::int32_t e2 = hi - (d - c); // equal rows are e1..e2-1
+    push(lo, e1, depth);
+    push(e1, e2, depth + 8);
+    push(e2, hi, depth);
+}
+
+std::int32_t DistinctSorter::medianRow(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t depth) const
+{
+    const std::uint64_t x = rowWord(a, depth), y = rowWord(b, depth), z = rowWord(c, depth);
+    if (x < y)
+        return y < z ? b : (x < z ? c : a);
+    return x < z ? a : (y < z ? c : b);
+}
+
+std::uint64_t DistinctSorter::choosePivot(std::int32_t lo, std::int32_t hi, std::int32_t depth) const
+{
+    const std::int32_t last = hi - 1;
+    const std::int32_t mid = lo + (hi - lo) / 2;
+    std::int32_t row;
+    if (hi - lo >= nintherRows) {
+        const std::int32_t step = (hi - lo) / 8;
+        row = medianRow(medianRow(lo, lo + step, lo + 2 * step, depth), medianRow(mid - step, mid, mid + step, depth),
+                        medianRow(last - 2 * step, last - step, last, depth), depth);
+    } else {
+        row = medianRow(lo, mid, last, depth);
+    }
+    return rowWord(row, depth);
+}
+
+// Rows lo..hi-1 agree for at least depth bytes; the doubling passes split them.
+void DistinctSorter::keepGroup(std::int32_t lo, std::int32_t hi, std::int32_t depth)
+{
+    pending_[groupsEnd_ - ++groups_] = {lo, hi - 1, depth, 0};
+    minGroupDepth_ = std::min(minGroupDepth_, depth);
+}
+
+// The state between two doubling passes: every rotation's rank is its row,
+// or the last row of its group; rows outside the groups are marked finished.
+void DistinctSorter::prepareDoubling()
+{
+    std::int32_t* rank = arrays_.rankArray.get();
+    PendingRange* const group = pending_ + (groupsEnd_ - groups_);
+    std::int32_t row = 0;
+    std::sort(group, group + groups_, [](const PendingRange& x, const PendingRange& y) { return x.first < y.first; });
+    for (std::size_t g = 0; g <= groups_; ++g) {
+        const std::int32_t end = g < groups_ ? group[g].first : n_;
+        for (; row < end; ++row) {
+            rank[sa_[row]] = row;
+            sa_[row] = -1;
+        }
+        if (g == groups_)
+            break;
+        for (; row <= group[g].last; ++row)
+            rank[sa_[row]] = group[g].last;
+    }
+}
+
+std::int32_t DistinctSorter::writeLastColumn(const std::uint8_t* block, std::uint8_t* lastColumn) const
+{
+    std::int32_t primaryIndex = 0;
+    for (std::int32_t row = 0; row < n_; ++row) {
+        const std::int32_t s = sa_[row];
+        if (s == 0) {
+            primaryIndex = row;
+            lastColumn[row] = block[n_ - 1];
+        } else {
+            lastColumn[row] = block[s - 1];
+        }
+    }
+    return primaryIndex;
+}
+
+} // namespace
+
+SortResult sortDistinctRotations(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,
+                                 SortArrays& arrays) noexcept
+{
+    if (n <= 0)
+        return {};
+    if (block.size() < static_cast<std::size_t>(n) + wrappedBlockPadding || lastColumn.size() < static_cast<std::size_t>(n) ||
+        arrays.capacity < static_cast<std::size_t>(n))
+        return {0, false};
+    DistinctSorter sorter(block.data(), n, arrays);
+    sorter.sortBuckets();
+    if (!sorter.hasGroups())
+        return {sorter.writeLastColumn(block.data(), lastColumn.data()), true};
+    sorter.prepareDoubling();
+    PivotGenerator scratch; // the order is unique; the draws change nothing
+    return finishByDoubling(block, n, lastColumn, arrays, sorter.groupDepth(), scratch);
+}
+
+} // namespace dls2mml
