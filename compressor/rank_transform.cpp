@@ -9,37 +9,106 @@
 #endif
 
 namespace dls2mml {
+
+#if defined(__SSE2__)
 namespace {
 
-// Position of x in the list; every value occurs exactly once.
-inline std::size_t findRank(const std::uint8_t* table, std::uint8_t x) noexcept
-{
-#if defined(__SSE2__)
-    const __m128i needle = _mm_set1_epi8(static_cast<char>(x));
-    for (std::size_t at = 0;; at += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + at));
-        const int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(chunk, needle));
-        if (hits != 0)
-            return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(hits)));
+// Byte masks over one 16-byte piece of the list: upTo[k] covers places 0..k.
+struct PieceMasks {
+    alignas(16) std::uint8_t upTo[16][16];
+    PieceMasks()
+    {
+        for (int k = 0; k < 16; ++k)
+            for (int i = 0; i < 16; ++i)
+                upTo[k][i] = i <= k ? 0xFF : 0x00;
     }
-#else
-    std::size_t j = 0;
-    while (table[j] != x)
-        ++j;
-    return j;
-#endif
+};
+const PieceMasks pieceMasks;
+
+inline __m128i maskUpTo(int k) noexcept { return _mm_load_si128(reinterpret_cast<const __m128i*>(pieceMasks.upTo[k])); }
+
+inline __m128i blend(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept
+{
+    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+}
+
+// One byte through the list, which is kept as 16 pieces of 16 bytes. The
+// search and the shift are one pass from the front: every piece before the
+// one holding x moves one place back (its last byte going to the next piece),
+// and the piece holding x moves back only up to x's place. Returns x's rank.
+inline unsigned rankAndUpdate(__m128i* list, std::uint8_t x, unsigned previousRank) noexcept
+{
+    const __m128i needle = _mm_set1_epi8(static_cast<char>(x));
+    const __m128i front = list[0];
+    unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(front, needle)));
+    const __m128i place0 = maskUpTo(0);
+    const __m128i places01 = maskUpTo(1);
+    if (hits != 0) {
+        const unsigned k = static_cast<unsigned>(__builtin_ctz(hits));
+        if (k == 0)
+            return 0;
+        if (k == 1) {
+            // Position 1 reaches the front only after a non-zero rank.
+            if (previousRank != 0) {
+                const __m128i swapped = _mm_or_si128(_mm_slli_epi16(front, 8), _mm_srli_epi16(front, 8));
+                list[0] = blend(places01, swapped, front);
+            }
+            return 1;
+        }
+        // Places 2..k take the bytes before them, x goes to place 1, place 0 stays.
+        const __m128i moved = blend(place0, front, blend(places01, needle, _mm_slli_si128(front, 1)));
+        list[0] = blend(maskUpTo(static_cast<int>(k)), moved, front);
+        return k;
+    }
+    list[0] = blend(place0, front, blend(places01, needle, _mm_slli_si128(front, 1)));
+    __m128i before = front;
+    for (unsigned piece = 1;; ++piece) {
+        const __m128i current = list[piece];
+        const __m128i moved = _mm_or_si128(_mm_slli_si128(current, 1), _mm_srli_si128(before, 15));
+        hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(current, needle)));
+        if (hits != 0) {
+            const unsigned k = static_cast<unsigned>(__builtin_ctz(hits));
+            list[piece] = blend(maskUpTo(static_cast<int>(k)), moved, current);
+            return 16 * piece + k;
+        }
+        list[piece] = moved;
+        before = current;
+    }
 }
 
 } // namespace
 
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
-    alignas(16) std::array<std::uint8_t, 256> rankTable;
+    __m128i list[16];
+    for (int piece = 0; piece < 16; ++piece)
+        list[piece] = _mm_setr_epi8(static_cast<char>(16 * piece), static_cast<char>(16 * piece + 1),
+                                    static_cast<char>(16 * piece + 2), static_cast<char>(16 * piece + 3),
+                                    static_cast<char>(16 * piece + 4), static_cast<char>(16 * piece + 5),
+                                    static_cast<char>(16 * piece + 6), static_cast<char>(16 * piece + 7),
+                                    static_cast<char>(16 * piece + 8), static_cast<char>(16 * piece + 9),
+                                    static_cast<char>(16 * piece + 10), static_cast<char>(16 * piece + 11),
+                                    static_cast<char>(16 * piece + 12), static_cast<char>(16 * piece + 13),
+                                    static_cast<char>(16 * piece + 14), static_cast<char>(16 * piece + 15));
+    unsigned previousRank = 1;
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        previousRank = rankAndUpdate(list, input[i], previousRank);
+        output[i] = static_cast<std::uint8_t>(previousRank);
+    }
+}
+
+#else
+
+void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+{
+    std::array<std::uint8_t, 256> rankTable;
     std::iota(rankTable.begin(), rankTable.end(), std::uint8_t{0});
     std::int32_t previousRank = 1;
     for (std::size_t i = 0; i < input.size(); ++i) {
         const std::uint8_t x = input[i];
-        const std::size_t j = findRank(rankTable.data(), x);
+        std::size_t j = 0;
+        while (rankTable[j] != x)
+            ++j;
         output[i] = static_cast<std::uint8_t>(j);
         if (j == 1) {
             // Position 1 reaches the front only after a non-zero rank.
@@ -55,5 +124,7 @@ void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t>
         previousRank = static_cast<std::int32_t>(j);
     }
 }
+
+#endif
 
 } // namespace dls2mml

@@ -1,6 +1,9 @@
 // Rank transform: the move-to-front variant with promotion to position 1.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "compressor/rank_transform.h"
 #include "test_support.h"
 
@@ -51,6 +54,60 @@ TEST(RankTransform, KeepsNoStateBetweenCalls)
     ranks(text("zyxwvutsrq"));
     EXPECT_EQ(toHex(ranks(text("aaaa"))), "61 01 00 00");
     EXPECT_EQ(toHex(ranks(hex("01 01 01"))), "01 00 00");
+}
+
+// The rules read literally: a list of all byte values, searched from the
+// front; a value found at place 1 goes to the front only after a non-zero
+// rank, one found deeper goes to place 1.
+Bytes referenceRanks(const Bytes& input)
+{
+    std::vector<std::uint8_t> list(256);
+    for (int i = 0; i < 256; ++i) list[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    int previous = 1;
+    Bytes out;
+    for (std::uint8_t x : input) {
+        const auto at = std::find(list.begin(), list.end(), x);
+        const int j = static_cast<int>(at - list.begin());
+        out.push_back(static_cast<std::uint8_t>(j));
+        if (j == 1 && previous != 0) {
+            std::swap(list[0], list[1]);
+        } else if (j >= 2) {
+            list.erase(at);
+            list.insert(list.begin() + 1, x);
+        }
+        previous = j;
+    }
+    return out;
+}
+
+// Inputs that reach every place of the list, every piece boundary and both
+// kinds of promotion, against the literal rules.
+TEST(RankTransform, MatchesTheLiteralRules)
+{
+    TestRng rng(14);
+    Bytes cycle;
+    for (int round = 0; round < 8; ++round)
+        for (int i = 0; i < 256; ++i) cycle.push_back(static_cast<std::uint8_t>(round % 2 ? 255 - i : i));
+    Bytes near; // values recur after 14 to 18 others: ranks around the first piece boundary
+    for (int i = 0; i < 4000; ++i) near.push_back(static_cast<std::uint8_t>((i * 7) % (15 + i / 1000)));
+    Bytes runs;
+    while (runs.size() < 5000) runs.insert(runs.end(), 1 + rng.below(4), static_cast<std::uint8_t>(rng.below(256)));
+    struct Case {
+        const char* name;
+        Bytes input;
+    } cases[] = {
+        {"random", rng.bytes(20000)},
+        {"two values", rng.bytes(3000, 2, 0)},
+        {"small alphabet", rng.bytes(5000, 20, 100)},
+        {"all values, both orders", cycle},
+        {"around the first boundary", near},
+        {"short runs", runs},
+        {"ones and zeros", hex("00 01 00 01 01 01 00 00 01 FF FF 00 FF")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ranks(c.input), referenceRanks(c.input));
+    }
 }
 
 } // namespace
