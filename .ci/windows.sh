@@ -41,6 +41,9 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 
 start=$EPOCHREALTIME
 step() { awk -v a="$start" -v b="$EPOCHREALTIME" -v s="$1" 'BEGIN { printf "== %s (%.1f s)\n", s, b - a }'; }
+# A server of this prefix left running (by an earlier run cut short, or by
+# hand) would make the wait below last for ever.
+wineserver -k 2>/dev/null || true
 # The prefix first: GoogleTest's discovery runs the test program under Wine
 # while building.
 wineboot -i >/dev/null 2>&1
