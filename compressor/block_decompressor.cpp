@@ -53,6 +53,7 @@ struct BlockDecompressor::FrameJob {
     std::uint64_t endOffset = 0;     // stream bytes read once its payload is complete
     std::uint32_t primaryIndex = 0;
     std::uint32_t declaredLength = 0;
+    bool alone = false;              // decoded on its own: its place in a stream is not known
     std::vector<std::uint8_t> payload;
     std::vector<std::uint8_t> block;
     DecodeStatus fault;
@@ -91,9 +92,8 @@ void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
     const std::uint64_t frameOffset = job.frameOffset;
     const std::uint64_t payloadStart = frameOffset + frameHeaderSize;
     auto fail = [&](FaultKind kind, std::string message, std::uint64_t offset) {
-        job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + " (frame at stream byte " + num(frameOffset) +
-                                     "): " + std::move(message),
-                                 offset};
+        const std::string where = job.alone ? "" : " (frame at stream byte " + num(frameOffset) + ")";
+        job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + where + ": " + std::move(message), offset};
     };
     const std::span<const std::uint8_t> payload(job.payload);
 
@@ -203,23 +203,35 @@ DecodeStatus BlockDecompressor::checkHeaderByte(std::size_t index, std::uint8_t 
     return {};
 }
 
+namespace {
+
+// The fields of a frame header that can be judged before the payload: the
+// fault (offset counted from the frame's start) or none.
+DecodeStatus checkFrameHeader(std::uint32_t primaryIndex, std::uint32_t payloadLength, const std::string& frame)
+{
+    if (payloadLength < flushBytes)
+        return {FaultKind::corrupt, frame + "payload length " + num(payloadLength) + " is below the 4 flush bytes every coded block ends with",
+                framePayloadLengthOffset};
+    if (payloadLength > maxPayloadBytes)
+        return {FaultKind::limitExceeded, frame + "payload length " + num(payloadLength) + " exceeds the largest a block can have (" +
+                    num(maxPayloadBytes) + ")",
+                framePayloadLengthOffset};
+    if (primaryIndex >= bufferSizeForLevel1)
+        return {FaultKind::limitExceeded, frame + "primary index " + num(primaryIndex) + " is not below the block length (at most " +
+                    num(bufferSizeForLevel1) + ")",
+                0};
+    return {};
+}
+
+} // namespace
+
 DecodeStatus BlockDecompressor::startFrame()
 {
     primaryIndex_ = getBigEndian24(frameHeader_ + framePrimaryIndexOffset);
     payloadLength_ = getBigEndian24(frameHeader_ + framePayloadLengthOffset);
     const std::string frame = "block " + num(framesRead_ + 1) + " (frame at stream byte " + num(frameOffset_) + "): ";
-    if (payloadLength_ < flushBytes)
-        return fail(FaultKind::corrupt, frame + "payload length " + num(payloadLength_) +
-                        " is below the 4 flush bytes every coded block ends with",
-                    frameOffset_ + framePayloadLengthOffset);
-    if (payloadLength_ > maxPayloadBytes)
-        return fail(FaultKind::limitExceeded, frame + "payload length " + num(payloadLength_) + " exceeds the largest a block can have (" +
-                        num(maxPayloadBytes) + ")",
-                    frameOffset_ + framePayloadLengthOffset);
-    if (primaryIndex_ >= bufferSizeForLevel1)
-        return fail(FaultKind::limitExceeded, frame + "primary index " + num(primaryIndex_) + " is not below the block length (at most " +
-                        num(bufferSizeForLevel1) + ")",
-                    frameOffset_);
+    if (DecodeStatus fault = checkFrameHeader(primaryIndex_, payloadLength_, frame); !fault.ok())
+        return fail(fault.kind, std::move(fault.message), frameOffset_ + fault.offset);
     payload_.clear();
     state_ = State::payload;
     return {};
@@ -496,6 +508,45 @@ DecodeStatus BlockDecompressor::finish()
                     frameOffset_ + framePayloadLengthOffset);
     }
     return fault_;
+}
+
+FrameDecoder::FrameDecoder() = default;
+
+FrameDecoder::~FrameDecoder() = default;
+
+DecodeStatus FrameDecoder::decode(std::span<const std::uint8_t> frame, std::uint64_t index, std::size_t length)
+{
+    const std::string label = "block " + num(index + 1) + ": ";
+    if (frame.size() < frameHeaderSize)
+        return {FaultKind::truncated, label + "the frame has only " + num(frame.size()) + " of its 6 header bytes", 0};
+    const std::uint32_t primaryIndex = getBigEndian24(frame.data() + framePrimaryIndexOffset);
+    const std::uint32_t payloadLength = getBigEndian24(frame.data() + framePayloadLengthOffset);
+    if (DecodeStatus fault = checkFrameHeader(primaryIndex, payloadLength, label); !fault.ok())
+        return fault;
+    if (payloadLength != frame.size() - frameHeaderSize)
+        return {FaultKind::corrupt, label + "payload length " + num(payloadLength) + " where the frame holds " +
+                    num(frame.size() - frameHeaderSize),
+                framePayloadLengthOffset};
+    if (!scratch_) {
+        scratch_ = std::make_unique<BlockDecompressor::Scratch>();
+        job_ = std::make_unique<BlockDecompressor::FrameJob>();
+    }
+    BlockDecompressor::FrameJob& job = *job_;
+    job.fault = {};
+    job.alone = true;
+    job.index = index;
+    job.frameOffset = 0;
+    job.primaryIndex = primaryIndex;
+    // Every block before this one held a full slice, as in the stream.
+    job.declaredLength = static_cast<std::uint32_t>(std::min<std::uint64_t>(index * blockSizeForLevel1 + length, maxLength32));
+    job.payload.assign(frame.begin() + frameHeaderSize, frame.end());
+    decodeJob(job, *scratch_);
+    return job.fault;
+}
+
+std::span<const std::uint8_t> FrameDecoder::block() const noexcept
+{
+    return job_ ? std::span<const std::uint8_t>(job_->block) : std::span<const std::uint8_t>{};
 }
 
 DecodeStatus decompressStream(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& out)

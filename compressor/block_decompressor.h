@@ -106,6 +106,28 @@ private:
     std::uint64_t blocks_ = 0;
 };
 
+// Decodes single frames, each on its own, by the stream decoder's own steps:
+// for checking a frame just coded against the slice it was made from, on the
+// thread that coded it. Keeps its buffers from one frame to the next.
+class FrameDecoder {
+public:
+    FrameDecoder();
+    ~FrameDecoder();
+    FrameDecoder(const FrameDecoder&) = delete;
+    FrameDecoder& operator=(const FrameDecoder&) = delete;
+
+    // frame: a frame header and its payload, nothing more, standing as block
+    // index of a stream whose earlier blocks are full; length: the bytes it
+    // must decode to. Fault offsets count from the frame's start. The block
+    // is then in block().
+    DecodeStatus decode(std::span<const std::uint8_t> frame, std::uint64_t index, std::size_t length);
+    std::span<const std::uint8_t> block() const noexcept;
+
+private:
+    std::unique_ptr<BlockDecompressor::Scratch> scratch_;
+    std::unique_ptr<BlockDecompressor::FrameJob> job_;
+};
+
 // Whole-stream form: appends the decoded bytes to out (which grows block by
 // block, never ahead of the data).
 DecodeStatus decompressStream(std::span<const std::uint8_t> stream, std::vector<std::uint8_t>& out);

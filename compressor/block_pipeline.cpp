@@ -33,7 +33,7 @@ struct BlockWork {
 class Pipeline {
 public:
     Pipeline(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options, unsigned threads)
-        : reader_(reader), sink_(sink), orderedBlocks_(options.orderedBlocks),
+        : reader_(reader), sink_(sink), check_(options.check), damage_(options.damage), orderedBlocks_(options.orderedBlocks),
           window_(threads > 1 ? 2 * static_cast<std::size_t>(threads) : 1)
     {
     }
@@ -136,7 +136,14 @@ private:
         sorted.ok = true;
         const std::size_t length = codeSortedBlock(work.lastColumn.span(), sorted, work.ranks.span(),
                                                    work.lastColumn.span(), work.models, work.frame.span());
-        return deliver(index, work.frame.span().first(length));
+        const std::span<std::uint8_t> frame = work.frame.span().first(length);
+        if (damage_)
+            damage_(index, frame);
+        if (check_ && !check_(index, work.slice.span().first(got), frame)) {
+            stop(index, PipelineFault::checkFailed);
+            return false;
+        }
+        return deliver(index, frame);
     }
 
     bool waitForSortTurn(std::size_t index)
@@ -229,6 +236,8 @@ private:
 
     const SliceReader& reader_;
     const FrameSink& sink_;
+    const FrameCheck& check_;
+    const FrameDamage& damage_;
     const std::uint64_t orderedBlocks_;
     const std::size_t window_; // how far reading may run ahead of the sink, in blocks
 

@@ -22,7 +22,7 @@
 
 namespace dls2mml {
 
-enum class PipelineFault { none, readFailed, sinkFailed, sortFailed, outOfMemory, inputChanged };
+enum class PipelineFault { none, readFailed, sinkFailed, sortFailed, outOfMemory, inputChanged, checkFailed };
 
 struct PipelineResult {
     PipelineFault fault = PipelineFault::none;
@@ -36,6 +36,13 @@ using SliceReader = std::function<bool(std::span<std::uint8_t> buffer, std::size
 // Takes one frame, in input order, from one thread at a time; false stops the pipeline.
 using FrameSink = std::function<bool(std::span<const std::uint8_t> frame)>;
 
+// Judges a block's frame against the slice it was made from, on the thread
+// that coded it, before the frame goes on; false stops the pipeline with
+// checkFailed (the check keeps its own reason). Called from several threads at once.
+using FrameCheck = std::function<bool(std::size_t block, std::span<const std::uint8_t> slice, std::span<const std::uint8_t> frame)>;
+// Changes a frame just coded, before it is checked: a faulty stage, for tests.
+using FrameDamage = std::function<void(std::size_t block, std::span<std::uint8_t> frame)>;
+
 inline constexpr std::uint64_t allBlocksOrdered = UINT64_MAX;
 
 struct PipelineOptions {
@@ -45,6 +52,8 @@ struct PipelineOptions {
     unsigned threads = 1;
     // Blocks from the start whose sort draws from the process-wide generator in order.
     std::uint64_t orderedBlocks = allBlocksOrdered;
+    FrameCheck check;   // may be empty
+    FrameDamage damage; // empty but in tests
 };
 
 // Runs every slice through the block pipeline; stops after the first fault.

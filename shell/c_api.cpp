@@ -107,7 +107,8 @@ int encode(const void* bank, std::size_t bankSize, char* document, std::size_t c
     case PipelineFault::sinkFailed: return stream.tooLarge() ? DLS2MML_E_TOO_LARGE : DLS2MML_E_NO_MEMORY;
     case PipelineFault::readFailed:
     case PipelineFault::sortFailed:
-    case PipelineFault::inputChanged: return DLS2MML_E_INTERNAL; // none can happen on a buffer sorted in order
+    case PipelineFault::inputChanged:
+    case PipelineFault::checkFailed: return DLS2MML_E_INTERNAL; // none can happen on a buffer sorted in order, unchecked
     }
     const std::uint64_t length = documentLength(bankSize, stream.streamLength());
     if (length > capacity) {
