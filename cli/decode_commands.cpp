@@ -1,5 +1,5 @@
 // The decoding modes of the command line: -t checks documents, -d writes the
-// banks back out, and the verifier that --verify runs after each conversion.
+// banks back out.
 #include "cli/decode_commands.h"
 #include "cli/list_command.h"
 #include "cli/messages.h"
@@ -15,7 +15,6 @@
 #include "shell/cue_point_document.h"
 #include "shell/dls_bank.h"
 #include "shell/document_reader.h"
-#include "shell/document_verifier.h"
 #include "shell/file_system.h"
 #include "shell/output_name.h"
 
@@ -339,13 +338,6 @@ int runDecodeCommand(const Options& options)
                          static_cast<unsigned long long>(bytes));
     }
     return result;
-}
-
-void installDocumentVerifier(unsigned threads)
-{
-    setDocumentVerifier([threads](InputFile& document, const BankReference& bank) {
-        return verifyDocument(document, bank, threads);
-    });
 }
 
 } // namespace dls2mml::cli

@@ -8,7 +8,5 @@ namespace dls2mml::cli {
 // Each returns the exit status: 0 when every file was good, 1 otherwise.
 int runTestCommand(const Options& options);
 int runDecodeCommand(const Options& options);
-// Registers the decoder used by --verify.
-void installDocumentVerifier(unsigned threads);
 
 } // namespace dls2mml::cli

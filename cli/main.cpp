@@ -41,8 +41,6 @@ void noteIfNotDls(const std::string& path, DlsReader& dls)
 
 int runConvertCommand(const Options& options)
 {
-    if (options.verify)
-        installDocumentVerifier(options.threads);
     int status = 0;
     // Where the pivot state must stay exact across the run: every block after
     // the last that needs it takes the faster sort for distinct rotations, on

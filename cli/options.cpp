@@ -47,10 +47,6 @@ std::string checkCombination(const Options& o)
         return "-l writes nothing; -o and -c do not apply";
     if (o.verify && o.mode != Mode::convert)
         return "--verify applies to converting only";
-    if (o.verify && o.toStandardOutput)
-        return "--verify needs a document file, not standard output";
-    if (o.verify && o.outputPath.empty() && o.files.size() == 1 && o.files[0] == standardStreamName)
-        return "--verify needs a document file: give it with -o";
     if (o.quiet && o.verbose)
         return "-q and -v cannot be combined";
     return {};
@@ -111,8 +107,9 @@ std::string usageText()
            "  -f, --force          let --decode overwrite an existing bank; read from a\n"
            "                       terminal, or write a bank to one\n"
            "  -k, --keep           keep the inputs (they are never removed)\n"
-           "      --verify         decode each document just written and compare it with\n"
-           "                       the bank before it replaces an earlier document\n"
+           "      --verify         decode each frame back as it is written and check the\n"
+           "                       whole document before it replaces an earlier one (or,\n"
+           "                       with -c, before it goes to standard output)\n"
            "  -T, --threads=N      number of threads (1 or more; default: all cores)\n"
            "      --progress       show progress on standard error even if not a terminal\n"
            "      --no-progress    never show progress\n"

@@ -11,19 +11,13 @@
 #include "compressor/block_pipeline.h"
 #include "shell/cue_point_document.h"
 #include "shell/document_stream.h"
+#include "shell/document_verifier.h"
 #include "shell/file_system.h"
 #include "shell/output_name.h"
-#include "shell/sha256.h"
 #include "text/base64_lines.h"
 
 namespace dls2mml {
 namespace {
-
-DocumentVerifier& documentVerifier()
-{
-    static DocumentVerifier verifier;
-    return verifier;
-}
 
 RevealHook revealHook = nullptr;
 ProgressHook progressHook = nullptr;
@@ -144,9 +138,16 @@ JobReport failedAtOutput(JobReport report, const IoStatus& status)
     return report;
 }
 
-// Compresses the input into the document as the blocks come; digest, when
-// given, takes every byte read.
-JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report, Sha256* digest)
+// What --verify keeps while the document is written.
+struct Verification {
+    FrameVerifier frames;
+    WrittenStream written;
+};
+
+// Compresses the input into the document as the blocks come; with
+// verification, each frame is decoded back before it goes on.
+JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report,
+                  Verification* verification)
 {
     const std::uint64_t total = input.size();
     DocumentStream document(output, total);
@@ -160,8 +161,6 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
         if (!readStatus)
             return false;
         done += got;
-        if (digest)
-            digest->add(buffer.first(got));
         if (done > maxLength32) {
             tooLarge = true;
             return false;
@@ -174,6 +173,8 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
         return true;
     };
     const FrameSink sink = [&](std::span<const std::uint8_t> frame) {
+        if (verification)
+            verification->written.add(frame);
         writeStatus = document.addFrame(frame);
         const std::uint64_t finishedBytes = finished.frameDone();
         if (request.progress)
@@ -183,6 +184,12 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     PipelineOptions options;
     options.threads = request.threads;
     options.orderedBlocks = request.orderedBlocks;
+    options.damage = request.damageFrame;
+    if (verification)
+        options.check = [&frames = verification->frames](std::size_t block, std::span<const std::uint8_t> slice,
+                                                          std::span<const std::uint8_t> frame) {
+            return frames(block, slice, frame);
+        };
     const PipelineResult result = compressSlices(reader, sink, options);
     switch (result.fault) {
     case PipelineFault::none: break;
@@ -197,6 +204,8 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     case PipelineFault::outOfMemory: return failed(std::move(report), JobFailure::outOfMemory);
     case PipelineFault::sortFailed: return failed(std::move(report), JobFailure::compressFailed);
     case PipelineFault::inputChanged: return failed(std::move(report), JobFailure::inputChanged);
+    case PipelineFault::checkFailed:
+        return failed(std::move(report), JobFailure::verifyFailed, verification->frames.problem());
     }
     report.inputBytes = result.inputLength;
     report.streamBytes = document.streamLength();
@@ -209,23 +218,48 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     return report;
 }
 
-// Decodes what the output holds, before commit, and compares it with the input.
-std::string verifyOutput(OutputFile& output, const BankReference& bank)
+// An output that cannot be read back (a pipe, a device, standard output
+// without a spool), checked on the way out instead: every byte it writes goes
+// through a StreamReadBack as well. It writes front to back only.
+class CheckedOutput final : public OutputFile {
+public:
+    explicit CheckedOutput(std::unique_ptr<OutputFile> file) : file_(std::move(file)) {}
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
+    {
+        try {
+            readBack_.feed(bytes);
+        } catch (const std::bad_alloc&) {
+            return {IoError::writeFailed, "out of memory"};
+        }
+        return file_->write(bytes);
+    }
+    IoStatus commit() noexcept override { return file_->commit(); }
+    FileIdentity identity() const noexcept override { return file_->identity(); }
+    IoStatus keepPermissions(int bits) noexcept override { return file_->keepPermissions(bits); }
+
+    StreamReadBack& written() noexcept { return readBack_; }
+
+private:
+    std::unique_ptr<OutputFile> file_;
+    StreamReadBack readBack_;
+};
+
+// Reads the complete document back from the output, before commit, and
+// compares its stream with the frames written.
+std::string checkOutput(OutputFile& output, const StreamPrint& written)
 {
-    if (!documentVerifier())
-        return "no decoder available";
+    if (auto* checked = dynamic_cast<CheckedOutput*>(&output))
+        return checked->written().finish(written);
     std::unique_ptr<InputFile> document = output.readBack();
     if (!document) {
         const std::string pending = output.pendingPath();
         if (pending.empty() || !openInputFile(pending, document))
             return "this output cannot be read back";
     }
-    return documentVerifier()(*document, bank);
+    return checkWrittenDocument(*document, written);
 }
 
 } // namespace
-
-void setDocumentVerifier(DocumentVerifier verifier) { documentVerifier() = std::move(verifier); }
 
 void setRevealHook(RevealHook hook) { revealHook = hook; }
 
@@ -268,26 +302,31 @@ JobReport runConversionJob(const JobRequest& request)
         return failed(std::move(report), JobFailure::sameFile);
     if (IoStatus status = output->keepPermissions(input->permissions()); !status)
         return failedAtOutput(std::move(report), status);
-    Sha256 digest;
-    report = convert(*input, *output, request, std::move(report), request.verify ? &digest : nullptr);
+    std::unique_ptr<Verification> verification;
+    if (request.verify && !request.discardOutput) {
+        try {
+            verification = std::make_unique<Verification>();
+            if (!output->seekable())
+                output = std::make_unique<CheckedOutput>(std::move(output));
+        } catch (const std::bad_alloc&) {
+            return failed(std::move(report), JobFailure::outOfMemory);
+        }
+    }
+    report = convert(*input, *output, request, std::move(report), verification.get());
     const bool changed = input->changedSinceOpen();
-    // An input handed in (standard input) is not opened again by its name.
-    const bool rereadable = input->rereadable() && !request.input;
     opened.reset();
     if (!report.ok())
         return report; // the uncommitted output removes its temporary, any earlier document stays
     if (changed)
         report.notes.push_back("file changed while it was read");
     // Checked before it replaces anything, so a failed check loses nothing.
-    if (request.verify && !request.discardOutput) {
-        BankReference bank;
-        if (rereadable && !changed) {
-            bank.path = request.path;
-        } else {
-            bank.digest = digest.finish();
-            bank.length = report.inputBytes;
-        }
-        if (const std::string problem = verifyOutput(*output, bank); !problem.empty())
+    // The document must decode to the bytes that were read, whether or not
+    // the file still holds them.
+    if (verification) {
+        if (request.damageDocument)
+            request.damageDocument(*output);
+        const StreamPrint written = verification->written.finish(report.inputBytes);
+        if (const std::string problem = checkOutput(*output, written); !problem.empty())
             return failed(std::move(report), JobFailure::verifyFailed, problem);
     }
     if (IoStatus status = output->commit(); !status)

@@ -17,6 +17,7 @@
 namespace dls2mml {
 
 class InputFile;
+class OutputFile;
 
 enum class JobFailure {
     none,
@@ -47,7 +48,7 @@ struct JobRequest {
     bool toStandardOutput = false;
     InputFile* input = nullptr;     // read the bank from here (standard input...); path only names it
     bool discardOutput = false;     // convert in memory, write nothing: the report's sizes only
-    bool verify = false;    // decode what was written and compare with the input
+    bool verify = false;    // prove, before commit, that the document decodes to the input read
     unsigned threads = 0;   // threads for encoding; 0: every core
     // Blocks from the start whose sort must draw from the process-wide pivot
     // state in order (see block_pipeline.h); the rest may be sorted on any
@@ -59,6 +60,10 @@ struct JobRequest {
     std::function<void(const JobProgress&)> progress;
     // Sees every input byte once, in order, as it is read. May be empty.
     std::function<void(std::span<const std::uint8_t>)> inspect;
+    // For tests of --verify: faults put into a frame just coded (block index,
+    // frame), or into the complete document before it is checked. Empty else.
+    std::function<void(std::size_t, std::span<std::uint8_t>)> damageFrame;
+    std::function<void(OutputFile&)> damageDocument;
 };
 
 struct JobReport {
@@ -75,21 +80,13 @@ struct JobReport {
 
 JobReport runConversionJob(const JobRequest& request);
 
-// What the document must decode to: the input read again from path, or, for
-// an input that cannot be read twice (a pipe) or that changed while it was
-// read, the bytes that were read, by length and SHA-256.
+// What a document must decode to (see verifyDocument): the bank read again
+// from path, or the bytes that were read, by length and SHA-256.
 struct BankReference {
     std::string path; // empty: compare with the digest
     std::array<std::uint8_t, 32> digest{};
     std::uint64_t length = 0;
 };
-
-class InputFile;
-
-// Decodes the document (read from its start) and compares it with the bank;
-// empty on success, else the reason. Filled in by the decoder.
-using DocumentVerifier = std::function<std::string(InputFile& document, const BankReference& bank)>;
-void setDocumentVerifier(DocumentVerifier verifier);
 
 // Called after a document was written completely (the window's file-manager
 // reveal). None by default.

@@ -15,7 +15,10 @@ std::string num(std::uint64_t value) { return std::to_string(value); }
 
 } // namespace
 
-DocumentReader::DocumentReader(Sink sink, unsigned threads) : sink_(std::move(sink)), threads_(threads) {}
+DocumentReader::DocumentReader(Sink sink, unsigned threads, Depth depth)
+    : sink_(std::move(sink)), threads_(threads), depth_(depth)
+{
+}
 
 DocumentReader::~DocumentReader() = default;
 
@@ -114,7 +117,7 @@ TextStatus DocumentReader::sizesCharacter(unsigned char c)
             return fail(FaultKind::badText, "sizes line: " + describeCharacter(c) + " where a line feed must end it", here);
         state_ = State::text;
         text_ = std::make_unique<Base64Reader>(line_ + 1);
-        stream_ = std::make_unique<BlockDecompressor>(sink_, threads_);
+        stream_ = std::make_unique<BlockDecompressor>(depth_ == Depth::bank ? sink_ : Sink{}, threads_);
         return {};
     }
     return {};
@@ -131,6 +134,8 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
     const std::size_t allowed =
         static_cast<std::size_t>(std::min<std::uint64_t>(bytes_.size(), streamLength_ - std::min(before, streamLength_)));
     std::span<const std::uint8_t> bytes(bytes_.data(), allowed);
+    if (depth_ == Depth::stream && !bytes.empty() && !sink_(bytes))
+        return record(FaultKind::outputRefused, "output refused", text_->positionOfByte(before));
     if (!headerChecked_) {
         const std::size_t headerPart = static_cast<std::size_t>(
             std::min<std::uint64_t>(bytes.size(), streamHeaderSize - std::min<std::uint64_t>(stream_->streamBytes(), streamHeaderSize)));
@@ -145,8 +150,9 @@ TextStatus DocumentReader::textChunk(std::string_view chunk, std::size_t& consum
                             inputLengthAt_);
         }
     }
-    if (DecodeStatus status = stream_->feed(bytes); !status.ok())
-        return failStream(status);
+    if (depth_ == Depth::bank)
+        if (DecodeStatus status = stream_->feed(bytes); !status.ok())
+            return failStream(status);
     if (allowed < bytes_.size())
         return fail(FaultKind::lengthMismatch, "sizes line gives a stream of " + num(streamLength_) + " bytes but the text holds more",
                     text_->positionOfByte(streamLength_));
@@ -164,8 +170,11 @@ TextStatus DocumentReader::endText()
         return fail(FaultKind::lengthMismatch, "sizes line gives a stream of " + num(streamLength_) + " bytes but the text holds " +
                         num(text_->bytesDecoded()),
                     text_->position());
-    if (DecodeStatus status = stream_->finish(); !status.ok())
-        return failStream(status);
+    // With the stream's depth the text held its whole header: the sizes line
+    // gives at least 12 bytes, and the text as many as it gives.
+    if (depth_ == Depth::bank)
+        if (DecodeStatus status = stream_->finish(); !status.ok())
+            return failStream(status);
     state_ = State::footer;
     matched_ = 0;
     return {};

@@ -30,8 +30,14 @@ class DocumentReader {
 public:
     using Sink = BlockDecompressor::Sink;
 
+    // How far a document is read: to the bank, or to the stream only. With
+    // stream the sink gets the stream's bytes, header included, as the text
+    // gives them, and of the stream only its header is judged; the frames are
+    // left to whoever takes the bytes.
+    enum class Depth { bank, stream };
+
     // threads: for decoding the stream's frames (see BlockDecompressor).
-    explicit DocumentReader(Sink sink, unsigned threads = 1);
+    explicit DocumentReader(Sink sink, unsigned threads = 1, Depth depth = Depth::bank);
     ~DocumentReader();
     DocumentReader(const DocumentReader&) = delete;
     DocumentReader& operator=(const DocumentReader&) = delete;
@@ -62,6 +68,7 @@ private:
 
     Sink sink_;
     unsigned threads_;
+    Depth depth_;
     std::unique_ptr<BlockDecompressor> stream_;
     std::unique_ptr<Base64Reader> text_;
     std::vector<std::uint8_t> bytes_;

@@ -44,6 +44,22 @@ check "dls2mml -d < document: the bank on standard output" same back.dls bank.or
 check "dls2mml -d - < document, through a pipe" test $? -eq 0
 "$BIN" -t <Piano_DLS.mml >out.txt 2>err.txt
 check "dls2mml -t < document: OK" sh -c "test $? -eq 0 && grep -q '^(standard input): OK$' out.txt"
+# --verify while writing to standard output: the spool (or the bytes on their
+# way out) is checked, and the document is the one written without it.
+"$BIN" -c --verify Piano.DLS big.dls >verified.mml 2>err.txt
+check "-c --verify: exit 0, the same documents" sh -c "test $? -eq 0 && cat expected.mml big_dls.mml | cmp -s - verified.mml"
+cat big.dls | "$BIN" --verify >verified.mml 2>err.txt
+check "cat bank | dls2mml --verify: the document on standard output" sh -c "test $? -eq 0 && cmp -s verified.mml big_dls.mml"
+if mkfifo out.fifo 2>/dev/null; then
+    cat out.fifo >fifo.mml &
+    "$BIN" -q --verify -o out.fifo big.dls 2>err.txt
+    rc=$?
+    wait
+    check "--verify -o FIFO: checked on the way out, exit 0, the document" sh -c "test $rc -eq 0 && cmp -s fifo.mml big_dls.mml"
+    rm -f out.fifo
+else
+    skip "--verify -o FIFO (no mkfifo)"
+fi
 "$BIN" -c Piano.DLS - big.dls <big.dls >three.mml 2>err.txt
 cat Piano_DLS.mml big_dls.mml big_dls.mml >three.expected
 check "files and - mixed, in order" same three.mml three.expected
@@ -107,7 +123,7 @@ check "-- ends the options: -q is a file" sh -c "test $rc -eq 1 && grep -q '^dls
 for case in "--bogus=1|unrecognized option '--bogus=1'" "--bogus|unrecognized option" "-x Piano.DLS|invalid option" \
     "--ver Piano.DLS|ambiguous" "--quiet=1 Piano.DLS|doesn't allow an argument" "-o|requires an argument" \
     "-T 0 Piano.DLS|number of threads" "-T x Piano.DLS|number of threads" "--threads=|number of threads" \
-    "-d -l x|-d and -l cannot be combined" "--verify|--verify needs a document file" "-l -c Piano.DLS|-l writes nothing"; do
+    "-d -l x|-d and -l cannot be combined" "--verify -d x|--verify applies to converting only" "-l -c Piano.DLS|-l writes nothing"; do
     args=${case%%|*}
     words=${case#*|}
     # shellcheck disable=SC2086
