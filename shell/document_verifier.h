@@ -33,8 +33,8 @@ class InputFile;
 
 // Decodes the document at documentPath and compares it, block by block, with
 // the bank at bankPath: empty when they agree, else the reason (the first
-// differing byte, a length that differs, or the document's fault). The
-// DocumentVerifier of --verify.
+// differing byte, a length that differs, or the document's fault): the check
+// after the fact, where --verify checks while writing (below).
 std::string verifyDocument(const std::string& documentPath, const std::string& bankPath, unsigned threads = 1);
 // The same for a document already open (read from its start) and a bank that
 // is either read again from its path or, where the path is empty, known by the
