@@ -64,12 +64,16 @@ private:
 // Sorts a fault of the document reader into a result code. Faults met while
 // reading the stream carry its byte offset ("stream byte N: ..."), and the
 // sizes line's numbers checked against the stream say "sizes line gives".
+// A fault found when the document ended is the document's early end; a fault
+// of the stream, or of the sizes line against the stream, is the stream's;
+// any other is the text's.
 int codeForFault(const TextStatus& status, bool atEnd)
 {
+    if (status.kind == FaultKind::outOfMemory)
+        return DLS2MML_E_NO_MEMORY;
     if (atEnd)
         return DLS2MML_E_TRUNCATED;
-    const std::string_view message = status.message;
-    if (message.starts_with("stream byte ") || message.starts_with("sizes line gives"))
+    if (status.streamOffset || status.kind == FaultKind::lengthMismatch)
         return DLS2MML_E_STREAM;
     return DLS2MML_E_DOCUMENT;
 }

@@ -25,7 +25,7 @@ DocumentReader::~DocumentReader() = default;
 TextStatus DocumentReader::record(FaultKind kind, std::string message, TextPosition at)
 {
     state_ = State::failed;
-    fault_ = TextStatus{kind, std::move(message), at};
+    fault_ = TextStatus{kind, std::move(message), at, std::nullopt};
     return fault_;
 }
 
@@ -40,7 +40,9 @@ TextStatus DocumentReader::fail(FaultKind kind, std::string message, TextPositio
 
 TextStatus DocumentReader::failStream(const DecodeStatus& status)
 {
-    return record(status.kind, status.describe(), text_->positionOfByte(status.offset));
+    record(status.kind, status.describe(), text_->positionOfByte(status.offset));
+    fault_.streamOffset = status.offset;
+    return fault_;
 }
 
 TextStatus DocumentReader::settle()
@@ -284,7 +286,7 @@ TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink,
         if (IoStatus status = file.read(buffer, got); !status) {
             if (TextStatus earlier = reader.settle(); !earlier.ok())
                 return earlier;
-            return {FaultKind::readFailed, describeIoStatus(status), {0, 0}};
+            return {FaultKind::readFailed, describeIoStatus(status), {0, 0}, std::nullopt};
         }
         if (got == 0)
             break;

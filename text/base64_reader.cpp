@@ -49,7 +49,7 @@ std::string TextStatus::describe() const
 TextStatus Base64Reader::fail(FaultKind kind, std::string message, TextPosition at)
 {
     state_ = State::failed;
-    fault_ = TextStatus{kind, std::move(message), at};
+    fault_ = TextStatus{kind, std::move(message), at, std::nullopt};
     return fault_;
 }
 
@@ -172,7 +172,7 @@ TextStatus decodeBase64Lines(std::string_view text, std::vector<std::uint8_t>& o
         return status;
     if (consumed != text.size())
         return {FaultKind::trailingData, describeCharacter(static_cast<unsigned char>(text[consumed])) + " follows the closing '='",
-                reader.position()};
+                reader.position(), std::nullopt};
     return {};
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,6 +23,9 @@ struct TextStatus {
     FaultKind kind = FaultKind::none;
     std::string message;
     TextPosition at;
+    // For a fault inside the tbr0 stream the text carries: the stream byte
+    // where it stands (at is then the character holding that byte's first bits).
+    std::optional<std::uint64_t> streamOffset;
     bool ok() const noexcept { return kind == FaultKind::none; }
     // "line L, column C: message"
     std::string describe() const;

@@ -14,6 +14,13 @@ written from that file alone (decode_document.py, and the small encoder below).
    pattern and for several files converted in one run.
 4. Faulty documents of every kind in section 8 are refused by decode_document
    and by dls2mml --test alike, and the two agree on randomly damaged ones.
+   The faulty documents are also kept as files in tests/faulty (with the kind
+   and place of each fault, checked by the faulty_documents test); they must
+   be the ones made here.
+
+    test_decode_document.py --write-faulty DIR DLS2MML
+
+writes the faulty documents into DIR again, one file each.
 """
 import hashlib
 import os
@@ -554,11 +561,36 @@ def faulty_documents(abc, empty, lines):
     ]
 
 
-def check_faults(tool):
+FAULTY_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "faulty")
+
+
+def file_name(name):
+    """The file a faulty document is kept in: "too few '='" -> too_few.mml."""
+    return re.sub(r"[^a-z0-9]+", "_", name.lower()).strip("_") + ".mml"
+
+
+def all_faulty_documents(tool):
     abc = tool.convert(b"abc")[0]
     empty = tool.convert(b"")[0]
     lines = tool.convert(bytes(range(256)))[0]  # three lines of text
-    for name, doc in faulty_documents(abc, empty, lines):
+    return faulty_documents(abc, empty, lines)
+
+
+def write_faulty(tool, folder):
+    for name, doc in all_faulty_documents(tool):
+        with open(os.path.join(folder, file_name(name)), "wb") as f:
+            f.write(doc)
+
+
+def check_faults(tool):
+    kept = sorted(n for n in os.listdir(FAULTY_DIR) if n.endswith(".mml"))
+    made = all_faulty_documents(tool)
+    check(kept == sorted(file_name(name) for name, _ in made), "tests/faulty holds exactly the faulty documents made here")
+    for name, doc in made:
+        path = os.path.join(FAULTY_DIR, file_name(name))
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                check(f.read() == doc, "tests/faulty/%s is the document made here" % file_name(name))
         try:
             dd.decode_document(doc)
             refused = False
@@ -613,6 +645,10 @@ def check_encoder(tool):
 
 
 def main(argv):
+    if len(argv) == 4 and argv[1] == "--write-faulty":
+        with tempfile.TemporaryDirectory() as work:
+            write_faulty(Tool(argv[3], None, work), argv[2])
+        return 0
     if len(argv) != 4:
         sys.stderr.write(__doc__)
         return 2
