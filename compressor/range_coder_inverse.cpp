@@ -38,6 +38,23 @@ public:
         if (model.cum[n] >= rescaleTotal)
             rescaleModel(model);
         s = index;
+        return renormalise();
+    }
+
+    // Brings the range back to 2^24 or more, a payload byte per factor 2^8.
+    // A step leaves at least r >= 2^24 / 32767 > 2^8, so at most two bytes
+    // move in; while two remain they are taken without a branch on how many.
+    Step renormalise() noexcept
+    {
+        if (position_ + 2 <= payload_.size()) {
+            const std::uint32_t bytes = std::uint32_t{range_ < renormaliseBelow} + std::uint32_t{range_ < (renormaliseBelow >> 8)};
+            const std::uint32_t shift = 8 * bytes;
+            const std::uint64_t next = std::uint64_t{payload_[position_]} << 8 | payload_[position_ + 1];
+            code_ = static_cast<std::uint32_t>(std::uint64_t{code_} << shift | next >> (16 - shift));
+            range_ = static_cast<std::uint32_t>(std::uint64_t{range_} << shift);
+            position_ += bytes;
+            return Step::ok;
+        }
         while (range_ < renormaliseBelow) {
             if (position_ >= payload_.size())
                 return Step::payloadEnded;
