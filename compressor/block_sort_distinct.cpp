@@ -7,7 +7,8 @@
 // eight bytes agree are sorted again eight bytes deeper. Buckets too large for
 // the table are first split by three-way partitions on those eight bytes. A
 // stretch of rotations that still agree after directDepth bytes (long
-// repeats) is left as a group and finished by the doubling passes of
+// repeats), and every stretch left once the rows sorted again exceed four
+// times the block, is kept as a group and finished by the doubling passes of
 // block_sort.cpp, so the work stays bounded.
 #include <algorithm>
 #include <cstring>
@@ -97,6 +98,11 @@ private:
     SortArrays& arrays_;
     std::size_t groups_ = 0;
     std::int32_t minGroupDepth_ = directDepth;
+    // Rows handled beyond each bucket's first sorting; past the budget (long
+    // repeats) every range left is kept for the doubling passes, so a block
+    // costs at most about that much more than the doubling sort alone.
+    std::int64_t spentRows_ = 0;
+    std::int64_t rowBudget_ = 4 * static_cast<std::int64_t>(n_);
 };
 
 // Sorts the rotations by their first three bytes in two stable counting
@@ -149,9 +155,12 @@ void DistinctSorter::sortPending()
     while (stackTop_ != 0) {
         const PendingRange range = pending_[--stackTop_];
         const std::int32_t lo = range.first, hi = range.last, depth = range.e1;
-        if (depth >= directDepth || depth >= n_)
+        if (depth >= directDepth || depth >= n_ || spentRows_ > rowBudget_) {
             keepGroup(lo, hi, depth);
-        else if (hi - lo > keyedRowsCapacity)
+            continue;
+        }
+        spentRows_ += hi - lo;
+        if (hi - lo > keyedRowsCapacity)
             partition(lo, hi, depth);
         else
             sortByKeys(lo, hi, depth, false);

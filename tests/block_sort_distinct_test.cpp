@@ -95,7 +95,7 @@ TEST(DistinctRotationSort, AgreesWithTheDoublingSort)
 }
 
 // Full-size blocks: deep buckets, and rotations that agree far past the
-// direct comparison so the doubling passes must finish them.
+// direct comparison or so often that the doubling passes must finish them.
 TEST(DistinctRotationSort, AgreesOnFullSizeBlocks)
 {
     constexpr std::size_t full = 655360;
@@ -109,6 +109,12 @@ TEST(DistinctRotationSort, AgreesOnFullSizeBlocks)
         {"period 10 with one change", [] {
              Bytes b = repeat("aaaa\x01" "bbbb\x01", full / 10);
              b[full / 3] = 'c';
+             return b;
+         }()},
+        {"period 1000 with one change", [] {
+             Bytes b(full);
+             for (std::size_t i = 0; i < full; ++i) b[i] = static_cast<std::uint8_t>((i % 1000) * 7919 >> 3);
+             b[full / 3] ^= 0x40;
              return b;
          }()},
         {"ascending ramp", [] {
