@@ -7,7 +7,9 @@
 // random letters and digits, ".tmp"), made with CREATE_NEW and tried again on
 // a collision. While it exists its name and handle sit in a fixed slot, so
 // that Ctrl-C, Ctrl-Break or closing the console removes it before the
-// process ends.
+// process ends. Standard output is spooled the same way, to a temporary in
+// the temporary folder that the system removes when its handle closes, and
+// copied out only on commit.
 #define _CRT_RAND_S // rand_s: the system's random numbers, from the C runtime
 #include <stdlib.h>
 
@@ -27,7 +29,9 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <string_view>
+#include <vector>
 
 namespace dls2mml {
 namespace {
@@ -179,6 +183,53 @@ std::string randomLetters(std::size_t count)
     return letters;
 }
 
+IoStatus writeAllAt(HANDLE handle, std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD written = 0;
+        const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
+        if (!WriteFile(handle, bytes.data(), request, &written, &at)) {
+            const DWORD code = GetLastError();
+            return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
+        }
+        if (written == 0)
+            return failure(IoError::writeFailed, ERROR_WRITE_FAULT);
+        bytes = bytes.subspan(written);
+        offset += written;
+    }
+    return {};
+}
+
+IoStatus readAllAt(HANDLE handle, std::uint64_t offset, std::span<std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
+        if (!ReadFile(handle, bytes.data(), request, &got, &at))
+            return failure(IoError::writeFailed, GetLastError());
+        if (got == 0)
+            return failure(IoError::writeFailed, ERROR_HANDLE_EOF);
+        bytes = bytes.subspan(got);
+        offset += got;
+    }
+    return {};
+}
+
+IoStatus truncateAt(HANDLE handle, std::uint64_t length)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(length);
+    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle))
+        return failure(IoError::writeFailed, GetLastError());
+    return {};
+}
+
 class Win32InputFile final : public InputFile {
 public:
     Win32InputFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
@@ -237,48 +288,13 @@ public:
     std::string pendingPath() const override { return temporary_; }
     IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
     {
-        while (!bytes.empty()) {
-            OVERLAPPED at{};
-            at.Offset = static_cast<DWORD>(offset);
-            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-            DWORD written = 0;
-            const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
-            if (!WriteFile(handle_, bytes.data(), request, &written, &at)) {
-                const DWORD code = GetLastError();
-                return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
-            }
-            if (written == 0)
-                return failure(IoError::writeFailed, ERROR_WRITE_FAULT);
-            bytes = bytes.subspan(written);
-            offset += written;
-        }
-        return {};
+        return writeAllAt(handle_, offset, bytes);
     }
     IoStatus readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) noexcept override
     {
-        while (!bytes.empty()) {
-            OVERLAPPED at{};
-            at.Offset = static_cast<DWORD>(offset);
-            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-            DWORD got = 0;
-            const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
-            if (!ReadFile(handle_, bytes.data(), request, &got, &at))
-                return failure(IoError::writeFailed, GetLastError());
-            if (got == 0)
-                return failure(IoError::writeFailed, ERROR_HANDLE_EOF);
-            bytes = bytes.subspan(got);
-            offset += got;
-        }
-        return {};
+        return readAllAt(handle_, offset, bytes);
     }
-    IoStatus truncate(std::uint64_t length) noexcept override
-    {
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(length);
-        if (!SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_))
-            return failure(IoError::writeFailed, GetLastError());
-        return {};
-    }
+    IoStatus truncate(std::uint64_t length) noexcept override { return truncateAt(handle_, length); }
     IoStatus commit() noexcept override
     {
         // The temporary is hidden while it is written; the document is not.
@@ -360,6 +376,13 @@ private:
 
 // The C runtime's standard streams, switched to binary mode so line feeds
 // stay single bytes and no byte is translated.
+IoStatus streamFailure()
+{
+    const int code = errno;
+    return {code == ENOSPC ? IoError::diskFull : IoError::writeFailed, code ? std::strerror(code) : std::string()};
+}
+
+// Standard output written front to back, for when no spool can be made.
 class StandardOutput final : public OutputFile {
 public:
     StandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
@@ -375,13 +398,117 @@ public:
             return streamFailure();
         return {};
     }
+};
+
+// Reads a file from the start through positioned reads on a handle of its
+// own, whatever the writer does meanwhile.
+class ReadBack final : public InputFile {
+public:
+    explicit ReadBack(HANDLE handle) : handle_(handle) {}
+    ~ReadBack() override { CloseHandle(handle_); }
+    std::uint64_t size() const noexcept override
+    {
+        LARGE_INTEGER length{};
+        return GetFileSizeEx(handle_, &length) ? static_cast<std::uint64_t>(length.QuadPart) : UINT64_MAX;
+    }
+    IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        got = 0;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset_);
+        at.OffsetHigh = static_cast<DWORD>(offset_ >> 32);
+        DWORD n = 0;
+        const DWORD request = static_cast<DWORD>(std::min(buffer.size(), maxTransfer));
+        if (!ReadFile(handle_, buffer.data(), request, &n, &at)) {
+            const DWORD code = GetLastError();
+            return code == ERROR_HANDLE_EOF ? IoStatus{} : failure(IoError::cannotRead, code);
+        }
+        got = n;
+        offset_ += n;
+        return {};
+    }
 
 private:
-    static IoStatus streamFailure()
+    HANDLE handle_;
+    std::uint64_t offset_ = 0;
+};
+
+// Standard output held in a temporary file that the system removes when its
+// one handle closes (also when the process is ended), copied out on commit:
+// nothing from a failed run reaches standard output, and memory stays bounded.
+class SpooledStandardOutput final : public OutputFile {
+public:
+    SpooledStandardOutput(HANDLE handle, int slot) : handle_(handle), slot_(slot) {}
+    ~SpooledStandardOutput() override { close(); }
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
     {
-        const int code = errno;
-        return {code == ENOSPC ? IoError::diskFull : IoError::writeFailed, code ? std::strerror(code) : std::string()};
+        IoStatus status = writeAllAt(handle_, end_, bytes);
+        if (status)
+            end_ += bytes.size();
+        return status;
     }
+    bool seekable() const noexcept override { return true; }
+    IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
+    {
+        return writeAllAt(handle_, offset, bytes);
+    }
+    IoStatus readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) noexcept override
+    {
+        return readAllAt(handle_, offset, bytes);
+    }
+    IoStatus truncate(std::uint64_t length) noexcept override { return truncateAt(handle_, length); }
+    std::unique_ptr<InputFile> readBack() override
+    {
+        HANDLE copy = INVALID_HANDLE_VALUE;
+        if (!DuplicateHandle(GetCurrentProcess(), handle_, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            return nullptr;
+        return std::make_unique<ReadBack>(copy);
+    }
+    IoStatus commit() noexcept override
+    {
+        LARGE_INTEGER length{};
+        if (!GetFileSizeEx(handle_, &length))
+            return failure(IoError::writeFailed, GetLastError());
+        constexpr std::size_t piece = 1 << 18;
+        std::vector<std::uint8_t> buffer;
+        try {
+            buffer.resize(piece);
+        } catch (const std::bad_alloc&) {
+            return {IoError::writeFailed, "out of memory"};
+        }
+        _setmode(_fileno(stdout), _O_BINARY);
+        const auto total = static_cast<std::uint64_t>(length.QuadPart);
+        for (std::uint64_t offset = 0; offset < total;) {
+            const std::span<std::uint8_t> part =
+                std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(piece, total - offset)));
+            if (IoStatus status = readAllAt(handle_, offset, part); !status)
+                return status;
+            if (std::fwrite(part.data(), 1, part.size(), stdout) != part.size())
+                return streamFailure();
+            offset += part.size();
+        }
+        if (std::fflush(stdout) != 0)
+            return streamFailure();
+        close();
+        return {};
+    }
+
+private:
+    void close() noexcept
+    {
+        SlotsLocked locked;
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        if (slot_ >= 0)
+            temporarySlots[slot_].armed = false;
+        slot_ = -1;
+    }
+
+    HANDLE handle_;
+    int slot_; // negative: in no slot
+    std::uint64_t end_ = 0; // where the next write() goes
 };
 
 class StandardInput final : public InputFile {
@@ -428,6 +555,67 @@ std::string temporaryNameFor(const std::string& target)
     return folder + "~" + randomLetters(7);
 }
 
+// The folder as a message names it: without its last separator, unless that
+// is all of it ("\\", "C:\\"); "." for the current one.
+std::string folderForMessage(const std::string& folder)
+{
+    if (folder.empty())
+        return ".";
+    if (folder.size() == 1 || folder.back() == ':' || folder[folder.size() - 2] == ':')
+        return folder;
+    return folder.substr(0, folder.size() - 1);
+}
+
+// A temporary just made: its handle, name and slot.
+struct Temporary {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string path;
+    int slot = -1;
+};
+
+// Makes a file under a fresh name from nameFor(), in the slots at once. A name
+// can be taken already (by a leftover, or by chance): others are tried.
+template <typename NameFor>
+IoStatus createTemporary(const std::string& folder, NameFor nameFor, DWORD share, DWORD flags, Temporary& made)
+{
+    constexpr unsigned attempts = 100;
+    DWORD code = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+        std::string path = nameFor();
+        SlotsLocked locked;
+        const HANDLE handle =
+            CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share, nullptr, CREATE_NEW, flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            made.slot = armSlot(path, handle);
+            made.handle = handle;
+            made.path = std::move(path);
+            return {};
+        }
+        code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return {isDiskFull(code) ? IoError::diskFull : IoError::cannotCreate,
+            "cannot create a temporary file in folder " + folderForMessage(folder) + ": " + systemWords(code)};
+}
+
+// A file in the temporary folder that goes when its handle closes, shared with
+// nobody; null if none can be made.
+std::unique_ptr<OutputFile> openSpool()
+{
+    char folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder)
+        return nullptr;
+    const std::string prefix(folder, length);
+    Temporary spool;
+    const auto name = [&prefix] { return prefix + ".dls2mml-" + randomLetters(10) + ".tmp"; };
+    if (!createTemporary(prefix, name, 0,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, spool))
+        return nullptr;
+    return std::make_unique<SpooledStandardOutput>(spool.handle, spool.slot);
+}
+
 } // namespace
 
 IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file)
@@ -466,31 +654,27 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
         if (exclusive)
             return {IoError::cannotCreate, "file exists"};
     }
-    // A name can be taken already (by a leftover, or by chance): try others.
-    constexpr unsigned attempts = 100;
-    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
-        std::string temporary = temporaryNameFor(target);
-        // Reading is shared so the finished document can be checked before it
-        // is moved. Hidden, so that a run killed mid-write leaves nothing a
-        // user sees among their banks. Deletion is asked for so that the
-        // console control handler can mark it for removal while it is open.
-        SlotsLocked locked;
-        const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD code = GetLastError();
-            if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
-                return failure(isDiskFull(code) ? IoError::diskFull : IoError::cannotCreate, code);
-            continue;
-        }
-        const int slot = armSlot(temporary, handle);
-        file = std::make_unique<Win32OutputFile>(handle, target, std::move(temporary), slot, exclusive);
-        return {};
-    }
-    return failure(IoError::cannotCreate, ERROR_FILE_EXISTS);
+    // Reading is shared so the finished document can be checked before it is
+    // moved. Hidden, so that a run killed mid-write leaves nothing a user sees
+    // among their banks. Deletion is asked for so that the console control
+    // handler can mark it for removal while it is open.
+    const std::string folder = target.substr(0, folderLength(target));
+    Temporary temporary;
+    if (IoStatus status = createTemporary(folder, [&target] { return temporaryNameFor(target); }, FILE_SHARE_READ,
+                                          FILE_ATTRIBUTE_HIDDEN, temporary);
+        !status)
+        return status;
+    file = std::make_unique<Win32OutputFile>(temporary.handle, target, std::move(temporary.path), temporary.slot,
+                                             exclusive);
+    return {};
 }
 
-std::unique_ptr<OutputFile> standardOutput() { return std::make_unique<StandardOutput>(); }
+std::unique_ptr<OutputFile> standardOutput()
+{
+    if (std::unique_ptr<OutputFile> spool = openSpool())
+        return spool;
+    return std::make_unique<StandardOutput>();
+}
 
 std::unique_ptr<InputFile> standardInput() { return std::make_unique<StandardInput>(); }
 

@@ -217,5 +217,77 @@ TEST(DocumentFile, MoveWaitsForAShortHoldOnTheEarlierDocument)
     }
 }
 
+TEST(DocumentFile, AFolderThatCannotHoldTheTemporaryIsNamed)
+{
+    // The message names the folder, without its last separator, wherever the
+    // output's folder is the problem.
+    Folder folder("dls2mml-nofolder");
+    const std::string missing = folder.path() + "\\absent";
+    struct Case {
+        std::string target;
+        std::string named;
+    };
+    const Case cases[] = {
+        {missing + "\\a_dls.mml", missing},
+        {missing + "/sub\\a_dls.mml", missing + "/sub"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        std::unique_ptr<OutputFile> file;
+        const IoStatus status = createOutputFile(c.target, file);
+        EXPECT_EQ(status.error, IoError::cannotCreate);
+        const std::string want = "cannot create output: cannot create a temporary file in folder " + c.named + ": ";
+        EXPECT_EQ(describeIoStatus(status).substr(0, want.size()), want) << describeIoStatus(status);
+    }
+    EXPECT_TRUE(folder.entries().empty());
+}
+
+// The temporary folder's entries now, hidden ones included.
+std::set<std::string> temporaryFolderEntries()
+{
+    char temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((std::string(temp, length) + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.insert(found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+TEST(StandardOutputSpool, SeeksReadsBackAndLeavesNothingBehind)
+{
+    const std::set<std::string> before = temporaryFolderEntries();
+    std::unique_ptr<OutputFile> spool = standardOutput();
+    ASSERT_TRUE(spool->seekable()) << "standard output is spooled to a file that can seek";
+    std::vector<std::string> added;
+    for (const std::string& name : temporaryFolderEntries())
+        if (!before.count(name)) added.push_back(name);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_TRUE(isTemporaryName(added[0], ".dls2mml-", 10, ".tmp")) << added[0];
+    // A document's first line is written last, over room left for it.
+    ASSERT_TRUE(writeDocument(*spool, "........body"));
+    const std::string head = "head";
+    ASSERT_TRUE(spool->writeAt(0, {reinterpret_cast<const std::uint8_t*>(head.data()), head.size()}));
+    ASSERT_TRUE(writeDocument(*spool, "+tail"));
+    std::uint8_t part[4] = {};
+    ASSERT_TRUE(spool->readAt(8, part));
+    EXPECT_EQ(std::string(part, part + 4), "body");
+    std::unique_ptr<InputFile> back = spool->readBack();
+    ASSERT_TRUE(back);
+    std::string read(64, '\0');
+    std::size_t got = 0;
+    ASSERT_TRUE(back->read({reinterpret_cast<std::uint8_t*>(read.data()), read.size()}, got));
+    EXPECT_EQ(read.substr(0, got), "head....body+tail");
+    back.reset();
+    spool.reset(); // never committed: nothing reaches standard output
+    std::vector<std::string> left;
+    for (const std::string& name : temporaryFolderEntries())
+        if (!before.count(name)) left.push_back(name);
+    EXPECT_TRUE(left.empty()) << "the spool goes with its handle: " << left[0];
+}
+
 } // namespace
 } // namespace dls2mml

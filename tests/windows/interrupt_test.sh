@@ -10,7 +10,10 @@
 # signal to the Wine process (its input a pipe kept open, so the run is still
 # at work however fast it is), and as a console event sent to the console the
 # program shares (on a terminal made by script, as Wine carries control events
-# only on one).
+# only on one). Standard output is spooled: -c gives the bytes a file gets, a
+# faulty document writes nothing, Ctrl-C removes the spool, and memory stays
+# near that of a decode to a file. A folder that cannot hold the temporary is
+# named in the message.
 #
 # Environment: WINEPREFIX (made in a scratch folder if unset).
 set -uo pipefail
@@ -123,6 +126,61 @@ check "console: Ctrl-C sent while a temporary existed" test -s status.txt
 check "console: ended with STATUS_CONTROL_C_EXIT" test "$(tr -d '\r\n' <status.txt 2>/dev/null)" = 0xc000013a
 check "console: nothing left behind" only console big_dls.mml
 check "console: earlier document intact" test "$(cat console/big_dls.mml)" = earlier
+
+# --- standard output: spooled in the temporary folder, copied out on success ---
+# The spool is a hidden file there that goes when its handle closes; Ctrl-C
+# removes it too. Peak memory is that of the whole Wine process.
+tempdir=$(winepath -u "$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')" 2>/dev/null)
+spools() { ls -A "$tempdir" 2>/dev/null | grep -cE '^\.dls2mml-[a-z0-9]{10}\.tmp$'; }
+check "spool: the temporary folder is known ($tempdir)" test -d "$tempdir"
+spooled_before=$(spools)
+run -q -o big_dls.mml big.dls
+wine "$cli" -q -c big.dls </dev/null >c.mml 2>>err.txt
+check "spool: -c gives the document written to a file, byte for byte" cmp -s c.mml big_dls.mml
+# A document from a pipe was once held whole, to be checked before decoding.
+peak() { /usr/bin/time -f %M -o peak.txt wine "$cli" "$@" >peak.out 2>>err.txt; cat peak.txt; }
+file_peak=$(peak -q -d -f -o peak.dls big_dls.mml </dev/null)
+wine "$cli" -q -d -c big_dls.mml </dev/null >c.dls 2>>err.txt
+check "spool: -d -c gives the bank, byte for byte" cmp -s c.dls big.dls
+pipe_peak=$(cat big_dls.mml | peak -q -d -c -)
+check "spool: -d -c - from a pipe gives the bank, byte for byte" cmp -s peak.out big.dls
+echo "     peak memory of -d: $file_peak KB file to file, $pipe_peak KB pipe to standard output" \
+     "(document $(($(stat -c %s big_dls.mml) / 1024)) KB)"
+check "spool: -d -c - from a pipe holds no more than -d file to file (within 8 MB)" \
+    test "$pipe_peak" -le $((file_peak + 8192))
+# A document cut short near its end: most of the bank decodes before the fault.
+head -c $(($(stat -c %s big_dls.mml) - 4000)) big_dls.mml >cut_dls.mml
+wine "$cli" -q -d -c cut_dls.mml </dev/null >cut.out 2>>err.txt
+rc=$?
+check "spool: a faulty document fails" test $rc -ne 0
+check "spool: a faulty document writes nothing to standard output" test ! -s cut.out
+set -m
+rm -f feed
+mkfifo feed
+wine "$cli" -q -c - <feed >/dev/null 2>>err.txt &
+pid=$!
+exec 7>feed
+head -c 2000000 bank.dls >&7
+seen=1
+for _ in $(seq 1000); do
+    (($(spools) > spooled_before)) && { seen=0; break; }
+    kill -0 $pid 2>/dev/null || break
+    sleep 0.01
+done
+kill -INT $pid 2>/dev/null
+wait $pid
+rc=$?
+exec 7>&-
+set +m
+check "spool: Ctrl-C during -c, the spool existed" test $seen -eq 0
+check "spool: Ctrl-C during -c, ended with STATUS_CONTROL_C_EXIT's low byte" test $rc -eq 58
+check "spool: nothing left in the temporary folder" test "$(spools)" -eq "$spooled_before"
+
+# --- a folder that cannot hold the temporary is named ---
+: >err.txt
+run -q -o absent/out.mml bank.dls
+check "folder: a conversion into a missing folder names it" \
+    grep -q '^dls2mml: absent/out.mml: cannot create output: cannot create a temporary file in folder absent: ' err.txt
 
 if ((failures)); then
     echo "$failures checks failed"
