@@ -11,6 +11,7 @@ void resetModel(FrequencyModel& model) noexcept
         model.cum[i] = static_cast<std::uint16_t>(i);
     for (std::size_t i = static_cast<std::size_t>(n) + 1; i < model.cum.size(); ++i)
         model.cum[i] = 0;
+    model.reciprocal = n >= 2 ? reciprocalOf(static_cast<std::uint32_t>(n)) : 0;
 }
 
 void rescaleModel(FrequencyModel& model) noexcept

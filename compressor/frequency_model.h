@@ -26,6 +26,10 @@ struct FrequencyModel {
     // to a whole group of eight counts from cum[1], so a search or an update
     // can treat cum[1..] in groups of eight: a zero is never above a code value.
     alignas(16) std::array<std::uint16_t, maxSymbols + 8> cum{};
+    // floor(2^64 / total) + 1, so that the decoder divides its range by the
+    // total with one multiplication (see divideByModelTotal). Set by a reset and
+    // kept by finishDecodedUpdate; the encoder's updateModel leaves it stale.
+    std::uint64_t reciprocal = 0;
 
     std::uint16_t total() const noexcept { return cum[symbolCount]; }
 };
@@ -77,6 +81,34 @@ inline std::int32_t addOneAbove(FrequencyModel& model, std::uint32_t threshold) 
         }
     return count;
 #endif
+}
+
+// With M = floor(2^64 / d) + 1, the high half of n * M is floor(n / d) for every
+// 32-bit n and 2 <= d <= 32768 (the error n * (M - 2^64 / d) / 2^64 stays below
+// 1 / d). A model's total is always in that range.
+inline std::uint64_t reciprocalOf(std::uint32_t total) noexcept { return ~std::uint64_t{0} / total + 1; }
+
+// floor(n / total) for the model's current total.
+inline std::uint32_t divideByModelTotal(std::uint32_t n, const FrequencyModel& model) noexcept
+{
+#if defined(__SIZEOF_INT128__)
+    __extension__ using Wide = unsigned __int128;
+    return static_cast<std::uint32_t>((static_cast<Wide>(n) * model.reciprocal) >> 64);
+#else
+    return n / model.cum[model.symbolCount];
+#endif
+}
+
+// The rest of the decoder's update once addOneAbove found index s: the same
+// counts as updateModel(model, s) gives, and the reciprocal kept.
+// symbols: the model's n.
+template <std::int32_t symbols>
+inline void finishDecodedUpdate(FrequencyModel& model, std::int32_t s) noexcept
+{
+    ++model.freq[static_cast<std::size_t>(s)];
+    if (model.cum[symbols] >= rescaleTotal)
+        rescaleModel(model);
+    model.reciprocal = reciprocalOf(model.cum[symbols]);
 }
 
 // The full model set of one stream: 100 context models of 10 symbols, indexed

@@ -24,7 +24,7 @@ public:
     Step decodeIndex(FrequencyModel& model, std::int32_t& s) noexcept
     {
         const std::uint32_t total = model.cum[n];
-        const std::uint32_t r = range_ / total;
+        const std::uint32_t r = divideByModelTotal(range_, model);
         const std::uint32_t value = code_ / r;
         // The coder never uses the part of the range above r * total.
         if (value >= total)
@@ -34,9 +34,7 @@ public:
         const std::int32_t index = n - addOneAbove<n>(model, value);
         code_ -= r * model.cum[static_cast<std::size_t>(index)];
         range_ = r * model.freq[static_cast<std::size_t>(index)];
-        ++model.freq[static_cast<std::size_t>(index)];
-        if (model.cum[n] >= rescaleTotal)
-            rescaleModel(model);
+        finishDecodedUpdate<n>(model, index);
         s = index;
         return renormalise();
     }

@@ -130,10 +130,10 @@ void checkSearchAndUpdate(std::uint32_t seed)
         const std::size_t s = ref.indexOf(value);
         const std::int32_t above = addOneAbove<n>(searched, value);
         ASSERT_EQ(static_cast<std::size_t>(n - above), s) << "step " << step << " value " << value;
-        ++searched.freq[s];
-        if (searched.cum[n] >= rescaleTotal) rescaleModel(searched);
+        finishDecodedUpdate<n>(searched, static_cast<std::int32_t>(s));
         updateModel(updated, static_cast<std::int32_t>(s));
         ref.update(s);
+        ASSERT_EQ(searched.reciprocal, ~std::uint64_t{0} / ref.cum(n) + 1) << "step " << step;
         if (step % 997 == 0 || ref.cum(n) < 64) {
             expectSame(searched, ref);
             expectSame(updated, ref);
