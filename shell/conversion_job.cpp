@@ -173,8 +173,10 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
         return true;
     };
     const FrameSink sink = [&](std::span<const std::uint8_t> frame) {
-        if (verification)
-            verification->written.add(frame);
+        if (verification && !verification->written.add(frame)) {
+            writeStatus = {IoError::writeFailed, "out of memory"};
+            return false;
+        }
         writeStatus = document.addFrame(frame);
         const std::uint64_t finishedBytes = finished.frameDone();
         if (request.progress)
@@ -245,10 +247,11 @@ private:
 };
 
 // Reads the complete document back from the output, before commit, and
-// compares its stream with the frames written.
-std::string checkOutput(OutputFile& output, const StreamPrint& written)
+// compares its stream with the frames written; checked is the output when it
+// was checked on the way out instead.
+std::string checkOutput(OutputFile& output, CheckedOutput* checked, const StreamPrint& written)
 {
-    if (auto* checked = dynamic_cast<CheckedOutput*>(&output))
+    if (checked)
         return checked->written().finish(written);
     std::unique_ptr<InputFile> document = output.readBack();
     if (!document) {
@@ -303,11 +306,15 @@ JobReport runConversionJob(const JobRequest& request)
     if (IoStatus status = output->keepPermissions(input->permissions()); !status)
         return failedAtOutput(std::move(report), status);
     std::unique_ptr<Verification> verification;
+    CheckedOutput* checked = nullptr;
     if (request.verify && !request.discardOutput) {
         try {
             verification = std::make_unique<Verification>();
-            if (!output->seekable())
-                output = std::make_unique<CheckedOutput>(std::move(output));
+            if (!output->seekable()) {
+                auto wrapped = std::make_unique<CheckedOutput>(std::move(output));
+                checked = wrapped.get();
+                output = std::move(wrapped);
+            }
         } catch (const std::bad_alloc&) {
             return failed(std::move(report), JobFailure::outOfMemory);
         }
@@ -326,7 +333,7 @@ JobReport runConversionJob(const JobRequest& request)
         if (request.damageDocument)
             request.damageDocument(*output);
         const StreamPrint written = verification->written.finish(report.inputBytes);
-        if (const std::string problem = checkOutput(*output, written); !problem.empty())
+        if (const std::string problem = checkOutput(*output, checked, written); !problem.empty())
             return failed(std::move(report), JobFailure::verifyFailed, problem);
     }
     if (IoStatus status = output->commit(); !status)

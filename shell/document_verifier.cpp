@@ -190,11 +190,16 @@ std::string FrameVerifier::problem()
     return problem_;
 }
 
-void WrittenStream::add(std::span<const std::uint8_t> frame)
+bool WrittenStream::add(std::span<const std::uint8_t> frame) noexcept
 {
     Crc64 crc;
     crc.add(frame);
-    frames_.push_back({frame.size(), crc.value()});
+    try {
+        frames_.push_back({frame.size(), crc.value()});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
 StreamPrint WrittenStream::finish(std::uint64_t inputLength) const

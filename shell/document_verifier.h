@@ -81,7 +81,8 @@ struct StreamPrint {
 // The frames handed to the document, in order (16 bytes for each block).
 class WrittenStream {
 public:
-    void add(std::span<const std::uint8_t> frame);
+    // False when out of memory.
+    bool add(std::span<const std::uint8_t> frame) noexcept;
     // With the header for the input's true length.
     StreamPrint finish(std::uint64_t inputLength) const;
 

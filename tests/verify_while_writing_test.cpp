@@ -88,7 +88,7 @@ StreamPrint printOf(std::uint64_t inputLength, const std::vector<Bytes>& frames)
 {
     WrittenStream written;
     for (const Bytes& frame : frames)
-        written.add(frame);
+        EXPECT_TRUE(written.add(frame));
     return written.finish(inputLength);
 }
 
