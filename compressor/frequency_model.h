@@ -53,8 +53,11 @@ inline std::int32_t addOneAbove(FrequencyModel& model, std::uint32_t threshold) 
     constexpr std::int32_t groups = (symbols + 7) / 8;
     static_assert(groups >= 1 && groups * 8 + 1 <= FrequencyModel::maxSymbols + 8);
 #if defined(__GNUC__)
-    // Signed lanes: every count compared is below 32768.
+    // Signed lanes for the comparison, as every count compared is below 32768;
+    // unsigned lanes for the addition, as the total may step from 32767 to
+    // 32768 (rescaled straight after).
     using Lanes = std::int16_t __attribute__((vector_size(16)));
+    using CountLanes = std::uint16_t __attribute__((vector_size(16)));
     using Halves = std::uint64_t __attribute__((vector_size(16)));
     const auto t = static_cast<std::int16_t>(threshold);
     const Lanes limit = {t, t, t, t, t, t, t, t};
@@ -64,9 +67,9 @@ inline std::int32_t addOneAbove(FrequencyModel& model, std::uint32_t threshold) 
         Lanes cum;
         __builtin_memcpy(&cum, first + 8 * g, sizeof cum);
         const Lanes above = cum > limit; // all ones (-1) where true
-        cum -= above;
+        const CountLanes raised = reinterpret_cast<CountLanes>(cum) - reinterpret_cast<CountLanes>(above);
         counted -= above;
-        __builtin_memcpy(first + 8 * g, &cum, sizeof cum);
+        __builtin_memcpy(first + 8 * g, &raised, sizeof raised);
     }
     // Each lane counts at most 16, so the four lanes of a half sum without carry.
     const Halves halves = reinterpret_cast<Halves>(counted);

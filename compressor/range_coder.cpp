@@ -25,7 +25,8 @@ const Reciprocals reciprocals;
 
 std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept
 {
-    return static_cast<std::uint32_t>((static_cast<unsigned __int128>(n) * reciprocals.of[total]) >> 64);
+    __extension__ using Wide = unsigned __int128;
+    return static_cast<std::uint32_t>((static_cast<Wide>(n) * reciprocals.of[total]) >> 64);
 }
 #else
 } // namespace

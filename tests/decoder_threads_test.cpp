@@ -143,8 +143,9 @@ TEST_F(DecoderThreads, StreamsGiveTheSameBlocksAndFaults)
         SCOPED_TRACE(c.name);
         const Outcome expected = decodeStreamIn(c.stream, 1, c.stream.size());
         EXPECT_EQ(expected.message.empty(), c.sound) << expected;
-        if (c.sound)
+        if (c.sound) {
             EXPECT_TRUE(expected.bytes == input_);
+        }
         for (unsigned threads : {2u, 4u})
             for (std::size_t piece : {std::size_t{65521}, c.stream.size()})
                 EXPECT_EQ(decodeStreamIn(c.stream, threads, piece), expected) << threads << " threads, pieces of " << piece;

@@ -112,9 +112,11 @@ TEST(FaultyDocuments, GiveTheKindPlaceAndCodeOfTheirRow)
         EXPECT_EQ(decodeStreaming(document), row.code + " " + row.place);
     }
     // Every document of the folder has its row.
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
-        if (entry.path().extension() == ".mml")
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".mml") {
             EXPECT_TRUE(listed.count(entry.path().filename().string())) << entry.path().filename() << " has no row";
+        }
+    }
 #endif
 }
 
