@@ -8,12 +8,14 @@
 
 #include "shell/cue_point_document.h"
 #include "shell/document_stream.h"
+#include "document_support.h"
 #include "test_support.h"
 
 namespace dls2mml {
 namespace {
 
 using test::Bytes;
+using test::wholeDocument;
 
 // A seekable file in memory.
 class MemoryFile final : public OutputFile {
@@ -55,20 +57,6 @@ public:
 private:
     std::uint64_t end_ = 0;
 };
-
-// The document built from the whole stream at once.
-std::string wholeDocument(std::uint64_t inputLength, const std::vector<Bytes>& frames)
-{
-    Bytes stream(streamHeaderSize);
-    writeStreamHeader(std::span<std::uint8_t, streamHeaderSize>(stream.data(), streamHeaderSize),
-                      static_cast<std::uint32_t>(inputLength));
-    for (const Bytes& frame : frames)
-        stream.insert(stream.end(), frame.begin(), frame.end());
-    std::string text(base64LinesLength(stream.size()) + 1, '\0');
-    text.resize(static_cast<std::size_t>(
-        encodeBase64Lines(stream.data(), static_cast<std::uint32_t>(stream.size()), text.data())));
-    return std::string(documentHead) + formatSizesLine(inputLength, stream.size()) + text + std::string(documentFooter);
-}
 
 std::vector<Bytes> framesOfSizes(const std::vector<std::size_t>& sizes)
 {

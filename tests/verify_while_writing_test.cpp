@@ -19,6 +19,7 @@
 #include "shell/document_verifier.h"
 #include "shell/file_system.h"
 #include "shell/output_name.h"
+#include "document_support.h"
 #include "test_support.h"
 #include "text/base64_lines.h"
 
@@ -61,19 +62,6 @@ std::vector<Bytes> framesOf(const Bytes& input)
     };
     EXPECT_EQ(compressSlices(reader, sink).fault, PipelineFault::none);
     return frames;
-}
-
-std::string documentOf(std::uint64_t inputLength, const std::vector<Bytes>& frames)
-{
-    Bytes stream(streamHeaderSize);
-    writeStreamHeader(std::span<std::uint8_t, streamHeaderSize>(stream.data(), streamHeaderSize),
-                      static_cast<std::uint32_t>(inputLength));
-    for (const Bytes& frame : frames)
-        stream.insert(stream.end(), frame.begin(), frame.end());
-    std::string text(base64LinesLength(stream.size()) + 1, '\0');
-    text.resize(static_cast<std::size_t>(
-        encodeBase64Lines(stream.data(), static_cast<std::uint32_t>(stream.size()), text.data())));
-    return std::string(documentHead) + formatSizesLine(inputLength, stream.size()) + text + std::string(documentFooter);
 }
 
 // Where the Base64 character that carries the top bits of stream byte p stands.
@@ -196,7 +184,7 @@ TEST(StreamReadBack, TheTextMustGiveTheStreamWritten)
     const Bytes input = sampleInput(2 * block + 3000, 11);
     const std::vector<Bytes> frames = framesOf(input);
     ASSERT_EQ(frames.size(), 3u);
-    const std::string document = documentOf(input.size(), frames);
+    const std::string document = wholeDocument(input.size(), frames);
     const StreamPrint written = printOf(input.size(), frames);
     const std::size_t inSecondFrame = textOffsetOfStreamByte(document, streamHeaderSize + frames[0].size() + 40);
     auto flip = [](std::string& d, std::size_t at) { d[at] = d[at] == 'A' ? 'B' : 'A'; };
@@ -211,11 +199,11 @@ TEST(StreamReadBack, TheTextMustGiveTheStreamWritten)
          "the document's text does not hold the stream written: block 2 differs"},
         {"a character of the header's length",
          [&] { std::string d = document; flip(d, textOffsetOfStreamByte(d, 9)); return d; }(), doesNotDecode},
-        {"the last frame left out", documentOf(input.size(), {frames[0], frames[1]}),
+        {"the last frame left out", wholeDocument(input.size(), {frames[0], frames[1]}),
          "the document's text does not hold the stream written: block 3 differs"},
-        {"two frames swapped", documentOf(input.size(), {frames[1], frames[0], frames[2]}),
+        {"two frames swapped", wholeDocument(input.size(), {frames[1], frames[0], frames[2]}),
          "the document's text does not hold the stream written: block 1 differs"},
-        {"another input length", documentOf(input.size() - 1, frames), "the document's stream header is not the one written"},
+        {"another input length", wholeDocument(input.size() - 1, frames), "the document's stream header is not the one written"},
         {"a digit of the sizes line", [&] { std::string d = document; d[documentHead.size() + 1] ^= 1; return d; }(), doesNotDecode},
         {"damaged footer", [&] { std::string d = document; d[d.size() - 2] = ']'; return d; }(), doesNotDecode},
         {"a byte after the footer", document + "\n", doesNotDecode},
@@ -286,7 +274,7 @@ TEST(VerifyWhileWriting, AnIntactRunWritesTheSameDocument)
     const std::string bank = folder.file("b.dls");
     const Bytes input = sampleInput(3 * block + 777, 13);
     writeBytes(bank, input);
-    const std::string expected = documentOf(input.size(), framesOf(input));
+    const std::string expected = wholeDocument(input.size(), framesOf(input));
     for (unsigned threads : {1u, 2u, 3u}) {
         SCOPED_TRACE(threads);
         const JobReport report = runConversionJob(requestFor(bank, threads));
