@@ -35,18 +35,20 @@ SortedBlock sortSlice(std::span<const std::uint8_t> slice, std::span<std::uint8_
 
 std::size_t codeSortedBlock(std::span<const std::uint8_t> lastColumn, const SortedBlock& sorted,
                             std::span<std::uint8_t> ranks, std::span<std::uint8_t> symbols, ModelSet& models,
-                            std::span<std::uint8_t> frame) noexcept
+                            std::span<std::uint8_t> frame, std::size_t* symbolCount) noexcept
 {
     const auto m = static_cast<std::size_t>(sorted.length);
     rankTransform(ranks, lastColumn.first(m));
-    return codeRanks(ranks, sorted, symbols, models, frame);
+    return codeRanks(ranks, sorted, symbols, models, frame, symbolCount);
 }
 
 std::size_t codeRanks(std::span<const std::uint8_t> ranks, const SortedBlock& sorted, std::span<std::uint8_t> symbols,
-                      ModelSet& models, std::span<std::uint8_t> frame) noexcept
+                      ModelSet& models, std::span<std::uint8_t> frame, std::size_t* symbolCount) noexcept
 {
     const auto m = static_cast<std::size_t>(sorted.length);
     const auto k = static_cast<std::size_t>(codeRankSymbols(symbols, ranks.first(m)));
+    if (symbolCount)
+        *symbolCount = k;
     const std::int32_t c = encodeBlock(models, frame.subspan(frameHeaderSize), symbols.first(k));
     putBigEndian24(frame.data() + framePrimaryIndexOffset, static_cast<std::uint32_t>(sorted.primaryIndex));
     putBigEndian24(frame.data() + framePayloadLengthOffset, static_cast<std::uint32_t>(c));

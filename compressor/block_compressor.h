@@ -63,10 +63,11 @@ SortedBlock sortSlice(std::span<const std::uint8_t> slice, std::span<std::uint8_
 // others; symbols may reuse lastColumn's storage. Returns the frame length.
 std::size_t codeSortedBlock(std::span<const std::uint8_t> lastColumn, const SortedBlock& sorted,
                             std::span<std::uint8_t> ranks, std::span<std::uint8_t> symbols, ModelSet& models,
-                            std::span<std::uint8_t> frame) noexcept;
+                            std::span<std::uint8_t> frame, std::size_t* symbolCount = nullptr) noexcept;
 // The same from the ranks on: rank symbols, range coder, frame fields.
+// symbolCount, where given, receives how many rank symbols were coded.
 std::size_t codeRanks(std::span<const std::uint8_t> ranks, const SortedBlock& sorted, std::span<std::uint8_t> symbols,
-                      ModelSet& models, std::span<std::uint8_t> frame) noexcept;
+                      ModelSet& models, std::span<std::uint8_t> frame, std::size_t* symbolCount = nullptr) noexcept;
 
 // The outcome of a compressor call: true when it succeeded; length is what
 // compressBlock wrote.

@@ -54,6 +54,7 @@ struct BlockDecompressor::FrameJob {
     std::uint32_t primaryIndex = 0;
     std::uint32_t declaredLength = 0;
     bool alone = false;              // decoded on its own: its place in a stream is not known
+    const FrameHints* hints = nullptr; // what the coder knew of it, to be confirmed
     std::vector<std::uint8_t> payload;
     std::vector<std::uint8_t> block;
     DecodeStatus fault;
@@ -117,9 +118,11 @@ void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
     w.next.resize(rankCount);
     undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
                       std::span<const std::uint8_t>(w.ranks.data(), rankCount));
-    fault = undoBlockSort(std::span<std::uint8_t>(w.prepass.data(), rankCount),
-                          std::span<const std::uint8_t>(w.lastColumn.data(), rankCount), job.primaryIndex,
-                          std::span<std::uint32_t>(w.next.data(), rankCount));
+    const std::span<std::uint8_t> prepass(w.prepass.data(), rankCount);
+    const std::span<const std::uint8_t> lastColumn(w.lastColumn.data(), rankCount);
+    const std::span<std::uint32_t> next(w.next.data(), rankCount);
+    fault = job.hints && job.hints->rowsKnown ? undoBlockSortFrom(prepass, lastColumn, job.primaryIndex, next, job.hints->rows)
+                                              : undoBlockSort(prepass, lastColumn, job.primaryIndex, next);
     if (fault.failed())
         return fail(fault.kind, fault.message + " (row " + num(fault.position) + ")", frameOffset);
 
@@ -514,7 +517,8 @@ FrameDecoder::FrameDecoder() = default;
 
 FrameDecoder::~FrameDecoder() = default;
 
-DecodeStatus FrameDecoder::decode(std::span<const std::uint8_t> frame, std::uint64_t index, std::size_t length)
+DecodeStatus FrameDecoder::decode(std::span<const std::uint8_t> frame, std::uint64_t index, std::size_t length,
+                                  const FrameHints* hints)
 {
     const std::string label = "block " + num(index + 1) + ": ";
     if (frame.size() < frameHeaderSize)
@@ -534,6 +538,7 @@ DecodeStatus FrameDecoder::decode(std::span<const std::uint8_t> frame, std::uint
     BlockDecompressor::FrameJob& job = *job_;
     job.fault = {};
     job.alone = true;
+    job.hints = hints;
     job.index = index;
     job.frameOffset = 0;
     job.primaryIndex = primaryIndex;
@@ -541,6 +546,7 @@ DecodeStatus FrameDecoder::decode(std::span<const std::uint8_t> frame, std::uint
     job.declaredLength = static_cast<std::uint32_t>(std::min<std::uint64_t>(index * blockSizeForLevel1 + length, maxLength32));
     job.payload.assign(frame.begin() + frameHeaderSize, frame.end());
     decodeJob(job, *scratch_);
+    job.hints = nullptr;
     return job.fault;
 }
 

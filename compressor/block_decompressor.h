@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "compressor/fault_kind.h"
+#include "compressor/frame_hints.h"
 #include "compressor/stream_format.h"
 
 namespace dls2mml {
@@ -119,8 +120,10 @@ public:
     // frame: a frame header and its payload, nothing more, standing as block
     // index of a stream whose earlier blocks are full; length: the bytes it
     // must decode to. Fault offsets count from the frame's start. The block
-    // is then in block().
-    DecodeStatus decode(std::span<const std::uint8_t> frame, std::uint64_t index, std::size_t length);
+    // is then in block(). hints, where given, speed decoding up; the result
+    // is the same with any hints.
+    DecodeStatus decode(std::span<const std::uint8_t> frame, std::uint64_t index, std::size_t length,
+                        const FrameHints* hints = nullptr);
     std::span<const std::uint8_t> block() const noexcept;
 
 private:

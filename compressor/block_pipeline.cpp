@@ -134,16 +134,31 @@ private:
         }
         sorted.primaryIndex = result.primaryIndex;
         sorted.ok = true;
+        std::size_t symbolCount = 0;
         const std::size_t length = codeSortedBlock(work.lastColumn.span(), sorted, work.ranks.span(),
-                                                   work.lastColumn.span(), work.models, work.frame.span());
+                                                   work.lastColumn.span(), work.models, work.frame.span(), &symbolCount);
         const std::span<std::uint8_t> frame = work.frame.span().first(length);
         if (damage_)
             damage_(index, frame);
-        if (check_ && !check_(index, work.slice.span().first(got), frame)) {
+        if (check_ && !check_(index, work.slice.span().first(got), frame, hintsFor(work, m, symbolCount))) {
             stop(index, PipelineFault::checkFailed);
             return false;
         }
         return deliver(index, frame);
+    }
+
+    // The coded symbols (they stand where the last column was) and the rows
+    // of a few rotations, read off the sort.
+    static FrameHints hintsFor(const BlockWork& work, std::size_t m, std::size_t symbolCount)
+    {
+        FrameHints hints;
+        hints.symbols = work.lastColumn.span().first(symbolCount);
+        hints.symbolsKnown = true;
+        if (m >= segmentedWalkMinimum) {
+            hints.rows = segmentRows(std::span<const std::int32_t>(work.arrays.suffixArray.get(), m), m);
+            hints.rowsKnown = true;
+        }
+        return hints;
     }
 
     bool waitForSortTurn(std::size_t index)

@@ -20,6 +20,8 @@
 #include <functional>
 #include <span>
 
+#include "compressor/frame_hints.h"
+
 namespace dls2mml {
 
 enum class PipelineFault { none, readFailed, sinkFailed, sortFailed, outOfMemory, inputChanged, checkFailed };
@@ -37,9 +39,11 @@ using SliceReader = std::function<bool(std::span<std::uint8_t> buffer, std::size
 using FrameSink = std::function<bool(std::span<const std::uint8_t> frame)>;
 
 // Judges a block's frame against the slice it was made from, on the thread
-// that coded it, before the frame goes on; false stops the pipeline with
-// checkFailed (the check keeps its own reason). Called from several threads at once.
-using FrameCheck = std::function<bool(std::size_t block, std::span<const std::uint8_t> slice, std::span<const std::uint8_t> frame)>;
+// that coded it, before the frame goes on, with what the coder knew of the
+// block to confirm; false stops the pipeline with checkFailed (the check keeps
+// its own reason). Called from several threads at once.
+using FrameCheck = std::function<bool(std::size_t block, std::span<const std::uint8_t> slice, std::span<const std::uint8_t> frame,
+                                      const FrameHints& hints)>;
 // Changes a frame just coded, before it is checked: a faulty stage, for tests.
 using FrameDamage = std::function<void(std::size_t block, std::span<std::uint8_t> frame)>;
 

@@ -5,6 +5,7 @@
 // The inverse walks the column back (section 5.4).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -87,5 +88,29 @@ SortResult finishByDoubling(std::span<std::uint8_t> block, std::int32_t n, std::
 // of any block's sorted rotations. position: row index.
 StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
                          std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept;
+
+// Where the rows of a few rotations are known (the sort that made the column
+// knows them all), the walk back can run as walkSegments walks at once, one
+// per stretch of walkSegmentLength(n) bytes, whose loads from the column
+// overlap. Segment j covers bytes [j L, (j + 1) L) of the block (the last one
+// ends at n) and starts on the row of rotation (j + 1) L.
+inline constexpr std::size_t walkSegments = 8;
+inline constexpr std::size_t segmentedWalkMinimum = 1 << 12; // below it, one walk is as quick
+constexpr std::size_t walkSegmentLength(std::size_t n) { return (n + walkSegments - 1) / walkSegments; }
+// rotationRows[j - 1] is the row of the rotation that starts at j L, j = 1 .. 7.
+using SegmentRows = std::array<std::uint32_t, walkSegments - 1>;
+
+// Reads those rows off a finished sort's suffixArray (rotation start by row)
+// of a block of n >= segmentedWalkMinimum bytes.
+SegmentRows segmentRows(std::span<const std::int32_t> suffixArray, std::size_t n) noexcept;
+
+// The result of undoBlockSort, the same in every case, faster where rows are
+// those of segmentRows: the segments' walks are trusted only when each ends on
+// the row the one before it started from, the first on the primary index, and
+// none meets the primary index earlier, which makes them together the one walk
+// from the primary index. Anything else is left to undoBlockSort, so rows that
+// are wrong cost time, never a different result.
+StageFault undoBlockSortFrom(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
+                             std::uint32_t primaryIndex, std::span<std::uint32_t> work, const SegmentRows& rows) noexcept;
 
 } // namespace dls2mml

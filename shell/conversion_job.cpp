@@ -189,8 +189,8 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     options.damage = request.damageFrame;
     if (verification)
         options.check = [&frames = verification->frames](std::size_t block, std::span<const std::uint8_t> slice,
-                                                          std::span<const std::uint8_t> frame) {
-            return frames(block, slice, frame);
+                                                          std::span<const std::uint8_t> frame, const FrameHints& hints) {
+            return frames(block, slice, frame, hints);
         };
     const PipelineResult result = compressSlices(reader, sink, options);
     switch (result.fault) {

@@ -139,7 +139,8 @@ FrameVerifier::FrameVerifier() = default;
 
 FrameVerifier::~FrameVerifier() = default;
 
-bool FrameVerifier::operator()(std::size_t block, std::span<const std::uint8_t> slice, std::span<const std::uint8_t> frame)
+bool FrameVerifier::operator()(std::size_t block, std::span<const std::uint8_t> slice, std::span<const std::uint8_t> frame,
+                               const FrameHints& hints)
 {
     try {
         std::unique_ptr<FrameDecoder> decoder;
@@ -152,7 +153,7 @@ bool FrameVerifier::operator()(std::size_t block, std::span<const std::uint8_t> 
         }
         if (!decoder)
             decoder = std::make_unique<FrameDecoder>();
-        const DecodeStatus status = decoder->decode(frame, block, slice.size());
+        const DecodeStatus status = decoder->decode(frame, block, slice.size(), &hints);
         const std::span<const std::uint8_t> decoded = decoder->block();
         std::string reason;
         if (!status.ok()) {

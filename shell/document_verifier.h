@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "compressor/frame_hints.h"
 #include "compressor/stream_format.h"
 #include "shell/conversion_job.h"
 #include "shell/crc64.h"
@@ -54,7 +55,9 @@ public:
 
     // True when frame decodes to exactly slice, block standing at
     // block * 524,288 in the input.
-    bool operator()(std::size_t block, std::span<const std::uint8_t> slice, std::span<const std::uint8_t> frame);
+    // hints: what the coder knew of the block, confirmed, never trusted.
+    bool operator()(std::size_t block, std::span<const std::uint8_t> slice, std::span<const std::uint8_t> frame,
+                    const FrameHints& hints = {});
     // Why the earliest failed block failed; empty while none did.
     std::string problem();
 
