@@ -77,6 +77,55 @@ TEST(DecoderText, Faults)
     }
 }
 
+struct TextRead {
+    TextStatus status;
+    Bytes bytes;
+    std::size_t consumed = 0;
+};
+
+TextRead readInPieces(const std::string& text, std::size_t piece)
+{
+    Base64Reader reader;
+    TextRead read;
+    for (std::size_t at = 0; at < text.size() && read.status.ok() && !reader.ended(); at += piece) {
+        std::size_t consumed = 0;
+        read.status = reader.feed(std::string_view(text).substr(at, piece), read.bytes, consumed);
+        read.consumed += consumed;
+    }
+    if (read.status.ok())
+        read.status = reader.finish();
+    return read;
+}
+
+// Whole lines are read at once where a piece holds them; any fault inside a
+// line must come out as when every character is fed on its own.
+TEST(DecoderText, WholeLinesReadAsCharacterByCharacter)
+{
+    TestRng rng(41);
+    const std::string good = base64Text(rng.bytes(2000));
+    std::vector<std::string> texts = {good};
+    const char replacements[] = {'.', '=', '\n', '\r', ')', '\0', 'A'};
+    for (int i = 0; i < 60; ++i) {
+        std::string text = good;
+        const std::size_t at = rng.below(static_cast<std::uint32_t>(text.size()));
+        switch (i % 3) {
+        case 0: text[at] = replacements[rng.below(sizeof replacements)]; break;
+        case 1: text.erase(at, 1); break;
+        default: text.insert(at, 1, replacements[rng.below(sizeof replacements)]); break;
+        }
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        const TextRead single = readInPieces(text, 1);
+        for (const std::size_t piece : {std::size_t{129}, std::size_t{1000}, text.size()}) {
+            const TextRead read = readInPieces(text, piece);
+            EXPECT_EQ(read.status.describe(), single.status.describe()) << "pieces of " << piece;
+            EXPECT_TRUE(read.bytes == single.bytes) << "pieces of " << piece;
+            EXPECT_EQ(read.consumed, single.consumed) << "pieces of " << piece;
+        }
+    }
+}
+
 TEST(DecoderText, BankNameIsTheInverseOfTheOutputName)
 {
     const struct {
