@@ -16,7 +16,14 @@ void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t>
 // processor has none; tests check both).
 void rankTransformNarrow(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
 
-// Undoes the rank transform; lastColumn must hold ranks.size() bytes.
+// Undoes the rank transform; lastColumn must hold ranks.size() bytes. Where
+// the processor has 512-bit byte permutes the list is kept in vector
+// registers and each rank costs a fixed few steps whatever its size; no allocation.
 void undoRankTransform(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept;
+// The same one rank at a time on a list in memory (what undoRankTransform runs
+// elsewhere; tests check both).
+void undoRankTransformPortable(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept;
+// Whether undoRankTransform keeps the list in vector registers on this processor.
+bool undoRankTransformIsVectored() noexcept;
 
 } // namespace dls2mml
