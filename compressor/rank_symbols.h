@@ -21,8 +21,9 @@ constexpr std::size_t rankSymbolsBound(std::size_t m) { return 2 * m; }
 // output must hold rankSymbolsBound(input.size()) bytes; returns the symbols written.
 std::int32_t codeRankSymbols(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
 
-// Reads rank symbols back into ranks (replacing its contents; at most limit
-// ranks, growing only as they are read). position: symbol index.
+// Reads rank symbols back into ranks (replacing its contents with at most
+// limit ranks; it is sized for limit ranks and a little room once, and cut to
+// the ranks read at the end). position: symbol index.
 StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<std::uint8_t>& ranks,
                              std::size_t limit = bufferSizeForLevel1);
 

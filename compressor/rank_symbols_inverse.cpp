@@ -1,67 +1,105 @@
 // Rank symbol reader: the range coder's symbols back into ranks
 // (docs/format.md, section 5.2).
+//
+// The ranks are written into the vector sized once for the most a block may
+// hold (plus a little room, so that short runs are stored with one wide write
+// whatever their length) and cut to the ranks read at the end; no insert or
+// push_back per rank. A fault is judged exactly as the groups are read, so the
+// fast path for lone symbols is taken only while no limit can be reached.
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "compressor/rank_symbols.h"
 #include "compressor/run_count.h"
 
 namespace dls2mml {
+namespace {
+
+// Room after the limit for the wide writes of short runs.
+constexpr std::size_t shortRun = 32;
+
+// Writes length copies of value at out: one fixed-size write when the run is
+// short (the room after the limit takes what lies beyond it).
+inline void fillRun(std::uint8_t* out, std::uint8_t value, std::size_t length) noexcept
+{
+    if (length <= shortRun)
+        std::memset(out, value, shortRun);
+    else
+        std::memset(out, value, length);
+}
+
+} // namespace
 
 StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<std::uint8_t>& ranks,
                              std::size_t limit)
 {
     const std::size_t k = symbols.size();
     const std::size_t capacity = limit;
-    const std::string limitText = std::to_string(capacity);
+    if (ranks.size() < capacity + shortRun)
+        ranks.resize(capacity + shortRun);
+    std::uint8_t* const rank = ranks.data();
+    const std::uint8_t* const symbol = symbols.data();
     std::size_t out = 0;
     std::size_t p = 0;
-    ranks.clear();
+    auto stop = [&](FaultKind kind, std::string message, std::size_t position) {
+        ranks.resize(out);
+        return StageFault{kind, std::move(message), position};
+    };
+    auto limitText = [&] { return std::to_string(capacity); };
     while (p < k) {
-        const std::uint8_t s = symbols[p];
+        const std::uint8_t s = symbol[p];
+        // A lone symbol 2..254: one rank, as long as the next symbol differs.
+        if (s >= 2 && s != 255 && (p + 1 == k || symbol[p + 1] != s) && out < capacity) {
+            rank[out++] = static_cast<std::uint8_t>(s - 1);
+            ++p;
+            continue;
+        }
         if (s <= 1) {
             const std::size_t start = p;
             std::uint64_t z = 0;
             std::uint64_t weight = 1;
-            while (p < k && symbols[p] <= 1) {
-                z += (static_cast<std::uint64_t>(symbols[p]) + 1) * weight;
+            while (p < k && symbol[p] <= 1) {
+                z += (static_cast<std::uint64_t>(symbol[p]) + 1) * weight;
                 weight <<= 1;
                 ++p;
                 if (z > capacity - out)
-                    return {FaultKind::limitExceeded, "zero run makes the pre-pass length exceed " + limitText + ", the most a block can have", start};
+                    return stop(FaultKind::limitExceeded, "zero run makes the pre-pass length exceed " + limitText() + ", the most a block can have",
+                                start);
             }
-            ranks.insert(ranks.end(), static_cast<std::size_t>(z), 0);
+            fillRun(rank + out, 0, static_cast<std::size_t>(z));
             out += static_cast<std::size_t>(z);
         } else if (s == 255) {
             if (p + 1 >= k)
-                return {FaultKind::corrupt, "escape symbol 255 is the last symbol of the block; it must be followed by 0 or 1", p};
-            const std::uint8_t selector = symbols[p + 1];
+                return stop(FaultKind::corrupt, "escape symbol 255 is the last symbol of the block; it must be followed by 0 or 1", p);
+            const std::uint8_t selector = symbol[p + 1];
             if (selector > 1)
-                return {FaultKind::corrupt, "escape symbol 255 is followed by symbol " + std::to_string(selector) + "; only 0 or 1 may follow it",
-                        p + 1};
+                return stop(FaultKind::corrupt,
+                            "escape symbol 255 is followed by symbol " + std::to_string(selector) + "; only 0 or 1 may follow it", p + 1);
             if (out >= capacity)
-                return {FaultKind::limitExceeded, "escaped rank makes the pre-pass length exceed " + limitText + ", the most a block can have", p};
-            ranks.push_back(static_cast<std::uint8_t>(254 + selector));
-            ++out;
+                return stop(FaultKind::limitExceeded, "escaped rank makes the pre-pass length exceed " + limitText() + ", the most a block can have",
+                            p);
+            rank[out++] = static_cast<std::uint8_t>(254 + selector);
             p += 2;
         } else {
-            const CountedGroup group = readCountedGroup(symbols.data(), p, k, rankRunCopies);
+            const CountedGroup group = readCountedGroup(symbol, p, k, rankRunCopies);
             if (group.fault == CountedGroup::Fault::countMissing)
-                return {FaultKind::corrupt, "run count missing after three equal symbols " + hexByte(s) + " at the end of the block",
-                        group.faultAt};
+                return stop(FaultKind::corrupt, "run count missing after three equal symbols " + hexByte(s) + " at the end of the block",
+                            group.faultAt);
             if (group.fault == CountedGroup::Fault::countCut)
-                return {FaultKind::corrupt, "two-byte run count is cut short by the end of the block", group.faultAt};
+                return stop(FaultKind::corrupt, "two-byte run count is cut short by the end of the block", group.faultAt);
             if (group.length > capacity - out)
-                return {FaultKind::limitExceeded, "rank run makes the pre-pass length exceed " + limitText + ", the most a block can have",
-                        group.start};
-            ranks.insert(ranks.end(), group.length, static_cast<std::uint8_t>(s - 1));
+                return stop(FaultKind::limitExceeded, "rank run makes the pre-pass length exceed " + limitText() + ", the most a block can have",
+                            group.start);
+            fillRun(rank + out, static_cast<std::uint8_t>(s - 1), group.length);
             out += group.length;
             if (group.goesOnAfterCount)
-                return {FaultKind::corrupt, "run count " + std::to_string(group.count) + " stands before a further symbol " + hexByte(s) +
-                            " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
-                        p};
+                return stop(FaultKind::corrupt, "run count " + std::to_string(group.count) + " stands before a further symbol " + hexByte(s) +
+                                " of the same run; a run count below " + std::to_string(maxRunCount) + " ends its run",
+                            p);
         }
     }
+    ranks.resize(out);
     return {};
 }
 

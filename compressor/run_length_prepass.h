@@ -25,8 +25,8 @@ std::int32_t runLengthPrepass(std::span<std::uint8_t> output, std::span<const st
                               std::int32_t threshold = prepassThreshold) noexcept;
 
 // Undoes the run-length pre-pass (threshold 4) into output (replacing its
-// contents; at most limit bytes, growing only as they are written).
-// position: pre-pass byte index.
+// contents with at most limit bytes; it is sized for limit bytes and a little
+// room once, and cut to the block's length at the end). position: pre-pass byte index.
 StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::uint8_t>& output,
                       std::size_t limit = blockSizeForLevel1);
 

@@ -173,6 +173,10 @@ TEST(DecoderStages, RankSymbolFaults)
         {"zero run too long", hex("01 01 01"), 10, FaultKind::limitExceeded, 0},
         {"rank run too long", hex("02 02 02 07"), 9, FaultKind::limitExceeded, 0},
         {"escaped rank too many", hex("FF 00 FF 01"), 1, FaultKind::limitExceeded, 2},
+        {"lone ranks past the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13"), 13, FaultKind::limitExceeded, 13},
+        {"pair across the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0E 10 11"), 13, FaultKind::limitExceeded, 12},
+        {"zero run across the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 01 10"), 13, FaultKind::limitExceeded, 12},
+        {"run count missing after lone ranks", hex("02 03 04 05 06 07 08 09 0A 0B 0B 0B"), 100, FaultKind::corrupt, 9},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -326,6 +330,14 @@ TEST(DecoderStages, RunLengthFaults)
          FaultKind::corrupt, 5},
         {"longer than the block", hex("61 61 61 61 7F"), 130, FaultKind::limitExceeded, 0},
         {"longer than the block, plain", hex("61 62 63"), 2, FaultKind::limitExceeded, 2},
+        {"lone bytes past the block", hex("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14"), 13,
+         FaultKind::limitExceeded, 13},
+        {"pair across the block's end", hex("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0D 0F 10 11 12 13 14"), 13,
+         FaultKind::limitExceeded, 12},
+        {"run count missing after lone bytes", hex("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0D 0D 0D"), 100,
+         FaultKind::corrupt, 12},
+        {"run count where none may stand, after lone bytes", hex("01 02 03 04 05 06 07 08 09 0A 0A 0A 0A 03 0A 01 02"), 100,
+         FaultKind::corrupt, 14},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -351,6 +363,54 @@ TEST(DecoderStages, ExpansionUndoesThePrepass)
         ASSERT_FALSE(d.fault.failed()) << d.fault.message;
         EXPECT_TRUE(d.bytes == block) << "case " << i;
     }
+}
+
+// Ranks of many kinds through the coder and back, including runs of every
+// length class, escapes and long stretches of lone ranks.
+TEST(DecoderStages, RankSymbolsUndoTheCoder)
+{
+    TestRng rng(23);
+    auto mixed = [&](std::size_t n) {
+        Bytes out;
+        while (out.size() < n) {
+            const std::uint32_t kind = rng.below(10);
+            const std::size_t length = kind < 6 ? 1 : kind < 8 ? 1 + rng.below(6) : 1 + rng.below(40000);
+            out.insert(out.end(), length, static_cast<std::uint8_t>(kind < 3 ? 0 : rng.below(256)));
+        }
+        out.resize(n);
+        return out;
+    };
+    const Bytes cases[] = {mixed(50000), mixed(3000), rng.bytes(20000), rng.bytes(5000, 2, 254), rng.bytes(8000, 3),
+                           mixed(bufferSizeForLevel1)};
+    for (const Bytes& ranks : cases) {
+        SCOPED_TRACE(ranks.size());
+        Bytes symbols(rankSymbolsBound(ranks.size()));
+        symbols.resize(static_cast<std::size_t>(codeRankSymbols(symbols, ranks)));
+        const Decoded d = rankSymbols(symbols);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == ranks);
+    }
+}
+
+// The readers keep their buffers from one block to the next: what an earlier,
+// longer block left in them never shows in a later one.
+TEST(DecoderStages, ReusedBuffersHoldOnlyTheNewBlock)
+{
+    const Bytes shortSymbols = hex("05 01 06 06 08 08 08 00");
+    Bytes ranks;
+    ASSERT_FALSE(decodeRankSymbols(hex("08 08 08 FF FF"), ranks).failed());
+    ASSERT_FALSE(decodeRankSymbols(shortSymbols, ranks).failed());
+    EXPECT_EQ(toHex(ranks), toHex(rankSymbols(shortSymbols).bytes));
+    EXPECT_EQ(toHex(ranks), "04 00 00 05 05 07 07 07");
+
+    const Bytes shortPrepass = hex("61 62 62 63 63 63 63 02 64");
+    Bytes block;
+    ASSERT_FALSE(expandRuns(hex("7A 7A 7A 7A FF FF"), block).failed());
+    ASSERT_FALSE(expandRuns(shortPrepass, block).failed());
+    EXPECT_EQ(toHex(block), toHex(text("abbccccccd")));
+    ASSERT_TRUE(expandRuns(hex("61 61 61 61"), block).failed());
+    EXPECT_TRUE(expandRuns({}, block).kind == FaultKind::none);
+    EXPECT_TRUE(block.empty());
 }
 
 } // namespace
