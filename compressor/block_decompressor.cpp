@@ -84,11 +84,12 @@ struct BlockDecompressor::Pool {
 
 namespace {
 
-// Every stage of one frame; the block stays in job.block, or job.fault is set.
+// Every stage of one frame (its payload in job.payload, or where the caller
+// holds it); the block stays in job.block, or job.fault is set.
 // A block must decode to the length that every frame before it leaves due
 // (each but the last holds exactly one slice): should one before it be wrong,
 // its own fault comes first.
-void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
+void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> payload, BlockDecompressor::Scratch& w)
 {
     const std::uint64_t frameOffset = job.frameOffset;
     const std::uint64_t payloadStart = frameOffset + frameHeaderSize;
@@ -96,8 +97,6 @@ void decodeJob(BlockDecompressor::FrameJob& job, BlockDecompressor::Scratch& w)
         const std::string where = job.alone ? "" : " (frame at stream byte " + num(frameOffset) + ")";
         job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + where + ": " + std::move(message), offset};
     };
-    const std::span<const std::uint8_t> payload(job.payload);
-
     StageFault fault = decodeRangeBlock(w.models, payload, w.symbols);
     if (fault.failed())
         return fail(fault.kind, fault.message, payloadStart + fault.position);
@@ -269,7 +268,7 @@ DecodeStatus BlockDecompressor::frameComplete()
     if (threads_ <= 1) {
         if (!scratch_)
             scratch_ = std::make_unique<Scratch>();
-        decodeJob(*job, *scratch_);
+        decodeJob(*job, job->payload, *scratch_);
         job->state = FrameJob::State::done;
         return deliver(*job);
     }
@@ -332,7 +331,7 @@ void BlockDecompressor::helperMain()
 void BlockDecompressor::runJob(FrameJob& job, Scratch& scratch)
 {
     try {
-        decodeJob(job, scratch);
+        decodeJob(job, job.payload, scratch);
     } catch (const std::bad_alloc&) {
         job.fault = DecodeStatus{FaultKind::outOfMemory, "out of memory", job.frameOffset};
     }
@@ -544,8 +543,8 @@ DecodeStatus FrameDecoder::decode(std::span<const std::uint8_t> frame, std::uint
     job.primaryIndex = primaryIndex;
     // Every block before this one held a full slice, as in the stream.
     job.declaredLength = static_cast<std::uint32_t>(std::min<std::uint64_t>(index * blockSizeForLevel1 + length, maxLength32));
-    job.payload.assign(frame.begin() + frameHeaderSize, frame.end());
-    decodeJob(job, *scratch_);
+    // The payload is read where the caller holds it, not copied.
+    decodeJob(job, frame.subspan(frameHeaderSize), *scratch_);
     job.hints = nullptr;
     return job.fault;
 }
