@@ -114,12 +114,12 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
 
     w.lastColumn.resize(rankCount);
     w.prepass.resize(rankCount);
-    w.next.resize(rankCount);
+    w.next.resize(rankCount + pieceWorkWords(rankCount));
     undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
                       std::span<const std::uint8_t>(w.ranks.data(), rankCount));
     const std::span<std::uint8_t> prepass(w.prepass.data(), rankCount);
     const std::span<const std::uint8_t> lastColumn(w.lastColumn.data(), rankCount);
-    const std::span<std::uint32_t> next(w.next.data(), rankCount);
+    const std::span<std::uint32_t> next(w.next);
     fault = job.hints && job.hints->rowsKnown ? undoBlockSortFrom(prepass, lastColumn, job.primaryIndex, next, job.hints->rows)
                                               : undoBlockSort(prepass, lastColumn, job.primaryIndex, next);
     if (fault.failed())

@@ -82,8 +82,20 @@ SortResult sortDistinctRotations(std::span<std::uint8_t> block, std::int32_t n, 
 SortResult finishByDoubling(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,
                             SortArrays& arrays, std::int32_t h, PivotGenerator& generator) noexcept;
 
+// Words of work past the n successors that let undoBlockSort walk a large
+// block in pieces, several at once (without them it walks in one piece).
+inline constexpr std::size_t pieceStarts = 64;
+inline constexpr std::size_t pieceChunkBytes = 1024;
+inline constexpr std::size_t pieceWalkMinimum = 1 << 16;
+constexpr std::size_t pieceChunks(std::size_t n) { return n / pieceChunkBytes + pieceStarts + 1; }
+constexpr std::size_t pieceWorkWords(std::size_t n)
+{
+    return n < pieceWalkMinimum ? 0 : pieceChunks(n) * (pieceChunkBytes / 4 + 1);
+}
+
 // Rebuilds the block from its last column and primary index. block must hold
-// lastColumn.size() bytes and work as many entries. Fails when the primary
+// lastColumn.size() bytes and work as many entries, or n + pieceWorkWords(n)
+// to go faster. Fails when the primary
 // index is not below the block length or when the column is not the last column
 // of any block's sorted rotations. position: row index.
 StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,

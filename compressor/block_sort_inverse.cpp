@@ -65,6 +65,183 @@ StageFault walkFromPrimary(std::span<std::uint8_t> block, std::span<const std::u
     return {};
 }
 
+// The walk from the primary index cut into pieces at pieceStarts rows (the
+// primary row and rows spread over the block), each piece running from its
+// start to the next start it meets. Eight pieces are walked at once so that
+// their loads overlap; a lane that meets a start takes the next piece. Where
+// a piece's bytes belong is known only when all are walked, so they go to
+// chunks of scratch first, then into place in the order the pieces chain from
+// the primary row. True when that chain takes every piece once, returns to
+// the primary row and covers exactly n steps: then it is the one walk from the
+// primary index, which comes back to it only after n steps.
+class PieceWalk {
+public:
+    PieceWalk(std::span<std::uint8_t> block, std::span<std::uint32_t> work, std::uint32_t primaryIndex) noexcept
+        : block_(block), work_(work.data()), n_(block.size()), primaryIndex_(primaryIndex),
+          chunks_(pieceChunks(block.size())), bytes_(reinterpret_cast<std::uint8_t*>(work.data() + block.size())),
+          links_(work.data() + block.size() + chunks_ * (pieceChunkBytes / 4))
+    {
+    }
+
+    bool run() noexcept
+    {
+        markStarts();
+        const bool walked = walkAll();
+        for (const Piece& piece : pieces_)
+            work_[piece.startRow] &= ~startFlag;
+        return walked && assemble();
+    }
+
+private:
+    static constexpr std::uint32_t startFlag = 1u << 31;
+    static constexpr std::uint32_t rowMask = (startFlag >> 8) - 1; // rows are below 2^20
+    static constexpr std::size_t lanes = 8;
+
+    struct Piece {
+        std::uint32_t startRow = 0;
+        std::uint32_t firstChunk = 0;
+        std::uint32_t length = 0;
+        std::uint32_t next = 0; // the piece whose start this one meets
+    };
+    struct Lane {
+        std::uint32_t row = 0;
+        std::uint32_t piece = 0;
+        std::uint32_t chunk = 0;
+        std::uint32_t length = 0;
+        std::uint8_t* out = nullptr;
+        std::uint8_t* end = nullptr;
+        bool active = false;
+    };
+
+    void markStarts() noexcept
+    {
+        pieces_[0].startRow = primaryIndex_;
+        for (std::size_t i = 1; i < pieceStarts; ++i) {
+            auto row = static_cast<std::uint32_t>(i * n_ / pieceStarts);
+            if (row == primaryIndex_)
+                ++row; // rows are a thousand apart: the next is no start
+            pieces_[i].startRow = row;
+        }
+        for (const Piece& piece : pieces_)
+            work_[piece.startRow] |= startFlag;
+    }
+
+    std::uint32_t pieceStartingAt(std::uint32_t row) const noexcept
+    {
+        for (std::uint32_t i = 0; i < pieceStarts; ++i)
+            if (pieces_[i].startRow == row)
+                return i;
+        return 0;
+    }
+
+    bool takeChunk(Lane& lane) noexcept
+    {
+        if (nextChunk_ >= chunks_)
+            return false; // more steps than the block has: a cycle without a start
+        const std::uint32_t chunk = nextChunk_++;
+        if (lane.out)
+            links_[lane.chunk] = chunk;
+        else
+            pieces_[lane.piece].firstChunk = chunk;
+        lane.chunk = chunk;
+        lane.out = bytes_ + std::size_t{chunk} * pieceChunkBytes;
+        lane.end = lane.out + pieceChunkBytes;
+        return true;
+    }
+
+    // The lane's first step, off the start row (which carries the start flag).
+    bool startPiece(Lane& lane) noexcept
+    {
+        if (nextPiece_ >= pieceStarts) {
+            lane.active = false;
+            return true;
+        }
+        lane = Lane{};
+        lane.piece = nextPiece_++;
+        lane.active = true;
+        if (!takeChunk(lane))
+            return false;
+        const std::uint32_t entry = work_[pieces_[lane.piece].startRow];
+        *lane.out++ = static_cast<std::uint8_t>(entry);
+        lane.length = 1;
+        lane.row = (entry >> 8) & rowMask;
+        return true;
+    }
+
+    bool walkAll() noexcept
+    {
+        std::array<Lane, lanes> lane{};
+        for (Lane& l : lane)
+            if (!startPiece(l))
+                return false;
+        for (std::size_t active = lanes; active > 0;) {
+            active = 0;
+            for (Lane& l : lane) {
+                if (!l.active)
+                    continue;
+                ++active;
+                const std::uint32_t entry = work_[l.row];
+                if (entry & startFlag) {
+                    Piece& piece = pieces_[l.piece];
+                    piece.length = l.length;
+                    piece.next = pieceStartingAt(l.row);
+                    if (!startPiece(l))
+                        return false;
+                    continue;
+                }
+                if (l.out == l.end && !takeChunk(l))
+                    return false;
+                *l.out++ = static_cast<std::uint8_t>(entry);
+                ++l.length;
+                l.row = (entry >> 8) & rowMask;
+            }
+        }
+        return true;
+    }
+
+    bool assemble() noexcept
+    {
+        std::array<bool, pieceStarts> taken{};
+        std::uint64_t steps = 0;
+        std::uint32_t i = 0;
+        for (std::size_t k = 0; k < pieceStarts; ++k) {
+            if (taken[i])
+                return false;
+            taken[i] = true;
+            steps += pieces_[i].length;
+            i = pieces_[i].next;
+        }
+        if (i != 0 || steps != n_)
+            return false;
+        std::size_t at = n_;
+        for (std::size_t k = 0; k < pieceStarts; ++k) {
+            const Piece& piece = pieces_[i];
+            std::uint32_t chunk = piece.firstChunk;
+            for (std::size_t left = piece.length; left > 0;) {
+                const std::size_t take = std::min(left, pieceChunkBytes);
+                const std::uint8_t* from = bytes_ + std::size_t{chunk} * pieceChunkBytes;
+                for (std::size_t t = 0; t < take; ++t)
+                    block_[--at] = from[t];
+                left -= take;
+                chunk = links_[chunk];
+            }
+            i = piece.next;
+        }
+        return true;
+    }
+
+    std::span<std::uint8_t> block_;
+    std::uint32_t* work_;
+    std::size_t n_;
+    std::uint32_t primaryIndex_;
+    std::size_t chunks_;
+    std::uint8_t* bytes_;
+    std::uint32_t* links_;
+    std::array<Piece, pieceStarts> pieces_{};
+    std::uint32_t nextPiece_ = 0;
+    std::uint32_t nextChunk_ = 0;
+};
+
 // steps steps of each of the first lanes walks, in lock step so that their
 // loads overlap; counts the steps that land on the primary row.
 template <std::size_t lanes>
@@ -120,6 +297,8 @@ StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uin
     if (primaryIndex >= n)
         return {FaultKind::corrupt, "primary index " + std::to_string(primaryIndex) + " is not below the block length " + std::to_string(n), 0};
     buildSuccessors(lastColumn, work);
+    if (n >= pieceWalkMinimum && work.size() >= n + pieceWorkWords(n) && PieceWalk(block.first(n), work, primaryIndex).run())
+        return {};
     return walkFromPrimary(block, lastColumn, primaryIndex, work);
 }
 

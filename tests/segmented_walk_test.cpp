@@ -1,5 +1,6 @@
-// The inverse block sort that starts from rows the sort knew: whatever rows it
-// is given, it must come to undoBlockSort's result, bytes and fault alike.
+// The inverse block sort's quicker walks: from rows the sort knew, and in
+// pieces with room to spare. Whatever rows or room they are given, they must
+// come to the one walk's result, bytes and fault alike.
 #include <string>
 #include <vector>
 
@@ -18,6 +19,15 @@ Unsorted unsortOnce(const Bytes& column, std::uint32_t primaryIndex)
 {
     Unsorted u{Bytes(column.size()), {}};
     std::vector<std::uint32_t> work(column.size());
+    u.fault = undoBlockSort(u.bytes, column, primaryIndex, work);
+    return u;
+}
+
+// With room for the walk in pieces.
+Unsorted unsortInPieces(const Bytes& column, std::uint32_t primaryIndex)
+{
+    Unsorted u{Bytes(column.size()), {}};
+    std::vector<std::uint32_t> work(column.size() + pieceWorkWords(column.size()));
     u.fault = undoBlockSort(u.bytes, column, primaryIndex, work);
     return u;
 }
@@ -141,6 +151,56 @@ TEST(SegmentedWalk, DamagedColumnsFailAsInOneWalkEvenWithTheSortsRows)
             column[rng.below(static_cast<std::uint32_t>(column.size()))] ^= static_cast<std::uint8_t>(1 + rng.below(255));
         SCOPED_TRACE("case " + std::to_string(i));
         expectSameResult(column, sorted.primaryIndex, sorted.rows);
+    }
+}
+
+void expectSameInPieces(const Bytes& column, std::uint32_t primaryIndex)
+{
+    const Unsorted once = unsortOnce(column, primaryIndex);
+    const Unsorted pieces = unsortInPieces(column, primaryIndex);
+    ASSERT_EQ(once.fault.failed(), pieces.fault.failed()) << once.fault.message << " / " << pieces.fault.message;
+    EXPECT_EQ(once.fault.message, pieces.fault.message);
+    EXPECT_EQ(once.fault.position, pieces.fault.position);
+    if (!once.fault.failed())
+        EXPECT_TRUE(once.bytes == pieces.bytes);
+}
+
+TEST(PieceWalk, LargeBlocksComeBack)
+{
+    TestRng rng(43);
+    std::vector<Bytes> blocks;
+    for (const std::size_t n : {pieceWalkMinimum, pieceWalkMinimum + 1, std::size_t{200003}})
+        for (const std::uint32_t alphabet : {1u, 2u, 256u})
+            blocks.push_back(rng.bytes(n, alphabet));
+    blocks.push_back(repeated(text("abc"), 3 * 30000));       // equal rotations: the walk closes early
+    blocks.push_back(repeated(rng.bytes(4096), 4096 * 20));
+    blocks.push_back(concat({rng.bytes(70000, 4), Bytes(90000, 7)})); // long pieces in one run
+    for (const Bytes& block : blocks) {
+        SCOPED_TRACE("block of " + std::to_string(block.size()) + " bytes");
+        const SortedColumn sorted = sortForWalk(block);
+        const Unsorted pieces = unsortInPieces(sorted.column, sorted.primaryIndex);
+        ASSERT_FALSE(pieces.fault.failed()) << pieces.fault.message;
+        EXPECT_TRUE(pieces.bytes == block);
+    }
+}
+
+TEST(PieceWalk, ColumnsOfNoBlockFailAsInOneWalk)
+{
+    TestRng rng(47);
+    const std::size_t n = pieceWalkMinimum + 999;
+    const Bytes block = rng.bytes(n, 256);
+    const SortedColumn sorted = sortForWalk(block);
+    for (int i = 0; i < 24; ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        Bytes column = sorted.column;
+        std::uint32_t primaryIndex = sorted.primaryIndex;
+        switch (i % 4) {
+        case 0: column[rng.below(static_cast<std::uint32_t>(n))] ^= 0x40; break;
+        case 1: primaryIndex = static_cast<std::uint32_t>((1 + rng.below(63)) * n / pieceStarts); break; // on a start row
+        case 2: column = rng.bytes(n, 3); break;
+        default: column = repeated(rng.bytes(1 + rng.below(5)), n); break;
+        }
+        expectSameInPieces(column, primaryIndex);
     }
 }
 
