@@ -169,8 +169,8 @@ __attribute__((target("avx2"))) inline unsigned wideRankAndUpdate(__m256i* list,
     }
 }
 
-__attribute__((target("avx2"))) void rankTransformWide(std::span<std::uint8_t> output,
-                                                       std::span<const std::uint8_t> input) noexcept
+__attribute__((target("avx2"))) void rankTransformWide256(std::span<std::uint8_t> output,
+                                                          std::span<const std::uint8_t> input) noexcept
 {
     alignas(32) std::uint8_t identity[256];
     std::iota(identity, identity + 256, std::uint8_t{0});
@@ -186,18 +186,89 @@ __attribute__((target("avx2"))) void rankTransformWide(std::span<std::uint8_t> o
 
 const bool haveWideVectors = __builtin_cpu_supports("avx2");
 
+// With 512-bit byte permutes the whole list is four registers and a byte
+// takes the same branch-free steps wherever it stands: four compares find it,
+// the masks of the places up to it (all of a register before the one holding
+// it, up to its place in that one, none after) follow from the compare masks
+// by a few integer steps, and the places up to it take the byte before them.
+__attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,popcnt"))) void rankTransformPermuted(
+    std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+{
+    alignas(64) std::uint8_t identity[256];
+    std::iota(identity, identity + 256, std::uint8_t{0});
+    __m512i list0 = _mm512_load_si512(identity);
+    __m512i list1 = _mm512_load_si512(identity + 64);
+    __m512i list2 = _mm512_load_si512(identity + 128);
+    __m512i list3 = _mm512_load_si512(identity + 192);
+    // Byte i of a two-register permute with these indexes is the byte before
+    // place i: the first register's last byte, then the second's bytes 0..62.
+    alignas(64) std::uint8_t previousPlace[64];
+    for (int i = 0; i < 64; ++i)
+        previousPlace[i] = static_cast<std::uint8_t>(63 + i);
+    const __m512i movedBackIndex = _mm512_load_si512(previousPlace);
+    std::uint64_t previousNonZero = 1;
+    for (std::size_t i = 0; i < input.size(); ++i) {
+        const __m512i needle = _mm512_set1_epi8(static_cast<char>(input[i]));
+        const std::uint64_t at0 = _mm512_cmpeq_epi8_mask(list0, needle);
+        const std::uint64_t at1 = _mm512_cmpeq_epi8_mask(list1, needle);
+        const std::uint64_t at2 = _mm512_cmpeq_epi8_mask(list2, needle);
+        const std::uint64_t at3 = _mm512_cmpeq_epi8_mask(list3, needle);
+        // blsmsk(0) is all ones: a register before the one holding x is wholly
+        // at or before x's place.
+        const std::uint64_t notIn0 = 0 - static_cast<std::uint64_t>(at0 == 0);
+        const std::uint64_t notIn01 = 0 - static_cast<std::uint64_t>((at0 | at1) == 0);
+        const std::uint64_t notIn012 = 0 - static_cast<std::uint64_t>((at0 | at1 | at2) == 0);
+        const std::uint64_t upTo0 = _blsmsk_u64(at0);
+        const std::uint64_t upTo1 = notIn0 & _blsmsk_u64(at1);
+        const std::uint64_t upTo2 = notIn01 & _blsmsk_u64(at2);
+        const std::uint64_t upTo3 = notIn012 & _blsmsk_u64(at3);
+        const std::uint64_t rank = static_cast<std::uint64_t>(_mm_popcnt_u64(upTo0) + _mm_popcnt_u64(upTo1) +
+                                                              _mm_popcnt_u64(upTo2) + _mm_popcnt_u64(upTo3)) - 1;
+        output[i] = static_cast<std::uint8_t>(rank);
+        // x lands at place 0 when it stands there, or at place 1 after a
+        // non-zero rank; otherwise at place 1 (where it stands already when
+        // its rank is 1 after a zero rank).
+        const std::uint64_t landing = 1 ^ ((at0 & 1) | ((at0 >> 1) & previousNonZero));
+        const __m512i moved0 = _mm512_permutex2var_epi8(list0, movedBackIndex, list0);
+        const __m512i moved1 = _mm512_permutex2var_epi8(list0, movedBackIndex, list1);
+        const __m512i moved2 = _mm512_permutex2var_epi8(list1, movedBackIndex, list2);
+        const __m512i moved3 = _mm512_permutex2var_epi8(list2, movedBackIndex, list3);
+        list0 = _mm512_mask_blend_epi8(upTo0 & ~((std::uint64_t{2} << landing) - 1), list0, moved0);
+        list0 = _mm512_mask_blend_epi8(std::uint64_t{1} << landing, list0, needle);
+        list1 = _mm512_mask_blend_epi8(upTo1, list1, moved1);
+        list2 = _mm512_mask_blend_epi8(upTo2, list2, moved2);
+        list3 = _mm512_mask_blend_epi8(upTo3, list3, moved3);
+        previousNonZero = rank != 0;
+    }
+}
+
+const bool havePermutes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("bmi") &&
+                          __builtin_cpu_supports("popcnt");
+
 } // namespace
 #endif
 
-void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
 #if defined(DLS2MML_RANK_TRANSFORM_WIDE)
     if (haveWideVectors) {
-        rankTransformWide(output, input);
+        rankTransformWide256(output, input);
         return;
     }
 #endif
     rankTransformNarrow(output, input);
+}
+
+void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+{
+#if defined(DLS2MML_RANK_TRANSFORM_WIDE)
+    if (havePermutes) {
+        rankTransformPermuted(output, input);
+        return;
+    }
+#endif
+    rankTransformWide(output, input);
 }
 
 #else
@@ -226,6 +297,11 @@ void rankTransformNarrow(std::span<std::uint8_t> output, std::span<const std::ui
         }
         previousRank = static_cast<std::int32_t>(j);
     }
+}
+
+void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+{
+    rankTransformNarrow(output, input);
 }
 
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept

@@ -9,11 +9,14 @@
 namespace dls2mml {
 
 // output must hold input.size() bytes.
-// One pass over the block; the list is kept in vector registers, so a rank j
-// costs about j / 16 (or j / 32 with 256-bit vectors) steps. No allocation.
+// One pass over the block; the list is kept in vector registers: with 512-bit
+// byte permutes each byte costs a fixed few branch-free steps, otherwise a
+// rank j costs about j / 16 (or j / 32 with 256-bit vectors) steps. No allocation.
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
-// The same without 256-bit vectors (what rankTransform runs where the
-// processor has none; tests check both).
+// The same with 256-bit vectors at most (what rankTransform runs where the
+// processor has no 512-bit byte permutes)...
+void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
+// ...and with 128-bit vectors only (where it has no 256-bit ones); tests check all three.
 void rankTransformNarrow(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
 
 // Undoes the rank transform; lastColumn must hold ranks.size() bytes. Where
