@@ -23,14 +23,9 @@ struct FrequencyModel {
     std::uint16_t symbolCount = 0;
     std::array<std::uint16_t, maxSymbols> freq{};
     // cum[i] = freq[0] + ... + freq[i-1]. Past cum[n] the array holds zeros up
-    // to a whole group of eight counts from cum[1], so a search or an update
-    // can treat cum[1..] in groups of eight: a zero is never above a code value.
+    // to a whole group of eight counts from cum[1], so an update can treat
+    // cum[1..] in groups of eight: a zero is never above a threshold.
     alignas(16) std::array<std::uint16_t, maxSymbols + 8> cum{};
-    // floor(2^64 / total) + 1, so that the decoder divides its range by the
-    // total with one multiplication (see divideByModelTotal). Set by a reset and
-    // kept by finishDecodedUpdate; the encoder's updateModel leaves it stale.
-    std::uint64_t reciprocal = 0;
-
     std::uint16_t total() const noexcept { return cum[symbolCount]; }
 };
 
@@ -88,31 +83,120 @@ inline std::int32_t addOneAbove(FrequencyModel& model, std::uint32_t threshold) 
 
 // With M = floor(2^64 / d) + 1, the high half of n * M is floor(n / d) for every
 // 32-bit n and 2 <= d <= 32768 (the error n * (M - 2^64 / d) / 2^64 stays below
-// 1 / d). A model's total is always in that range.
-inline std::uint64_t reciprocalOf(std::uint32_t total) noexcept { return ~std::uint64_t{0} / total + 1; }
+// 1 / d). A model's total is always in that range. Entries 0 and 1 are 0.
+extern const std::array<std::uint64_t, rescaleTotal + 1> totalReciprocals;
 
-// floor(n / total) for the model's current total.
-inline std::uint32_t divideByModelTotal(std::uint32_t n, const FrequencyModel& model) noexcept
+// floor(n / total) with total's entry of totalReciprocals.
+inline std::uint32_t divideByReciprocal(std::uint32_t n, std::uint64_t reciprocal, std::uint32_t total) noexcept
 {
 #if defined(__SIZEOF_INT128__)
+    (void)total;
     __extension__ using Wide = unsigned __int128;
-    return static_cast<std::uint32_t>((static_cast<Wide>(n) * model.reciprocal) >> 64);
+    return static_cast<std::uint32_t>((static_cast<Wide>(n) * reciprocal) >> 64);
 #else
-    return n / model.cum[model.symbolCount];
+    (void)reciprocal;
+    return n / total;
 #endif
 }
 
-// The rest of the decoder's update once addOneAbove found index s: the same
-// counts as updateModel(model, s) gives, and the reciprocal kept.
-// symbols: the model's n.
-template <std::int32_t symbols>
-inline void finishDecodedUpdate(FrequencyModel& model, std::int32_t s) noexcept
+// The reading side keeps its models in a form made for finding the index
+// whose interval holds the code value without a division: with r the range
+// divided by the total, index s holds code exactly when
+// r * cum[s] <= code < r * cum[s+1], and every r * cum[i] is below 2^32. So
+// the search multiplies counts by r and compares with the code, eight counts
+// at a time, and the index is the number of counts not above it. The counts
+// follow updateModel exactly: +1 for the coded index, a rescale at 32768.
+
+// A context model (10 indices), all of its cumulative counts in two groups.
+struct ContextDecoderModel {
+    // cums[7 + i] = cum[i] for i = 0..10 (cums[7] = cum[0] = 0), zeros after,
+    // so cums[8..15] and cums[16..23] are the two groups cum[1..16] and
+    // cums[7 + s], cums[8 + s] bound the interval of index s.
+    alignas(16) std::array<std::uint16_t, 24> cums{};
+    std::uint32_t total = 0;
+    std::uint64_t reciprocal = 0;
+};
+
+// An offset model (2 to 128 indices) in two levels: groups of eight indices,
+// the cumulative count at the end of each group, and counts within a group.
+// An update then changes one group and the group ends, whatever the size.
+struct OffsetDecoderModel {
+    static constexpr std::int32_t groupCount = 16;
+    // A lane past the model: above every count, never raised by an update
+    // (as a signed 16-bit lane it is -1), and its product with r is above any
+    // code value.
+    static constexpr std::uint16_t pastModel = 0xFFFF;
+    // ends[g] = cum[min(8g + 8, n)], the cumulative count at the end of
+    // group g; pastModel for groups past the model.
+    alignas(16) std::array<std::uint16_t, groupCount> ends{};
+    // within[g][j] = cum[8g + j + 1] - cum[8g] for each index 8g + j of the
+    // model; pastModel past n.
+    alignas(16) std::array<std::array<std::uint16_t, 8>, groupCount> within{};
+    std::array<std::uint16_t, FrequencyModel::maxSymbols> freq{};
+    std::uint32_t total = 0;
+    std::uint32_t symbolCount = 0;
+    std::uint64_t reciprocal = 0;
+};
+
+void resetContextDecoderModel(ContextDecoderModel& model) noexcept;
+void resetOffsetDecoderModel(OffsetDecoderModel& model, std::uint32_t symbolCount) noexcept;
+// Halve every count (keeping it odd), as rescaleModel does.
+void rescaleContextDecoderModel(ContextDecoderModel& model) noexcept;
+void rescaleOffsetDecoderModel(OffsetDecoderModel& model) noexcept;
+
+// Adds 1 to each of the eight counts at lanes that is above threshold, both
+// compared as signed 16-bit numbers. Counts are below 32768 before (one may
+// reach 32768 as the total, rescaled after).
+inline void addOneToLanesAbove(std::uint16_t* lanes, std::uint32_t threshold) noexcept
 {
-    ++model.freq[static_cast<std::size_t>(s)];
-    if (model.cum[symbols] >= rescaleTotal)
-        rescaleModel(model);
-    model.reciprocal = reciprocalOf(model.cum[symbols]);
+#if defined(__GNUC__)
+    using Lanes = std::int16_t __attribute__((vector_size(16)));
+    using CountLanes = std::uint16_t __attribute__((vector_size(16)));
+    const auto t = static_cast<std::int16_t>(threshold);
+    const Lanes limit = {t, t, t, t, t, t, t, t};
+    Lanes counts;
+    __builtin_memcpy(&counts, lanes, sizeof counts);
+    const CountLanes raised = reinterpret_cast<CountLanes>(counts) - reinterpret_cast<CountLanes>(counts > limit);
+    __builtin_memcpy(lanes, &raised, sizeof raised);
+#else
+    for (int i = 0; i < 8; ++i)
+        lanes[i] = static_cast<std::uint16_t>(lanes[i] + (static_cast<std::int16_t>(lanes[i]) > static_cast<std::int16_t>(threshold)));
+#endif
 }
+
+// Counts index s of a context model, whose interval starts at cumS = cum[s].
+inline void countContextIndex(ContextDecoderModel& model, std::uint32_t cumS) noexcept
+{
+    // The counts above cum[s] are exactly cum[s+1..10]; the zeros never are.
+    addOneToLanesAbove(&model.cums[8], cumS);
+    addOneToLanesAbove(&model.cums[16], cumS);
+    if (++model.total >= rescaleTotal)
+        rescaleContextDecoderModel(model);
+    model.reciprocal = totalReciprocals[model.total];
+}
+
+// Counts index 8g + j of an offset model; withinJ = within[g][j] before.
+inline void countOffsetIndex(OffsetDecoderModel& model, std::int32_t g, std::int32_t j, std::uint32_t withinJ) noexcept
+{
+    // Within the group, the counts from lane j on are those at least
+    // within[g][j] (lower lanes are smaller, lanes past n are never raised);
+    // likewise the group ends from group g on.
+    addOneToLanesAbove(model.within[static_cast<std::size_t>(g)].data(), withinJ - 1);
+    const std::uint32_t endG = model.ends[static_cast<std::size_t>(g)];
+    addOneToLanesAbove(&model.ends[0], endG - 1);
+    addOneToLanesAbove(&model.ends[8], endG - 1);
+    ++model.freq[static_cast<std::size_t>(8 * g + j)];
+    if (++model.total >= rescaleTotal)
+        rescaleOffsetDecoderModel(model);
+    model.reciprocal = totalReciprocals[model.total];
+}
+
+// The decoder's models of one block, reset at its start.
+struct DecoderModelSet {
+    std::array<ContextDecoderModel, contextModelCount> contextModels;
+    std::array<OffsetDecoderModel, symbolClassCount> offsetModels; // slots 0..2 unused
+    void reset() noexcept;
+};
 
 // The full model set of one stream: 100 context models of 10 symbols, indexed
 // by 10 * c2 + c1, and one offset model per class 3..9.
@@ -120,6 +204,7 @@ struct ModelSet {
     std::array<FrequencyModel, contextModelCount> contextModels;
     std::array<FrequencyModel, symbolClassCount> offsetModels; // slots 0..2 unused
     std::array<std::int32_t, coderSymbolCount> classOfSymbol{};
+    DecoderModelSet decoding; // the same models in the decoder's form
 
     ModelSet();           // fills the class table and sets each model's size
     void resetModels() noexcept;

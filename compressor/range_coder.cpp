@@ -3,36 +3,11 @@
 #include <cassert>
 
 namespace dls2mml {
-namespace {
-
-#if defined(__SIZEOF_INT128__)
-// range / total by a multiplication: with M = floor(2^64 / d) + 1, the high
-// half of n * M is floor(n / d) for every 32-bit n and 2 <= d <= 32768 (the
-// error n * (M - 2^64 / d) / 2^64 stays below 1 / d). A model's total is
-// always in that range.
-struct Reciprocals {
-    std::uint64_t of[rescaleTotal + 1];
-    Reciprocals()
-    {
-        of[0] = of[1] = 0;
-        for (std::uint32_t d = 2; d <= rescaleTotal; ++d)
-            of[d] = ~std::uint64_t{0} / d + 1;
-    }
-};
-const Reciprocals reciprocals;
-
-} // namespace
 
 std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept
 {
-    __extension__ using Wide = unsigned __int128;
-    return static_cast<std::uint32_t>((static_cast<Wide>(n) * reciprocals.of[total]) >> 64);
+    return divideByReciprocal(n, totalReciprocals[total], total);
 }
-#else
-} // namespace
-
-std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept { return n / total; }
-#endif
 
 namespace {
 

@@ -1,100 +1,171 @@
 // Range decoder: a block's payload back into rank symbols, up to the end
 // symbol and the four flush bytes (docs/format.md, section 5.1).
+//
+// Decoding is one long chain of dependent steps (each index needs the code
+// value and range the one before left), so its speed is the chain's length.
+// A step here multiplies the range's share r by many counts at once, each
+// product independent of the others, and picks the interval's bounds from
+// them without a branch on the coded data.
 #include <cstdint>
 
 #include "compressor/range_coder.h"
 
+#if defined(__GNUC__)
+#define DLS2MML_STEP [[gnu::always_inline]] inline
+#else
+#define DLS2MML_STEP inline
+#endif
+
 namespace dls2mml {
 namespace {
+
+// The products of the rising counts[0..count-1] with r bracket code: adds
+// the number of products not above code to below, raises low to the largest
+// of them and lowers high to the smallest product above code. Products stay
+// below 2^48 (counts are 16-bit, r below 2^32), so a lane past a model
+// (0xFFFF) is above any code. The choices are conditional moves: a branch
+// would follow the coded data and be mispredicted about every other time,
+// and the compiler does not always keep them as moves on its own.
+template <std::int32_t count>
+DLS2MML_STEP void bracket(const std::uint16_t* counts, std::uint64_t r, std::uint64_t code, std::int32_t& below,
+                          std::uint64_t& low, std::uint64_t& high) noexcept
+{
+    std::uint64_t above = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint64_t product = r * counts[i];
+#if defined(__GNUC__) && defined(__x86_64__)
+        __asm__("cmpq %[product], %[code]\n\t"
+                "cmovaeq %[product], %[low]\n\t"
+                "adcq $0, %[above]"
+                : [low] "+r"(low), [above] "+r"(above)
+                : [product] "r"(product), [code] "r"(code)
+                : "cc");
+#else
+        const bool isAbove = product > code;
+        low = isAbove ? low : product;
+        above += isAbove;
+#endif
+    }
+    for (std::int32_t i = count; i-- > 0;) {
+        const std::uint64_t product = r * counts[i];
+#if defined(__GNUC__) && defined(__x86_64__)
+        __asm__("cmpq %[product], %[code]\n\t"
+                "cmovbq %[product], %[high]"
+                : [high] "+r"(high)
+                : [product] "r"(product), [code] "r"(code)
+                : "cc");
+#else
+        high = product > code ? product : high;
+#endif
+    }
+    below += count - static_cast<std::int32_t>(above);
+}
 
 enum class Step { ok, outsideInterval, payloadEnded };
 
 // The coder state seen from the reading side: code is the distance of the
 // payload's value from the bottom of the current interval, always below range.
-class RangeDecoder {
-public:
-    explicit RangeDecoder(std::span<const std::uint8_t> payload) noexcept : payload_(payload)
+// Kept in the caller's locals, so that every step works in registers.
+struct Reader {
+    const std::uint8_t* bytes;
+    std::size_t size;
+    std::size_t position = 0;
+    std::uint32_t code = 0;
+    std::uint32_t range = initialRange;
+
+    explicit Reader(std::span<const std::uint8_t> payload) noexcept : bytes(payload.data()), size(payload.size())
     {
         for (int i = 0; i < 4; ++i)
-            code_ = (code_ << 8) | payload_[position_++];
+            code = (code << 8) | bytes[position++];
     }
+};
 
-    // Decodes one index of a model of n symbols (its symbolCount) and counts it.
-    template <std::int32_t n>
-    Step decodeIndex(FrequencyModel& model, std::int32_t& s) noexcept
-    {
-        const std::uint32_t total = model.cum[n];
-        const std::uint32_t r = divideByModelTotal(range_, model);
-        const std::uint32_t value = code_ / r;
-        // The coder never uses the part of the range above r * total.
-        if (value >= total)
-            return Step::outsideInterval;
-        // The index whose interval holds value: every cum above value belongs
-        // to a later index, and those are the counts the update raises.
-        const std::int32_t index = n - addOneAbove<n>(model, value);
-        code_ -= r * model.cum[static_cast<std::size_t>(index)];
-        range_ = r * model.freq[static_cast<std::size_t>(index)];
-        finishDecodedUpdate<n>(model, index);
-        s = index;
-        return renormalise();
-    }
-
-    // Brings the range back to 2^24 or more, a payload byte per factor 2^8.
-    // A step leaves at least r >= 2^24 / 32767 > 2^8, so at most two bytes
-    // move in; while two remain they are taken without a branch on how many.
-    Step renormalise() noexcept
-    {
-        if (position_ + 2 <= payload_.size()) {
-            const std::uint32_t bytes = std::uint32_t{range_ < renormaliseBelow} + std::uint32_t{range_ < (renormaliseBelow >> 8)};
-            const std::uint32_t shift = 8 * bytes;
-            const std::uint64_t next = std::uint64_t{payload_[position_]} << 8 | payload_[position_ + 1];
-            code_ = static_cast<std::uint32_t>(std::uint64_t{code_} << shift | next >> (16 - shift));
-            range_ = static_cast<std::uint32_t>(std::uint64_t{range_} << shift);
-            position_ += bytes;
-            return Step::ok;
-        }
-        while (range_ < renormaliseBelow) {
-            if (position_ >= payload_.size())
-                return Step::payloadEnded;
-            code_ = (code_ << 8) | payload_[position_++];
-            range_ <<= 8;
-        }
+// Brings the range back to 2^24 or more, a payload byte per factor 2^8. A
+// step leaves at least r >= 2^24 / 32767 > 2^8, so at most two bytes move in;
+// while two remain they are taken without a branch on how many.
+DLS2MML_STEP Step renormalise(Reader& d) noexcept
+{
+    if (d.position + 2 <= d.size) {
+        const std::uint32_t bytes = std::uint32_t{d.range < renormaliseBelow} + std::uint32_t{d.range < (renormaliseBelow >> 8)};
+        const std::uint32_t shift = 8 * bytes;
+        const std::uint64_t next = std::uint64_t{d.bytes[d.position]} << 8 | d.bytes[d.position + 1];
+        d.code = static_cast<std::uint32_t>(std::uint64_t{d.code} << shift | next >> (16 - shift));
+        d.range = static_cast<std::uint32_t>(std::uint64_t{d.range} << shift);
+        d.position += bytes;
         return Step::ok;
     }
+    while (d.range < renormaliseBelow) {
+        if (d.position >= d.size)
+            return Step::payloadEnded;
+        d.code = (d.code << 8) | d.bytes[d.position++];
+        d.range <<= 8;
+    }
+    return Step::ok;
+}
 
-    std::size_t position() const noexcept { return position_; }
-    std::uint32_t code() const noexcept { return code_; }
+// Narrows the interval to [low, high) (products of r, relative to the
+// current bottom) and renormalises.
+DLS2MML_STEP Step narrow(Reader& d, std::uint64_t low, std::uint64_t high) noexcept
+{
+    d.code -= static_cast<std::uint32_t>(low);
+    d.range = static_cast<std::uint32_t>(high - low);
+    return renormalise(d);
+}
 
-private:
-    std::span<const std::uint8_t> payload_;
-    std::size_t position_ = 0;
-    std::uint32_t code_ = 0;
-    std::uint32_t range_ = initialRange;
-};
+// Decodes one class with a context model and counts it.
+DLS2MML_STEP Step decodeClass(Reader& d, ContextDecoderModel& model, std::int32_t& k) noexcept
+{
+    const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
+    const std::uint16_t* const cum = &model.cums[7];
+    std::uint64_t high = r * cum[contextModelSymbols];
+    // The coder never uses the part of the range at r * total and above.
+    if (d.code >= high)
+        return Step::outsideInterval;
+    std::int32_t index = 0;
+    std::uint64_t low = 0;
+    bracket<contextModelSymbols - 1>(cum + 1, r, d.code, index, low, high);
+    countContextIndex(model, cum[index]);
+    k = index;
+    return narrow(d, low, high);
+}
+
+// Decodes one offset with an offset model and counts it: the group of eight
+// indices whose end is the first above code, then the index within it.
+DLS2MML_STEP Step decodeOffset(Reader& d, OffsetDecoderModel& model, std::int32_t& offset) noexcept
+{
+    const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
+    std::uint64_t groupHigh = r * model.total;
+    if (d.code >= groupHigh)
+        return Step::outsideInterval;
+    // The last group's end is the total, above code.
+    std::int32_t g = 0;
+    std::uint64_t groupLow = 0;
+    bracket<OffsetDecoderModel::groupCount - 1>(model.ends.data(), r, d.code, g, groupLow, groupHigh);
+    const auto& within = model.within[static_cast<std::size_t>(g)];
+    const std::uint64_t inGroup = d.code - groupLow;
+    // Likewise the last index of the group ends at its end.
+    std::int32_t j = 0;
+    std::uint64_t low = 0;
+    std::uint64_t high = groupHigh - groupLow;
+    bracket<7>(within.data(), r, inGroup, j, low, high);
+    countOffsetIndex(model, g, j, within[static_cast<std::size_t>(j)]);
+    offset = 8 * g + j;
+    return narrow(d, groupLow + low, groupLow + high);
+}
 
 enum class SymbolStep { ok, outsideInterval, payloadEnded };
 
 // Decodes one symbol (0..256) and moves the class context on.
-SymbolStep decodeSymbol(RangeDecoder& decoder, ModelSet& models, std::int32_t& c1, std::int32_t& c2,
-                        std::int32_t& symbol) noexcept
+DLS2MML_STEP SymbolStep decodeSymbol(Reader& d, DecoderModelSet& models, std::int32_t& c1, std::int32_t& c2,
+                                     std::int32_t& symbol) noexcept
 {
     std::int32_t k = 0;
-    Step step = decoder.decodeIndex<contextModelSymbols>(models.contextModels[static_cast<std::size_t>(10 * c2 + c1)], k);
+    Step step = decodeClass(d, models.contextModels[static_cast<std::size_t>(10 * c2 + c1)], k);
+    symbol = k;
     if (step == Step::ok && k >= 3) {
         std::int32_t offset = 0;
-        FrequencyModel& model = models.offsetModels[static_cast<std::size_t>(k)];
-        switch (k) { // the class fixes the offset model's size
-        case 3: step = decoder.decodeIndex<classSize[3]>(model, offset); break;
-        case 4: step = decoder.decodeIndex<classSize[4]>(model, offset); break;
-        case 5: step = decoder.decodeIndex<classSize[5]>(model, offset); break;
-        case 6: step = decoder.decodeIndex<classSize[6]>(model, offset); break;
-        case 7: step = decoder.decodeIndex<classSize[7]>(model, offset); break;
-        case 8: step = decoder.decodeIndex<classSize[8]>(model, offset); break;
-        default: step = decoder.decodeIndex<classSize[9]>(model, offset); break;
-        }
+        step = decodeOffset(d, models.offsetModels[static_cast<std::size_t>(k)], offset);
         symbol = classBase[static_cast<std::size_t>(k)] + offset;
-    } else {
-        symbol = k;
     }
     c2 = c1;
     c1 = k;
@@ -117,14 +188,14 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
     symbols.clear();
     if (payload.size() < 4)
         return {FaultKind::corrupt, "payload of " + number(payload.size()) + " bytes is shorter than the 4 flush bytes every coded block ends with", 0};
-    models.resetModels();
-    RangeDecoder decoder(payload);
+    models.decoding.reset();
+    Reader decoder(payload);
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
     for (;;) {
         std::int32_t symbol = 0;
-        const std::size_t before = decoder.position();
-        const SymbolStep step = decodeSymbol(decoder, models, c1, c2, symbol);
+        const std::size_t before = decoder.position;
+        const SymbolStep step = decodeSymbol(decoder, models.decoding, c1, c2, symbol);
         if (step == SymbolStep::outsideInterval)
             return {FaultKind::corrupt, "payload is not range-coded data: the code value lies outside the coded interval", before - 1};
         if (step == SymbolStep::payloadEnded)
@@ -138,10 +209,10 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
                     before - 1};
         symbols.push_back(static_cast<std::uint8_t>(symbol));
     }
-    if (decoder.position() < payload.size())
-        return {FaultKind::corrupt, number(payload.size() - decoder.position()) + " payload bytes follow the end symbol and its flush bytes",
-                decoder.position()};
-    if (decoder.code() != 0)
+    if (decoder.position < payload.size())
+        return {FaultKind::corrupt, number(payload.size() - decoder.position) + " payload bytes follow the end symbol and its flush bytes",
+                decoder.position};
+    if (decoder.code != 0)
         return {FaultKind::corrupt, "flush bytes after the end symbol do not close the coded interval", payload.size() - 4};
     return {};
 }
@@ -151,14 +222,14 @@ std::size_t payloadPositionOfSymbol(ModelSet& models, std::span<const std::uint8
 {
     if (payload.size() < 4)
         return 0;
-    models.resetModels();
-    RangeDecoder decoder(payload);
+    models.decoding.reset();
+    Reader decoder(payload);
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
     for (std::size_t i = 0;; ++i) {
-        const std::size_t before = decoder.position();
+        const std::size_t before = decoder.position;
         std::int32_t symbol = 0;
-        if (decodeSymbol(decoder, models, c1, c2, symbol) != SymbolStep::ok || symbol == endSymbol || i == symbolIndex)
+        if (decodeSymbol(decoder, models.decoding, c1, c2, symbol) != SymbolStep::ok || symbol == endSymbol || i == symbolIndex)
             return before - 1;
     }
 }

@@ -113,14 +113,44 @@ void expectSame(const FrequencyModel& m, const ReferenceModel& ref)
     for (std::size_t i = 0; i <= n; ++i) ASSERT_EQ(m.cum[i], ref.cum(i)) << "cumulative count " << i;
 }
 
-// The decoder's one-pass search and update, and the encoder's update, against
-// the plain rules, through several rescales, with skewed and uniform values.
+// The decoder's form of a model holds the same counts as the plain rules.
+void expectSame(const ContextDecoderModel& m, const ReferenceModel& ref)
+{
+    ASSERT_EQ(ref.freq.size(), 10u);
+    for (std::size_t i = 0; i <= 10; ++i) ASSERT_EQ(m.cums[7 + i], ref.cum(i)) << "cumulative count " << i;
+    for (std::size_t i = 18; i < m.cums.size(); ++i) ASSERT_EQ(m.cums[i], 0) << "lane past the model " << i;
+    ASSERT_EQ(m.total, ref.cum(10));
+    ASSERT_EQ(m.reciprocal, ~std::uint64_t{0} / m.total + 1);
+}
+
+void expectSame(const OffsetDecoderModel& m, const ReferenceModel& ref)
+{
+    const std::size_t n = ref.freq.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(m.freq[i], ref.freq[i]) << "count " << i;
+        const std::uint32_t before = i < 8 ? 0 : m.ends[i / 8 - 1];
+        ASSERT_EQ(before + m.within[i / 8][i % 8], ref.cum(i + 1)) << "cumulative count " << i + 1;
+    }
+    for (std::size_t i = n; i < 128; ++i) ASSERT_EQ(m.within[i / 8][i % 8], 0xFFFF) << "lane past the model " << i;
+    for (std::size_t g = 0; g < 16; ++g)
+        ASSERT_EQ(m.ends[g], 8 * g < n ? ref.cum(std::min(n, 8 * g + 8)) : 0xFFFF) << "group " << g;
+    ASSERT_EQ(m.total, ref.cum(n));
+    ASSERT_EQ(m.reciprocal, ~std::uint64_t{0} / m.total + 1);
+}
+
+// The encoder's one-pass search and update, its update, and the decoder's
+// update of its own form of the model, against the plain rules, through
+// several rescales, with skewed and uniform values.
 template <std::int32_t n>
 void checkSearchAndUpdate(std::uint32_t seed)
 {
     SCOPED_TRACE(n);
     FrequencyModel searched = freshModel(n);
     FrequencyModel updated = freshModel(n);
+    ContextDecoderModel context;
+    resetContextDecoderModel(context);
+    OffsetDecoderModel offset;
+    resetOffsetDecoderModel(offset, n);
     ReferenceModel ref(n);
     TestRng rng(seed);
     for (int step = 0; step < 100000; ++step) {
@@ -130,17 +160,25 @@ void checkSearchAndUpdate(std::uint32_t seed)
         const std::size_t s = ref.indexOf(value);
         const std::int32_t above = addOneAbove<n>(searched, value);
         ASSERT_EQ(static_cast<std::size_t>(n - above), s) << "step " << step << " value " << value;
-        finishDecodedUpdate<n>(searched, static_cast<std::int32_t>(s));
+        ++searched.freq[s];
+        if (searched.total() >= rescaleTotal) rescaleModel(searched);
         updateModel(updated, static_cast<std::int32_t>(s));
+        if constexpr (n == 10) countContextIndex(context, ref.cum(s));
+        const auto g = static_cast<std::int32_t>(s / 8);
+        const auto j = static_cast<std::int32_t>(s % 8);
+        countOffsetIndex(offset, g, j, offset.within[static_cast<std::size_t>(g)][static_cast<std::size_t>(j)]);
         ref.update(s);
-        ASSERT_EQ(searched.reciprocal, ~std::uint64_t{0} / ref.cum(n) + 1) << "step " << step;
         if (step % 997 == 0 || ref.cum(n) < 64) {
             expectSame(searched, ref);
             expectSame(updated, ref);
+            expectSame(offset, ref);
+            if constexpr (n == 10) expectSame(context, ref);
         }
     }
     expectSame(searched, ref);
     expectSame(updated, ref);
+    expectSame(offset, ref);
+    if constexpr (n == 10) expectSame(context, ref);
 }
 
 TEST(FrequencyModel, OnePassSearchAndUpdateFollowThePlainRules)
