@@ -107,6 +107,36 @@ TEST(DecoderStages, RangeDecoderStopsAtTheSymbolLimit)
     EXPECT_FALSE(rangeDecode(payloadOfSymbols(repeat(0x00, maxRankSymbols))).fault.failed());
 }
 
+// Symbol sequences that drive the decoder through its corners: every class,
+// each offset model to its rescale (one symbol over and over), skewed and
+// uniform draws, and the last index of every model.
+TEST(DecoderStages, RangeDecoderReadsBackWhatTheCoderWrote)
+{
+    TestRng rng(11);
+    std::vector<std::pair<std::string, Bytes>> cases;
+    for (int k = 0; k < 10; ++k) {
+        const int base = classBase[static_cast<std::size_t>(k)];
+        const int size = classSize[static_cast<std::size_t>(k)];
+        cases.emplace_back("class " + std::to_string(k) + " uniform", rng.bytes(70000, static_cast<std::uint32_t>(std::min(size, 256 - base)), static_cast<std::uint8_t>(base)));
+        const int last = std::min(base + size - 1, 255);
+        cases.emplace_back("class " + std::to_string(k) + " last offset", repeat(static_cast<std::uint8_t>(last), 40000));
+    }
+    Bytes skewed(200000);
+    for (auto& b : skewed) b = static_cast<std::uint8_t>(rng.below(1 + rng.below(1 + rng.below(256))));
+    cases.emplace_back("skewed", skewed);
+    cases.emplace_back("uniform", rng.bytes(100000));
+    Bytes every(256);
+    for (int i = 0; i < 256; ++i) every[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(255 - i);
+    cases.emplace_back("every byte", every);
+    for (std::size_t n : {1u, 2u, 3u, 17u, 1000u}) cases.emplace_back("short " + std::to_string(n), rng.bytes(n));
+    for (const auto& [name, symbols] : cases) {
+        SCOPED_TRACE(name);
+        const Decoded d = rangeDecode(payloadOfSymbols(symbols));
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == symbols);
+    }
+}
+
 TEST(DecoderStages, RankSymbolsReadBack)
 {
     const struct {
