@@ -239,6 +239,48 @@ void BM_RankSymbols(benchmark::State& state, Kind kind)
     account(state, d.ranks.size());
 }
 
+// The decoder's stages after the range decoder, each on what the encoder's
+// matching stage made of the block.
+void BM_ReadRankSymbols(benchmark::State& state, Kind kind)
+{
+    const StageData& d = stageData(kind);
+    Bytes ranks;
+    for (auto _ : state) {
+        if (decodeRankSymbols(d.symbols, ranks).failed()) {
+            state.SkipWithError("decodeRankSymbols failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    account(state, d.symbols.size());
+}
+
+void BM_UndoRankTransform(benchmark::State& state, Kind kind)
+{
+    const StageData& d = stageData(kind);
+    Bytes column(d.ranks.size());
+    for (auto _ : state) {
+        undoRankTransform(column, d.ranks);
+        benchmark::ClobberMemory();
+    }
+    account(state, d.ranks.size());
+}
+
+void BM_ExpandRuns(benchmark::State& state, Kind kind)
+{
+    const StageData& d = stageData(kind);
+    const std::span<const std::uint8_t> prepass(d.prepassed.data(), static_cast<std::size_t>(d.m));
+    Bytes block;
+    for (auto _ : state) {
+        if (expandRuns(prepass, block).failed()) {
+            state.SkipWithError("expandRuns failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    account(state, prepass.size());
+}
+
 void BM_RangeCoder(benchmark::State& state, Kind kind)
 {
     const StageData& d = stageData(kind);
@@ -354,6 +396,8 @@ void registerAll()
         {"prepass", BM_Prepass},           {"sort", BM_Sort},       {"rank_transform", BM_RankTransform},
         {"rank_symbols", BM_RankSymbols},  {"range_coder", BM_RangeCoder}, {"base64", BM_Base64},
         {"base64_feed", BM_Base64Feed},    {"whole_block", BM_WholeBlock},
+        {"read_rank_symbols", BM_ReadRankSymbols}, {"undo_rank_transform", BM_UndoRankTransform},
+        {"expand_runs", BM_ExpandRuns},
     };
     for (const auto& stage : stages)
         for (int k = 0; k < kindCount; ++k)
