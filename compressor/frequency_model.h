@@ -103,9 +103,9 @@ inline std::uint32_t divideByReciprocal(std::uint32_t n, std::uint64_t reciproca
 // whose interval holds the code value without a division: with r the range
 // divided by the total, index s holds code exactly when
 // r * cum[s] <= code < r * cum[s+1], and every r * cum[i] is below 2^32. So
-// the search multiplies counts by r and compares with the code, eight counts
-// at a time, and the index is the number of counts not above it. The counts
-// follow updateModel exactly: +1 for the coded index, a rescale at 32768.
+// the search multiplies counts by r and compares with the code, up to 15
+// counts at a time, and the index is the number of counts not above it. The
+// counts follow updateModel exactly: +1 for the coded index, a rescale at 32768.
 
 // A context model (10 indices), all of its cumulative counts in two groups.
 struct ContextDecoderModel {

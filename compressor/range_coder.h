@@ -29,6 +29,13 @@ std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::spa
 // where the coder's four flush bytes end. position: payload byte index.
 StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& symbols,
                             std::size_t limit = maxRankSymbols);
+// True when decodeRangeBlock(models, payload, out) would succeed with out ==
+// symbols (the end symbol not included in symbols); false otherwise (any
+// fault, or other symbols). It decodes with its own models, knowing which
+// index each step must find: the check of a payload just coded, at about the
+// cost of coding it.
+bool payloadHoldsSymbols(ModelSet& models, std::span<const std::uint8_t> payload,
+                         std::span<const std::uint8_t> symbols) noexcept;
 // The payload byte index at which the decoder stands once it has produced
 // symbol number symbolIndex (for placing a later stage's fault in the stream).
 std::size_t payloadPositionOfSymbol(ModelSet& models, std::span<const std::uint8_t> payload,

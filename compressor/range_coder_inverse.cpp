@@ -178,6 +178,47 @@ DLS2MML_STEP SymbolStep decodeSymbol(Reader& d, DecoderModelSet& models, std::in
     return SymbolStep::ok;
 }
 
+// Whether code lies in the interval [r * cumS, r * cumNext) of a known index,
+// exactly when the search would pick that index; narrows to it if so. As
+// unsigned 32-bit numbers code - low wraps above any width when code < low
+// (the interval's top is below 2^32), so one comparison checks both ends.
+DLS2MML_STEP bool holdsIndex(Reader& d, std::uint64_t r, std::uint32_t cumS, std::uint32_t cumNext) noexcept
+{
+    const auto low = static_cast<std::uint32_t>(r * cumS);
+    const auto width = static_cast<std::uint32_t>(r * (cumNext - cumS));
+    if (d.code - low >= width)
+        return false;
+    d.code -= low;
+    d.range = width;
+    return true;
+}
+
+DLS2MML_STEP bool holdsClass(Reader& d, ContextDecoderModel& model, std::int32_t k) noexcept
+{
+    const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
+    const std::uint32_t cumS = model.cums[static_cast<std::size_t>(7 + k)];
+    if (!holdsIndex(d, r, cumS, model.cums[static_cast<std::size_t>(8 + k)]))
+        return false;
+    countContextIndex(model, cumS);
+    return renormalise(d) == Step::ok;
+}
+
+DLS2MML_STEP bool holdsOffset(Reader& d, OffsetDecoderModel& model, std::int32_t offset) noexcept
+{
+    const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
+    const std::int32_t g = offset >> 3;
+    const std::int32_t j = offset & 7;
+    // The count before group g; read in bounds for g = 0 too, then dropped.
+    const std::uint32_t endBefore = model.ends[static_cast<std::size_t>((g + 15) & 15)];
+    const std::uint32_t base = g == 0 ? 0 : endBefore;
+    const std::uint32_t withinJ = model.within[static_cast<std::size_t>(g)][static_cast<std::size_t>(j)];
+    const std::uint32_t cumNext = base + withinJ;
+    if (!holdsIndex(d, r, cumNext - model.freq[static_cast<std::size_t>(offset)], cumNext))
+        return false;
+    countOffsetIndex(model, g, j, withinJ);
+    return renormalise(d) == Step::ok;
+}
+
 std::string number(std::size_t value) { return std::to_string(value); }
 
 } // namespace
@@ -232,6 +273,33 @@ std::size_t payloadPositionOfSymbol(ModelSet& models, std::span<const std::uint8
         if (decodeSymbol(decoder, models.decoding, c1, c2, symbol) != SymbolStep::ok || symbol == endSymbol || i == symbolIndex)
             return before - 1;
     }
+}
+
+bool payloadHoldsSymbols(ModelSet& models, std::span<const std::uint8_t> payload,
+                         std::span<const std::uint8_t> symbols) noexcept
+{
+    // decodeRangeBlock's own checks, in the same terms: its default limit,
+    // its shortest payload, then each symbol in the interval the decoder
+    // would find it in, with the decoder's own models.
+    if (symbols.size() > maxRankSymbols || payload.size() < 4)
+        return false;
+    DecoderModelSet& decoding = models.decoding;
+    decoding.reset();
+    Reader decoder(payload);
+    std::int32_t c1 = 0;
+    std::int32_t c2 = 0;
+    for (std::size_t i = 0; i <= symbols.size(); ++i) {
+        const std::int32_t symbol = i < symbols.size() ? symbols[i] : endSymbol;
+        const std::int32_t k = models.classOfSymbol[static_cast<std::size_t>(symbol)];
+        if (!holdsClass(decoder, decoding.contextModels[static_cast<std::size_t>(10 * c2 + c1)], k))
+            return false;
+        c2 = c1;
+        c1 = k;
+        if (k >= 3 && !holdsOffset(decoder, decoding.offsetModels[static_cast<std::size_t>(k)], symbol - classBase[static_cast<std::size_t>(k)]))
+            return false;
+    }
+    // The end symbol's flush bytes end the payload and close the interval.
+    return decoder.position == payload.size() && decoder.code == 0;
 }
 
 } // namespace dls2mml

@@ -137,6 +137,84 @@ TEST(DecoderStages, RangeDecoderReadsBackWhatTheCoderWrote)
     }
 }
 
+// The check of a payload against known symbols says what decoding it says.
+bool decodesTo(const Bytes& payload, const Bytes& symbols)
+{
+    const Decoded d = rangeDecode(payload);
+    return !d.fault.failed() && d.bytes == symbols;
+}
+
+void expectCheckAgrees(ModelSet& models, const Bytes& payload, const Bytes& symbols, const std::string& what)
+{
+    ASSERT_EQ(payloadHoldsSymbols(models, payload, symbols), decodesTo(payload, symbols)) << what;
+}
+
+TEST(DecoderStages, PayloadCheckHoldsForWhatTheCoderWrote)
+{
+    TestRng rng(23);
+    ModelSet models; // reused: every check resets its models
+    std::vector<Bytes> cases = {{}, hex("00"), hex("09"), hex("10 09 00"), hex("61 62 63"), repeat(0x01, 33000),
+                                repeat(0xFF, 40000), repeat(0x80, 40000)};
+    for (std::uint32_t alphabet : {2u, 3u, 9u, 40u, 256u}) cases.push_back(rng.bytes(50000, alphabet));
+    Bytes skewed(100000);
+    for (auto& b : skewed) b = static_cast<std::uint8_t>(rng.below(1 + rng.below(1 + rng.below(256))));
+    cases.push_back(skewed);
+    for (const Bytes& symbols : cases) {
+        SCOPED_TRACE(symbols.size());
+        const Bytes payload = payloadOfSymbols(symbols);
+        EXPECT_TRUE(payloadHoldsSymbols(models, payload, symbols));
+        // Other symbols: one changed, one dropped, one added.
+        if (!symbols.empty()) {
+            for (std::size_t at : {std::size_t{0}, symbols.size() / 2, symbols.size() - 1}) {
+                Bytes changed = symbols;
+                changed[at] = static_cast<std::uint8_t>(changed[at] + 1 + rng.below(255));
+                expectCheckAgrees(models, payload, changed, "symbol " + std::to_string(at) + " changed");
+            }
+            expectCheckAgrees(models, payload, Bytes(symbols.begin(), symbols.end() - 1), "last symbol dropped");
+        }
+        for (std::uint8_t extra : {std::uint8_t{0}, std::uint8_t{3}, std::uint8_t{255}}) {
+            Bytes longer = symbols;
+            longer.push_back(extra);
+            expectCheckAgrees(models, payload, longer, "symbol added");
+        }
+    }
+}
+
+// Damaged payloads of small blocks, every byte and every cut: the check
+// agrees with the decoder, whether the damage shows as a fault or as other
+// symbols.
+TEST(DecoderStages, PayloadCheckAgreesWithTheDecoderOnDamagedPayloads)
+{
+    TestRng rng(29);
+    ModelSet models;
+    const std::vector<Bytes> cases = {{}, hex("00"), hex("03"), hex("09"), hex("61 62 63"), rng.bytes(40, 256),
+                                      rng.bytes(200, 12), rng.bytes(300, 256, 120)};
+    for (const Bytes& symbols : cases) {
+        SCOPED_TRACE(toHex(symbols));
+        const Bytes payload = payloadOfSymbols(symbols);
+        for (std::size_t at = 0; at < payload.size(); ++at)
+            for (std::uint8_t flip : {std::uint8_t{0x01}, std::uint8_t{0x80}, std::uint8_t{0xFF}, static_cast<std::uint8_t>(1 + rng.below(255))}) {
+                Bytes damaged = payload;
+                damaged[at] ^= flip;
+                expectCheckAgrees(models, damaged, symbols, "byte " + std::to_string(at) + " ^ " + std::to_string(flip));
+            }
+        for (std::size_t length = 0; length < payload.size(); ++length)
+            expectCheckAgrees(models, Bytes(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(length)), symbols,
+                              "cut to " + std::to_string(length));
+        for (const Bytes& tail : {hex("00"), hex("00 00"), hex("FF"), hex("12 34 56")})
+            expectCheckAgrees(models, concat({payload, tail}), symbols, "bytes appended");
+    }
+}
+
+TEST(DecoderStages, PayloadCheckKeepsTheSymbolLimit)
+{
+    ModelSet models;
+    const Bytes atLimit = repeat(0x00, maxRankSymbols);
+    EXPECT_TRUE(payloadHoldsSymbols(models, payloadOfSymbols(atLimit), atLimit));
+    const Bytes overLimit = repeat(0x00, maxRankSymbols + 1);
+    EXPECT_FALSE(payloadHoldsSymbols(models, payloadOfSymbols(overLimit), overLimit));
+}
+
 TEST(DecoderStages, RankSymbolsReadBack)
 {
     const struct {
