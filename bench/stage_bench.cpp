@@ -296,6 +296,48 @@ void BM_RangeCoder(benchmark::State& state, Kind kind)
     state.counters["out_bytes"] = payload;
 }
 
+// The range decoder on the payload the coder made of the block's symbols,
+// and the check of that payload against the symbols (as --verify runs it).
+// Rates are symbols per second, as for the coder.
+Bytes payloadOf(const StageData& d)
+{
+    auto models = std::make_unique<ModelSet>();
+    Bytes payload(encodeBlockBound(d.symbols.size()));
+    payload.resize(static_cast<std::size_t>(encodeBlock(*models, payload, d.symbols)));
+    return payload;
+}
+
+void BM_RangeDecoder(benchmark::State& state, Kind kind)
+{
+    const StageData& d = stageData(kind);
+    const Bytes payload = payloadOf(d);
+    auto models = std::make_unique<ModelSet>();
+    Bytes symbols;
+    for (auto _ : state) {
+        if (decodeRangeBlock(*models, payload, symbols).failed()) {
+            state.SkipWithError("decodeRangeBlock failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    account(state, d.symbols.size());
+}
+
+void BM_PayloadCheck(benchmark::State& state, Kind kind)
+{
+    const StageData& d = stageData(kind);
+    const Bytes payload = payloadOf(d);
+    auto models = std::make_unique<ModelSet>();
+    for (auto _ : state) {
+        if (!payloadHoldsSymbols(*models, payload, d.symbols)) {
+            state.SkipWithError("payloadHoldsSymbols failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    account(state, d.symbols.size());
+}
+
 void BM_Base64(benchmark::State& state, Kind kind)
 {
     const StageData& d = stageData(kind);
@@ -397,7 +439,7 @@ void registerAll()
         {"rank_symbols", BM_RankSymbols},  {"range_coder", BM_RangeCoder}, {"base64", BM_Base64},
         {"base64_feed", BM_Base64Feed},    {"whole_block", BM_WholeBlock},
         {"read_rank_symbols", BM_ReadRankSymbols}, {"undo_rank_transform", BM_UndoRankTransform},
-        {"expand_runs", BM_ExpandRuns},
+        {"expand_runs", BM_ExpandRuns},    {"range_decoder", BM_RangeDecoder}, {"payload_check", BM_PayloadCheck},
     };
     for (const auto& stage : stages)
         for (int k = 0; k < kindCount; ++k)
