@@ -26,7 +26,7 @@ namespace {
 // (0xFFFF) is above any code. The choices are conditional moves: a branch
 // would follow the coded data and be mispredicted about every other time,
 // and the compiler does not always keep them as moves on its own.
-template <std::int32_t count>
+template <std::int32_t count, bool withHigh = true>
 DLS2MML_STEP void bracket(const std::uint16_t* counts, std::uint64_t r, std::uint64_t code, std::int32_t& below,
                           std::uint64_t& low, std::uint64_t& high) noexcept
 {
@@ -46,7 +46,7 @@ DLS2MML_STEP void bracket(const std::uint16_t* counts, std::uint64_t r, std::uin
         above += isAbove;
 #endif
     }
-    for (std::int32_t i = count; i-- > 0;) {
+    for (std::int32_t i = count; withHigh && i-- > 0;) {
         const std::uint64_t product = r * counts[i];
 #if defined(__GNUC__) && defined(__x86_64__)
         __asm__("cmpq %[product], %[code]\n\t"
@@ -134,13 +134,15 @@ DLS2MML_STEP Step decodeClass(Reader& d, ContextDecoderModel& model, std::int32_
 DLS2MML_STEP Step decodeOffset(Reader& d, OffsetDecoderModel& model, std::int32_t& offset) noexcept
 {
     const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
-    std::uint64_t groupHigh = r * model.total;
-    if (d.code >= groupHigh)
+    if (d.code >= r * model.total)
         return Step::outsideInterval;
-    // The last group's end is the total, above code.
+    // The last group's end is the total, above code. The end of the group
+    // found is read with the group's counts rather than chosen on the way.
     std::int32_t g = 0;
     std::uint64_t groupLow = 0;
-    bracket<OffsetDecoderModel::groupCount - 1>(model.ends.data(), r, d.code, g, groupLow, groupHigh);
+    std::uint64_t unused = 0;
+    bracket<OffsetDecoderModel::groupCount - 1, false>(model.ends.data(), r, d.code, g, groupLow, unused);
+    const std::uint64_t groupHigh = r * model.ends[static_cast<std::size_t>(g)];
     const auto& within = model.within[static_cast<std::size_t>(g)];
     const std::uint64_t inGroup = d.code - groupLow;
     // Likewise the last index of the group ends at its end.
