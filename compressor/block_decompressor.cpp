@@ -97,11 +97,20 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
         const std::string where = job.alone ? "" : " (frame at stream byte " + num(frameOffset) + ")";
         job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + where + ": " + std::move(message), offset};
     };
-    StageFault fault = decodeRangeBlock(w.models, payload, w.symbols);
-    if (fault.failed())
-        return fail(fault.kind, fault.message, payloadStart + fault.position);
+    // Symbols the payload is confirmed to hold need not be decoded; any doubt
+    // and the payload is decoded as it stands, faults and all.
+    std::span<const std::uint8_t> symbols;
+    StageFault fault;
+    if (job.hints && job.hints->symbolsKnown && payloadHoldsSymbols(w.models, payload, job.hints->symbols)) {
+        symbols = job.hints->symbols;
+    } else {
+        fault = decodeRangeBlock(w.models, payload, w.symbols);
+        if (fault.failed())
+            return fail(fault.kind, fault.message, payloadStart + fault.position);
+        symbols = w.symbols;
+    }
 
-    fault = decodeRankSymbols(w.symbols, w.ranks);
+    fault = decodeRankSymbols(symbols, w.ranks);
     if (fault.failed())
         return fail(fault.kind, fault.message + " (rank symbol " + num(fault.position) + ")",
                     payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));

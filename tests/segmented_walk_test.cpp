@@ -47,8 +47,9 @@ void expectSameResult(const Bytes& column, std::uint32_t primaryIndex, const Seg
     ASSERT_EQ(once.fault.failed(), from.fault.failed()) << once.fault.message << " / " << from.fault.message;
     EXPECT_EQ(once.fault.message, from.fault.message);
     EXPECT_EQ(once.fault.position, from.fault.position);
-    if (!once.fault.failed())
+    if (!once.fault.failed()) {
         EXPECT_TRUE(once.bytes == from.bytes);
+    }
 }
 
 struct SortedColumn {
@@ -161,8 +162,9 @@ void expectSameInPieces(const Bytes& column, std::uint32_t primaryIndex)
     ASSERT_EQ(once.fault.failed(), pieces.fault.failed()) << once.fault.message << " / " << pieces.fault.message;
     EXPECT_EQ(once.fault.message, pieces.fault.message);
     EXPECT_EQ(once.fault.position, pieces.fault.position);
-    if (!once.fault.failed())
+    if (!once.fault.failed()) {
         EXPECT_TRUE(once.bytes == pieces.bytes);
+    }
 }
 
 TEST(PieceWalk, LargeBlocksComeBack)
