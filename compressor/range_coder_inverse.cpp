@@ -6,6 +6,7 @@
 // A step here multiplies the range's share r by many counts at once, each
 // product independent of the others, and picks the interval's bounds from
 // them without a branch on the coded data.
+#include <algorithm>
 #include <cstdint>
 
 #include "compressor/range_coder.h"
@@ -235,23 +236,39 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
     Reader decoder(payload);
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
+    // Symbols go through a plain pointer into room made ahead (doubling, up
+    // to the limit): a store through the vector would have its bounds read
+    // back from memory after every symbol.
+    std::size_t count = 0;
+    std::size_t room = 0;
+    std::uint8_t* out = nullptr;
+    auto fail = [&](FaultKind kind, std::string message, std::size_t position) {
+        symbols.resize(count);
+        return StageFault{kind, std::move(message), position};
+    };
     for (;;) {
         std::int32_t symbol = 0;
         const std::size_t before = decoder.position;
         const SymbolStep step = decodeSymbol(decoder, models.decoding, c1, c2, symbol);
         if (step == SymbolStep::outsideInterval)
-            return {FaultKind::corrupt, "payload is not range-coded data: the code value lies outside the coded interval", before - 1};
+            return fail(FaultKind::corrupt, "payload is not range-coded data: the code value lies outside the coded interval", before - 1);
         if (step == SymbolStep::payloadEnded)
-            return {FaultKind::corrupt, "payload ends before the end symbol (end symbol missing or payload cut short) after " +
-                        number(symbols.size()) + " symbols",
-                    payload.size() - 1};
+            return fail(FaultKind::corrupt, "payload ends before the end symbol (end symbol missing or payload cut short) after " +
+                            number(count) + " symbols",
+                        payload.size() - 1);
         if (symbol == endSymbol)
             break;
-        if (symbols.size() >= limit)
-            return {FaultKind::limitExceeded, "block holds more than " + number(limit) + " rank symbols (no end symbol within the limit)",
-                    before - 1};
-        symbols.push_back(static_cast<std::uint8_t>(symbol));
+        if (count == room) {
+            if (count >= limit)
+                return fail(FaultKind::limitExceeded, "block holds more than " + number(limit) + " rank symbols (no end symbol within the limit)",
+                            before - 1);
+            room = std::min(limit, std::max<std::size_t>(65536, 2 * count));
+            symbols.resize(room);
+            out = symbols.data();
+        }
+        out[count++] = static_cast<std::uint8_t>(symbol);
     }
+    symbols.resize(count);
     if (decoder.position < payload.size())
         return {FaultKind::corrupt, number(payload.size() - decoder.position) + " payload bytes follow the end symbol and its flush bytes",
                 decoder.position};
