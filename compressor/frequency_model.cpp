@@ -3,7 +3,8 @@
 namespace dls2mml {
 namespace {
 
-constexpr std::array<std::uint64_t, rescaleTotal + 1> makeTotalReciprocals()
+// Filled when the program starts rather than held in the binary (256 KiB).
+std::array<std::uint64_t, rescaleTotal + 1> makeTotalReciprocals()
 {
     std::array<std::uint64_t, rescaleTotal + 1> of{};
     for (std::uint32_t d = 2; d <= rescaleTotal; ++d)
@@ -13,7 +14,7 @@ constexpr std::array<std::uint64_t, rescaleTotal + 1> makeTotalReciprocals()
 
 } // namespace
 
-constinit const std::array<std::uint64_t, rescaleTotal + 1> totalReciprocals = makeTotalReciprocals();
+const std::array<std::uint64_t, rescaleTotal + 1> totalReciprocals = makeTotalReciprocals();
 
 void resetModel(FrequencyModel& model) noexcept
 {
