@@ -11,6 +11,8 @@
 #include <immintrin.h>
 #endif
 
+#include "compressor/rank_list_512.h"
+
 namespace dls2mml {
 
 #if defined(__SSE2__)
@@ -194,18 +196,8 @@ const bool haveWideVectors = __builtin_cpu_supports("avx2");
 __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,popcnt"))) void rankTransformPermuted(
     std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
-    alignas(64) std::uint8_t identity[256];
-    std::iota(identity, identity + 256, std::uint8_t{0});
-    __m512i list0 = _mm512_load_si512(identity);
-    __m512i list1 = _mm512_load_si512(identity + 64);
-    __m512i list2 = _mm512_load_si512(identity + 128);
-    __m512i list3 = _mm512_load_si512(identity + 192);
-    // Byte i of a two-register permute with these indexes is the byte before
-    // place i: the first register's last byte, then the second's bytes 0..62.
-    alignas(64) std::uint8_t previousPlace[64];
-    for (int i = 0; i < 64; ++i)
-        previousPlace[i] = static_cast<std::uint8_t>(63 + i);
-    const __m512i movedBackIndex = _mm512_load_si512(previousPlace);
+    __m512i list0, list1, list2, list3, movedBackIndex;
+    list512::loadStartingList(list0, list1, list2, list3, movedBackIndex);
     std::uint64_t previousNonZero = 1;
     for (std::size_t i = 0; i < input.size(); ++i) {
         const __m512i needle = _mm512_set1_epi8(static_cast<char>(input[i]));

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "compressor/rank_list_512.h"
 #include "compressor/rank_transform.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -71,20 +72,8 @@ constexpr PlaceMasks placeMasks = makePlaceMasks();
 DLS2MML_VECTOR_TARGET void undoRankTransformVector(std::span<std::uint8_t> lastColumn,
                                                    std::span<const std::uint8_t> ranks) noexcept
 {
-    alignas(64) std::uint8_t identity[256];
-    for (int i = 0; i < 256; ++i)
-        identity[i] = static_cast<std::uint8_t>(i);
-    // Places 0-63, 64-127, 128-191, 192-255.
-    __m512i list0 = _mm512_load_si512(identity);
-    __m512i list1 = _mm512_load_si512(identity + 64);
-    __m512i list2 = _mm512_load_si512(identity + 128);
-    __m512i list3 = _mm512_load_si512(identity + 192);
-    // Byte i of a two-register permute with these indexes is the byte before
-    // place i: the first register's last byte, then the second's bytes 0..62.
-    alignas(64) std::uint8_t previousPlace[64];
-    for (int i = 0; i < 64; ++i)
-        previousPlace[i] = static_cast<std::uint8_t>(63 + i);
-    const __m512i movedBackIndex = _mm512_load_si512(previousPlace);
+    __m512i list0, list1, list2, list3, movedBackIndex;
+    list512::loadStartingList(list0, list1, list2, list3, movedBackIndex);
 
     std::uint32_t previousRank = 1;
     for (std::size_t i = 0; i < ranks.size(); ++i) {
