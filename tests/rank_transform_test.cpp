@@ -59,26 +59,44 @@ TEST(RankTransform, KeepsNoStateBetweenCalls)
     EXPECT_EQ(toHex(ranks(hex("01 01 01"))), "01 00 00");
 }
 
-// The rules read literally: a list of all byte values, searched from the
-// front; a value found at place 1 goes to the front only after a non-zero
-// rank, one found deeper goes to place 1.
+// The list of all byte values as the rules read literally: a value found at
+// place 1 goes to the front only after a non-zero rank, one found deeper goes
+// to place 1. Both directions keep it alike.
+class LiteralList {
+public:
+    LiteralList()
+    {
+        for (int i = 0; i < 256; ++i) list_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+    int placeOf(std::uint8_t x) const { return static_cast<int>(std::find(list_.begin(), list_.end(), x) - list_.begin()); }
+    std::uint8_t at(int j) const { return list_[static_cast<std::size_t>(j)]; }
+    // The value at place j has just been coded.
+    void promote(int j)
+    {
+        if (j == 1 && previous_ != 0) {
+            std::swap(list_[0], list_[1]);
+        } else if (j >= 2) {
+            const std::uint8_t x = list_[static_cast<std::size_t>(j)];
+            list_.erase(list_.begin() + j);
+            list_.insert(list_.begin() + 1, x);
+        }
+        previous_ = j;
+    }
+
+private:
+    std::vector<std::uint8_t> list_ = std::vector<std::uint8_t>(256);
+    int previous_ = 1;
+};
+
+// The ranks by the rules read literally: each value's place, searched from the front.
 Bytes referenceRanks(const Bytes& input)
 {
-    std::vector<std::uint8_t> list(256);
-    for (int i = 0; i < 256; ++i) list[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-    int previous = 1;
+    LiteralList list;
     Bytes out;
     for (std::uint8_t x : input) {
-        const auto at = std::find(list.begin(), list.end(), x);
-        const int j = static_cast<int>(at - list.begin());
+        const int j = list.placeOf(x);
         out.push_back(static_cast<std::uint8_t>(j));
-        if (j == 1 && previous != 0) {
-            std::swap(list[0], list[1]);
-        } else if (j >= 2) {
-            list.erase(at);
-            list.insert(list.begin() + 1, x);
-        }
-        previous = j;
+        list.promote(j);
     }
     return out;
 }
@@ -127,24 +145,15 @@ Bytes column(const Bytes& ranks, Inverse inverse)
     return out;
 }
 
-// The inverse rules read literally: the value at place j comes out; it goes to
-// the front when j is 1 after a non-zero rank, to place 1 when j is 2 or more.
+// The inverse rules read literally: the value at place j comes out, and the
+// list moves on as for the ranks.
 Bytes referenceColumn(const Bytes& ranks)
 {
-    std::vector<std::uint8_t> list(256);
-    for (int i = 0; i < 256; ++i) list[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-    int previous = 1;
+    LiteralList list;
     Bytes out;
     for (std::uint8_t j : ranks) {
-        const std::uint8_t x = list[j];
-        out.push_back(x);
-        if (j == 1 && previous != 0) {
-            std::swap(list[0], list[1]);
-        } else if (j >= 2) {
-            list.erase(list.begin() + j);
-            list.insert(list.begin() + 1, x);
-        }
-        previous = j;
+        out.push_back(list.at(j));
+        list.promote(j);
     }
     return out;
 }
