@@ -285,6 +285,13 @@ TEST(DecoderStages, RankSymbolFaults)
         {"pair across the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0E 10 11"), 13, FaultKind::limitExceeded, 12},
         {"zero run across the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 01 10"), 13, FaultKind::limitExceeded, 12},
         {"run count missing after lone ranks", hex("02 03 04 05 06 07 08 09 0A 0B 0B 0B"), 100, FaultKind::corrupt, 9},
+        // Lone ranks are read sixteen at a time where seventeen symbols follow.
+        {"pair across the limit, more after", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0E 10 11 12 13 14 15"), 13,
+         FaultKind::limitExceeded, 12},
+        {"limit after sixteen lone ranks", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F 20 21 22 23"),
+         17, FaultKind::limitExceeded, 17},
+        {"escape in the last of sixteen", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 FF 02 03 04 05"), 100,
+         FaultKind::corrupt, 16},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
