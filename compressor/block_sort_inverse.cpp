@@ -13,20 +13,45 @@ namespace {
 
 // Each row's successor and its byte in one word (n < 2^24), so each step of
 // the walk, a load from anywhere in the block, fetches one word only.
+//
+// Row i's successor is the number of bytes of the column below L[i] plus the
+// number of L[i]'s before row i. The column is taken in two halves at once,
+// each with its own counters (the second's starting where the first's end),
+// so that a byte repeated close by, as bytes of a last column often are,
+// holds up only its own half.
 void buildSuccessors(std::span<const std::uint8_t> lastColumn, std::span<std::uint32_t> work) noexcept
 {
     const std::size_t n = lastColumn.size();
-    std::array<std::uint32_t, 256> start{};
-    for (std::size_t i = 0; i < n; ++i)
-        ++start[lastColumn[i]];
-    std::uint32_t sum = 0;
-    for (auto& entry : start) {
-        const std::uint32_t count = entry;
-        entry = sum;
-        sum += count;
+    const std::size_t half = n / 2;
+    const std::uint8_t* const first = lastColumn.data();
+    const std::uint8_t* const second = first + half;
+    // next[h][b]: the next entry, successor and byte, for byte b in half h.
+    std::array<std::array<std::uint32_t, 256>, 2> next{};
+    for (std::size_t i = 0; i < half; ++i) {
+        ++next[0][first[i]];
+        ++next[1][second[i]];
     }
-    for (std::size_t i = 0; i < n; ++i)
-        work[i] = start[lastColumn[i]]++ << 8 | lastColumn[i];
+    for (std::size_t i = 2 * half; i < n; ++i)
+        ++next[1][first[i]];
+    std::uint32_t below = 0;
+    for (std::uint32_t b = 0; b < 256; ++b)
+        for (auto& counters : next) {
+            const std::uint32_t count = counters[b];
+            counters[b] = below << 8 | b;
+            below += count;
+        }
+    std::uint32_t* const firstWork = work.data();
+    std::uint32_t* const secondWork = firstWork + half;
+    for (std::size_t i = 0; i < half; ++i) {
+        firstWork[i] = next[0][first[i]];
+        next[0][first[i]] += 1 << 8;
+        secondWork[i] = next[1][second[i]];
+        next[1][second[i]] += 1 << 8;
+    }
+    for (std::size_t i = 2 * half; i < n; ++i) {
+        firstWork[i] = next[1][first[i]];
+        next[1][first[i]] += 1 << 8;
+    }
 }
 
 // The walk from the primary index over the successors in work.
