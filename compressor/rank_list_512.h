@@ -42,6 +42,19 @@ constexpr Bytes64 makePreviousPlace()
 
 inline constexpr Bytes64 previousPlace = makePreviousPlace();
 
+// The same with the register itself as first table and the one before it as
+// second: i - 1 for place i >= 1, and 127 (the last byte of the second) for place 0.
+constexpr Bytes64 makePreviousPlaceOwnFirst()
+{
+    Bytes64 index{};
+    index.at[0] = 127;
+    for (int i = 1; i < 64; ++i)
+        index.at[i] = static_cast<std::uint8_t>(i - 1);
+    return index;
+}
+
+inline constexpr Bytes64 previousPlaceOwnFirst = makePreviousPlaceOwnFirst();
+
 // The starting list in four registers, and the indexes of previousPlace. Read
 // from constants, never from the stack (some targets misalign 64-byte stack
 // objects).

@@ -5,10 +5,12 @@
 // moves to place 1 (places 1..j-1 moving one back), or to the front when j is
 // 1 after a non-zero rank. The vector version keeps the whole 256-byte list in
 // four 64-byte registers and does every step without a branch: the value is
-// picked by a byte permute, every place moves back by one into a copy, and a
-// mask made from j alone chooses, place by place, between the list, the copy
-// and the value. The only chain from one rank to the next runs through the
-// list registers, a few instructions long.
+// picked by a byte permute, and each register takes, by a permute masked to
+// the places that move (read from a table by j and the landing place), the
+// byte before each of them. The only chain from one rank to the next runs
+// through the list registers, a few instructions long; the permutes, which
+// all need one port of the processor, set the pace, so nothing else in a step
+// (masks, the broadcast of j) is made to use that port.
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -49,31 +51,58 @@ void undoRankTransformPortable(std::span<std::uint8_t> lastColumn, std::span<con
 #if defined(DLS2MML_RANK_INVERSE_VECTOR)
 namespace {
 
-// placesUpTo[j][k]: bit i set where place 64k + i of the list is at most j.
-struct PlaceMasks {
-    std::uint64_t placesUpTo[256][4];
+// The masks of a step, read from memory straight into mask registers (moving
+// them from general registers would take the port every permute needs):
+// moveBack[landing][j][k] has bit i set where place 64k + i takes the byte
+// before it: places after landing up to j. put[landing] is the landing place.
+// upper[j] picks the value from the upper half of the list (j >= 128).
+struct StepMasks {
+    unsigned long long moveBack[2][256][4]; // the mask registers' own type
+    unsigned long long put[2];
+    unsigned long long upper[256];
+    std::uint32_t rankLanes[256]; // j in each byte, for a broadcast from memory
 };
 
-constexpr PlaceMasks makePlaceMasks()
+// Bits 0..last of a register's places (none when last < 0).
+constexpr unsigned long long placesUpTo(int last)
 {
-    PlaceMasks masks{};
-    for (int j = 0; j < 256; ++j)
-        for (int k = 0; k < 4; ++k) {
-            const int last = j - 64 * k; // the highest place of this register that is at most j
-            masks.placesUpTo[j][k] = last < 0 ? 0 : last >= 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << last) - 1;
-        }
+    return last < 0 ? 0 : last >= 63 ? ~0ull : (2ull << last) - 1;
+}
+
+constexpr StepMasks makeStepMasks()
+{
+    StepMasks masks{};
+    for (int landing = 0; landing < 2; ++landing) {
+        masks.put[landing] = 1ull << landing;
+        for (int j = 0; j < 256; ++j)
+            for (int k = 0; k < 4; ++k)
+                masks.moveBack[landing][j][k] = placesUpTo(j - 64 * k) & ~placesUpTo(landing - 64 * k);
+    }
+    for (int j = 0; j < 256; ++j) {
+        masks.upper[j] = j >= 128 ? ~0ull : 0;
+        masks.rankLanes[j] = 0x01010101u * static_cast<std::uint32_t>(j);
+    }
     return masks;
 }
 
-constexpr PlaceMasks placeMasks = makePlaceMasks();
+constexpr StepMasks stepMasks = makeStepMasks();
 
 #define DLS2MML_VECTOR_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+DLS2MML_VECTOR_TARGET inline __mmask64 loadMask(const unsigned long long& bits) noexcept
+{
+    return _load_mask64(const_cast<__mmask64*>(&bits));
+}
 
 DLS2MML_VECTOR_TARGET void undoRankTransformVector(std::span<std::uint8_t> lastColumn,
                                                    std::span<const std::uint8_t> ranks) noexcept
 {
     __m512i list0, list1, list2, list3, movedBackIndex;
     list512::loadStartingList(list0, list1, list2, list3, movedBackIndex);
+    // With the register itself as first table and the one before it as
+    // second, indexes i - 1 (and 127 for place 0) give each place the byte
+    // before it; a masked permute then keeps every other place as it is.
+    const __m512i fromBefore = _mm512_load_si512(list512::previousPlaceOwnFirst.at);
 
     std::uint32_t previousRank = 1;
     for (std::size_t i = 0; i < ranks.size(); ++i) {
@@ -82,24 +111,18 @@ DLS2MML_VECTOR_TARGET void undoRankTransformVector(std::span<std::uint8_t> lastC
         // when j is 1 after a non-zero rank; otherwise at place 1 (where it
         // stands already when j is 1 after a zero rank). Places after it, up
         // to j, take the byte before them.
-        const std::uint32_t landing = (j == 0 || (j == 1 && previousRank != 0)) ? 0 : 1;
-        const __m512i index = _mm512_set1_epi8(static_cast<char>(j));
-        const __mmask64 upperHalf = static_cast<__mmask64>(0 - static_cast<std::uint64_t>(j >> 7));
-        const __m512i value = _mm512_mask_blend_epi8(upperHalf, _mm512_permutex2var_epi8(list0, index, list1),
+        const std::uint32_t landing = std::uint32_t{j > 1} | (std::uint32_t{j == 1} & std::uint32_t{previousRank == 0});
+        const __m512i index = _mm512_set1_epi32(static_cast<int>(stepMasks.rankLanes[j]));
+        const __m512i value = _mm512_mask_blend_epi8(loadMask(stepMasks.upper[j]), _mm512_permutex2var_epi8(list0, index, list1),
                                                      _mm512_permutex2var_epi8(list2, index, list3));
         lastColumn[i] = static_cast<std::uint8_t>(_mm512_cvtsi512_si32(value));
 
-        const __m512i moved0 = _mm512_permutex2var_epi8(list0, movedBackIndex, list0);
-        const __m512i moved1 = _mm512_permutex2var_epi8(list0, movedBackIndex, list1);
-        const __m512i moved2 = _mm512_permutex2var_epi8(list1, movedBackIndex, list2);
-        const __m512i moved3 = _mm512_permutex2var_epi8(list2, movedBackIndex, list3);
-        const std::uint64_t* upToJ = placeMasks.placesUpTo[j];
-        const std::uint64_t upToLanding = (std::uint64_t{2} << landing) - 1;
-        list0 = _mm512_mask_blend_epi8(upToJ[0] & ~upToLanding, list0, moved0);
-        list0 = _mm512_mask_blend_epi8(std::uint64_t{1} << landing, list0, value);
-        list1 = _mm512_mask_blend_epi8(upToJ[1], list1, moved1);
-        list2 = _mm512_mask_blend_epi8(upToJ[2], list2, moved2);
-        list3 = _mm512_mask_blend_epi8(upToJ[3], list3, moved3);
+        const unsigned long long* moveBack = stepMasks.moveBack[landing][j];
+        list3 = _mm512_mask_permutex2var_epi8(list3, loadMask(moveBack[3]), fromBefore, list2);
+        list2 = _mm512_mask_permutex2var_epi8(list2, loadMask(moveBack[2]), fromBefore, list1);
+        list1 = _mm512_mask_permutex2var_epi8(list1, loadMask(moveBack[1]), fromBefore, list0);
+        list0 = _mm512_mask_permutex2var_epi8(list0, loadMask(moveBack[0]), fromBefore, list0);
+        list0 = _mm512_mask_blend_epi8(loadMask(stepMasks.put[landing]), list0, value);
         previousRank = j;
     }
 }
