@@ -29,6 +29,7 @@
 #include "compressor/rank_symbols.h"
 #include "compressor/rank_transform.h"
 #include "compressor/run_length_prepass.h"
+#include "shell/crc64.h"
 #include "text/base64_lines.h"
 
 namespace {
@@ -367,6 +368,20 @@ void BM_Base64Feed(benchmark::State& state, Kind kind)
     account(state, d.raw.size());
 }
 
+// The --verify fingerprint over one block, by tables or by carry-less
+// folding (where the processor has it); the data does not matter to either.
+void BM_Crc64(benchmark::State& state, bool folding)
+{
+    if (folding && !crc64CanFold()) {
+        state.SkipWithError("no carry-less multiply on this processor");
+        return;
+    }
+    const Bytes& raw = stageData(randomKind).raw;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(folding ? crc64AdvanceFolding(~std::uint64_t{0}, raw) : crc64AdvanceTables(~std::uint64_t{0}, raw));
+    account(state, raw.size());
+}
+
 // Every stage of one block, as BlockCompressor::compressBlock runs them.
 void BM_WholeBlock(benchmark::State& state, Kind kind)
 {
@@ -446,6 +461,8 @@ void registerAll()
             benchmark::RegisterBenchmark((std::string(stage.name) + "/" + kindNames[k]).c_str(), stage.run,
                                          static_cast<Kind>(k))
                 ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("crc64/tables", BM_Crc64, false)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("crc64/folding", BM_Crc64, true)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("pipeline/8_blocks", BM_Pipeline)
         ->ArgName("threads")
         ->Arg(1)
