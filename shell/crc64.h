@@ -2,10 +2,10 @@
 // ones) of bytes that arrive in pieces: the fingerprint with which --verify
 // compares the stream read back from a document with the frames written. It
 // finds every error burst of up to 64 bits and misses other changes with a
-// chance of 2^-64, at several bytes per cycle: on x86-64 processors that
-// multiply without carries, long pieces are folded sixteen bytes at a time,
-// eight such lanes at once; elsewhere, and for short pieces, sixteen bytes
-// are taken per step through tables.
+// chance of 2^-64. On x86-64 processors that multiply without carries, long
+// pieces are folded sixteen bytes at a time, eight such lanes at once, at
+// several bytes per cycle; elsewhere, and for short pieces, tables take
+// sixteen bytes per step, at about one byte per cycle.
 #pragma once
 
 #include <cstdint>
