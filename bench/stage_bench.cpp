@@ -31,6 +31,7 @@
 #include "compressor/run_length_prepass.h"
 #include "shell/crc64.h"
 #include "text/base64_lines.h"
+#include "text/base64_reader.h"
 
 namespace {
 
@@ -382,6 +383,40 @@ void BM_Crc64(benchmark::State& state, bool folding)
     account(state, raw.size());
 }
 
+// The Base64 reader as a document reader uses it: the block's text fed 64 KiB
+// at a time, the bytes of each piece taken and the buffer emptied before the
+// next. The rate is of text characters read.
+void BM_Base64Read(benchmark::State& state, Kind kind)
+{
+    const StageData& d = stageData(kind);
+    std::string text(base64LinesLength(d.raw.size()) + 1, '\0');
+    text.resize(static_cast<std::size_t>(encodeBase64Lines(d.raw.data(), static_cast<std::uint32_t>(d.raw.size()), text.data())));
+    constexpr std::size_t piece = 65536;
+    Bytes out;
+    out.reserve(piece);
+    for (auto _ : state) {
+        Base64Reader reader;
+        std::size_t decoded = 0;
+        for (std::size_t at = 0; at < text.size() && !reader.ended();) {
+            std::size_t consumed = 0;
+            out.clear();
+            if (!reader.feed(std::string_view(text).substr(at, piece), out, consumed).ok()) {
+                state.SkipWithError("Base64Reader::feed failed");
+                break;
+            }
+            decoded += out.size();
+            at += consumed;
+        }
+        if (!reader.finish().ok() || decoded != d.raw.size()) {
+            state.SkipWithError("Base64Reader did not read the text back");
+            break;
+        }
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    account(state, text.size());
+}
+
 // Every stage of one block, as BlockCompressor::compressBlock runs them.
 void BM_WholeBlock(benchmark::State& state, Kind kind)
 {
@@ -452,7 +487,7 @@ void registerAll()
     } stages[] = {
         {"prepass", BM_Prepass},           {"sort", BM_Sort},       {"rank_transform", BM_RankTransform},
         {"rank_symbols", BM_RankSymbols},  {"range_coder", BM_RangeCoder}, {"base64", BM_Base64},
-        {"base64_feed", BM_Base64Feed},    {"whole_block", BM_WholeBlock},
+        {"base64_feed", BM_Base64Feed},    {"base64_read", BM_Base64Read},    {"whole_block", BM_WholeBlock},
         {"read_rank_symbols", BM_ReadRankSymbols}, {"undo_rank_transform", BM_UndoRankTransform},
         {"expand_runs", BM_ExpandRuns},    {"range_decoder", BM_RangeDecoder}, {"payload_check", BM_PayloadCheck},
     };
