@@ -32,6 +32,7 @@
 #include "shell/crc64.h"
 #include "text/base64_lines.h"
 #include "text/base64_reader.h"
+#include "text/base64_whole_lines.h"
 
 namespace {
 
@@ -417,6 +418,25 @@ void BM_Base64Read(benchmark::State& state, Kind kind)
     account(state, text.size());
 }
 
+// The whole lines of the pcm block's text with each line decoder the
+// processor has; the rate is of text characters.
+void BM_Base64WholeLines(benchmark::State& state, WholeLineDecoder decoder)
+{
+    const StageData& d = stageData(pcmKind);
+    std::string text(base64LinesLength(d.raw.size()) + 1, '\0');
+    text.resize(static_cast<std::size_t>(encodeBase64Lines(d.raw.data(), static_cast<std::uint32_t>(d.raw.size()), text.data())));
+    const std::size_t lines = text.size() / base64LineWithFeed;
+    Bytes out(lines * base64LineBytes);
+    for (auto _ : state) {
+        if (decodeWholeLinesWith(decoder, text.data(), lines, out.data()) != lines) {
+            state.SkipWithError("a whole line was refused");
+            break;
+        }
+        benchmark::ClobberMemory();
+    }
+    account(state, lines * base64LineWithFeed);
+}
+
 // Every stage of one block, as BlockCompressor::compressBlock runs them.
 void BM_WholeBlock(benchmark::State& state, Kind kind)
 {
@@ -498,6 +518,12 @@ void registerAll()
                 ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("crc64/tables", BM_Crc64, false)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("crc64/folding", BM_Crc64, true)->Unit(benchmark::kMicrosecond);
+    for (WholeLineDecoder decoder : {WholeLineDecoder::portable, WholeLineDecoder::ssse3, WholeLineDecoder::avx2,
+                                     WholeLineDecoder::avx512vbmi})
+        if (wholeLineDecoderAvailable(decoder))
+            benchmark::RegisterBenchmark((std::string("base64_whole_lines/") + wholeLineDecoderName(decoder)).c_str(),
+                                         BM_Base64WholeLines, decoder)
+                ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("pipeline/8_blocks", BM_Pipeline)
         ->ArgName("threads")
         ->Arg(1)
