@@ -126,6 +126,35 @@ TEST(DecoderText, WholeLinesReadAsCharacterByCharacter)
     }
 }
 
+// Lines are taken in batches; a fault in the first line, the last line or the
+// line after a batch, at the first, a middle, the last column or where the
+// line feed stands, comes out as when every character is fed on its own, and
+// so do the bytes before it.
+TEST(DecoderText, BatchesOfLinesReadAsCharacterByCharacter)
+{
+    TestRng rng(43);
+    const std::string good = base64Text(rng.bytes(96 * 600 + 50));
+    std::vector<std::string> texts = {good};
+    for (const std::size_t line : {0u, 255u, 256u, 257u, 511u, 512u, 599u})
+        for (const std::size_t column : {0u, 1u, 63u, 64u, 127u, 128u}) {
+            const std::size_t at = line * 129 + column;
+            std::string changed = good;
+            changed[at] = column == 128 ? 'A' : '.';
+            texts.push_back(changed);
+            texts.push_back(std::string(good).erase(at, 1));
+            texts.push_back(std::string(good).insert(at, 1, '\n'));
+        }
+    for (const std::string& text : texts) {
+        const TextRead single = readInPieces(text, 1);
+        for (const std::size_t piece : {std::size_t{129 * 256}, std::size_t{129 * 300 + 7}, text.size()}) {
+            const TextRead read = readInPieces(text, piece);
+            ASSERT_EQ(read.status.describe(), single.status.describe()) << "pieces of " << piece;
+            ASSERT_TRUE(read.bytes == single.bytes) << "pieces of " << piece;
+            ASSERT_EQ(read.consumed, single.consumed) << "pieces of " << piece;
+        }
+    }
+}
+
 TEST(DecoderText, BankNameIsTheInverseOfTheOutputName)
 {
     const struct {

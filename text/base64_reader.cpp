@@ -1,8 +1,10 @@
 #include "text/base64_reader.h"
 
+#include <algorithm>
 #include <array>
 
 #include "text/base64_lines.h"
+#include "text/base64_whole_lines.h"
 
 namespace dls2mml {
 namespace {
@@ -22,27 +24,9 @@ constexpr std::array<std::int8_t, 256> alphabetValue = makeValues();
 
 std::string num(std::uint64_t value) { return std::to_string(value); }
 
-constexpr std::size_t lineBytes = base64LineLength / 4 * 3;
-
-// A whole line of alphabet characters into its bytes at out; false, with out
-// left unspecified, when a character is not in the alphabet.
-bool decodeFullLine(const char* line, std::uint8_t* out) noexcept
-{
-    int invalid = 0;
-    for (std::size_t group = 0; group < base64LineLength / 4; ++group) {
-        const unsigned char* c = reinterpret_cast<const unsigned char*>(line + 4 * group);
-        const int a = alphabetValue[c[0]];
-        const int b = alphabetValue[c[1]];
-        const int d = alphabetValue[c[2]];
-        const int e = alphabetValue[c[3]];
-        invalid |= a | b | d | e; // negative where any is not in the alphabet
-        const auto word = static_cast<std::uint32_t>(a << 18 | b << 12 | d << 6 | e);
-        out[3 * group] = static_cast<std::uint8_t>(word >> 16);
-        out[3 * group + 1] = static_cast<std::uint8_t>(word >> 8);
-        out[3 * group + 2] = static_cast<std::uint8_t>(word);
-    }
-    return invalid >= 0;
-}
+// Whole lines are decoded in batches of at most this many, so that the room
+// made for their bytes is still in the cache when they are written.
+constexpr std::size_t linesPerBatch = 256;
 
 } // namespace
 
@@ -97,25 +81,38 @@ TextStatus Base64Reader::startPadding()
     return {};
 }
 
+// Decodes the whole lines that start at text[i] and returns where the first
+// character not taken stands.
+std::size_t Base64Reader::takeWholeLines(std::string_view text, std::size_t i, std::vector<std::uint8_t>& out)
+{
+    for (;;) {
+        const std::size_t lines = std::min((text.size() - i) / base64LineWithFeed, linesPerBatch);
+        if (lines == 0)
+            return i;
+        const std::size_t at = out.size();
+        out.resize(at + lines * base64LineBytes);
+        const std::size_t done = decodeWholeLines(text.data() + i, lines, out.data() + at);
+        out.resize(at + done * base64LineBytes);
+        bytes_ += done * base64LineBytes;
+        characters_ += done * base64LineWithFeed;
+        line_ += done;
+        i += done * base64LineWithFeed;
+        if (done < lines)
+            return i;
+    }
+}
+
 TextStatus Base64Reader::feed(std::string_view text, std::vector<std::uint8_t>& out, std::size_t& consumed)
 {
     consumed = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        // A whole line and its line feed at once; a line with anything else
+        // Whole lines and their line feeds at once; a line with anything else
         // in it goes character by character, which finds the fault's place.
-        if (state_ == State::data && column_ == 0 && bitCount_ == 0 && text.size() - i > base64LineLength &&
-            text[i + base64LineLength] == '\n') {
-            const std::size_t at = out.size();
-            out.resize(at + lineBytes);
-            if (decodeFullLine(text.data() + i, out.data() + at)) {
-                bytes_ += lineBytes;
-                characters_ += base64LineLength + 1;
-                ++line_;
-                i += base64LineLength; // the loop steps over the line feed
-                consumed = i + 1;
-                continue;
-            }
-            out.resize(at);
+        if (state_ == State::data && column_ == 0 && bitCount_ == 0) {
+            i = takeWholeLines(text, i, out);
+            consumed = i;
+            if (i == text.size())
+                break;
         }
         const unsigned char c = static_cast<unsigned char>(text[i]);
         switch (state_) {

@@ -55,6 +55,7 @@ private:
     TextStatus fail(FaultKind kind, std::string message, TextPosition at);
     TextStatus endPadding();
     TextStatus startPadding();
+    std::size_t takeWholeLines(std::string_view text, std::size_t i, std::vector<std::uint8_t>& out);
 
     std::uint64_t firstLine_;
     State state_ = State::data;
