@@ -136,6 +136,28 @@ TEST(Base64WholeLines, StopsAtTheLineOfAnyBadCharacterInAnyColumn)
     }
 }
 
+// Every byte value in every column of a line: taken, with the value the
+// alphabet gives it, exactly where it is an alphabet character.
+TEST(Base64WholeLines, EveryByteValueInEveryColumn)
+{
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    TestRng rng(11);
+    const std::string good = wholeLinesOf(rng.bytes(base64LineBytes));
+    for (WholeLineDecoder decoder : availableDecoders()) {
+        SCOPED_TRACE(wholeLineDecoderName(decoder));
+        for (std::size_t column = 0; column < base64LineLength; ++column)
+            for (int c = 0; c < 256; ++c) {
+                std::string text = good;
+                text[column] = static_cast<char>(c);
+                const bool inAlphabet = c != 0 && alphabet.find(static_cast<char>(c)) != std::string::npos;
+                const Decoded d = decode(decoder, text);
+                ASSERT_EQ(d.lines, inAlphabet ? 1u : 0u) << "column " << column << " byte " << c;
+                if (inAlphabet)
+                    ASSERT_TRUE(d.bytes == referenceBytes(text)) << "column " << column << " byte " << c;
+            }
+    }
+}
+
 TEST(Base64WholeLines, NoLinesNoWork)
 {
     for (WholeLineDecoder decoder : availableDecoders()) {
