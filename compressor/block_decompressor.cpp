@@ -84,6 +84,15 @@ struct BlockDecompressor::Pool {
 
 namespace {
 
+// The first n elements of buffer, made to hold at least that many.
+template <typename T>
+std::span<T> grown(std::vector<T>& buffer, std::size_t n)
+{
+    if (buffer.size() < n)
+        buffer.resize(n);
+    return std::span<T>(buffer.data(), n);
+}
+
 // Every stage of one frame (its payload in job.payload, or where the caller
 // holds it); the block stays in job.block, or job.fault is set.
 // A block must decode to the length that every frame before it leaves due
@@ -121,20 +130,20 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
         return fail(FaultKind::corrupt, "primary index " + num(job.primaryIndex) + " is not below the block length " + num(rankCount),
                     frameOffset);
 
-    w.lastColumn.resize(rankCount);
-    w.prepass.resize(rankCount);
-    w.next.resize(rankCount + pieceWorkWords(rankCount));
-    undoRankTransform(std::span<std::uint8_t>(w.lastColumn.data(), rankCount),
-                      std::span<const std::uint8_t>(w.ranks.data(), rankCount));
-    const std::span<std::uint8_t> prepass(w.prepass.data(), rankCount);
-    const std::span<const std::uint8_t> lastColumn(w.lastColumn.data(), rankCount);
-    const std::span<std::uint32_t> next(w.next);
-    fault = job.hints && job.hints->rowsKnown ? undoBlockSortFrom(prepass, lastColumn, job.primaryIndex, next, job.hints->rows)
-                                              : undoBlockSort(prepass, lastColumn, job.primaryIndex, next);
+    const bool rowsKnown = job.hints && job.hints->rowsKnown;
+    const std::size_t walkWords = rankCount + (rowsKnown ? 0 : pieceWorkWords(rankCount));
+    const std::span<std::uint8_t> spareBytes = job.hints ? job.hints->spareBytes : std::span<std::uint8_t>{};
+    const std::span<std::uint32_t> spareWords = job.hints ? job.hints->spareWords : std::span<std::uint32_t>{};
+    const std::span<std::uint8_t> lastColumn = spareBytes.size() >= 2 * rankCount ? spareBytes.first(rankCount) : grown(w.lastColumn, rankCount);
+    const std::span<std::uint8_t> prepass = spareBytes.size() >= 2 * rankCount ? spareBytes.subspan(rankCount, rankCount) : grown(w.prepass, rankCount);
+    const std::span<std::uint32_t> next = spareWords.size() >= walkWords ? spareWords.first(walkWords) : grown(w.next, walkWords);
+    undoRankTransform(lastColumn, std::span<const std::uint8_t>(w.ranks.data(), rankCount));
+    fault = rowsKnown ? undoBlockSortFrom(prepass, lastColumn, job.primaryIndex, next, job.hints->rows)
+                      : undoBlockSort(prepass, lastColumn, job.primaryIndex, next);
     if (fault.failed())
         return fail(fault.kind, fault.message + " (row " + num(fault.position) + ")", frameOffset);
 
-    fault = expandRuns(w.prepass, job.block);
+    fault = expandRuns(prepass, job.block);
     if (fault.failed())
         return fail(fault.kind, fault.message + " (pre-pass byte " + num(fault.position) + ")", payloadStart);
     const std::size_t blockLength = job.block.size();

@@ -147,8 +147,8 @@ private:
         return deliver(index, frame);
     }
 
-    // The coded symbols (they stand where the last column was) and the rows
-    // of a few rotations, read off the sort.
+    // The coded symbols (they stand where the last column was), the rows of
+    // a few rotations, read off the sort, and the sort's arrays to work in.
     static FrameHints hintsFor(const BlockWork& work, std::size_t m, std::size_t symbolCount)
     {
         FrameHints hints;
@@ -158,6 +158,11 @@ private:
             hints.rows = segmentRows(std::span<const std::int32_t>(work.arrays.suffixArray.get(), m), m);
             hints.rowsKnown = true;
         }
+        // The sort's arrays are done with once the rows are read.
+        const std::size_t capacity = work.arrays.capacity;
+        hints.spareWords = std::span<std::uint32_t>(reinterpret_cast<std::uint32_t*>(work.arrays.rankArray.get()), capacity);
+        hints.spareBytes = std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(work.arrays.suffixArray.get()),
+                                                   capacity * sizeof(std::int32_t));
         return hints;
     }
 

@@ -149,14 +149,26 @@ TEST(FrameVerifier, EveryFaultInAFrameIsFoundAndPlaced)
         Bytes damaged = frame;
         Bytes input = slice;
         c.fault(damaged, input);
-        FrameVerifier check;
-        const bool passed = check(3, input, damaged);
-        const std::string problem = check.problem();
-        EXPECT_EQ(passed, problem.empty());
-        bool matched = false;
-        for (const std::string& words : c.words)
-            matched = matched || (words.empty() ? problem.empty() : problem.rfind(words, 0) == 0);
-        EXPECT_TRUE(matched) << problem;
+        // Memory lent by the coder, left as it was (here: stale bytes), or
+        // too small to be used: the same verdict every way.
+        std::vector<std::uint32_t> words(2 * input.size(), 0xA5A5A5A5u);
+        Bytes bytes(2 * input.size() + 1, 0x5A);
+        FrameHints lent;
+        lent.spareWords = words;
+        lent.spareBytes = bytes;
+        FrameHints tooSmall;
+        tooSmall.spareWords = std::span(words).first(input.size() / 2);
+        tooSmall.spareBytes = std::span(bytes).first(input.size());
+        for (const FrameHints* hints : std::initializer_list<const FrameHints*>{nullptr, &lent, &tooSmall}) {
+            FrameVerifier check;
+            const bool passed = hints ? check(3, input, damaged, *hints) : check(3, input, damaged);
+            const std::string problem = check.problem();
+            EXPECT_EQ(passed, problem.empty());
+            bool matched = false;
+            for (const std::string& words : c.words)
+                matched = matched || (words.empty() ? problem.empty() : problem.rfind(words, 0) == 0);
+            EXPECT_TRUE(matched) << problem << (hints ? " (with lent memory)" : "");
+        }
     }
 }
 
