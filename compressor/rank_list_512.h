@@ -55,17 +55,19 @@ constexpr Bytes64 makePreviousPlaceOwnFirst()
 
 inline constexpr Bytes64 previousPlaceOwnFirst = makePreviousPlaceOwnFirst();
 
-// The starting list in four registers, and the indexes of previousPlace. Read
-// from constants, never from the stack (some targets misalign 64-byte stack
+// The starting list in four registers, and the move-back indexes a
+// direction uses (previousPlace or previousPlaceOwnFirst). Read from
+// constants, never from the stack (some targets misalign 64-byte stack
 // objects).
 __attribute__((target("avx512f,avx512bw,avx512vbmi"), always_inline)) inline void
-loadStartingList(__m512i& list0, __m512i& list1, __m512i& list2, __m512i& list3, __m512i& movedBackIndex) noexcept
+loadStartingList(__m512i& list0, __m512i& list1, __m512i& list2, __m512i& list3, __m512i& movedBackIndex,
+                 const Bytes64& indexes) noexcept
 {
     list0 = _mm512_load_si512(startingList.at);
     list1 = _mm512_load_si512(startingList.at + 64);
     list2 = _mm512_load_si512(startingList.at + 128);
     list3 = _mm512_load_si512(startingList.at + 192);
-    movedBackIndex = _mm512_load_si512(previousPlace.at);
+    movedBackIndex = _mm512_load_si512(indexes.at);
 }
 
 } // namespace dls2mml::list512

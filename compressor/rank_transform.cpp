@@ -197,7 +197,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,popcnt"))) void rankTrans
     std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
     __m512i list0, list1, list2, list3, movedBackIndex;
-    list512::loadStartingList(list0, list1, list2, list3, movedBackIndex);
+    list512::loadStartingList(list0, list1, list2, list3, movedBackIndex, list512::previousPlace);
     std::uint64_t previousNonZero = 1;
     for (std::size_t i = 0; i < input.size(); ++i) {
         const __m512i needle = _mm512_set1_epi8(static_cast<char>(input[i]));

@@ -97,12 +97,11 @@ DLS2MML_VECTOR_TARGET inline __mmask64 loadMask(const unsigned long long& bits) 
 DLS2MML_VECTOR_TARGET void undoRankTransformVector(std::span<std::uint8_t> lastColumn,
                                                    std::span<const std::uint8_t> ranks) noexcept
 {
-    __m512i list0, list1, list2, list3, movedBackIndex;
-    list512::loadStartingList(list0, list1, list2, list3, movedBackIndex);
     // With the register itself as first table and the one before it as
-    // second, indexes i - 1 (and 127 for place 0) give each place the byte
-    // before it; a masked permute then keeps every other place as it is.
-    const __m512i fromBefore = _mm512_load_si512(list512::previousPlaceOwnFirst.at);
+    // second, these indexes give each place the byte before it; a masked
+    // permute then keeps every other place as it is.
+    __m512i list0, list1, list2, list3, fromBefore;
+    list512::loadStartingList(list0, list1, list2, list3, fromBefore, list512::previousPlaceOwnFirst);
 
     std::uint32_t previousRank = 1;
     for (std::size_t i = 0; i < ranks.size(); ++i) {
