@@ -132,10 +132,12 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
 
     const bool rowsKnown = job.hints && job.hints->rowsKnown;
     const std::size_t walkWords = rankCount + (rowsKnown ? 0 : pieceWorkWords(rankCount));
+    // Memory lent with the hints where it is large enough, else our own.
     const std::span<std::uint8_t> spareBytes = job.hints ? job.hints->spareBytes : std::span<std::uint8_t>{};
     const std::span<std::uint32_t> spareWords = job.hints ? job.hints->spareWords : std::span<std::uint32_t>{};
-    const std::span<std::uint8_t> lastColumn = spareBytes.size() >= 2 * rankCount ? spareBytes.first(rankCount) : grown(w.lastColumn, rankCount);
-    const std::span<std::uint8_t> prepass = spareBytes.size() >= 2 * rankCount ? spareBytes.subspan(rankCount, rankCount) : grown(w.prepass, rankCount);
+    const bool bytesLent = spareBytes.size() >= 2 * rankCount;
+    const std::span<std::uint8_t> lastColumn = bytesLent ? spareBytes.first(rankCount) : grown(w.lastColumn, rankCount);
+    const std::span<std::uint8_t> prepass = bytesLent ? spareBytes.subspan(rankCount, rankCount) : grown(w.prepass, rankCount);
     const std::span<std::uint32_t> next = spareWords.size() >= walkWords ? spareWords.first(walkWords) : grown(w.next, walkWords);
     undoRankTransform(lastColumn, std::span<const std::uint8_t>(w.ranks.data(), rankCount));
     fault = rowsKnown ? undoBlockSortFrom(prepass, lastColumn, job.primaryIndex, next, job.hints->rows)
