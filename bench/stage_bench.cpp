@@ -29,7 +29,7 @@
 #include "compressor/rank_symbols.h"
 #include "compressor/rank_transform.h"
 #include "compressor/run_length_prepass.h"
-#include "shell/crc64.h"
+#include "checks/crc64.h"
 #include "text/base64_lines.h"
 #include "text/base64_reader.h"
 #include "text/base64_whole_lines.h"

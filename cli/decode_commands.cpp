@@ -12,16 +12,14 @@
 #include <vector>
 
 #include "shell/conversion_job.h"
-#include "shell/cue_point_document.h"
-#include "shell/dls_bank.h"
-#include "shell/document_reader.h"
-#include "shell/file_system.h"
-#include "shell/output_name.h"
+#include "shell/document/cue_point_document.h"
+#include "bank/dls_bank.h"
+#include "shell/document/document_reader.h"
+#include "platform/file_system.h"
+#include "shell/document/output_name.h"
 
 namespace dls2mml::cli {
 namespace {
-
-constexpr std::size_t readChunk = 1 << 18;
 
 // A document to read: a file (which can be opened again) or standard input,
 // which is held in memory only when it must be read twice and no spool could

@@ -11,11 +11,11 @@
 #include "cli/messages.h"
 #include "cli/progress.h"
 #include "shell/conversion_job.h"
-#include "shell/cue_point_document.h"
-#include "shell/dls_bank.h"
-#include "shell/document_reader.h"
-#include "shell/file_system.h"
-#include "shell/output_name.h"
+#include "shell/document/cue_point_document.h"
+#include "bank/dls_bank.h"
+#include "shell/document/document_reader.h"
+#include "platform/file_system.h"
+#include "shell/document/output_name.h"
 
 namespace dls2mml::cli {
 namespace {

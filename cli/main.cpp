@@ -14,9 +14,9 @@
 #include "cli/printed_name.h"
 #include "cli/progress.h"
 #include "shell/conversion_job.h"
-#include "shell/dls_bank.h"
-#include "shell/file_system.h"
-#include "shell/output_name.h"
+#include "bank/dls_bank.h"
+#include "platform/file_system.h"
+#include "shell/document/output_name.h"
 #include "shell/sort_plan.h"
 
 // DLS2MML_REVISION, made at build time (cmake/version.cmake).

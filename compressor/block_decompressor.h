@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "compressor/fault_kind.h"
+#include "fault/fault_kind.h"
 #include "compressor/frame_hints.h"
 #include "compressor/stream_format.h"
 

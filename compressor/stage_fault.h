@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "compressor/fault_kind.h"
+#include "fault/fault_kind.h"
 
 namespace dls2mml {
 

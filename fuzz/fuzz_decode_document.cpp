@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/dls_bank.h"
-#include "shell/document_reader.h"
+#include "bank/dls_bank.h"
+#include "shell/document/document_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

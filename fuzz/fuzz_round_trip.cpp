@@ -10,8 +10,8 @@
 #include "compressor/block_compressor.h"
 #include "compressor/block_decompressor.h"
 #include "compressor/pivot_generator.h"
-#include "shell/cue_point_document.h"
-#include "shell/document_reader.h"
+#include "shell/document/cue_point_document.h"
+#include "shell/document/document_reader.h"
 #include "text/base64_lines.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

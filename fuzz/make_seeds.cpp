@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "compressor/block_compressor.h"
-#include "shell/cue_point_document.h"
+#include "shell/document/cue_point_document.h"
 #include "text/base64_lines.h"
 
 namespace {

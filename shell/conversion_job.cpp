@@ -9,11 +9,11 @@
 
 #include "compressor/block_compressor.h"
 #include "compressor/block_pipeline.h"
-#include "shell/cue_point_document.h"
-#include "shell/document_stream.h"
-#include "shell/document_verifier.h"
-#include "shell/file_system.h"
-#include "shell/output_name.h"
+#include "shell/document/cue_point_document.h"
+#include "shell/document/document_stream.h"
+#include "checks/document_verifier.h"
+#include "platform/file_system.h"
+#include "shell/document/output_name.h"
 #include "text/base64_lines.h"
 
 namespace dls2mml {

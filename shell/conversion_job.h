@@ -80,14 +80,6 @@ struct JobReport {
 
 JobReport runConversionJob(const JobRequest& request);
 
-// What a document must decode to (see verifyDocument): the bank read again
-// from path, or the bytes that were read, by length and SHA-256.
-struct BankReference {
-    std::string path; // empty: compare with the digest
-    std::array<std::uint8_t, 32> digest{};
-    std::uint64_t length = 0;
-};
-
 // Called after a document was written completely (the window's file-manager
 // reveal). None by default.
 using RevealHook = void (*)(const char* documentPath);

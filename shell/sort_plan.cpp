@@ -6,7 +6,7 @@
 
 #include "compressor/block_compressor.h"
 #include "compressor/equal_rotations.h"
-#include "shell/file_system.h"
+#include "platform/file_system.h"
 
 namespace dls2mml {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "compressor/fault_kind.h"
+#include "fault/fault_kind.h"
 
 namespace dls2mml {
 

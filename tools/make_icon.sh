@@ -2,11 +2,11 @@
 # Draws the window's icon: a dark tile with a sound wave turning into text lines,
 # as one .ico with two 32 x 32 images (16 and 256 colours), each with a
 # transparency mask.
-#   tools/make_icon.sh [output.ico]     (default: shell/dls2mml.ico)
+#   tools/make_icon.sh [output.ico]     (default: shell/window/dls2mml.ico)
 # Needs ImageMagick 6 ("convert"). The result is committed; rerun only to change it.
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-$here/shell/dls2mml.ico}
+out=${1:-$here/shell/window/dls2mml.ico}
 # Some machines put another "convert" first on PATH; prefer the distribution's.
 CONVERT=${CONVERT:-/usr/bin/convert}
 [ -x "$CONVERT" ] || CONVERT=convert

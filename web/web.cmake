@@ -1,16 +1,13 @@
-# The browser build (tools/web.sh, with emcmake): the same core with the
+# The browser build (tools/web.sh, with emcmake): the same rooms with the
 # page's own platform edges, compiled to WebAssembly without threads, then
 # wrapped with the page into one self-contained build-web/index.html.
-list(FILTER CORE_SOURCES EXCLUDE REGEX "/(shell/file_system|compressor/work_memory)_posix\\.cpp$")
-list(APPEND CORE_SOURCES ${CMAKE_SOURCE_DIR}/web/file_system_web.cpp
-                         ${CMAKE_SOURCE_DIR}/compressor/work_memory_portable.cpp)
 # Every current desktop browser runs WebAssembly SIMD; with link-time
 # optimization the stages are inlined across files as in the native build.
 add_compile_options(-msimd128 -flto)
 add_link_options(-msimd128 -flto)
-add_library(dls2mml_core STATIC ${CORE_SOURCES})
+dls2mml_add_rooms()
+add_library(dls2mml_core STATIC ${DLS2MML_CORE_OBJECTS})
 target_include_directories(dls2mml_core PUBLIC ${CMAKE_SOURCE_DIR})
-dls2mml_warnings(dls2mml_core)
 
 set(WEB_DIR ${CMAKE_SOURCE_DIR}/web)
 add_executable(dls2mml_web ${WEB_DIR}/web_entry.cpp)

@@ -12,10 +12,10 @@
 
 #include "compressor/pivot_generator.h"
 #include "shell/conversion_job.h"
-#include "shell/cue_point_document.h"
-#include "shell/document_reader.h"
-#include "shell/file_system.h"
-#include "shell/output_name.h"
+#include "shell/document/cue_point_document.h"
+#include "shell/document/document_reader.h"
+#include "platform/file_system.h"
+#include "shell/document/output_name.h"
 
 namespace {
 

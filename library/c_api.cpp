@@ -1,0 +1,368 @@
+// The C interface (include/dls2mml/dls2mml.h) over the conversion's own
+// writer and the document reader. Every entry catches whatever the C++ below
+// may throw, so nothing unwinds into a C caller.
+#include "dls2mml/dls2mml.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "compressor/block_compressor.h"
+#include "compressor/block_pipeline.h"
+#include "shell/document/cue_point_document.h"
+#include "shell/document/document_reader.h"
+#include "shell/document/document_stream.h"
+#include "platform/file_system.h"
+
+#ifndef DLS2MML_VERSION_STRING
+#define DLS2MML_VERSION_STRING "unknown"
+#endif
+
+namespace dls2mml {
+namespace {
+
+constexpr std::uint64_t maxBankLength = 0xFFFFFFFFull;
+
+// The pivot state is one per process and unsynchronised: encodes take turns.
+std::mutex& encodeLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+// The caller's buffer as an output file that refuses to pass its capacity.
+class BufferOutput final : public OutputFile {
+public:
+    BufferOutput(char* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
+    {
+        if (bytes.size() > capacity_ - size_) {
+            overflow_ = true;
+            return {IoError::writeFailed, "output buffer too small"};
+        }
+        if (!bytes.empty())
+            std::memcpy(buffer_ + size_, bytes.data(), bytes.size());
+        size_ += bytes.size();
+        return {};
+    }
+    IoStatus commit() noexcept override { return {}; }
+
+    std::size_t size() const noexcept { return size_; }
+    bool overflow() const noexcept { return overflow_; }
+
+private:
+    char* buffer_;
+    std::size_t capacity_;
+    std::size_t size_ = 0;
+    bool overflow_ = false;
+};
+
+// Sorts a fault of the document reader into a result code. Faults met while
+// reading the stream carry its byte offset ("stream byte N: ..."), and the
+// sizes line's numbers checked against the stream say "sizes line gives".
+// A fault found when the document ended is the document's early end; a fault
+// of the stream, or of the sizes line against the stream, is the stream's;
+// any other is the text's.
+int codeForFault(const TextStatus& status, bool atEnd)
+{
+    if (status.kind == FaultKind::outOfMemory)
+        return DLS2MML_E_NO_MEMORY;
+    if (atEnd)
+        return DLS2MML_E_TRUNCATED;
+    if (status.streamOffset || status.kind == FaultKind::lengthMismatch)
+        return DLS2MML_E_STREAM;
+    return DLS2MML_E_DOCUMENT;
+}
+
+int encode(const void* bank, std::size_t bankSize, char* document, std::size_t capacity, std::size_t* documentSize)
+{
+    if ((!bank && bankSize) || (!document && capacity))
+        return DLS2MML_E_ARGUMENT;
+    if (bankSize > maxBankLength)
+        return DLS2MML_E_TOO_LARGE;
+    const auto* input = static_cast<const std::uint8_t*>(bank);
+    BufferOutput output(document, capacity);
+    DocumentStream stream(output, bankSize);
+    std::size_t offset = 0;
+    const SliceReader reader = [&](std::span<std::uint8_t> buffer, std::size_t& got) {
+        got = std::min(buffer.size(), bankSize - offset);
+        if (got)
+            std::memcpy(buffer.data(), input + offset, got);
+        offset += got;
+        return true;
+    };
+    bool sinkFailed = false;
+    const FrameSink sink = [&](std::span<const std::uint8_t> frame) {
+        sinkFailed = !stream.addFrame(frame);
+        return !sinkFailed;
+    };
+    PipelineResult result;
+    {
+        const std::lock_guard<std::mutex> hold(encodeLock());
+        result = compressSlices(reader, sink);
+    }
+    switch (result.fault) {
+    case PipelineFault::none: break;
+    case PipelineFault::outOfMemory: return DLS2MML_E_NO_MEMORY;
+    case PipelineFault::sinkFailed: return stream.tooLarge() ? DLS2MML_E_TOO_LARGE : DLS2MML_E_NO_MEMORY;
+    case PipelineFault::readFailed:
+    case PipelineFault::sortFailed:
+    case PipelineFault::inputChanged:
+    case PipelineFault::checkFailed: return DLS2MML_E_INTERNAL; // none can happen on a buffer sorted in order, unchecked
+    }
+    const std::uint64_t length = documentLength(bankSize, stream.streamLength());
+    if (length > capacity) {
+        if (documentSize)
+            *documentSize = static_cast<std::size_t>(length);
+        return DLS2MML_E_CAPACITY;
+    }
+    if (IoStatus status = stream.finish(bankSize); !status)
+        return stream.tooLarge() ? DLS2MML_E_TOO_LARGE : output.overflow() ? DLS2MML_E_CAPACITY : DLS2MML_E_NO_MEMORY;
+    if (documentSize)
+        *documentSize = output.size();
+    return DLS2MML_OK;
+}
+
+// Feeds the head and the sizes line only: up to the first line feed after
+// the head, which ends the sizes line of a sound document.
+int readSizes(std::string_view document, std::uint32_t* bankSize, std::uint32_t* streamSize)
+{
+    DocumentReader reader([](std::span<const std::uint8_t>) { return false; });
+    const std::size_t feed = document.find('\n', documentHead.size());
+    TextStatus status = reader.feed(document.substr(0, feed == std::string_view::npos ? feed : feed + 1));
+    bool atEnd = false;
+    if (status.ok() && feed == std::string_view::npos) {
+        status = reader.finish();
+        atEnd = true;
+    }
+    if (!status.ok())
+        return codeForFault(status, atEnd);
+    if (bankSize)
+        *bankSize = static_cast<std::uint32_t>(reader.inputLength());
+    if (streamSize)
+        *streamSize = static_cast<std::uint32_t>(reader.streamLength());
+    return DLS2MML_OK;
+}
+
+int decode(const char* document, std::size_t documentSize, void* bank, std::size_t capacity, std::size_t* bankSize)
+{
+    if ((!document && documentSize) || (!bank && capacity))
+        return DLS2MML_E_ARGUMENT;
+    const std::string_view text(document ? document : "", documentSize);
+    std::uint32_t stated = 0;
+    if (const int code = readSizes(text, &stated, nullptr); code != DLS2MML_OK)
+        return code;
+    if (stated > capacity) {
+        if (bankSize)
+            *bankSize = stated;
+        return DLS2MML_E_CAPACITY;
+    }
+    auto* out = static_cast<std::uint8_t*>(bank);
+    std::size_t written = 0;
+    // The reader checks every block against the sizes line; the capacity is
+    // checked again here so that no damage can make it write past the end.
+    DocumentReader reader([&](std::span<const std::uint8_t> block) {
+        if (block.size() > capacity - written)
+            return false;
+        std::memcpy(out + written, block.data(), block.size());
+        written += block.size();
+        return true;
+    });
+    if (TextStatus status = reader.feed(text); !status.ok())
+        return codeForFault(status, false);
+    if (TextStatus status = reader.finish(); !status.ok())
+        return codeForFault(status, true);
+    if (bankSize)
+        *bankSize = written;
+    return DLS2MML_OK;
+}
+
+} // namespace
+} // namespace dls2mml
+
+struct dls2mml_decoder {
+    explicit dls2mml_decoder(dls2mml_output_fn output, void* context)
+        : reader([this, output, context](std::span<const std::uint8_t> block) {
+              if (output(context, block.data(), block.size()) == 0)
+                  return true;
+              stopped = true;
+              return false;
+          })
+    {
+    }
+
+    int failWith(const dls2mml::TextStatus& status, bool atEnd)
+    {
+        fault = status;
+        code = stopped ? DLS2MML_E_STOPPED : dls2mml::codeForFault(status, atEnd);
+        return code;
+    }
+
+    dls2mml::DocumentReader reader;
+    dls2mml::TextStatus fault;
+    int code = DLS2MML_OK;
+    bool stopped = false;
+    bool finished = false;
+};
+
+extern "C" {
+
+const char* dls2mml_strerror(int code)
+{
+    switch (code) {
+    case DLS2MML_OK: return "ok";
+    case DLS2MML_E_ARGUMENT: return "invalid argument";
+    case DLS2MML_E_CAPACITY: return "output buffer too small";
+    case DLS2MML_E_TOO_LARGE: return "too large for the format's 32-bit fields";
+    case DLS2MML_E_NO_MEMORY: return "out of memory";
+    case DLS2MML_E_DOCUMENT: return "not a sound cue-point document";
+    case DLS2MML_E_STREAM: return "the document's compressed stream is damaged";
+    case DLS2MML_E_TRUNCATED: return "the document ends early";
+    case DLS2MML_E_STOPPED: return "stopped by the output callback";
+    case DLS2MML_E_INTERNAL: return "internal failure";
+    }
+    return "unknown result code";
+}
+
+const char* dls2mml_version(void) { return DLS2MML_VERSION_STRING; }
+
+size_t dls2mml_document_bound(size_t bank_size)
+{
+    if (bank_size > dls2mml::maxBankLength)
+        return 0;
+    const std::uint64_t n = bank_size;
+    const std::uint64_t bound = dls2mml::documentLength(n, dls2mml::compressBound(static_cast<std::size_t>(n)));
+    return static_cast<size_t>(std::min(bound, dls2mml::maxDocumentLength));
+}
+
+int dls2mml_encode(const void* bank, size_t bank_size, char* document, size_t capacity, size_t* document_size)
+{
+    try {
+        return dls2mml::encode(bank, bank_size, document, capacity, document_size);
+    } catch (const std::bad_alloc&) {
+        return DLS2MML_E_NO_MEMORY;
+    } catch (...) {
+        return DLS2MML_E_INTERNAL;
+    }
+}
+
+int dls2mml_document_sizes(const char* document, size_t document_size, uint32_t* bank_size, uint32_t* stream_size)
+{
+    if (!document && document_size)
+        return DLS2MML_E_ARGUMENT;
+    try {
+        return dls2mml::readSizes(std::string_view(document ? document : "", document_size), bank_size, stream_size);
+    } catch (const std::bad_alloc&) {
+        return DLS2MML_E_NO_MEMORY;
+    } catch (...) {
+        return DLS2MML_E_INTERNAL;
+    }
+}
+
+int dls2mml_decode(const char* document, size_t document_size, void* bank, size_t capacity, size_t* bank_size)
+{
+    try {
+        return dls2mml::decode(document, document_size, bank, capacity, bank_size);
+    } catch (const std::bad_alloc&) {
+        return DLS2MML_E_NO_MEMORY;
+    } catch (...) {
+        return DLS2MML_E_INTERNAL;
+    }
+}
+
+int dls2mml_decoder_create(dls2mml_output_fn output, void* context, dls2mml_decoder** decoder)
+{
+    if (!decoder)
+        return DLS2MML_E_ARGUMENT;
+    *decoder = nullptr;
+    if (!output)
+        return DLS2MML_E_ARGUMENT;
+    try {
+        *decoder = new dls2mml_decoder(output, context);
+        return DLS2MML_OK;
+    } catch (const std::bad_alloc&) {
+        return DLS2MML_E_NO_MEMORY;
+    } catch (...) {
+        return DLS2MML_E_INTERNAL;
+    }
+}
+
+int dls2mml_decoder_feed(dls2mml_decoder* decoder, const char* text, size_t size)
+{
+    if (!decoder || (!text && size) || decoder->finished)
+        return DLS2MML_E_ARGUMENT;
+    if (decoder->code != DLS2MML_OK)
+        return decoder->code;
+    try {
+        const dls2mml::TextStatus status = decoder->reader.feed(std::string_view(text ? text : "", size));
+        return status.ok() ? DLS2MML_OK : decoder->failWith(status, false);
+    } catch (const std::bad_alloc&) {
+        return decoder->code = DLS2MML_E_NO_MEMORY;
+    } catch (...) {
+        return decoder->code = DLS2MML_E_INTERNAL;
+    }
+}
+
+int dls2mml_decoder_finish(dls2mml_decoder* decoder)
+{
+    if (!decoder || decoder->finished)
+        return DLS2MML_E_ARGUMENT;
+    if (decoder->code != DLS2MML_OK)
+        return decoder->code;
+    try {
+        const dls2mml::TextStatus status = decoder->reader.finish();
+        if (!status.ok())
+            return decoder->failWith(status, true);
+        decoder->finished = true;
+        return DLS2MML_OK;
+    } catch (const std::bad_alloc&) {
+        return decoder->code = DLS2MML_E_NO_MEMORY;
+    } catch (...) {
+        return decoder->code = DLS2MML_E_INTERNAL;
+    }
+}
+
+int dls2mml_decoder_fault(const dls2mml_decoder* decoder, uint64_t* line, uint64_t* column)
+{
+    if (!decoder)
+        return DLS2MML_E_ARGUMENT;
+    const bool located = decoder->code != DLS2MML_OK && !decoder->fault.ok();
+    if (line)
+        *line = located ? decoder->fault.at.line : 0;
+    if (column)
+        *column = located ? decoder->fault.at.column : 0;
+    return decoder->code;
+}
+
+const char* dls2mml_decoder_message(const dls2mml_decoder* decoder)
+{
+    if (!decoder)
+        return "";
+    if (!decoder->fault.ok())
+        return decoder->fault.message.c_str();
+    return decoder->code == DLS2MML_OK ? "" : dls2mml_strerror(decoder->code);
+}
+
+int dls2mml_decoder_sizes(const dls2mml_decoder* decoder, uint32_t* bank_size, uint32_t* stream_size)
+{
+    if (!decoder)
+        return DLS2MML_E_ARGUMENT;
+    if (decoder->code != DLS2MML_OK)
+        return decoder->code;
+    // The stream's length is at least its 12-byte header once the line is read.
+    if (decoder->reader.streamLength() == 0)
+        return DLS2MML_E_TRUNCATED;
+    if (bank_size)
+        *bank_size = static_cast<uint32_t>(decoder->reader.inputLength());
+    if (stream_size)
+        *stream_size = static_cast<uint32_t>(decoder->reader.streamLength());
+    return DLS2MML_OK;
+}
+
+void dls2mml_decoder_free(dls2mml_decoder* decoder) { delete decoder; }
+
+} // extern "C"

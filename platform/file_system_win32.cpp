@@ -1,0 +1,695 @@
+// Windows file calls for the conversion job. Every call is the ANSI ("A")
+// variant, so paths in the ANSI code page (code page 932 on a Japanese system)
+// pass through byte for byte.
+//
+// Outputs are written to a hidden temporary beside the target and moved over
+// it on commit. The temporary's name is unpredictable (".dls2mml-" and ten
+// random letters and digits, ".tmp"), made with CREATE_NEW and tried again on
+// a collision. While it exists its name and handle sit in a fixed slot, so
+// that Ctrl-C, Ctrl-Break or closing the console removes it before the
+// process ends. Standard output is spooled the same way, to a temporary in
+// the temporary folder that the system removes when its handle closes, and
+// copied out only on commit.
+#define _CRT_RAND_S // rand_s: the system's random numbers, from the C runtime
+#include <stdlib.h>
+
+#include "platform/file_system.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string_view>
+#include <vector>
+
+namespace dls2mml {
+namespace {
+
+// The system's own words for an error code, without the trailing line break.
+std::string systemWords(DWORD code)
+{
+    char text[512];
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, sizeof text, nullptr);
+    std::string words(text, length);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' || words.back() == '.'))
+        words.pop_back();
+    if (words.empty())
+        words = "error " + std::to_string(code);
+    return words;
+}
+
+IoStatus failure(IoError error, DWORD code) { return {error, code ? systemWords(code) : std::string()}; }
+
+bool isDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
+
+bool isMissing(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
+           code == ERROR_BAD_NETPATH || code == ERROR_INVALID_DRIVE;
+}
+
+// Largest single ReadFile/WriteFile request (the calls count in 32 bits).
+constexpr std::size_t maxTransfer = 1u << 30;
+
+// A move over a document that another program holds open is tried this often.
+constexpr int renameAttempts = 11; // the first and ten more
+constexpr DWORD renamePauseMs = 50;
+
+// --- Temporaries removed on Ctrl-C, Ctrl-Break and console close ---
+//
+// The system runs a console control handler on a thread of its own, while the
+// conversion goes on. Every change to a slot, and every close, move or
+// removal of a temporary that sits in one, happens under slotLock. The
+// handler takes that lock and never gives it back: it removes what the slots
+// hold and ends the process, so a temporary is never removed after it was
+// moved into place, and none is made or moved once the handler has begun.
+
+struct TemporarySlot {
+    bool armed = false;
+    HANDLE handle = INVALID_HANDLE_VALUE; // open while written, closed before the move
+    char path[MAX_PATH];
+};
+
+TemporarySlot temporarySlots[8];
+SRWLOCK slotLock = SRWLOCK_INIT;
+std::atomic<bool> cleanupInstalled{false};
+
+class SlotsLocked {
+public:
+    SlotsLocked() { AcquireSRWLockExclusive(&slotLock); }
+    ~SlotsLocked() { ReleaseSRWLockExclusive(&slotLock); }
+    SlotsLocked(const SlotsLocked&) = delete;
+    SlotsLocked& operator=(const SlotsLocked&) = delete;
+};
+
+// Call with the lock held. -1 when every slot is taken; the temporary then
+// merely outlives an interrupted run.
+int armSlot(const std::string& path, HANDLE handle)
+{
+    if (path.size() >= MAX_PATH)
+        return -1;
+    for (int i = 0; i < static_cast<int>(std::size(temporarySlots)); ++i) {
+        TemporarySlot& slot = temporarySlots[i];
+        if (!slot.armed) {
+            std::memcpy(slot.path, path.c_str(), path.size() + 1);
+            slot.handle = handle;
+            slot.armed = true;
+            return i;
+        }
+    }
+    return -1;
+}
+
+// The exit status of a console program ended by Ctrl-C or Ctrl-Break, as the
+// system's own handler gives it (cmd shows it as -1073741510).
+constexpr UINT interruptedStatus = 0xC000013A; // STATUS_CONTROL_C_EXIT
+
+BOOL WINAPI removeTemporariesAndEnd(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        break;
+    default:
+        return FALSE;
+    }
+    AcquireSRWLockExclusive(&slotLock); // kept until the process ends
+    for (TemporarySlot& slot : temporarySlots) {
+        if (!slot.armed)
+            continue;
+        // A temporary still open is shared with nobody for deletion, so it is
+        // marked through our own handle; it goes when the handle closes, which
+        // ending the process does.
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        if (slot.handle == INVALID_HANDLE_VALUE ||
+            !SetFileInformationByHandle(slot.handle, FileDispositionInfo, &disposition, sizeof disposition))
+            DeleteFileA(slot.path);
+    }
+    // Ended at once: the other threads are mid-work, and neither the C
+    // runtime's exit handlers nor any destructor may run now.
+    TerminateProcess(GetCurrentProcess(), interruptedStatus);
+    return TRUE;
+}
+
+// --- Temporary names ---
+
+std::uint64_t mix(std::uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// count letters and digits (about 5.2 bits each), lower case, as the file
+// system ignores case.
+std::string randomLetters(std::size_t count)
+{
+    constexpr std::string_view alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<std::uint64_t> counter{0};
+    std::string letters;
+    std::uint64_t state = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        unsigned int value = 0;
+        if (rand_s(&value) != 0) {
+            // No random numbers from the system: the clock, the process and a counter.
+            if (state == 0) {
+                LARGE_INTEGER now{};
+                QueryPerformanceCounter(&now);
+                state = static_cast<std::uint64_t>(now.QuadPart) ^
+                        (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (counter++ << 20);
+            }
+            state = mix(state);
+            value = static_cast<unsigned int>(state >> 32);
+        }
+        letters += alphabet[value % alphabet.size()];
+    }
+    return letters;
+}
+
+IoStatus writeAllAt(HANDLE handle, std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD written = 0;
+        const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
+        if (!WriteFile(handle, bytes.data(), request, &written, &at)) {
+            const DWORD code = GetLastError();
+            return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
+        }
+        if (written == 0)
+            return failure(IoError::writeFailed, ERROR_WRITE_FAULT);
+        bytes = bytes.subspan(written);
+        offset += written;
+    }
+    return {};
+}
+
+IoStatus readAllAt(HANDLE handle, std::uint64_t offset, std::span<std::uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        const DWORD request = static_cast<DWORD>(std::min(bytes.size(), maxTransfer));
+        if (!ReadFile(handle, bytes.data(), request, &got, &at))
+            return failure(IoError::writeFailed, GetLastError());
+        if (got == 0)
+            return failure(IoError::writeFailed, ERROR_HANDLE_EOF);
+        bytes = bytes.subspan(got);
+        offset += got;
+    }
+    return {};
+}
+
+IoStatus truncateAt(HANDLE handle, std::uint64_t length)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(length);
+    if (!SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle))
+        return failure(IoError::writeFailed, GetLastError());
+    return {};
+}
+
+class Win32InputFile final : public InputFile {
+public:
+    Win32InputFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
+    ~Win32InputFile() override { CloseHandle(handle_); }
+    std::uint64_t size() const noexcept override { return size_; }
+    IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        got = 0;
+        DWORD n = 0;
+        const DWORD request = static_cast<DWORD>(std::min(buffer.size(), maxTransfer));
+        if (!ReadFile(handle_, buffer.data(), request, &n, nullptr)) {
+            const DWORD code = GetLastError();
+            if (code == ERROR_HANDLE_EOF || code == ERROR_BROKEN_PIPE)
+                return {};
+            return failure(IoError::cannotRead, code);
+        }
+        got = n;
+        return {};
+    }
+
+private:
+    HANDLE handle_;
+    std::uint64_t size_;
+};
+
+// Writes to a temporary beside the target and moves it over the target on
+// commit, so a failed write never leaves a partial document nor harms an
+// earlier one.
+class Win32OutputFile final : public OutputFile {
+public:
+    Win32OutputFile(HANDLE handle, std::string target, std::string temporary, int slot, bool exclusive)
+        : handle_(handle), target_(std::move(target)), temporary_(std::move(temporary)), slot_(slot),
+          exclusive_(exclusive)
+    {
+    }
+    ~Win32OutputFile() override
+    {
+        SlotsLocked locked;
+        closeHandle();
+        if (!committed_)
+            DeleteFileA(temporary_.c_str());
+        disarmSlot();
+    }
+    // Front-to-back writes keep their own position: a positioned WriteFile
+    // moves the file pointer on Windows, so write() after writeAt() must not
+    // rely on it (positioned calls leave write()'s position alone, as
+    // pwrite does).
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
+    {
+        IoStatus status = writeAt(end_, bytes);
+        if (status)
+            end_ += bytes.size();
+        return status;
+    }
+    bool seekable() const noexcept override { return true; }
+    std::string pendingPath() const override { return temporary_; }
+    IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
+    {
+        return writeAllAt(handle_, offset, bytes);
+    }
+    IoStatus readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) noexcept override
+    {
+        return readAllAt(handle_, offset, bytes);
+    }
+    IoStatus truncate(std::uint64_t length) noexcept override { return truncateAt(handle_, length); }
+    IoStatus commit() noexcept override
+    {
+        // The temporary is hidden while it is written; the document is not.
+        // Only that attribute is dropped: the others (the archive mark that
+        // backups look for) stay as the system set them. Zero times in the
+        // record leave the file's times alone.
+        FILE_BASIC_INFO basic{};
+        if (!GetFileInformationByHandleEx(handle_, FileBasicInfo, &basic, sizeof basic))
+            return failure(IoError::writeFailed, GetLastError());
+        const DWORD shown = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN);
+        basic = FILE_BASIC_INFO{};
+        basic.FileAttributes = shown != 0 ? shown : FILE_ATTRIBUTE_NORMAL;
+        if (!SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic))
+            return failure(IoError::writeFailed, GetLastError());
+        bool closed = false;
+        {
+            SlotsLocked locked;
+            closed = closeHandle();
+        }
+        if (!closed) {
+            const DWORD code = GetLastError();
+            return failure(isDiskFull(code) ? IoError::diskFull : IoError::writeFailed, code);
+        }
+        // Without MOVEFILE_REPLACE_EXISTING the move fails if the target
+        // appeared meanwhile: an exclusive document never overwrites.
+        const DWORD flags = exclusive_ ? 0 : MOVEFILE_REPLACE_EXISTING;
+        // A virus scanner, a sync client or the indexer may hold the earlier
+        // document or the fresh temporary for a moment: such a move is tried
+        // again for about half a second. A held source gives a sharing
+        // violation, a held target "access denied" (as does a read-only one,
+        // which then merely fails half a second later). If it still fails,
+        // the destructor removes the temporary.
+        DWORD code = ERROR_SUCCESS;
+        for (int attempt = 0; attempt < renameAttempts; ++attempt) {
+            if (attempt > 0)
+                Sleep(renamePauseMs);
+            {
+                SlotsLocked locked;
+                if (MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
+                    committed_ = true;
+                    disarmSlot();
+                    return {};
+                }
+                code = GetLastError();
+            }
+            if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION && code != ERROR_ACCESS_DENIED)
+                break;
+        }
+        return failure(IoError::cannotCreate, code);
+    }
+
+private:
+    // Both with the slots locked.
+    bool closeHandle()
+    {
+        if (handle_ == INVALID_HANDLE_VALUE)
+            return true;
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        if (slot_ >= 0)
+            temporarySlots[slot_].handle = INVALID_HANDLE_VALUE;
+        return CloseHandle(handle) != 0;
+    }
+    void disarmSlot()
+    {
+        if (slot_ >= 0)
+            temporarySlots[slot_].armed = false;
+        slot_ = -1;
+    }
+
+    HANDLE handle_;
+    std::string target_;
+    std::string temporary_;
+    int slot_; // negative: in no slot
+    bool exclusive_;
+    bool committed_ = false;
+    std::uint64_t end_ = 0; // where the next write() goes
+};
+
+// The C runtime's standard streams, switched to binary mode so line feeds
+// stay single bytes and no byte is translated.
+IoStatus streamFailure()
+{
+    const int code = errno;
+    return {code == ENOSPC ? IoError::diskFull : IoError::writeFailed, code ? std::strerror(code) : std::string()};
+}
+
+// Standard output written front to back, for when no spool can be made.
+class StandardOutput final : public OutputFile {
+public:
+    StandardOutput() { _setmode(_fileno(stdout), _O_BINARY); }
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
+    {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+            return streamFailure();
+        return {};
+    }
+    IoStatus commit() noexcept override
+    {
+        if (std::fflush(stdout) != 0)
+            return streamFailure();
+        return {};
+    }
+};
+
+// Reads a file from the start through positioned reads on a handle of its
+// own, whatever the writer does meanwhile.
+class ReadBack final : public InputFile {
+public:
+    explicit ReadBack(HANDLE handle) : handle_(handle) {}
+    ~ReadBack() override { CloseHandle(handle_); }
+    std::uint64_t size() const noexcept override
+    {
+        LARGE_INTEGER length{};
+        return GetFileSizeEx(handle_, &length) ? static_cast<std::uint64_t>(length.QuadPart) : UINT64_MAX;
+    }
+    IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        got = 0;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset_);
+        at.OffsetHigh = static_cast<DWORD>(offset_ >> 32);
+        DWORD n = 0;
+        const DWORD request = static_cast<DWORD>(std::min(buffer.size(), maxTransfer));
+        if (!ReadFile(handle_, buffer.data(), request, &n, &at)) {
+            const DWORD code = GetLastError();
+            return code == ERROR_HANDLE_EOF ? IoStatus{} : failure(IoError::cannotRead, code);
+        }
+        got = n;
+        offset_ += n;
+        return {};
+    }
+
+private:
+    HANDLE handle_;
+    std::uint64_t offset_ = 0;
+};
+
+// Standard output held in a temporary file that the system removes when its
+// one handle closes (also when the process is ended), copied out on commit:
+// nothing from a failed run reaches standard output, and memory stays bounded.
+class SpooledStandardOutput final : public OutputFile {
+public:
+    SpooledStandardOutput(HANDLE handle, int slot) : handle_(handle), slot_(slot) {}
+    ~SpooledStandardOutput() override { close(); }
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
+    {
+        IoStatus status = writeAllAt(handle_, end_, bytes);
+        if (status)
+            end_ += bytes.size();
+        return status;
+    }
+    bool seekable() const noexcept override { return true; }
+    IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
+    {
+        return writeAllAt(handle_, offset, bytes);
+    }
+    IoStatus readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) noexcept override
+    {
+        return readAllAt(handle_, offset, bytes);
+    }
+    IoStatus truncate(std::uint64_t length) noexcept override { return truncateAt(handle_, length); }
+    std::unique_ptr<InputFile> readBack() override
+    {
+        HANDLE copy = INVALID_HANDLE_VALUE;
+        if (!DuplicateHandle(GetCurrentProcess(), handle_, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            return nullptr;
+        return std::make_unique<ReadBack>(copy);
+    }
+    IoStatus commit() noexcept override
+    {
+        LARGE_INTEGER length{};
+        if (!GetFileSizeEx(handle_, &length))
+            return failure(IoError::writeFailed, GetLastError());
+        constexpr std::size_t piece = 1 << 18;
+        std::vector<std::uint8_t> buffer;
+        try {
+            buffer.resize(piece);
+        } catch (const std::bad_alloc&) {
+            return {IoError::writeFailed, "out of memory"};
+        }
+        _setmode(_fileno(stdout), _O_BINARY);
+        const auto total = static_cast<std::uint64_t>(length.QuadPart);
+        for (std::uint64_t offset = 0; offset < total;) {
+            const std::span<std::uint8_t> part =
+                std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(piece, total - offset)));
+            if (IoStatus status = readAllAt(handle_, offset, part); !status)
+                return status;
+            if (std::fwrite(part.data(), 1, part.size(), stdout) != part.size())
+                return streamFailure();
+            offset += part.size();
+        }
+        if (std::fflush(stdout) != 0)
+            return streamFailure();
+        close();
+        return {};
+    }
+
+private:
+    void close() noexcept
+    {
+        SlotsLocked locked;
+        if (handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        if (slot_ >= 0)
+            temporarySlots[slot_].armed = false;
+        slot_ = -1;
+    }
+
+    HANDLE handle_;
+    int slot_; // negative: in no slot
+    std::uint64_t end_ = 0; // where the next write() goes
+};
+
+class StandardInput final : public InputFile {
+public:
+    StandardInput() { _setmode(_fileno(stdin), _O_BINARY); }
+    std::uint64_t size() const noexcept override { return UINT64_MAX; }
+    IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        got = std::fread(buffer.data(), 1, buffer.size(), stdin);
+        if (got == 0 && std::ferror(stdin))
+            return {IoError::cannotRead, errno ? std::strerror(errno) : std::string()};
+        return {};
+    }
+};
+
+// The length of the folder part of path, separator included. The scan steps
+// over double-byte characters whole: in code page 932 a second byte can be
+// 0x5C (the backslash), as in the katakana "so" (83 5C).
+std::size_t folderLength(const std::string& path)
+{
+    std::size_t folder = 0;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const char c = path[i];
+        if (c == '\\' || c == '/' || c == ':') {
+            folder = i + 1;
+        } else if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < path.size()) {
+            ++i;
+        }
+    }
+    return folder;
+}
+
+// A fresh name in the target's folder (a move within one volume never
+// copies). Where the usual form would pass the ANSI path limit, a short one
+// ("~" and seven letters and digits) is used: no longer than any name the
+// document rule derives ("_dls.mml" alone is eight characters), so every such
+// target that fits the limit gets a temporary.
+std::string temporaryNameFor(const std::string& target)
+{
+    const std::string folder = target.substr(0, folderLength(target));
+    std::string name = folder + ".dls2mml-" + randomLetters(10) + ".tmp";
+    if (name.size() < MAX_PATH)
+        return name;
+    return folder + "~" + randomLetters(7);
+}
+
+// The folder as a message names it: without its last separator, unless that
+// is all of it ("\\", "C:\\"); "." for the current one.
+std::string folderForMessage(const std::string& folder)
+{
+    if (folder.empty())
+        return ".";
+    if (folder.size() == 1 || folder.back() == ':' || folder[folder.size() - 2] == ':')
+        return folder;
+    return folder.substr(0, folder.size() - 1);
+}
+
+// A temporary just made: its handle, name and slot.
+struct Temporary {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::string path;
+    int slot = -1;
+};
+
+// Makes a file under a fresh name from nameFor(), in the slots at once. A name
+// can be taken already (by a leftover, or by chance): others are tried.
+template <typename NameFor>
+IoStatus createTemporary(const std::string& folder, NameFor nameFor, DWORD share, DWORD flags, Temporary& made)
+{
+    constexpr unsigned attempts = 100;
+    DWORD code = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+        std::string path = nameFor();
+        SlotsLocked locked;
+        const HANDLE handle =
+            CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share, nullptr, CREATE_NEW, flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) {
+            made.slot = armSlot(path, handle);
+            made.handle = handle;
+            made.path = std::move(path);
+            return {};
+        }
+        code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    return {isDiskFull(code) ? IoError::diskFull : IoError::cannotCreate,
+            "cannot create a temporary file in folder " + folderForMessage(folder) + ": " + systemWords(code)};
+}
+
+// A file in the temporary folder that goes when its handle closes, shared with
+// nobody; null if none can be made.
+std::unique_ptr<OutputFile> openSpool()
+{
+    char folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathA(sizeof folder, folder);
+    if (length == 0 || length >= sizeof folder)
+        return nullptr;
+    const std::string prefix(folder, length);
+    Temporary spool;
+    const auto name = [&prefix] { return prefix + ".dls2mml-" + randomLetters(10) + ".tmp"; };
+    if (!createTemporary(prefix, name, 0,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, spool))
+        return nullptr;
+    return std::make_unique<SpooledStandardOutput>(spool.handle, spool.slot);
+}
+
+} // namespace
+
+IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return {IoError::isFolder, {}};
+    // Deletion is shared too: a temporary read back for checking is open
+    // with deletion access.
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return failure(isMissing(code) ? IoError::notFound : IoError::cannotOpen, code);
+    }
+    std::uint64_t size = UINT64_MAX;
+    if (GetFileType(handle) == FILE_TYPE_DISK) {
+        LARGE_INTEGER length{};
+        if (!GetFileSizeEx(handle, &length)) {
+            const DWORD code = GetLastError();
+            CloseHandle(handle);
+            return failure(IoError::cannotOpen, code);
+        }
+        size = static_cast<std::uint64_t>(length.QuadPart);
+    }
+    file = std::make_unique<Win32InputFile>(handle, size);
+    return {};
+}
+
+IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>& file, bool exclusive)
+{
+    const DWORD attributes = GetFileAttributesA(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return {IoError::cannotCreate, "is a folder"};
+        if (exclusive)
+            return {IoError::cannotCreate, "file exists"};
+    }
+    // Reading is shared so the finished document can be checked before it is
+    // moved. Hidden, so that a run killed mid-write leaves nothing a user sees
+    // among their banks. Deletion is asked for so that the console control
+    // handler can mark it for removal while it is open.
+    const std::string folder = target.substr(0, folderLength(target));
+    Temporary temporary;
+    if (IoStatus status = createTemporary(folder, [&target] { return temporaryNameFor(target); }, FILE_SHARE_READ,
+                                          FILE_ATTRIBUTE_HIDDEN, temporary);
+        !status)
+        return status;
+    file = std::make_unique<Win32OutputFile>(temporary.handle, target, std::move(temporary.path), temporary.slot,
+                                             exclusive);
+    return {};
+}
+
+std::unique_ptr<OutputFile> standardOutput()
+{
+    if (std::unique_ptr<OutputFile> spool = openSpool())
+        return spool;
+    return std::make_unique<StandardOutput>();
+}
+
+std::unique_ptr<InputFile> standardInput() { return std::make_unique<StandardInput>(); }
+
+bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+// A parent that had Ctrl-C ignored (start /b, or SetConsoleCtrlHandler(NULL,
+// TRUE)) passes that on: the system then gives the handler no Ctrl-C, as
+// before, but still Ctrl-Break and console close.
+void removeTemporariesOnInterrupt()
+{
+    if (cleanupInstalled.exchange(true))
+        return;
+    SetConsoleCtrlHandler(removeTemporariesAndEnd, TRUE);
+}
+
+} // namespace dls2mml

@@ -1,0 +1,208 @@
+// Rank transform: the move-to-front variant with promotion to position 1.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "compressor/rank_transform.h"
+#include "support/test_support.h"
+
+namespace dls2mml::test {
+namespace {
+
+using Transform = void (*)(std::span<std::uint8_t>, std::span<const std::uint8_t>) noexcept;
+
+Bytes ranks(const Bytes& input, Transform transform = rankTransform)
+{
+    Bytes out(input.size() + 1, 0xEE);
+    transform(std::span(out).first(input.size()), input);
+    EXPECT_EQ(out.back(), 0xEE) << "wrote past the ranks";
+    out.pop_back();
+    return out;
+}
+
+TEST(RankTransform, WorkedExamples)
+{
+    Bytes descending(256);
+    for (int i = 0; i < 256; ++i) descending[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(255 - i);
+    struct Case {
+        const char* name;
+        Bytes input;
+        Bytes expected;
+    } cases[] = {
+        {"a", text("a"), hex("61")},
+        {"abc", text("abc"), hex("61 62 63")},
+        {"aaaa", text("aaaa"), hex("61 01 00 00")},
+        {"abab", text("abab"), hex("61 62 02 02")},
+        {"abcabc", text("abcabc"), hex("61 62 63 03 03 03")},
+        {"banana", text("banana"), hex("62 62 6E 02 02 02")},
+        {"05 05 07 05", hex("05 05 07 05"), hex("05 01 07 00")},
+        {"01 01 01", hex("01 01 01"), hex("01 00 00")},
+        {"00 01 00 01", hex("00 01 00 01"), hex("00 01 00 01")},
+        {"00 01 01 01", hex("00 01 01 01"), hex("00 01 01 00")},
+        {"02 01 01", hex("02 01 01"), hex("02 02 01")},
+        {"descending 256", descending, concat({repeat(0xFF, 255), hex("00")})},
+        {"empty", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(toHex(ranks(c.input)), toHex(c.expected));
+    }
+}
+
+// Every call starts from the identity list and a previous rank of 1.
+TEST(RankTransform, KeepsNoStateBetweenCalls)
+{
+    ranks(text("zyxwvutsrq"));
+    EXPECT_EQ(toHex(ranks(text("aaaa"))), "61 01 00 00");
+    EXPECT_EQ(toHex(ranks(hex("01 01 01"))), "01 00 00");
+}
+
+// The list of all byte values as the rules read literally: a value found at
+// place 1 goes to the front only after a non-zero rank, one found deeper goes
+// to place 1. Both directions keep it alike.
+class LiteralList {
+public:
+    LiteralList()
+    {
+        for (int i = 0; i < 256; ++i) list_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+    int placeOf(std::uint8_t x) const { return static_cast<int>(std::find(list_.begin(), list_.end(), x) - list_.begin()); }
+    std::uint8_t at(int j) const { return list_[static_cast<std::size_t>(j)]; }
+    // The value at place j has just been coded.
+    void promote(int j)
+    {
+        if (j == 1 && previous_ != 0) {
+            std::swap(list_[0], list_[1]);
+        } else if (j >= 2) {
+            const std::uint8_t x = list_[static_cast<std::size_t>(j)];
+            list_.erase(list_.begin() + j);
+            list_.insert(list_.begin() + 1, x);
+        }
+        previous_ = j;
+    }
+
+private:
+    std::vector<std::uint8_t> list_ = std::vector<std::uint8_t>(256);
+    int previous_ = 1;
+};
+
+// The ranks by the rules read literally: each value's place, searched from the front.
+Bytes referenceRanks(const Bytes& input)
+{
+    LiteralList list;
+    Bytes out;
+    for (std::uint8_t x : input) {
+        const int j = list.placeOf(x);
+        out.push_back(static_cast<std::uint8_t>(j));
+        list.promote(j);
+    }
+    return out;
+}
+
+// Inputs that reach every place of the list, every piece boundary and both
+// kinds of promotion, against the literal rules.
+TEST(RankTransform, MatchesTheLiteralRules)
+{
+    TestRng rng(14);
+    Bytes cycle;
+    for (int round = 0; round < 8; ++round)
+        for (int i = 0; i < 256; ++i) cycle.push_back(static_cast<std::uint8_t>(round % 2 ? 255 - i : i));
+    Bytes near; // values recur after 14 to 18 others: ranks around the first piece boundary
+    for (int i = 0; i < 4000; ++i) near.push_back(static_cast<std::uint8_t>((i * 7) % (15 + i / 1000)));
+    Bytes runs;
+    while (runs.size() < 5000) runs.insert(runs.end(), 1 + rng.below(4), static_cast<std::uint8_t>(rng.below(256)));
+    struct Case {
+        const char* name;
+        Bytes input;
+    } cases[] = {
+        {"random", rng.bytes(20000)},
+        {"two values", rng.bytes(3000, 2, 0)},
+        {"small alphabet", rng.bytes(5000, 20, 100)},
+        {"all values, both orders", cycle},
+        {"around the first boundary", near},
+        {"short runs", runs},
+        {"ones and zeros", hex("00 01 00 01 01 01 00 00 01 FF FF 00 FF")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes expected = referenceRanks(c.input);
+        EXPECT_EQ(ranks(c.input), expected);
+        EXPECT_EQ(ranks(c.input, rankTransformWide), expected) << "without 512-bit vectors";
+        EXPECT_EQ(ranks(c.input, rankTransformNarrow), expected) << "without 256-bit vectors";
+    }
+}
+
+using Inverse = void (*)(std::span<std::uint8_t>, std::span<const std::uint8_t>) noexcept;
+
+Bytes column(const Bytes& ranks, Inverse inverse)
+{
+    Bytes out(ranks.size() + 1, 0xEE);
+    inverse(std::span(out).first(ranks.size()), ranks);
+    EXPECT_EQ(out.back(), 0xEE) << "wrote past the column";
+    out.pop_back();
+    return out;
+}
+
+// The inverse rules read literally: the value at place j comes out, and the
+// list moves on as for the ranks.
+Bytes referenceColumn(const Bytes& ranks)
+{
+    LiteralList list;
+    Bytes out;
+    for (std::uint8_t j : ranks) {
+        out.push_back(list.at(j));
+        list.promote(j);
+    }
+    return out;
+}
+
+// Every rank string is valid, so random ones test the inverse as well as any:
+// the vector version (where the processor has it) and the portable one
+// against the literal rules, with ranks at every register boundary of the list.
+TEST(RankTransform, InverseMatchesTheLiteralRules)
+{
+    TestRng rng(41);
+    Bytes boundaries;
+    for (int i = 0; i < 6000; ++i) {
+        const std::uint8_t edges[] = {0, 1, 2, 62, 63, 64, 65, 126, 127, 128, 129, 190, 191, 192, 193, 254, 255};
+        boundaries.push_back(edges[rng.below(sizeof edges)]);
+    }
+    Bytes small; // mostly 0 and 1, so both promotions and their order matter
+    for (int i = 0; i < 6000; ++i) small.push_back(static_cast<std::uint8_t>(rng.below(8) < 6 ? rng.below(2) : rng.below(256)));
+    struct Case {
+        const char* name;
+        Bytes ranks;
+    } cases[] = {
+        {"random", rng.bytes(30000)},
+        {"register boundaries", boundaries},
+        {"mostly 0 and 1", small},
+        {"below 64", rng.bytes(5000, 64)},
+        {"all 255", repeat(0xFF, 600)},
+        {"ones after zeros", hex("00 01 01 00 01 00 00 01 02 01 01 FF 01 00 01")},
+        {"empty", {}},
+    };
+    if (!undoRankTransformIsVectored())
+        std::printf("note: this processor has no 512-bit byte permutes; only the portable inverse runs\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Bytes expected = referenceColumn(c.ranks);
+        EXPECT_EQ(column(c.ranks, undoRankTransform), expected);
+        EXPECT_EQ(column(c.ranks, undoRankTransformPortable), expected) << "portable";
+    }
+}
+
+// Forward then back gives the input; every call starts afresh.
+TEST(RankTransform, InverseUndoesTheTransform)
+{
+    TestRng rng(42);
+    for (int i = 0; i < 60; ++i) {
+        const Bytes input = rng.bytes(1 + rng.below(4000), 1 + rng.below(256), static_cast<std::uint8_t>(rng.below(256)));
+        const Bytes r = ranks(input);
+        EXPECT_EQ(column(r, undoRankTransform), input) << "case " << i;
+    }
+}
+
+} // namespace
+} // namespace dls2mml::test
