@@ -78,19 +78,6 @@ void printRow(const Row& row, const std::string& name)
                 name.c_str());
 }
 
-// A number of the sizes line: decimal, no sign, no leading zero, 32 bits.
-bool readNumber(std::string_view text, std::size_t& at, char end, std::uint64_t& value)
-{
-    const std::size_t start = at;
-    value = 0;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start < 11)
-        value = value * 10 + static_cast<std::uint64_t>(text[at++] - '0');
-    const std::size_t digits = at - start;
-    if (digits == 0 || digits > 10 || (digits > 1 && text[start] == '0') || value > 0xFFFFFFFFull)
-        return false;
-    return at < text.size() && text[at++] == end;
-}
-
 std::string formatName(const DlsWaveFormat& f)
 {
     std::string text;
@@ -254,29 +241,6 @@ std::string listOne(const Options& options, const std::string& path, Row& row)
 }
 
 } // namespace
-
-std::optional<DocumentSizes> parseDocumentSizes(std::string_view text)
-{
-    if (!text.starts_with(documentHead))
-        return std::nullopt;
-    std::size_t at = documentHead.size();
-    DocumentSizes sizes;
-    if (at >= text.size() || text[at++] != '(' || !readNumber(text, at, ' ', sizes.bankBytes) ||
-        !readNumber(text, at, ')', sizes.streamBytes) || at >= text.size() || text[at] != '\n')
-        return std::nullopt;
-    return sizes;
-}
-
-std::optional<DocumentSizes> readDocumentSizes(const std::string& path)
-{
-    std::unique_ptr<InputFile> file;
-    if (!openInputFile(path, file))
-        return std::nullopt;
-    std::vector<std::uint8_t> prefix;
-    if (!readUpTo(*file, prefix, 128))
-        return std::nullopt;
-    return parseDocumentSizes(std::string_view(reinterpret_cast<const char*>(prefix.data()), prefix.size()));
-}
 
 int runListCommand(const Options& options)
 {

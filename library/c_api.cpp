@@ -1,6 +1,7 @@
-// The C interface (include/dls2mml/dls2mml.h) over the conversion's own
-// writer and the document reader. Every entry catches whatever the C++ below
-// may throw, so nothing unwinds into a C caller.
+// The C interface (include/dls2mml/dls2mml.h) over the conversion and decode
+// jobs, as every other face (the streaming decoder over the document reader
+// the decode job reads with). Every entry catches whatever the C++ below may
+// throw, so nothing unwinds into a C caller.
 #include "dls2mml/dls2mml.h"
 
 #include <algorithm>
@@ -10,12 +11,11 @@
 #include <string>
 #include <string_view>
 
-#include "compressor/block_compressor.h"
-#include "compressor/block_pipeline.h"
+#include "platform/file_system.h"
+#include "shell/conversion_job.h"
+#include "shell/decode_job.h"
 #include "shell/document/cue_point_document.h"
 #include "shell/document/document_reader.h"
-#include "shell/document/document_stream.h"
-#include "platform/file_system.h"
 
 #ifndef DLS2MML_VERSION_STRING
 #define DLS2MML_VERSION_STRING "unknown"
@@ -26,39 +26,37 @@ namespace {
 
 constexpr std::uint64_t maxBankLength = 0xFFFFFFFFull;
 
-// The pivot state is one per process and unsynchronised: encodes take turns.
-std::mutex& encodeLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-// The caller's buffer as an output file that refuses to pass its capacity.
+// The caller's buffer as an output file that never writes past its
+// capacity. What goes beyond is counted, not kept (or, with stopAtCapacity,
+// refused), so that the caller can be told the size a buffer needs.
 class BufferOutput final : public OutputFile {
 public:
-    BufferOutput(char* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) {}
+    BufferOutput(void* buffer, std::size_t capacity, bool stopAtCapacity)
+        : buffer_(static_cast<std::uint8_t*>(buffer)), capacity_(capacity), stop_(stopAtCapacity) {}
 
     IoStatus write(std::span<const std::uint8_t> bytes) noexcept override
     {
-        if (bytes.size() > capacity_ - size_) {
+        if (bytes.size() > capacity_ - std::min(size_, capacity_)) {
             overflow_ = true;
-            return {IoError::writeFailed, "output buffer too small"};
+            if (stop_)
+                return {IoError::writeFailed, "output buffer too small"};
         }
-        if (!bytes.empty())
+        if (!overflow_ && !bytes.empty())
             std::memcpy(buffer_ + size_, bytes.data(), bytes.size());
         size_ += bytes.size();
         return {};
     }
     IoStatus commit() noexcept override { return {}; }
 
-    std::size_t size() const noexcept { return size_; }
+    std::uint64_t size() const noexcept { return size_; }
     bool overflow() const noexcept { return overflow_; }
 
 private:
-    char* buffer_;
+    std::uint8_t* buffer_;
     std::size_t capacity_;
-    std::size_t size_ = 0;
+    std::uint64_t size_ = 0;
     bool overflow_ = false;
+    bool stop_;
 };
 
 // Sorts a fault of the document reader into a result code. Faults met while
@@ -84,67 +82,42 @@ int encode(const void* bank, std::size_t bankSize, char* document, std::size_t c
         return DLS2MML_E_ARGUMENT;
     if (bankSize > maxBankLength)
         return DLS2MML_E_TOO_LARGE;
-    const auto* input = static_cast<const std::uint8_t*>(bank);
-    BufferOutput output(document, capacity);
-    DocumentStream stream(output, bankSize);
-    std::size_t offset = 0;
-    const SliceReader reader = [&](std::span<std::uint8_t> buffer, std::size_t& got) {
-        got = std::min(buffer.size(), bankSize - offset);
-        if (got)
-            std::memcpy(buffer.data(), input + offset, got);
-        offset += got;
-        return true;
-    };
-    bool sinkFailed = false;
-    const FrameSink sink = [&](std::span<const std::uint8_t> frame) {
-        sinkFailed = !stream.addFrame(frame);
-        return !sinkFailed;
-    };
-    PipelineResult result;
-    {
-        const std::lock_guard<std::mutex> hold(encodeLock());
-        result = compressSlices(reader, sink);
+    const std::unique_ptr<InputFile> input =
+        memoryInput(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(bank), bankSize));
+    BufferOutput output(document, capacity, false);
+    JobRequest request;
+    request.input = input.get();
+    request.output = &output;
+    request.threads = 1; // a library call starts no threads of its own
+    const JobReport report = runConversionJob(request);
+    switch (report.failure) {
+    case JobFailure::none: break;
+    case JobFailure::tooLarge: return DLS2MML_E_TOO_LARGE;
+    case JobFailure::outOfMemory:
+    case JobFailure::writeFailed: return DLS2MML_E_NO_MEMORY; // the document writer's memory
+    default: return DLS2MML_E_INTERNAL; // nothing else can happen to a buffer sorted in order, unchecked
     }
-    switch (result.fault) {
-    case PipelineFault::none: break;
-    case PipelineFault::outOfMemory: return DLS2MML_E_NO_MEMORY;
-    case PipelineFault::sinkFailed: return stream.tooLarge() ? DLS2MML_E_TOO_LARGE : DLS2MML_E_NO_MEMORY;
-    case PipelineFault::readFailed:
-    case PipelineFault::sortFailed:
-    case PipelineFault::inputChanged:
-    case PipelineFault::checkFailed: return DLS2MML_E_INTERNAL; // none can happen on a buffer sorted in order, unchecked
-    }
-    const std::uint64_t length = documentLength(bankSize, stream.streamLength());
-    if (length > capacity) {
+    if (output.overflow()) {
         if (documentSize)
-            *documentSize = static_cast<std::size_t>(length);
+            *documentSize = static_cast<std::size_t>(output.size());
         return DLS2MML_E_CAPACITY;
     }
-    if (IoStatus status = stream.finish(bankSize); !status)
-        return stream.tooLarge() ? DLS2MML_E_TOO_LARGE : output.overflow() ? DLS2MML_E_CAPACITY : DLS2MML_E_NO_MEMORY;
     if (documentSize)
-        *documentSize = output.size();
+        *documentSize = static_cast<std::size_t>(output.size());
     return DLS2MML_OK;
 }
 
-// Feeds the head and the sizes line only: up to the first line feed after
-// the head, which ends the sizes line of a sound document.
+// The head and the sizes line only, as the document reader judges them.
 int readSizes(std::string_view document, std::uint32_t* bankSize, std::uint32_t* streamSize)
 {
-    DocumentReader reader([](std::span<const std::uint8_t>) { return false; });
-    const std::size_t feed = document.find('\n', documentHead.size());
-    TextStatus status = reader.feed(document.substr(0, feed == std::string_view::npos ? feed : feed + 1));
+    DocumentSizes sizes;
     bool atEnd = false;
-    if (status.ok() && feed == std::string_view::npos) {
-        status = reader.finish();
-        atEnd = true;
-    }
-    if (!status.ok())
+    if (const TextStatus status = readDocumentSizes(document, sizes, atEnd); !status.ok())
         return codeForFault(status, atEnd);
     if (bankSize)
-        *bankSize = static_cast<std::uint32_t>(reader.inputLength());
+        *bankSize = static_cast<std::uint32_t>(sizes.bankBytes);
     if (streamSize)
-        *streamSize = static_cast<std::uint32_t>(reader.streamLength());
+        *streamSize = static_cast<std::uint32_t>(sizes.streamBytes);
     return DLS2MML_OK;
 }
 
@@ -161,23 +134,21 @@ int decode(const char* document, std::size_t documentSize, void* bank, std::size
             *bankSize = stated;
         return DLS2MML_E_CAPACITY;
     }
-    auto* out = static_cast<std::uint8_t*>(bank);
-    std::size_t written = 0;
     // The reader checks every block against the sizes line; the capacity is
-    // checked again here so that no damage can make it write past the end.
-    DocumentReader reader([&](std::span<const std::uint8_t> block) {
-        if (block.size() > capacity - written)
-            return false;
-        std::memcpy(out + written, block.data(), block.size());
-        written += block.size();
-        return true;
-    });
-    if (TextStatus status = reader.feed(text); !status.ok())
-        return codeForFault(status, false);
-    if (TextStatus status = reader.finish(); !status.ok())
-        return codeForFault(status, true);
+    // checked again by the output so that no damage can make it write past the end.
+    const std::unique_ptr<InputFile> input =
+        memoryInput(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    BufferOutput output(bank, capacity, true);
+    DecodeRequest request;
+    request.input = input.get();
+    request.output = &output;
+    const DecodeReport report = runDecodeJob(request);
+    if (report.failure == JobFailure::documentFault || report.failure == JobFailure::outOfMemory)
+        return codeForFault(report.fault, report.faultAtEnd);
+    if (!report.ok())
+        return output.overflow() ? DLS2MML_E_STREAM : DLS2MML_E_INTERNAL;
     if (bankSize)
-        *bankSize = written;
+        *bankSize = static_cast<std::size_t>(report.bankBytes);
     return DLS2MML_OK;
 }
 
@@ -235,7 +206,7 @@ size_t dls2mml_document_bound(size_t bank_size)
     if (bank_size > dls2mml::maxBankLength)
         return 0;
     const std::uint64_t n = bank_size;
-    const std::uint64_t bound = dls2mml::documentLength(n, dls2mml::compressBound(static_cast<std::size_t>(n)));
+    const std::uint64_t bound = dls2mml::documentBound(n);
     return static_cast<size_t>(std::min(bound, dls2mml::maxDocumentLength));
 }
 

@@ -101,6 +101,9 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
 std::unique_ptr<OutputFile> standardOutput();
 // Standard input in binary mode (size() is unknown: returns UINT64_MAX).
 std::unique_ptr<InputFile> standardInput();
+// Bytes already in memory read as a file (the C library's and the page's
+// buffers); the bytes must outlive the file.
+std::unique_ptr<InputFile> memoryInput(std::span<const std::uint8_t> bytes);
 bool pathExists(const std::string& path);
 bool removeFile(const std::string& path);
 

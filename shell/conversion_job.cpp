@@ -9,6 +9,7 @@
 
 #include "compressor/block_compressor.h"
 #include "compressor/block_pipeline.h"
+#include "compressor/pivot_generator.h"
 #include "shell/document/cue_point_document.h"
 #include "shell/document/document_stream.h"
 #include "checks/document_verifier.h"
@@ -22,7 +23,9 @@ namespace {
 RevealHook revealHook = nullptr;
 ProgressHook progressHook = nullptr;
 
-JobFailure failureFor(IoError error)
+} // namespace
+
+JobFailure jobFailureFor(IoError error)
 {
     switch (error) {
     case IoError::none: return JobFailure::none;
@@ -36,6 +39,8 @@ JobFailure failureFor(IoError error)
     }
     return JobFailure::writeFailed;
 }
+
+namespace {
 
 const char* wordsFor(JobFailure failure)
 {
@@ -54,6 +59,11 @@ const char* wordsFor(JobFailure failure)
     case JobFailure::verifyFailed: return "verification failed";
     case JobFailure::inputChanged: return "file changed while it was read";
     case JobFailure::sameFile: return "input and output are the same file";
+    case JobFailure::documentFault: return "not a sound cue-point document";
+    case JobFailure::bankDamaged: return "the bank in the document is damaged";
+    case JobFailure::outputExists: return "exists (use -f to overwrite)";
+    case JobFailure::noBankName: return "cannot derive the bank's name";
+    case JobFailure::toTerminal: return "not writing a bank to a terminal";
     }
     return "failed";
 }
@@ -69,7 +79,7 @@ JobReport failed(JobReport report, JobFailure failure, const std::string& detail
 
 JobReport failed(JobReport report, const IoStatus& status)
 {
-    report.failure = failureFor(status.error);
+    report.failure = jobFailureFor(status.error);
     report.reason = describeIoStatus(status);
     return report;
 }
@@ -262,6 +272,34 @@ std::string checkOutput(OutputFile& output, CheckedOutput* checked, const Stream
     return checkWrittenDocument(*document, written);
 }
 
+// The caller's output, which the job uses as its own but does not own.
+class BorrowedOutput final : public OutputFile {
+public:
+    explicit BorrowedOutput(OutputFile& file) : file_(file) {}
+    IoStatus write(std::span<const std::uint8_t> bytes) noexcept override { return file_.write(bytes); }
+    IoStatus commit() noexcept override { return file_.commit(); }
+    bool seekable() const noexcept override { return file_.seekable(); }
+    std::string pendingPath() const override { return file_.pendingPath(); }
+    IoStatus writeAt(std::uint64_t at, std::span<const std::uint8_t> bytes) noexcept override { return file_.writeAt(at, bytes); }
+    IoStatus readAt(std::uint64_t at, std::span<std::uint8_t> bytes) noexcept override { return file_.readAt(at, bytes); }
+    IoStatus truncate(std::uint64_t length) noexcept override { return file_.truncate(length); }
+    FileIdentity identity() const noexcept override { return file_.identity(); }
+    std::unique_ptr<InputFile> readBack() override { return file_.readBack(); }
+    IoStatus keepPermissions(int bits) noexcept override { return file_.keepPermissions(bits); }
+
+private:
+    OutputFile& file_;
+};
+
+// The block sort draws from one process-wide pivot state, whose draws must
+// follow the order of the conversions: jobs started from several threads (the
+// C library's callers) take turns.
+std::mutex& pivotStateLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 } // namespace
 
 void setRevealHook(RevealHook hook) { revealHook = hook; }
@@ -271,7 +309,7 @@ void setProgressHook(ProgressHook hook) { progressHook = hook; }
 JobReport runConversionJob(const JobRequest& request)
 {
     JobReport report;
-    if (request.discardOutput) {
+    if (request.discardOutput || request.output) {
         report.outputPath.clear();
     } else if (request.toStandardOutput) {
         report.outputPath = "-";
@@ -293,7 +331,9 @@ JobReport runConversionJob(const JobRequest& request)
         return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
 
     std::unique_ptr<OutputFile> output;
-    if (request.discardOutput) {
+    if (request.output) {
+        output = std::make_unique<BorrowedOutput>(*request.output);
+    } else if (request.discardOutput) {
         output = std::make_unique<DiscardedOutput>();
     } else if (request.toStandardOutput) {
         output = standardOutput();
@@ -319,7 +359,10 @@ JobReport runConversionJob(const JobRequest& request)
             return failed(std::move(report), JobFailure::outOfMemory);
         }
     }
-    report = convert(*input, *output, request, std::move(report), verification.get());
+    {
+        const std::lock_guard<std::mutex> turn(pivotStateLock());
+        report = convert(*input, *output, request, std::move(report), verification.get());
+    }
     const bool changed = input->changedSinceOpen();
     opened.reset();
     if (!report.ok())
@@ -339,6 +382,12 @@ JobReport runConversionJob(const JobRequest& request)
     if (IoStatus status = output->commit(); !status)
         return failedAtOutput(std::move(report), status);
     return report;
+}
+
+void startPivotStateAfresh()
+{
+    const std::lock_guard<std::mutex> turn(pivotStateLock());
+    pivotGenerator.setState(PivotGenerator::initialState);
 }
 
 void ConvertDlsFile(char* path, const char* lowerPath)

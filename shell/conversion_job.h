@@ -34,7 +34,17 @@ enum class JobFailure {
     verifyFailed,
     inputChanged,     // a block that needs the exact pivot state appeared where the scan saw none
     sameFile,         // the output is one of the inputs
+    // Decoding (decode_job.h):
+    documentFault,    // the document is not one the converter writes (DecodeReport::fault says where)
+    bankDamaged,      // the document is whole, but the RIFF bank in it is not
+    outputExists,     // the bank's file exists and may not be replaced
+    noBankName,       // the document's name does not give the bank's back
+    toTerminal,       // a bank is not written to a terminal
 };
+
+enum class IoError;
+// The job's failure for a failed file call.
+JobFailure jobFailureFor(IoError error);
 
 struct JobProgress {
     std::uint64_t done = 0;
@@ -47,6 +57,7 @@ struct JobRequest {
     std::string outputPath; // empty: derive from the name rule
     bool toStandardOutput = false;
     InputFile* input = nullptr;     // read the bank from here (standard input...); path only names it
+    OutputFile* output = nullptr;   // write the document here (memory...); committed as the job's own file would be
     bool discardOutput = false;     // convert in memory, write nothing: the report's sizes only
     bool verify = false;    // prove, before commit, that the document decodes to the input read
     unsigned threads = 0;   // threads for encoding; 0: every core
@@ -79,6 +90,11 @@ struct JobReport {
 };
 
 JobReport runConversionJob(const JobRequest& request);
+
+// Puts the block sort's process-wide pivot state back where a newly started
+// program has it (the page's "Start afresh"); a later document then comes out
+// as from a fresh run.
+void startPivotStateAfresh();
 
 // Called after a document was written completely (the window's file-manager
 // reveal). None by default.

@@ -10,11 +10,8 @@
 
 #include <string>
 
-#include "compressor/pivot_generator.h"
 #include "shell/conversion_job.h"
-#include "shell/document/cue_point_document.h"
-#include "shell/document/document_reader.h"
-#include "platform/file_system.h"
+#include "shell/decode_job.h"
 #include "shell/document/output_name.h"
 
 namespace {
@@ -28,16 +25,6 @@ EM_JS(void, webDecoded, (int ok, const char* fault, const char* bankName, double
     webIo.decoded(ok, UTF8ToString(fault), UTF8ToString(bankName), bankBytes);
 });
 // clang-format on
-
-// A document whose name the output-name rule cannot give back still yields
-// its bank, under the document's name with ".dls" for ".mml".
-std::string bankNameFor(const std::string& documentName)
-{
-    if (std::optional<std::string> bank = dls2mml::deriveBankName(documentName))
-        return *bank;
-    const std::size_t dot = documentName.rfind('.');
-    return (dot == std::string::npos ? documentName : documentName.substr(0, dot)) + ".dls";
-}
 
 } // namespace
 
@@ -63,29 +50,16 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlConvert(const char* name)
 // reports it: "line L, column C: what". Returns 1 on success.
 EMSCRIPTEN_KEEPALIVE int dls2mmlDecode(const char* name)
 {
-    const std::string bankName = bankNameFor(name);
-    std::unique_ptr<dls2mml::InputFile> document;
-    std::unique_ptr<dls2mml::OutputFile> bank;
-    std::string fault;
-    std::uint64_t bankBytes = 0;
-    if (dls2mml::IoStatus status = dls2mml::openInputFile(name, document); !status) {
-        fault = "cannot open";
-    } else if (status = dls2mml::createOutputFile(bankName, bank); !status) {
-        fault = "cannot create output";
-    } else {
-        const dls2mml::TextStatus text = dls2mml::decodeDocumentFile(*document, [&](std::span<const std::uint8_t> block) {
-            bankBytes += block.size();
-            return static_cast<bool>(bank->write(block));
-        });
-        fault = text.describe();
-        if (fault.empty())
-            bank->commit();
-    }
-    webDecoded(fault.empty(), fault.c_str(), bankName.c_str(), static_cast<double>(bankBytes));
-    return fault.empty();
+    dls2mml::DecodeRequest request;
+    request.path = name;
+    request.outputPath = dls2mml::bankNameFor(name);
+    request.overwrite = true; // the page's files are its own: a later bank of the same name replaces it
+    const dls2mml::DecodeReport report = dls2mml::runDecodeJob(request);
+    webDecoded(report.ok(), report.reason.c_str(), request.outputPath.c_str(), static_cast<double>(report.bankBytes));
+    return report.ok();
 }
 
 // Starts the pivot state afresh, as a newly started program has it.
-EMSCRIPTEN_KEEPALIVE void dls2mmlFreshState() { dls2mml::pivotGenerator.setState(dls2mml::PivotGenerator::initialState); }
+EMSCRIPTEN_KEEPALIVE void dls2mmlFreshState() { dls2mml::startPivotStateAfresh(); }
 
 } // extern "C"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "compressor/block_compressor.h"
 #include "text/base64_lines.h"
 
 namespace dls2mml {
@@ -18,6 +19,11 @@ std::uint64_t documentLength(std::uint64_t inputLength, std::uint64_t streamLeng
 {
     return documentHead.size() + formatSizesLine(inputLength, streamLength).size() +
            base64LinesLength(streamLength) + documentFooter.size();
+}
+
+std::uint64_t documentBound(std::uint64_t inputLength)
+{
+    return documentLength(inputLength, compressBound(static_cast<std::size_t>(inputLength)));
 }
 
 } // namespace dls2mml

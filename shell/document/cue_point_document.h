@@ -18,5 +18,8 @@ inline constexpr std::uint64_t maxDocumentLength = 0x7FFFFFFF;
 std::string formatSizesLine(std::uint64_t inputLength, std::uint64_t streamLength);
 // Total bytes of the document for these two lengths.
 std::uint64_t documentLength(std::uint64_t inputLength, std::uint64_t streamLength);
+// The most bytes a document of an input this long can take (the stream's
+// worst case, in text).
+std::uint64_t documentBound(std::uint64_t inputLength);
 
 } // namespace dls2mml

@@ -275,7 +275,7 @@ TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& 
     return reader.finish();
 }
 
-TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink, unsigned threads)
+TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink, unsigned threads, bool* atEnd)
 {
     DocumentReader reader(sink, threads);
     std::vector<std::uint8_t> buffer(readChunk);
@@ -292,7 +292,52 @@ TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink,
             !status.ok())
             return status;
     }
+    if (atEnd)
+        *atEnd = true;
     return reader.finish();
+}
+
+TextStatus readDocumentSizes(std::string_view text, DocumentSizes& sizes, bool& atEnd)
+{
+    DocumentReader reader([](std::span<const std::uint8_t>) { return false; });
+    const std::size_t end = text.find('\n', std::min(text.size(), documentHead.size()));
+    atEnd = end == std::string_view::npos;
+    TextStatus status = reader.feed(text.substr(0, atEnd ? end : end + 1));
+    if (status.ok() && atEnd)
+        status = reader.finish();
+    if (status.ok()) {
+        sizes.bankBytes = reader.inputLength();
+        sizes.streamBytes = reader.streamLength();
+    }
+    return status;
+}
+
+std::optional<DocumentSizes> parseDocumentSizes(std::string_view text)
+{
+    DocumentSizes sizes;
+    bool atEnd = false;
+    if (!readDocumentSizes(text, sizes, atEnd).ok())
+        return std::nullopt;
+    return sizes;
+}
+
+std::optional<DocumentSizes> readDocumentSizes(const std::string& path)
+{
+    std::unique_ptr<InputFile> file;
+    if (!openInputFile(path, file))
+        return std::nullopt;
+    // The head and the longest sizes line: "(4294967295 4294967295)\n".
+    std::vector<std::uint8_t> prefix(documentHead.size() + 24);
+    std::size_t filled = 0;
+    while (filled < prefix.size()) {
+        std::size_t got = 0;
+        if (!file->read(std::span<std::uint8_t>(prefix).subspan(filled), got))
+            return std::nullopt;
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    return parseDocumentSizes(std::string_view(reinterpret_cast<const char*>(prefix.data()), filled));
 }
 
 } // namespace dls2mml

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -87,9 +88,26 @@ private:
     bool headerChecked_ = false;
 };
 
+// The two numbers of a document's sizes line.
+struct DocumentSizes {
+    std::uint64_t bankBytes = 0;
+    std::uint64_t streamBytes = 0;
+};
+
+// Reads the head and the sizes line that text starts with, up to the line
+// feed that ends the line (the rest is not looked at); atEnd is set when text
+// ended before that line feed, so that the fault is the document's early end.
+TextStatus readDocumentSizes(std::string_view text, DocumentSizes& sizes, bool& atEnd);
+// The same, nullopt on any fault.
+std::optional<DocumentSizes> parseDocumentSizes(std::string_view text);
+// The same, from the first bytes of the file at path.
+std::optional<DocumentSizes> readDocumentSizes(const std::string& path);
+
 // Reads a whole document held in memory; the bank is appended to bank.
 TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& bank);
-// Reads a document from file in pieces, handing the bank to sink.
-TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink, unsigned threads = 1);
+// Reads a document from file in pieces, handing the bank to sink; atEnd (if
+// given) is set when a fault was found as the document ended.
+TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink, unsigned threads = 1,
+                              bool* atEnd = nullptr);
 
 } // namespace dls2mml
