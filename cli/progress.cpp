@@ -3,15 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#define DLS2MML_ISATTY(fd) _isatty(fd)
-#else
-#include <sys/ioctl.h>
-#include <unistd.h>
-#define DLS2MML_ISATTY(fd) isatty(fd)
-#endif
+#include "platform/terminal.h"
 
 namespace dls2mml::cli {
 namespace {
@@ -36,21 +28,10 @@ std::string clockTime(double seconds)
 
 } // namespace
 
-bool standardInputIsTerminal() { return DLS2MML_ISATTY(0) != 0; }
-bool standardOutputIsTerminal() { return DLS2MML_ISATTY(1) != 0; }
-bool standardErrorIsTerminal() { return DLS2MML_ISATTY(2) != 0; }
-
 std::size_t terminalWidth()
 {
-#ifdef _WIN32
-    CONSOLE_SCREEN_BUFFER_INFO info;
-    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0)
-        return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
-#else
-    winsize size{};
-    if (ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-#endif
+    if (const std::size_t columns = terminalColumns(); columns > 0)
+        return columns;
     if (const char* columns = std::getenv("COLUMNS")) {
         const long value = std::strtol(columns, nullptr, 10);
         if (value > 0 && value < 10000)

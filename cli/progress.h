@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/terminal.h"
+
 namespace dls2mml::cli {
 
 class ProgressLine {
@@ -35,9 +37,9 @@ private:
     std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
-bool standardInputIsTerminal();
-bool standardOutputIsTerminal();
-bool standardErrorIsTerminal();
+using dls2mml::standardErrorIsTerminal;
+using dls2mml::standardInputIsTerminal;
+using dls2mml::standardOutputIsTerminal;
 // Columns of the terminal on standard error; 80 when it cannot be told.
 std::size_t terminalWidth();
 

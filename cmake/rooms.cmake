@@ -5,7 +5,7 @@
 #   compressor       the tbr0 stream and its stages, both ways
 #   text             Base64 lines, both ways
 #   bank             the RIFF/DLS walker
-#   platform         file calls (POSIX, Win32, the page), work memory, cleanup on interrupt
+#   platform         file calls (POSIX, Win32, the page), terminals, work memory, cleanup on interrupt
 #   shell_document   the cue-point document both ways, and the output-name rule
 #   checks           CRC-64 and the check --verify makes while writing
 #   shell            the jobs: conversion (encode) and its inverse, decoding
@@ -27,9 +27,11 @@ if(EMSCRIPTEN)
                                        ${DLS2MML_SOURCE}/platform/work_memory_portable.cpp)
 elseif(WIN32)
   list(APPEND dls2mml_platform_SOURCES ${DLS2MML_SOURCE}/platform/file_system_win32.cpp
+                                       ${DLS2MML_SOURCE}/platform/terminal_win32.cpp
                                        ${DLS2MML_SOURCE}/platform/work_memory_portable.cpp)
 else()
   list(APPEND dls2mml_platform_SOURCES ${DLS2MML_SOURCE}/platform/file_system_posix.cpp
+                                       ${DLS2MML_SOURCE}/platform/terminal_posix.cpp
                                        ${DLS2MML_SOURCE}/platform/work_memory_posix.cpp)
 endif()
 
