@@ -36,7 +36,6 @@ std::string describeIoStatus(const IoStatus& status)
     std::string words;
     switch (status.error) {
     case IoError::none: return "ok";
-    case IoError::notFound:
     case IoError::cannotOpen: words = "cannot open"; break;
     case IoError::isFolder: return "is a folder"; // says it all
     case IoError::cannotRead: words = "cannot read"; break;

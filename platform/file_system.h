@@ -13,7 +13,6 @@ namespace dls2mml {
 
 enum class IoError {
     none,
-    notFound,     // "cannot open"
     cannotOpen,   // other open failures (permissions, ...)
     isFolder,
     cannotRead,
@@ -105,7 +104,6 @@ std::unique_ptr<InputFile> standardInput();
 // buffers); the bytes must outlive the file.
 std::unique_ptr<InputFile> memoryInput(std::span<const std::uint8_t> bytes);
 bool pathExists(const std::string& path);
-bool removeFile(const std::string& path);
 
 // From now on, an interrupting signal (or Ctrl-C and console close) removes
 // the temporaries that outputs still hold, then ends the process as it would

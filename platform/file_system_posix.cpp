@@ -575,7 +575,7 @@ IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return failure(errno == ENOENT || errno == ENOTDIR ? IoError::notFound : IoError::cannotOpen, errno);
+        return failure(IoError::cannotOpen, errno);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int code = errno;
@@ -643,7 +643,6 @@ bool pathExists(const std::string& path)
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 void removeTemporariesOnInterrupt()
 {

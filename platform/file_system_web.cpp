@@ -137,6 +137,5 @@ std::unique_ptr<InputFile> standardInput() { return std::make_unique<NoInput>();
 
 bool pathExists(const std::string&) { return false; }
 
-bool removeFile(const std::string&) { return false; }
 
 } // namespace dls2mml

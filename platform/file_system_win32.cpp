@@ -54,12 +54,6 @@ IoStatus failure(IoError error, DWORD code) { return {error, code ? systemWords(
 
 bool isDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
 
-bool isMissing(DWORD code)
-{
-    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME ||
-           code == ERROR_BAD_NETPATH || code == ERROR_INVALID_DRIVE;
-}
-
 // Largest single ReadFile/WriteFile request (the calls count in 32 bits).
 constexpr std::size_t maxTransfer = 1u << 30;
 
@@ -629,7 +623,7 @@ IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        return failure(isMissing(code) ? IoError::notFound : IoError::cannotOpen, code);
+        return failure(IoError::cannotOpen, code);
     }
     std::uint64_t size = UINT64_MAX;
     if (GetFileType(handle) == FILE_TYPE_DISK) {
@@ -680,7 +674,6 @@ std::unique_ptr<InputFile> standardInput() { return std::make_unique<StandardInp
 
 bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 // A parent that had Ctrl-C ignored (start /b, or SetConsoleCtrlHandler(NULL,
 // TRUE)) passes that on: the system then gives the handler no Ctrl-C, as

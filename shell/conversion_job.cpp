@@ -29,7 +29,6 @@ JobFailure jobFailureFor(IoError error)
 {
     switch (error) {
     case IoError::none: return JobFailure::none;
-    case IoError::notFound:
     case IoError::cannotOpen: return JobFailure::cannotOpen;
     case IoError::isFolder: return JobFailure::isFolder;
     case IoError::cannotRead: return JobFailure::cannotRead;

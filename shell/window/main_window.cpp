@@ -15,7 +15,6 @@ constexpr UINT copyGlobalData = 0x0049;
 } // namespace
 
 char statusLines[statusLineCount][statusLineSize];
-HINSTANCE moduleInstance = nullptr;
 HWND mainWindow = nullptr;
 
 void SetStatusLine(int index, const char* text)
@@ -174,7 +173,6 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previousInstance*/, LPSTR /*commandLine*/, int showCommand)
 {
     using namespace dls2mml;
-    moduleInstance = instance;
     statusLines[0][0] = '\0';
     statusLines[1][0] = '\0';
     setRevealHook(&revealInFileManager);

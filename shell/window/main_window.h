@@ -45,7 +45,6 @@ inline constexpr int iconResource = 101;
 
 // The two lines drawn by WM_PAINT; an empty line (first byte NUL) is not drawn.
 extern char statusLines[statusLineCount][statusLineSize];
-extern HINSTANCE moduleInstance;
 extern HWND mainWindow;
 
 // Copies at most 254 characters of text into line index (0 or 1) and repaints
