@@ -1,13 +1,9 @@
 #include "compressor/block_decompressor.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include "compressor/block_pipeline.h"
 #include "compressor/block_sort.h"
@@ -46,8 +42,6 @@ struct BlockDecompressor::Scratch {
 // One frame on its way: what decoding it needs to know of the stream, its
 // payload, and then its block or its fault.
 struct BlockDecompressor::FrameJob {
-    enum class State { queued, running, done };
-    State state = State::queued;
     std::uint64_t index = 0;         // frames before it
     std::uint64_t frameOffset = 0;
     std::uint64_t endOffset = 0;     // stream bytes read once its payload is complete
@@ -58,28 +52,6 @@ struct BlockDecompressor::FrameJob {
     std::vector<std::uint8_t> payload;
     std::vector<std::uint8_t> block;
     DecodeStatus fault;
-};
-
-// Helper threads and the frames in flight, oldest first. Frames are decoded
-// by whichever thread is free (the feeding thread too, when it would wait)
-// and handed to the sink on the feeding thread, in stream order.
-struct BlockDecompressor::Pool {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<std::unique_ptr<FrameJob>> inFlight;
-    std::vector<std::unique_ptr<FrameJob>> spare; // delivered, their buffers kept
-    std::vector<std::thread> helpers;
-    bool quit = false;
-
-    FrameJob* takeQueued()
-    {
-        for (auto& job : inFlight)
-            if (job->state == FrameJob::State::queued) {
-                job->state = FrameJob::State::running;
-                return job.get();
-            }
-        return nullptr;
-    }
 };
 
 namespace {
@@ -174,21 +146,11 @@ BlockDecompressor::BlockDecompressor(Sink sink, unsigned threads)
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
     threads_ = 1;
 #endif
+    if (threads_ > 1)
+        pool_ = std::make_unique<Pool>(threads_, &runJob);
 }
 
-BlockDecompressor::~BlockDecompressor()
-{
-    if (!pool_)
-        return;
-    abandonFrames();
-    {
-        std::lock_guard lock(pool_->mutex);
-        pool_->quit = true;
-        pool_->changed.notify_all();
-    }
-    for (std::thread& helper : pool_->helpers)
-        helper.join();
-}
+BlockDecompressor::~BlockDecompressor() = default;
 
 DecodeStatus BlockDecompressor::record(FaultKind kind, std::string message, std::uint64_t offset)
 {
@@ -263,14 +225,7 @@ DecodeStatus BlockDecompressor::startFrame()
 // once with one thread), and reading goes on as if it were sound.
 DecodeStatus BlockDecompressor::frameComplete()
 {
-    std::unique_ptr<FrameJob> job;
-    if (pool_ && !pool_->spare.empty()) {
-        job = std::move(pool_->spare.back());
-        pool_->spare.pop_back();
-    } else {
-        job = std::make_unique<FrameJob>();
-    }
-    job->state = FrameJob::State::queued;
+    std::unique_ptr<FrameJob> job = pool_ ? pool_->spare() : std::make_unique<FrameJob>();
     job->fault = {};
     job->index = framesRead_;
     job->frameOffset = frameOffset_;
@@ -289,63 +244,23 @@ DecodeStatus BlockDecompressor::frameComplete()
         if (!scratch_)
             scratch_ = std::make_unique<Scratch>();
         decodeJob(*job, job->payload, *scratch_);
-        job->state = FrameJob::State::done;
         return deliver(*job);
     }
-    startPool();
-    {
-        std::lock_guard lock(pool_->mutex);
-        pool_->inFlight.push_back(std::move(job));
-        pool_->changed.notify_all();
-    }
+    pool_->submit(std::move(job));
     // Hand on what is ready; wait (helping) only while too many are in flight.
-    const std::size_t window = 2 * static_cast<std::size_t>(threads_);
-    for (;;) {
-        if (DecodeStatus status = deliverReady(); !status.ok())
-            return status;
-        std::unique_lock lock(pool_->mutex);
-        if (pool_->inFlight.size() < window)
-            return {};
-        lock.unlock();
-        helpOrWait();
-    }
+    return handOn(2 * static_cast<std::size_t>(threads_));
 }
 
-void BlockDecompressor::startPool()
+// Hands on the decoded frames at the front, in stream order, until fewer
+// than limit are in flight (0: none).
+DecodeStatus BlockDecompressor::handOn(std::size_t limit)
 {
-    if (pool_)
-        return;
-    pool_ = std::make_unique<Pool>();
-    for (unsigned i = 1; i < threads_; ++i) {
-        try {
-            pool_->helpers.emplace_back([this] { helperMain(); });
-        } catch (const std::system_error&) {
-            break; // the feeding thread decodes what no helper takes
-        }
-    }
-}
-
-void BlockDecompressor::helperMain()
-{
-    std::unique_ptr<Scratch> scratch;
-    try {
-        scratch = std::make_unique<Scratch>();
-    } catch (const std::bad_alloc&) {
-        return;
-    }
-    Pool& pool = *pool_;
-    std::unique_lock lock(pool.mutex);
-    for (;;) {
-        FrameJob* job = nullptr;
-        pool.changed.wait(lock, [&] { return pool.quit || (job = pool.takeQueued()) != nullptr; });
-        if (!job)
-            return;
-        lock.unlock();
-        runJob(*job, *scratch);
-        lock.lock();
-        job->state = FrameJob::State::done;
-        pool.changed.notify_all();
-    }
+    DecodeStatus status;
+    pool_->handOn(limit, [&](FrameJob& job) {
+        status = deliver(job);
+        return status.ok();
+    });
+    return status;
 }
 
 void BlockDecompressor::runJob(FrameJob& job, Scratch& scratch)
@@ -354,45 +269,6 @@ void BlockDecompressor::runJob(FrameJob& job, Scratch& scratch)
         decodeJob(job, job.payload, scratch);
     } catch (const std::bad_alloc&) {
         job.fault = DecodeStatus{FaultKind::outOfMemory, "out of memory", job.frameOffset};
-    }
-}
-
-// On the feeding thread: decodes the oldest frame no thread has taken, or
-// waits until some frame is done.
-void BlockDecompressor::helpOrWait()
-{
-    std::unique_lock lock(pool_->mutex);
-    if (FrameJob* job = pool_->takeQueued()) {
-        lock.unlock();
-        if (!scratch_)
-            scratch_ = std::make_unique<Scratch>();
-        runJob(*job, *scratch_);
-        lock.lock();
-        job->state = FrameJob::State::done;
-        pool_->changed.notify_all();
-        return;
-    }
-    if (pool_->inFlight.empty() || pool_->inFlight.front()->state == FrameJob::State::done)
-        return;
-    pool_->changed.wait(lock);
-}
-
-// Hands every done frame at the front to the sink, in order.
-DecodeStatus BlockDecompressor::deliverReady()
-{
-    for (;;) {
-        std::unique_ptr<FrameJob> job;
-        {
-            std::lock_guard lock(pool_->mutex);
-            if (pool_->inFlight.empty() || pool_->inFlight.front()->state != FrameJob::State::done)
-                return {};
-            job = std::move(pool_->inFlight.front());
-            pool_->inFlight.pop_front();
-        }
-        const DecodeStatus status = deliver(*job);
-        pool_->spare.push_back(std::move(job));
-        if (!status.ok())
-            return status;
     }
 }
 
@@ -418,35 +294,15 @@ DecodeStatus BlockDecompressor::settle()
         return fault_;
     if (!pool_)
         return {};
-    for (;;) {
-        if (DecodeStatus status = deliverReady(); !status.ok())
-            return status;
-        {
-            std::lock_guard lock(pool_->mutex);
-            if (pool_->inFlight.empty())
-                return {};
-        }
-        helpOrWait();
-    }
+    return handOn(0);
 }
 
 // Drops the frames after a fault: none is started any more, and those a
 // thread is decoding are waited for, since they use their own buffers.
 void BlockDecompressor::abandonFrames()
 {
-    if (!pool_)
-        return;
-    std::unique_lock lock(pool_->mutex);
-    for (auto& job : pool_->inFlight)
-        if (job->state == FrameJob::State::queued)
-            job->state = FrameJob::State::done;
-    pool_->changed.wait(lock, [&] {
-        for (auto& job : pool_->inFlight)
-            if (job->state == FrameJob::State::running)
-                return false;
-        return true;
-    });
-    pool_->inFlight.clear();
+    if (pool_)
+        pool_->abandon();
 }
 
 DecodeStatus BlockDecompressor::feed(std::span<const std::uint8_t> bytes)

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "compressor/ordered_pool.h"
 #include "fault/fault_kind.h"
 #include "compressor/frame_hints.h"
 #include "compressor/stream_format.h"
@@ -72,17 +73,14 @@ public:
 private:
     enum class State { header, frameHeader, payload, done, failed };
 
-    struct Pool;
+    using Pool = OrderedPool<FrameJob, Scratch>;
     DecodeStatus record(FaultKind kind, std::string message, std::uint64_t offset);
     DecodeStatus fail(FaultKind kind, std::string message, std::uint64_t offset);
     DecodeStatus checkHeaderByte(std::size_t index, std::uint8_t byte);
     DecodeStatus startFrame();
     DecodeStatus frameComplete();
-    void startPool();
-    void helperMain();
     static void runJob(FrameJob& job, Scratch& scratch);
-    void helpOrWait();
-    DecodeStatus deliverReady();
+    DecodeStatus handOn(std::size_t limit);
     DecodeStatus deliver(FrameJob& job);
     void abandonFrames();
 
@@ -99,7 +97,7 @@ private:
     std::uint32_t payloadLength_ = 0;
     std::vector<std::uint8_t> payload_;
     std::unique_ptr<Scratch> scratch_; // the feeding thread's
-    std::unique_ptr<Pool> pool_;       // only with more than one thread
+    std::unique_ptr<Pool> pool_;       // only with more than one thread: frames in flight, oldest first
     std::uint64_t framesRead_ = 0;     // frames whose payload is complete
     std::uint32_t declaredLength_ = 0;
     std::uint64_t consumed_ = 0;

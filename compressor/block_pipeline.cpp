@@ -2,30 +2,36 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "compressor/block_compressor.h"
 #include "compressor/equal_rotations.h"
+#include "compressor/ordered_pool.h"
 #include "compressor/rank_symbols.h"
 #include "compressor/run_length_prepass.h"
 
 namespace dls2mml {
 namespace {
 
-// What one thread needs to carry a block through every stage; allocated once
-// per thread and reused for each block it takes.
-struct BlockWork {
+// One slice on its way: read by the owner, coded on any thread, its frame
+// handed on by the owner in input order. Kept and reused once handed on.
+struct SliceTask {
     ByteBuffer slice{blockSizeForLevel1};
+    ByteBuffer frame{frameBound(blockSizeForLevel1)};
+    std::size_t index = 0;
+    std::size_t got = 0;         // bytes of the slice
+    std::size_t frameLength = 0; // 0: the block was not coded (the pipeline stopped)
+};
+
+// What one thread needs to carry a block through every stage; made once per
+// thread and reused for each block it takes.
+struct BlockWork {
     ByteBuffer block{bufferSizeForLevel1 + wrappedBlockPadding};    // pre-pass output, room for the sort's wrap
     ByteBuffer lastColumn{rankSymbolsBound(bufferSizeForLevel1)};    // then the rank symbols
     ByteBuffer ranks{bufferSizeForLevel1};
-    ByteBuffer frame{frameBound(blockSizeForLevel1)};
     SortArrays arrays{bufferSizeForLevel1};
     ModelSet models;
 };
@@ -34,117 +40,73 @@ class Pipeline {
 public:
     Pipeline(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options, unsigned threads)
         : reader_(reader), sink_(sink), check_(options.check), damage_(options.damage), orderedBlocks_(options.orderedBlocks),
-          window_(threads > 1 ? 2 * static_cast<std::size_t>(threads) : 1)
+          window_(threads > 1 ? 2 * static_cast<std::size_t>(threads) : 1),
+          pool_(threads, [this](SliceTask& task, BlockWork& work) { codeBlock(task, work); })
     {
     }
 
-    PipelineResult run(std::unique_ptr<BlockWork> callerWork, unsigned threads)
+    // Reads the slices in order, hands each to the pool, and passes the
+    // frames to the sink in order as they come.
+    PipelineResult run()
     {
-        std::vector<std::thread> helpers;
-        for (unsigned i = 1; i < threads; ++i) {
-            try {
-                helpers.emplace_back([this] { help(); });
-            } catch (const std::system_error&) {
-                break; // carry on with the threads there are
+        const auto deliver = [this](SliceTask& task) { return this->deliver(task); };
+        for (std::size_t index = 0; !stopped(); ++index) {
+            std::unique_ptr<SliceTask> task = pool_.spare();
+            task->index = index;
+            task->got = 0;
+            task->frameLength = 0;
+            if (!reader_(task->slice.span(), task->got)) {
+                stop(index, PipelineFault::readFailed);
+                break;
             }
+            if (task->got == 0)
+                break;
+            inputLength_ += task->got;
+            const bool last = task->got < task->slice.size; // a short slice is the last
+            pool_.submit(std::move(task));
+            if (!pool_.handOn(window_, deliver) || last)
+                break;
         }
-        workAll(*callerWork);
-        for (std::thread& helper : helpers)
-            helper.join();
-        return {fault_, inputLength_};
+        if (!stopped())
+            pool_.handOn(0, deliver);
+        pool_.abandon();
+        return {fault(), inputLength_};
     }
 
 private:
-    // A helper thread: without its own work memory it leaves the blocks to the others.
-    void help()
-    {
-        std::unique_ptr<BlockWork> work;
-        try {
-            work = std::make_unique<BlockWork>();
-        } catch (const std::bad_alloc&) {
-            return;
-        }
-        workAll(*work);
-    }
-
-    void workAll(BlockWork& work)
-    {
-        std::size_t index = 0;
-        std::size_t got = 0;
-        while (claim(work, index, got)) {
-            if (!codeBlock(work, index, got))
-                return;
-        }
-    }
-
-    // Takes and reads the next slice in input order; false when there is none
-    // (the input ended, or the pipeline stopped).
-    bool claim(BlockWork& work, std::size_t& index, std::size_t& got)
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopped() || ended_ || (!reading_ && nextRead_ < nextDeliver_ + window_); });
-        if (stopped() || ended_)
-            return false;
-        reading_ = true;
-        index = nextRead_++;
-        lock.unlock();
-        got = 0;
-        const bool read = reader_(work.slice.span(), got);
-        lock.lock();
-        reading_ = false;
-        changed_.notify_all();
-        if (!read) {
-            stopAt(index, PipelineFault::readFailed);
-            return false;
-        }
-        if (got == 0) {
-            ended_ = true;
-            return false;
-        }
-        inputLength_ += got;
-        if (got < work.slice.size)
-            ended_ = true; // a short slice is the last
-        return true;
-    }
-
-    // Every stage of one block, then its frame to the sink in turn.
-    bool codeBlock(BlockWork& work, std::size_t index, std::size_t got)
+    // Every stage of one block, on whichever thread has it.
+    void codeBlock(SliceTask& task, BlockWork& work)
     {
         const std::span<std::uint8_t> block = work.block.span();
+        const std::span<const std::uint8_t> slice = task.slice.span().first(task.got);
         SortedBlock sorted;
-        sorted.length = runLengthPrepass(block, work.slice.span().first(got));
+        sorted.length = runLengthPrepass(block, slice);
         const auto m = static_cast<std::size_t>(sorted.length);
         SortResult result;
-        if (index < orderedBlocks_) {
-            if (!waitForSortTurn(index))
-                return false;
+        if (task.index < orderedBlocks_) {
+            if (!waitForSortTurn(task.index))
+                return;
             result = sortBlock(block, sorted.length, work.lastColumn.span(), work.arrays, pivotGenerator);
             passSortTurn();
         } else {
-            if (hasEqualRotations(block.first(m))) {
-                stop(index, PipelineFault::inputChanged);
-                return false;
-            }
+            if (hasEqualRotations(block.first(m)))
+                return stop(task.index, PipelineFault::inputChanged);
             // All rotations distinct: the order is unique, any correct sort finds it.
             result = sortDistinctRotations(block, sorted.length, work.lastColumn.span(), work.arrays);
         }
-        if (!result.ok) {
-            stop(index, PipelineFault::sortFailed);
-            return false;
-        }
+        if (!result.ok)
+            return stop(task.index, PipelineFault::sortFailed);
         sorted.primaryIndex = result.primaryIndex;
         sorted.ok = true;
         std::size_t symbolCount = 0;
         const std::size_t length = codeSortedBlock(work.lastColumn.span(), sorted, work.ranks.span(),
-                                                   work.lastColumn.span(), work.models, work.frame.span(), &symbolCount);
-        const std::span<std::uint8_t> frame = work.frame.span().first(length);
+                                                   work.lastColumn.span(), work.models, task.frame.span(), &symbolCount);
+        const std::span<std::uint8_t> frame = task.frame.span().first(length);
         if (damage_)
-            damage_(index, frame);
-        if (check_ && !check_(index, work.slice.span().first(got), frame, hintsFor(work, m, symbolCount))) {
-            stop(index, PipelineFault::checkFailed);
-            return false;
-        }
-        return deliver(index, frame);
+            damage_(task.index, frame);
+        if (check_ && !check_(task.index, slice, frame, hintsFor(work, m, symbolCount)))
+            return stop(task.index, PipelineFault::checkFailed);
+        task.frameLength = length;
     }
 
     // The coded symbols (they stand where the last column was), the rows of
@@ -166,92 +128,57 @@ private:
         return hints;
     }
 
+    // The first orderedBlocks blocks take their turns at the pivot state in
+    // input order. Blocks are taken oldest first, so the block whose turn it
+    // is has always been taken already.
     bool waitForSortTurn(std::size_t index)
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stopped() || sortTurn_ == index; });
-        return !stopped();
+        turnPassed_.wait(lock, [&] { return fault_ != PipelineFault::none || sortTurn_ == index; });
+        return fault_ == PipelineFault::none;
     }
 
     void passSortTurn()
     {
         std::lock_guard lock(mutex_);
         ++sortTurn_;
-        changed_.notify_all();
+        turnPassed_.notify_all();
     }
 
-    // Hands the frame on if it is the sink's turn (and then every parked
-    // frame that follows it); otherwise parks a copy of it.
-    bool deliver(std::size_t index, std::span<const std::uint8_t> frame)
+    // On the owner, in input order: the frame to the sink; false stops.
+    bool deliver(const SliceTask& task)
     {
-        std::unique_lock lock(mutex_);
-        if (stopped())
-            return false;
-        if (index != nextDeliver_ || delivering_) {
-            lock.unlock();
-            std::vector<std::uint8_t> copy;
-            try {
-                copy.assign(frame.begin(), frame.end());
-            } catch (const std::bad_alloc&) {
-                stop(index, PipelineFault::outOfMemory);
-                return false;
-            }
-            lock.lock();
-            parked_.emplace(index, std::move(copy));
-            if (!delivering_ && parked_.begin()->first == nextDeliver_)
-                return deliverParked(lock);
-            return true;
-        }
-        delivering_ = true;
-        lock.unlock();
-        const bool taken = sink_(frame);
-        lock.lock();
-        delivering_ = false;
-        if (!taken) {
-            stopAt(index, PipelineFault::sinkFailed);
+        if (task.frameLength == 0 || stopped())
+            return false; // this block, or one after it, stopped the pipeline
+        if (!sink_(task.frame.span().first(task.frameLength))) {
+            stop(task.index, PipelineFault::sinkFailed);
             return false;
         }
-        ++nextDeliver_;
-        changed_.notify_all();
-        return deliverParked(lock);
+        return true;
     }
 
-    bool deliverParked(std::unique_lock<std::mutex>& lock)
+    bool stopped()
     {
-        while (!stopped() && !parked_.empty() && parked_.begin()->first == nextDeliver_) {
-            auto node = parked_.extract(parked_.begin());
-            delivering_ = true;
-            lock.unlock();
-            const bool taken = sink_(node.mapped());
-            lock.lock();
-            delivering_ = false;
-            if (!taken) {
-                stopAt(node.key(), PipelineFault::sinkFailed);
-                return false;
-            }
-            ++nextDeliver_;
-            changed_.notify_all();
-        }
-        return !stopped();
+        std::lock_guard lock(mutex_);
+        return fault_ != PipelineFault::none;
     }
 
-    bool stopped() const { return fault_ != PipelineFault::none; }
+    PipelineFault fault()
+    {
+        std::lock_guard lock(mutex_);
+        return fault_;
+    }
 
+    // The fault of the earliest block wins, as in a one-threaded run, which
+    // never gets past it; blocks waiting for their sort turn give up.
     void stop(std::size_t index, PipelineFault fault)
     {
         std::lock_guard lock(mutex_);
-        stopAt(index, fault);
-    }
-
-    // With the lock held. The fault of the earliest block wins, as in a
-    // one-threaded run, which never gets past it.
-    void stopAt(std::size_t index, PipelineFault fault)
-    {
         if (fault_ == PipelineFault::none || index < faultIndex_) {
             fault_ = fault;
             faultIndex_ = index;
         }
-        changed_.notify_all();
+        turnPassed_.notify_all();
     }
 
     const SliceReader& reader_;
@@ -259,20 +186,15 @@ private:
     const FrameCheck& check_;
     const FrameDamage& damage_;
     const std::uint64_t orderedBlocks_;
-    const std::size_t window_; // how far reading may run ahead of the sink, in blocks
+    const std::size_t window_; // blocks in flight at most, from reading to the sink
 
     std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t nextRead_ = 0;
-    bool reading_ = false;
-    bool ended_ = false;
-    std::uint64_t inputLength_ = 0;
+    std::condition_variable turnPassed_;
     std::size_t sortTurn_ = 0;
-    std::size_t nextDeliver_ = 0;
-    bool delivering_ = false;
-    std::map<std::size_t, std::vector<std::uint8_t>> parked_;
     PipelineFault fault_ = PipelineFault::none;
     std::size_t faultIndex_ = 0;
+    std::uint64_t inputLength_ = 0; // the owner's
+    OrderedPool<SliceTask, BlockWork> pool_; // last: its threads stop before the rest goes
 };
 
 } // namespace
@@ -291,9 +213,8 @@ PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, 
     const unsigned threads = options.threads == 0 ? threadsForCores() : options.threads;
 #endif
     try {
-        auto work = std::make_unique<BlockWork>();
         Pipeline pipeline(reader, sink, options, threads);
-        return pipeline.run(std::move(work), threads);
+        return pipeline.run();
     } catch (const std::bad_alloc&) {
         return {PipelineFault::outOfMemory, 0};
     }
