@@ -41,20 +41,23 @@ JobFailure jobFailureFor(IoError error)
 
 namespace {
 
-const char* wordsFor(JobFailure failure)
+std::string ioWords(IoError error) { return describeIoStatus({error, {}}); }
+
+std::string wordsFor(JobFailure failure)
 {
     switch (failure) {
     case JobFailure::none: return "ok";
     case JobFailure::noDlsInName: return "name does not contain \".dls\" (give the output with -o)";
-    case JobFailure::cannotOpen: return "cannot open";
-    case JobFailure::isFolder: return "is a folder";
-    case JobFailure::cannotRead: return "cannot read";
+    // The file calls' own words (describeIoStatus) for the failures they report.
+    case JobFailure::cannotOpen: return ioWords(IoError::cannotOpen);
+    case JobFailure::isFolder: return ioWords(IoError::isFolder);
+    case JobFailure::cannotRead: return ioWords(IoError::cannotRead);
     case JobFailure::tooLarge: return "too large";
     case JobFailure::outOfMemory: return "out of memory";
     case JobFailure::compressFailed: return "compression failed";
-    case JobFailure::cannotCreate: return "cannot create output";
-    case JobFailure::writeFailed: return "write failed";
-    case JobFailure::diskFull: return "disk full";
+    case JobFailure::cannotCreate: return ioWords(IoError::cannotCreate);
+    case JobFailure::writeFailed: return ioWords(IoError::writeFailed);
+    case JobFailure::diskFull: return ioWords(IoError::diskFull);
     case JobFailure::verifyFailed: return "verification failed";
     case JobFailure::inputChanged: return "file changed while it was read";
     case JobFailure::sameFile: return "input and output are the same file";
