@@ -300,11 +300,11 @@ int runTestCommand(const Options& options)
             reportFailure(path, "note: the bank in it is not a RIFF file, so only the document was checked");
         if (!options.quiet) {
             if (options.verbose)
-                std::printf("%s: OK (%llu bytes, %s)\n", displayName(path).c_str(),
+                printText(stdout, "%s: OK (%llu bytes, %s)\n", displayName(path).c_str(),
                             static_cast<unsigned long long>(bank.bytes()),
                             bank.isRiff() ? "the bank's RIFF structure checked" : "not a RIFF file: bytes unchecked");
             else
-                std::printf("%s: OK\n", displayName(path).c_str());
+                printText(stdout, "%s: OK\n", displayName(path).c_str());
         }
     }
     return result;
@@ -332,7 +332,7 @@ int runDecodeCommand(const Options& options)
         const bool toStandardOutput = isStandardStream(target);
         std::FILE* summary = toStandardOutput ? stderr : stdout;
         if (!options.quiet && (!toStandardOutput || options.verbose))
-            std::fprintf(summary, "%s\t%s\t%llu\n", printedName(path).c_str(), printedName(target).c_str(),
+            printText(summary, "%s\t%s\t%llu\n", printedName(path).c_str(), printedName(target).c_str(),
                          static_cast<unsigned long long>(bytes));
     }
     return result;
