@@ -65,11 +65,11 @@ int runTestCommand(const Options& options)
             reportFailure(path, "note: the bank in it is not a RIFF file, so only the document was checked");
         if (!options.quiet) {
             if (options.verbose)
-                std::printf("%s: OK (%llu bytes, %s)\n", displayName(path).c_str(),
+                printText(stdout, "%s: OK (%llu bytes, %s)\n", displayName(path).c_str(),
                             static_cast<unsigned long long>(report.bankBytes),
                             report.bankIsRiff ? "the bank's RIFF structure checked" : "not a RIFF file: bytes unchecked");
             else
-                std::printf("%s: OK\n", displayName(path).c_str());
+                printText(stdout, "%s: OK\n", displayName(path).c_str());
         }
     }
     return result;
@@ -99,7 +99,7 @@ int runDecodeCommand(const Options& options)
         const bool toStandardOutput = isStandardStream(report.outputPath);
         std::FILE* summary = toStandardOutput ? stderr : stdout;
         if (!options.quiet && (!toStandardOutput || options.verbose))
-            std::fprintf(summary, "%s\t%s\t%llu\n", printedName(path).c_str(), printedName(report.outputPath).c_str(),
+            printText(summary, "%s\t%s\t%llu\n", printedName(path).c_str(), printedName(report.outputPath).c_str(),
                          static_cast<unsigned long long>(report.bankBytes));
     }
     return result;

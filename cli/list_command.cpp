@@ -73,9 +73,9 @@ void printRow(const Row& row, const std::string& name)
     char ratio[16] = "-";
     if (row.bank > 0)
         std::snprintf(ratio, sizeof ratio, "%.1f%%", 100.0 * static_cast<double>(row.stream) / static_cast<double>(row.bank));
-    std::printf("%12llu %12llu %12llu %7s  %s\n", static_cast<unsigned long long>(row.bank),
-                static_cast<unsigned long long>(row.stream), static_cast<unsigned long long>(row.document), ratio,
-                name.c_str());
+    printText(stdout, "%12llu %12llu %12llu %7s  %s\n", static_cast<unsigned long long>(row.bank),
+              static_cast<unsigned long long>(row.stream), static_cast<unsigned long long>(row.document), ratio,
+              name.c_str());
 }
 
 std::string formatName(const DlsWaveFormat& f)
@@ -214,9 +214,9 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
     if (!fault.ok() && !options.quiet) {
         std::fflush(stdout);
         if (!dls.collection().riffDls)
-            std::fprintf(stderr, "dls2mml: %s: not a DLS bank\n", displayName(path).c_str());
+            printText(stderr, "dls2mml: %s: not a DLS bank\n", displayName(path).c_str());
         else
-            std::fprintf(stderr, "dls2mml: %s: damaged DLS bank, %s\n", displayName(path).c_str(),
+            printText(stderr, "dls2mml: %s: damaged DLS bank, %s\n", displayName(path).c_str(),
                          fault.describe().c_str());
     }
     return {};

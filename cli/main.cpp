@@ -12,10 +12,12 @@
 #include "cli/messages.h"
 #include "cli/options.h"
 #include "cli/printed_name.h"
+#include "cli/program.h"
 #include "cli/progress.h"
 #include "shell/conversion_job.h"
 #include "bank/dls_bank.h"
 #include "platform/file_system.h"
+#include "platform/text_output.h"
 #include "shell/document/output_name.h"
 #include "shell/sort_plan.h"
 
@@ -33,9 +35,9 @@ void noteIfNotDls(const std::string& path, DlsReader& dls)
     if (fault.ok())
         return;
     if (!dls.collection().riffDls)
-        std::fprintf(stderr, "dls2mml: %s: not a DLS bank (converted anyway)\n", displayName(path).c_str());
+        printText(stderr, "dls2mml: %s: not a DLS bank (converted anyway)\n", displayName(path).c_str());
     else
-        std::fprintf(stderr, "dls2mml: %s: damaged DLS bank, %s (converted anyway)\n", displayName(path).c_str(),
+        printText(stderr, "dls2mml: %s: damaged DLS bank, %s (converted anyway)\n", displayName(path).c_str(),
                      fault.describe().c_str());
 }
 
@@ -83,13 +85,13 @@ int runConvertCommand(const Options& options)
         // The summary goes to standard error when the document itself goes to standard output.
         std::FILE* summary = request.toStandardOutput ? stderr : stdout;
         if (!options.quiet && (!request.toStandardOutput || options.verbose))
-            std::fprintf(summary, "%s\t%s\t%llu\t%llu\t%llu\n", printedName(path).c_str(),
+            printText(summary, "%s\t%s\t%llu\t%llu\t%llu\n", printedName(path).c_str(),
                          printedName(report.outputPath).c_str(),
                          static_cast<unsigned long long>(report.inputBytes),
                          static_cast<unsigned long long>(report.streamBytes),
                          static_cast<unsigned long long>(report.documentBytes));
         if (options.verbose && report.inputBytes > 0)
-            std::fprintf(stderr, "dls2mml: %s: stream is %.1f%% of the input%s\n", displayName(path).c_str(),
+            printText(stderr, "dls2mml: %s: stream is %.1f%% of the input%s\n", displayName(path).c_str(),
                          100.0 * static_cast<double>(report.streamBytes) / static_cast<double>(report.inputBytes),
                          options.verify ? ", verified" : "");
     }
@@ -127,25 +129,33 @@ int closeStandardOutput(int status)
     if (flushed && std::fclose(stdout) == 0)
         return status;
     const int reason = flushed ? errno : code;
-    std::fprintf(stderr, "dls2mml: standard output: write failed%s%s\n", reason ? ": " : "",
+    printText(stderr, "dls2mml: standard output: write failed%s%s\n", reason ? ": " : "",
                  reason ? std::strerror(reason) : "");
     return 1;
 }
 
 } // namespace
-} // namespace dls2mml::cli
 
-int main(int argc, char** argv)
+int runProgram(const std::vector<std::string>& args)
 {
-    using namespace dls2mml::cli;
-    dls2mml::removeTemporariesOnInterrupt();
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    removeTemporariesOnInterrupt();
     const ParseResult parsed = parseOptions(args);
     if (parsed.failed()) {
         if (!parsed.reported)
-            std::fprintf(stderr, "dls2mml: %s\n", parsed.error.c_str());
+            printText(stderr, "dls2mml: %s\n", parsed.error.c_str());
         std::fputs("Try 'dls2mml --help' for more information.\n", stderr);
         return 2;
     }
     return closeStandardOutput(runCommand(parsed.options));
 }
+
+} // namespace dls2mml::cli
+
+// On Windows the entry is wmain (main_win32.cpp), which hands over the
+// arguments as UTF-8.
+#ifndef _WIN32
+int main(int argc, char** argv)
+{
+    return dls2mml::cli::runProgram(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

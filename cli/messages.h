@@ -7,6 +7,7 @@
 #include "cli/options.h"
 #include "cli/printed_name.h"
 #include "cli/progress.h"
+#include "platform/text_output.h"
 
 namespace dls2mml::cli {
 
@@ -21,7 +22,7 @@ inline std::string displayName(const std::string& path)
 
 inline void reportFailure(const std::string& path, const std::string& reason)
 {
-    std::fprintf(stderr, "dls2mml: %s: %s\n", displayName(path).c_str(), reason.c_str());
+    printText(stderr, "dls2mml: %s: %s\n", displayName(path).c_str(), reason.c_str());
 }
 
 // Whether to draw a progress line, and whether it was asked for outright.

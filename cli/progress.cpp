@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/terminal.h"
+#include "platform/text_output.h"
 
 namespace dls2mml::cli {
 namespace {
@@ -90,7 +91,7 @@ void ProgressLine::update(std::uint64_t done, std::uint64_t total)
     const std::size_t length = line.size();
     if (length < shownLength_)
         line.append(shownLength_ - length, ' '); // wipe the rest of the longer line before
-    std::fprintf(stderr, "\r%s", line.c_str());
+    printText(stderr, "\r%s", line.c_str());
     std::fflush(stderr);
     shownLength_ = length > 0 ? length : 1;
 }

@@ -1,6 +1,8 @@
 // The platform's file calls, behind a small interface so the conversion job
-// stays portable. Paths are 8-bit strings in the platform's own encoding
-// (the ANSI code page on Windows), passed through unchanged.
+// stays portable. Paths are 8-bit strings: on POSIX systems the bytes the
+// system holds, passed through unchanged; on Windows UTF-8, which the back end
+// turns into UTF-16 for the system's wide calls (see utf16.h), so that every
+// name works whatever the ANSI code page.
 #pragma once
 
 #include <cstddef>

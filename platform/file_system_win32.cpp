@@ -1,6 +1,8 @@
-// Windows file calls for the conversion job. Every call is the ANSI ("A")
-// variant, so paths in the ANSI code page (code page 932 on a Japanese system)
-// pass through byte for byte.
+// Windows file calls for the conversion job. Paths arrive as UTF-8 and every
+// call is the wide ("W") variant, so any name the file system holds can be
+// opened, whatever the ANSI code page. A path of MAX_PATH characters or more
+// is made absolute and given the "\\?\" form, which the wide calls take at
+// any length.
 //
 // Outputs are written to a hidden temporary beside the target and moved over
 // it on commit. The temporary's name is unpredictable (".dls2mml-" and ten
@@ -14,6 +16,7 @@
 #include <stdlib.h>
 
 #include "platform/file_system.h"
+#include "platform/utf16.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -36,13 +39,21 @@
 namespace dls2mml {
 namespace {
 
-// The system's own words for an error code, without the trailing line break.
+const wchar_t* wideText(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+
+std::string utf8Text(const wchar_t* text, std::size_t length)
+{
+    return utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
+}
+
+// The system's own words for an error code, without the trailing line break,
+// as UTF-8 like every other text of the messages.
 std::string systemWords(DWORD code)
 {
-    char text[512];
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        text, sizeof text, nullptr);
-    std::string words(text, length);
+    wchar_t text[512];
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, static_cast<DWORD>(std::size(text)), nullptr);
+    std::string words = utf8Text(text, length);
     while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ' || words.back() == '.'))
         words.pop_back();
     if (words.empty())
@@ -51,6 +62,34 @@ std::string systemWords(DWORD code)
 }
 
 IoStatus failure(IoError error, DWORD code) { return {error, code ? systemWords(code) : std::string()}; }
+
+// The wide form of a UTF-8 path for the system's calls; false for bytes that
+// are not UTF-8. Paths of MAX_PATH characters or more, which the calls refuse
+// in their plain form, are made absolute and given the "\\?\" form (UNC
+// paths "\\?\UNC\"); a path in that form already is left as it is.
+bool widePath(const std::string& path, std::u16string& wide)
+{
+    if (!utf16FromUtf8(path, wide) || wide.find(u'\0') != std::u16string::npos)
+        return false;
+    if (wide.size() < MAX_PATH || wide.starts_with(u"\\\\?\\") || wide.starts_with(u"\\\\.\\"))
+        return true;
+    const DWORD needed = GetFullPathNameW(wideText(wide), 0, nullptr, nullptr);
+    if (needed == 0)
+        return true; // the call then fails with the system's own reason
+    std::u16string full(needed, u'\0');
+    const DWORD length = GetFullPathNameW(wideText(wide), needed, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+    if (length == 0 || length >= needed)
+        return true;
+    full.resize(length);
+    if (full.starts_with(u"\\\\"))
+        wide = u"\\\\?\\UNC\\" + full.substr(2);
+    else
+        wide = u"\\\\?\\" + full;
+    return true;
+}
+
+// The status of a path that is not UTF-8 (nothing the system could name).
+IoStatus notUtf8(IoError error) { return failure(error, ERROR_NO_UNICODE_TRANSLATION); }
 
 bool isDiskFull(DWORD code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
 
@@ -70,10 +109,13 @@ constexpr DWORD renamePauseMs = 50;
 // hold and ends the process, so a temporary is never removed after it was
 // moved into place, and none is made or moved once the handler has begun.
 
+// The wide path a slot holds, at most this many units with its terminator.
+constexpr std::size_t slotPathUnits = 1024;
+
 struct TemporarySlot {
     bool armed = false;
     HANDLE handle = INVALID_HANDLE_VALUE; // open while written, closed before the move
-    char path[MAX_PATH];
+    wchar_t path[slotPathUnits];
 };
 
 TemporarySlot temporarySlots[8];
@@ -90,14 +132,14 @@ public:
 
 // Call with the lock held. -1 when every slot is taken; the temporary then
 // merely outlives an interrupted run.
-int armSlot(const std::string& path, HANDLE handle)
+int armSlot(const std::u16string& path, HANDLE handle)
 {
-    if (path.size() >= MAX_PATH)
+    if (path.size() >= slotPathUnits)
         return -1;
     for (int i = 0; i < static_cast<int>(std::size(temporarySlots)); ++i) {
         TemporarySlot& slot = temporarySlots[i];
         if (!slot.armed) {
-            std::memcpy(slot.path, path.c_str(), path.size() + 1);
+            std::memcpy(slot.path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
             slot.handle = handle;
             slot.armed = true;
             return i;
@@ -133,7 +175,7 @@ BOOL WINAPI removeTemporariesAndEnd(DWORD event)
         disposition.DeleteFile = TRUE;
         if (slot.handle == INVALID_HANDLE_VALUE ||
             !SetFileInformationByHandle(slot.handle, FileDispositionInfo, &disposition, sizeof disposition))
-            DeleteFileA(slot.path);
+            DeleteFileW(slot.path);
     }
     // Ended at once: the other threads are mid-work, and neither the C
     // runtime's exit handlers nor any destructor may run now.
@@ -224,11 +266,29 @@ IoStatus truncateAt(HANDLE handle, std::uint64_t length)
     return {};
 }
 
+// The volume and the file's number on it: the same for every name and link
+// that leads to the file.
+FileIdentity identityOf(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information))
+        return {};
+    FileIdentity identity;
+    identity.device = information.dwVolumeSerialNumber;
+    identity.inode = (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+    identity.known = true;
+    return identity;
+}
+
 class Win32InputFile final : public InputFile {
 public:
     Win32InputFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
     ~Win32InputFile() override { CloseHandle(handle_); }
     std::uint64_t size() const noexcept override { return size_; }
+    FileIdentity identity() const noexcept override
+    {
+        return GetFileType(handle_) == FILE_TYPE_DISK ? identityOf(handle_) : FileIdentity{};
+    }
     IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
     {
         got = 0;
@@ -254,9 +314,10 @@ private:
 // earlier one.
 class Win32OutputFile final : public OutputFile {
 public:
-    Win32OutputFile(HANDLE handle, std::string target, std::string temporary, int slot, bool exclusive)
-        : handle_(handle), target_(std::move(target)), temporary_(std::move(temporary)), slot_(slot),
-          exclusive_(exclusive)
+    Win32OutputFile(HANDLE handle, std::u16string target, std::string temporary, std::u16string wideTemporary,
+                    int slot, bool exclusive)
+        : handle_(handle), target_(std::move(target)), temporary_(std::move(temporary)),
+          wideTemporary_(std::move(wideTemporary)), slot_(slot), exclusive_(exclusive)
     {
     }
     ~Win32OutputFile() override
@@ -264,7 +325,7 @@ public:
         SlotsLocked locked;
         closeHandle();
         if (!committed_)
-            DeleteFileA(temporary_.c_str());
+            DeleteFileW(wideText(wideTemporary_));
         disarmSlot();
     }
     // Front-to-back writes keep their own position: a positioned WriteFile
@@ -280,6 +341,18 @@ public:
     }
     bool seekable() const noexcept override { return true; }
     std::string pendingPath() const override { return temporary_; }
+    // The document it replaces, where there is one: opened for no access at
+    // all, so that no sharing mode held by others stands in the way.
+    FileIdentity identity() const noexcept override
+    {
+        const HANDLE target = CreateFileW(wideText(target_), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (target == INVALID_HANDLE_VALUE)
+            return {};
+        const FileIdentity identity = identityOf(target);
+        CloseHandle(target);
+        return identity;
+    }
     IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
     {
         return writeAllAt(handle_, offset, bytes);
@@ -327,7 +400,7 @@ public:
                 Sleep(renamePauseMs);
             {
                 SlotsLocked locked;
-                if (MoveFileExA(temporary_.c_str(), target_.c_str(), flags)) {
+                if (MoveFileExW(wideText(wideTemporary_), wideText(target_), flags)) {
                     committed_ = true;
                     disarmSlot();
                     return {};
@@ -360,8 +433,9 @@ private:
     }
 
     HANDLE handle_;
-    std::string target_;
-    std::string temporary_;
+    std::u16string target_;
+    std::string temporary_; // UTF-8, for pendingPath
+    std::u16string wideTemporary_;
     int slot_; // negative: in no slot
     bool exclusive_;
     bool committed_ = false;
@@ -518,33 +592,25 @@ public:
     }
 };
 
-// The length of the folder part of path, separator included. The scan steps
-// over double-byte characters whole: in code page 932 a second byte can be
-// 0x5C (the backslash), as in the katakana "so" (83 5C).
+// The length of the folder part of path, separator included. In UTF-8 the
+// bytes of '\\', '/' and ':' stand for nothing else.
 std::size_t folderLength(const std::string& path)
 {
-    std::size_t folder = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const char c = path[i];
-        if (c == '\\' || c == '/' || c == ':') {
-            folder = i + 1;
-        } else if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < path.size()) {
-            ++i;
-        }
-    }
-    return folder;
+    const std::size_t last = path.find_last_of("\\/:");
+    return last == std::string::npos ? 0 : last + 1;
 }
 
 // A fresh name in the target's folder (a move within one volume never
-// copies). Where the usual form would pass the ANSI path limit, a short one
-// ("~" and seven letters and digits) is used: no longer than any name the
-// document rule derives ("_dls.mml" alone is eight characters), so every such
-// target that fits the limit gets a temporary.
+// copies). Where the usual form would reach the plain path limit (counted in
+// UTF-16 units, as the system counts), a short one ("~" and seven letters and
+// digits) is used: no longer than any name the document rule derives
+// ("_dls.mml" alone is eight characters), so every target of a plain path
+// gets a temporary of a plain path too.
 std::string temporaryNameFor(const std::string& target)
 {
     const std::string folder = target.substr(0, folderLength(target));
     std::string name = folder + ".dls2mml-" + randomLetters(10) + ".tmp";
-    if (name.size() < MAX_PATH)
+    if (utf16Length(name) < MAX_PATH || utf16Length(target) >= MAX_PATH)
         return name;
     return folder + "~" + randomLetters(7);
 }
@@ -563,7 +629,8 @@ std::string folderForMessage(const std::string& folder)
 // A temporary just made: its handle, name and slot.
 struct Temporary {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    std::string path;
+    std::string path; // UTF-8
+    std::u16string widePath;
     int slot = -1;
 };
 
@@ -576,13 +643,19 @@ IoStatus createTemporary(const std::string& folder, NameFor nameFor, DWORD share
     DWORD code = ERROR_FILE_EXISTS;
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
         std::string path = nameFor();
+        std::u16string wide;
+        if (!widePath(path, wide)) {
+            code = ERROR_NO_UNICODE_TRANSLATION;
+            break;
+        }
         SlotsLocked locked;
         const HANDLE handle =
-            CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share, nullptr, CREATE_NEW, flags, nullptr);
+            CreateFileW(wideText(wide), GENERIC_READ | GENERIC_WRITE | DELETE, share, nullptr, CREATE_NEW, flags, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
-            made.slot = armSlot(path, handle);
+            made.slot = armSlot(wide, handle);
             made.handle = handle;
             made.path = std::move(path);
+            made.widePath = std::move(wide);
             return {};
         }
         code = GetLastError();
@@ -597,11 +670,11 @@ IoStatus createTemporary(const std::string& folder, NameFor nameFor, DWORD share
 // nobody; null if none can be made.
 std::unique_ptr<OutputFile> openSpool()
 {
-    char folder[MAX_PATH + 1];
-    const DWORD length = GetTempPathA(sizeof folder, folder);
-    if (length == 0 || length >= sizeof folder)
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
+    if (length == 0 || length >= std::size(folder))
         return nullptr;
-    const std::string prefix(folder, length);
+    const std::string prefix = utf8Text(folder, length);
     Temporary spool;
     const auto name = [&prefix] { return prefix + ".dls2mml-" + randomLetters(10) + ".tmp"; };
     if (!createTemporary(prefix, name, 0,
@@ -614,12 +687,15 @@ std::unique_ptr<OutputFile> openSpool()
 
 IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file)
 {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    std::u16string wide;
+    if (!widePath(path, wide))
+        return notUtf8(IoError::cannotOpen);
+    const DWORD attributes = GetFileAttributesW(wideText(wide));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return {IoError::isFolder, {}};
     // Deletion is shared too: a temporary read back for checking is open
     // with deletion access.
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    const HANDLE handle = CreateFileW(wideText(wide), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
@@ -641,7 +717,10 @@ IoStatus openInputFile(const std::string& path, std::unique_ptr<InputFile>& file
 
 IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>& file, bool exclusive)
 {
-    const DWORD attributes = GetFileAttributesA(target.c_str());
+    std::u16string wideTarget;
+    if (!widePath(target, wideTarget))
+        return notUtf8(IoError::cannotCreate);
+    const DWORD attributes = GetFileAttributesW(wideText(wideTarget));
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return {IoError::cannotCreate, "is a folder"};
@@ -658,8 +737,8 @@ IoStatus createOutputFile(const std::string& target, std::unique_ptr<OutputFile>
                                           FILE_ATTRIBUTE_HIDDEN, temporary);
         !status)
         return status;
-    file = std::make_unique<Win32OutputFile>(temporary.handle, target, std::move(temporary.path), temporary.slot,
-                                             exclusive);
+    file = std::make_unique<Win32OutputFile>(temporary.handle, std::move(wideTarget), std::move(temporary.path),
+                                             std::move(temporary.widePath), temporary.slot, exclusive);
     return {};
 }
 
@@ -672,7 +751,11 @@ std::unique_ptr<OutputFile> standardOutput()
 
 std::unique_ptr<InputFile> standardInput() { return std::make_unique<StandardInput>(); }
 
-bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool pathExists(const std::string& path)
+{
+    std::u16string wide;
+    return widePath(path, wide) && GetFileAttributesW(wideText(wide)) != INVALID_FILE_ATTRIBUTES;
+}
 
 
 // A parent that had Ctrl-C ignored (start /b, or SetConsoleCtrlHandler(NULL,

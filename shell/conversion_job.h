@@ -107,7 +107,8 @@ using ProgressHook = void (*)();
 void setProgressHook(ProgressHook hook);
 
 // The window's entry: converts path silently; on success calls the reveal hook.
-// path is the dropped path; lowerPath its lower-cased copy.
+// path is the dropped path (UTF-8 on Windows, as every path the file calls
+// take); lowerPath its lower-cased copy.
 void ConvertDlsFile(char* path, const char* lowerPath);
 
 } // namespace dls2mml

@@ -82,7 +82,7 @@ public:
         if (request_.input)
             return decodeDocumentFile(*request_.input, sink, request_.threads, &atEnd);
         if (IoStatus status = open(); !status)
-            return {FaultKind::readFailed, describeIoStatus(status)};
+            return {FaultKind::readFailed, describeIoStatus(status), {0, 0}, std::nullopt};
         // A file is read once for each decode: the next one opens it again.
         const std::unique_ptr<InputFile> file = std::move(file_);
         return decodeDocumentFile(*file, sink, request_.threads, &atEnd);

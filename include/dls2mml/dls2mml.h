@@ -21,6 +21,13 @@
  *  - Decoding keeps no global state and may run on any number of threads at
  *    once; encoding is serialised by a lock inside the library (see
  *    dls2mml_encode).
+ *  - Strings are 8-bit. Documents are bytes (ASCII when sound) and are never
+ *    read as names. Every string the library returns (result words,
+ *    decoder messages, the version) is ASCII, so it reads the same as UTF-8
+ *    and in every ANSI code page; on Windows, treat it as UTF-8 (recommended,
+ *    and what the dls2mml programs do with all their text). The library
+ *    opens no files and takes no file names, so no string it is given is
+ *    read in the ANSI code page.
  *
  * Link with `pkg-config --libs dls2mml`, or in CMake with
  * find_package(dls2mml) and the target dls2mml::dls2mml.

@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "platform/utf16.h"
 #include "shell/conversion_job.h"
+#include "shell/document/output_name.h"
 
 namespace dls2mml {
 namespace {
@@ -52,76 +54,69 @@ void keepAlive()
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
 }
 
+std::wstring revealParameters(const std::wstring& documentPath)
+{
+    return L"/select,\"" + documentPath + L"\"";
+}
+
 void revealInFileManager(const char* documentPath)
 {
-    // Held in a string, so no document path is ever cut; the file manager's
+    // Held in strings, so no document path is ever cut; the file manager's
     // answer is not examined. Started by its full path: a bare "explorer"
     // would be looked for in the current folder first, which for a program
     // started from the shell is the program's own folder (a download folder,
     // say), where anyone could have left a program of that name.
-    char windowsFolder[MAX_PATH];
-    const UINT length = GetWindowsDirectoryA(windowsFolder, MAX_PATH);
+    std::u16string document;
+    if (!utf16FromUtf8(documentPath, document)) return;
+    wchar_t windowsFolder[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windowsFolder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return;
-    std::string fileManager(windowsFolder, length);
-    if (fileManager.back() != '\\') fileManager += '\\';
-    fileManager += "explorer.exe";
-    std::string parameters = "/select,\"";
-    parameters += documentPath;
-    parameters += '"';
-    ShellExecuteA(mainWindow, nullptr, fileManager.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
+    std::wstring fileManager(windowsFolder, length);
+    if (fileManager.back() != L'\\') fileManager += L'\\';
+    fileManager += L"explorer.exe";
+    const std::wstring parameters = revealParameters(std::wstring(document.begin(), document.end()));
+    ShellExecuteW(mainWindow, nullptr, fileManager.c_str(), parameters.c_str(), nullptr, SW_SHOWNORMAL);
 }
 
-bool ansiDropPath(const std::wstring& widePath, std::string& ansiPath)
+bool jobPathsForDrop(const std::wstring& widePath, std::string& path, std::string& lowerPath)
 {
-    ansiPath.clear();
-    if (widePath.empty()) return false;
-    const int wideLength = static_cast<int>(widePath.size());
-    // Without best fit, a character the code page lacks becomes the default
-    // character and is reported: such a path (cafe.dls for a dropped café.dls)
-    // would name another file, so it is not taken.
-    BOOL usedDefault = FALSE;
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, widePath.data(), wideLength, nullptr, 0,
-                                           nullptr, &usedDefault);
-    if (length <= 0 || usedDefault) return false;
-    // The document's path (one character changed, ".mml" appended) must fit
-    // the ANSI calls too, or the whole conversion would be lost at the end.
-    if (static_cast<std::size_t>(length) + 4 > longestDocumentPath) return false;
-    ansiPath.resize(static_cast<std::size_t>(length));
-    usedDefault = FALSE;
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, widePath.data(), wideLength, ansiPath.data(), length,
-                            nullptr, &usedDefault) != length || usedDefault) {
-        ansiPath.clear();
-        return false;
-    }
-    // A NUL inside would cut the path short in the ANSI calls.
-    return ansiPath.find('\0') == std::string::npos;
+    path.clear();
+    lowerPath.clear();
+    if (widePath.empty() || widePath.find(L'\0') != std::wstring::npos) return false;
+    // Exact both ways, even for a name with a surrogate that has no pair.
+    std::string utf8 = utf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(widePath.data()), widePath.size()));
+    // The name rule's own test: the first ".dls" with only the ASCII letters
+    // folded. ".dls" is ASCII, and no other character may count as one of its
+    // letters (a full-width D is not a D), so folding keeps every byte in its
+    // place, needs no locale, and the window and the command line name a
+    // bank's document alike; the system's lower-casing (CharLowerBuffW) would
+    // find the same ".dls", but through tables that vary with the system.
+    std::string lower = lowerAscii(utf8);
+    if (!findDlsMark(lower)) return false;
+    // The document's path is four units longer (".mml"). Longer paths are
+    // skipped as before: a path cut short would name another file, and the
+    // file manager is not to be asked to show one it may not reach.
+    if (widePath.size() + 4 > longestDocumentPath) return false;
+    path = std::move(utf8);
+    lowerPath = std::move(lower);
+    return true;
 }
 
 void handleDroppedFiles(HDROP drop)
 {
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFFu, nullptr, 0);
     for (UINT index = 0; index < count; ++index) {
-        // The shell holds dropped paths as UTF-16; asking for the ANSI form
-        // would let the system pick stand-ins for characters the code page
-        // lacks. Any length is fetched whole, then judged by its ANSI form.
+        // The shell holds dropped paths as UTF-16; any length is fetched
+        // whole, then judged.
         const UINT wideLength = DragQueryFileW(drop, index, nullptr, 0);
         if (wideLength == 0) continue;
         std::wstring widePath(wideLength + 1, L'\0');
         if (DragQueryFileW(drop, index, widePath.data(), wideLength + 1) != wideLength) continue;
         widePath.resize(wideLength);
-        std::string ansiPath;
-        if (!ansiDropPath(widePath, ansiPath)) continue;
-        const UINT length = static_cast<UINT>(ansiPath.size());
-        char path[MAX_PATH];
-        char lowerPath[MAX_PATH];
-        std::memcpy(path, ansiPath.c_str(), length + 1);
-        std::memcpy(lowerPath, path, length + 1);
-        // Lower-cases through the ANSI code page, so double-byte characters
-        // stay whole and every byte keeps its position.
-        CharLowerBuffA(lowerPath, length);
-        // '.' is never the second byte of a double-byte character, so a byte
-        // search finds only a real ".dls".
-        if (std::strstr(lowerPath, ".dls") != nullptr) ConvertDlsFile(path, lowerPath);
+        std::string path;
+        std::string lowerPath;
+        if (!jobPathsForDrop(widePath, path, lowerPath)) continue;
+        ConvertDlsFile(path.data(), lowerPath.c_str());
     }
     DragFinish(drop);
 }

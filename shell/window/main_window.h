@@ -2,9 +2,11 @@
 // accepts dropped files and converts every path containing ".dls".
 //
 // All user-visible text is 8-bit text in code page 932; every window and text
-// call is the "A" variant. Only dropped paths are fetched as UTF-16 (as the
-// shell holds them) and turned into exact ANSI bytes. WinMain itself sits in
-// main_window.cpp.
+// call is the "A" variant. Dropped paths are not text for the user: they are
+// fetched as UTF-16 (as the shell holds them), handed to the conversion job as
+// UTF-8 and opened, written and shown in the file manager through the wide
+// calls, so any file the user sees converts whatever the ANSI code page.
+// WinMain itself sits in main_window.cpp.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -14,6 +16,7 @@
 #include <shellapi.h>
 
 #include <string>
+#include <string_view>
 
 namespace dls2mml {
 
@@ -39,7 +42,8 @@ inline constexpr int mainWindowY = 200;
 // with those of Windows 10 and 11.
 inline constexpr int mainClientWidth = 256;
 inline constexpr int mainClientHeight = 37;
-// The longest path (in ANSI bytes) any conversion writes: the document's.
+// The longest path any conversion writes, the document's, in UTF-16 units
+// (as the system counts path lengths). Longer ones are skipped, not cut.
 inline constexpr std::size_t longestDocumentPath = 255;
 inline constexpr int iconResource = 101;
 
@@ -54,17 +58,21 @@ void SetStatusLine(int index, const char* text);
 int OnIdle();
 // The window's outer size for the fixed client area, from the frame metrics.
 SIZE mainWindowSize();
-// The ANSI form of one dropped path, or false when it has no exact form in the
-// ANSI code page (no best-fit stand-ins, no '?') or when the document it
-// would give is longer than longestDocumentPath.
-bool ansiDropPath(const std::wstring& widePath, std::string& ansiPath);
+// Whether the window converts one dropped path, and if so the path as UTF-8
+// and its lower-cased copy, as the conversion job takes them. Skipped: paths
+// without ".dls", paths whose document would be longer than
+// longestDocumentPath, paths holding a NUL.
+bool jobPathsForDrop(const std::wstring& widePath, std::string& path, std::string& lowerPath);
+// The parameters that ask the file manager to show a document selected.
+std::wstring revealParameters(const std::wstring& documentPath);
 // Called after each block while a drop is converted: looks at the queue
 // (removing and dispatching nothing) so that Windows sees the window alive.
 void keepAlive();
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // WM_DROPFILES: converts each dropped path containing ".dls", in order.
 void handleDroppedFiles(HDROP drop);
-// After a document was written: opens the file manager with it selected.
+// After a document was written: opens the file manager with it selected
+// (documentPath is UTF-8, as the conversion job holds it).
 void revealInFileManager(const char* documentPath);
 
 } // namespace dls2mml

@@ -20,6 +20,8 @@ target_link_libraries(dls2mml-gui PRIVATE dls2mml_core user32 gdi32 shell32)
 dls2mml_warnings(dls2mml-gui)
 
 target_sources(dls2mml PRIVATE ${PROJECT_SOURCE_DIR}/shell/window/dls2mml_cli.rc)
+# The command line starts at wmain (cli/main_win32.cpp): arguments as UTF-16.
+target_link_options(dls2mml PRIVATE -municode)
 target_include_directories(dls2mml PRIVATE ${PROJECT_BINARY_DIR}/shell/window)
 
 if(DLS2MML_TESTS)
@@ -43,6 +45,12 @@ if(DLS2MML_TESTS)
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/shell/window/interrupt_test.sh
       $<TARGET_FILE:dls2mml> $<TARGET_FILE:console_event> $<TARGET_FILE:make_sample_bank>)
   set_tests_properties(windows_interrupt PROPERTIES TIMEOUT 300)
+
+  # The command line given names with and without a code page 932 form.
+  add_test(NAME windows_names
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/cli/windows_names_test.sh
+      $<TARGET_FILE:dls2mml> $<TARGET_FILE:make_sample_bank> $<TARGET_FILE:window_driver>)
+  set_tests_properties(windows_names PROPERTIES TIMEOUT 300)
 
   # The window's own functions, run under Wine like the core's tests.
   include(GoogleTest)

@@ -178,9 +178,19 @@ std::vector<DamageCase> damageCases()
         {"sizes disagree with the stream", replaced(abcDocument, "(3 26)", "(4 26)"), DLS2MML_E_STREAM, 2, 24},
         {"stream byte", replaced(abcDocument, "C579", "C57A"), DLS2MML_E_STREAM, 3, 34},
         {"not Base64", replaced(abcDocument, "dGJy", "dG*y"), DLS2MML_E_DOCUMENT, 3, 3},
+        {"not Base64: a letter of UTF-8", replaced(abcDocument, "dGJy", "dG\xC3\xA9y"), DLS2MML_E_DOCUMENT, 3, 3},
         {"no footer", abcDocument.substr(0, abcDocument.size() - 4), DLS2MML_E_TRUNCATED, 3, 37},
         {"after the footer", abcDocument + "x", DLS2MML_E_DOCUMENT, 4, 1},
     };
+}
+
+bool isAscii(const char* text)
+{
+    for (; *text != '\0'; ++text) {
+        if (static_cast<unsigned char>(*text) >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 TEST(CApi, DamagedDocumentsGiveTheirCodeAndPlace)
@@ -206,6 +216,9 @@ TEST(CApi, DamagedDocumentsGiveTheirCodeAndPlace)
         EXPECT_EQ(line, c.line);
         EXPECT_EQ(column, c.column);
         EXPECT_STRNE(dls2mml_decoder_message(decoder), "");
+        // The header promises ASCII, which reads the same as UTF-8 and in
+        // every ANSI code page: no byte of the document is echoed raw.
+        EXPECT_TRUE(isAscii(dls2mml_decoder_message(decoder))) << dls2mml_decoder_message(decoder);
         // A fault stays.
         EXPECT_EQ(dls2mml_decoder_feed(decoder, "x", 1), c.code);
         EXPECT_EQ(dls2mml_decoder_finish(decoder), c.code);
@@ -261,6 +274,7 @@ TEST(CApi, EveryCodeHasItsOwnWords)
     for (int code = DLS2MML_OK; code >= DLS2MML_E_INTERNAL; --code) {
         const std::string words = dls2mml_strerror(code);
         EXPECT_FALSE(words.empty());
+        EXPECT_TRUE(isAscii(words.c_str())) << words;
         EXPECT_EQ(std::find(seen.begin(), seen.end(), words), seen.end()) << words;
         seen.push_back(words);
     }

@@ -289,5 +289,89 @@ TEST(StandardOutputSpool, SeeksReadsBackAndLeavesNothingBehind)
     EXPECT_TRUE(left.empty()) << "the spool goes with its handle: " << left[0];
 }
 
+// UTF-8 to UTF-16 by the system's own converter, apart from the one under test.
+std::wstring systemWide(const std::string& text)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), wide.data(),
+                            length);
+    return wide;
+}
+
+std::string readAll(InputFile& file)
+{
+    std::string text;
+    std::uint8_t buffer[64];
+    std::size_t got = 0;
+    while (file.read(buffer, got) && got > 0) text.append(reinterpret_cast<const char*>(buffer), got);
+    return text;
+}
+
+TEST(WideNames, EveryNameIsWrittenUnderItsExactWideNameReadBackAndKnownAsItself)
+{
+    Folder folder("dls2mml-wide");
+    const std::string base = folder.path() + "\\";
+    // A folder that takes the long path beyond the plain limit of 260 units.
+    const std::string deep = base + std::string(200, 'd');
+    const std::wstring wideDeep = L"\\\\?\\" + systemWide(deep);
+    ASSERT_TRUE(CreateDirectoryW(wideDeep.c_str(), nullptr));
+    const std::string names[] = {
+        base + "caf\xC3\xA9.dls",                                   // é: no code page 932 form
+        base + "\xED\x95\x9C\xEA\xB5\xAD \xEB\xB1\x85\xED\x81\xAC.dls", // Hangul and a space
+        base + "\xF0\x9F\x8E\xB9 piano.DLS",                        // an emoji
+        base + "\xC4\xB0STANBUL \xE1\xBA\x9E.DLS",                 // İ and ẞ
+        base + "\xE8\xA1\xA8\xE3\x82\xBD.dls",                       // a code page 932 name ending in 0x5C there
+        deep + "\\" + std::string(80, 'n') + ".dls",                // more than 260 units
+    };
+    std::vector<FileIdentity> seen;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        std::wstring wide = systemWide(name);
+        ASSERT_FALSE(wide.empty());
+        if (wide.size() >= MAX_PATH) wide = L"\\\\?\\" + wide;
+        {
+            std::unique_ptr<OutputFile> output;
+            ASSERT_TRUE(createOutputFile(name, output));
+            ASSERT_TRUE(writeDocument(*output, name));
+            ASSERT_TRUE(output->commit());
+        }
+        EXPECT_NE(GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_TRUE(pathExists(name));
+        std::unique_ptr<InputFile> input;
+        ASSERT_TRUE(openInputFile(name, input));
+        EXPECT_EQ(readAll(*input), name);
+        ASSERT_TRUE(input->identity().known);
+        // The same file by its name as output: to be refused by the job.
+        std::unique_ptr<OutputFile> again;
+        ASSERT_TRUE(createOutputFile(name, again));
+        EXPECT_TRUE(input->identity().sameAs(again->identity()));
+        // Each file is another while all exist.
+        for (const FileIdentity& other : seen) EXPECT_FALSE(input->identity().sameAs(other));
+        seen.push_back(input->identity());
+    } // the uncommitted outputs' temporaries go
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(removeFile(name));
+        EXPECT_FALSE(pathExists(name));
+    }
+    EXPECT_TRUE(folder.entries().size() == 1); // the deep folder, nothing left in it either
+    EXPECT_TRUE(RemoveDirectoryW(wideDeep.c_str()));
+}
+
+TEST(WideNames, BytesThatAreNotUtf8NameNoFile)
+{
+    Folder folder("dls2mml-not-utf8");
+    // Code page 932 bytes of 表ソ: not UTF-8, so no name; never read in the ANSI code page.
+    const std::string name = folder.path() + "\\\x95\x5C\x83\x5C.dls";
+    std::unique_ptr<InputFile> input;
+    EXPECT_EQ(openInputFile(name, input).error, IoError::notFound);
+    std::unique_ptr<OutputFile> output;
+    EXPECT_EQ(createOutputFile(name, output).error, IoError::cannotCreate);
+    EXPECT_TRUE(folder.entries().empty());
+}
+
 } // namespace
 } // namespace dls2mml

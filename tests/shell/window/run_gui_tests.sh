@@ -10,8 +10,12 @@
 # same order, nothing else, and one start of the Windows folder's file manager
 # per document (never of the explorer.exe beside the program); a second drop
 # continues the same pivot state and skips paths whose documents would pass
-# 255 characters; a Unicode drop (as the shell sends it) converts exactly the
-# names that have a code page 932 form; a drop that takes longer than the
+# 255 characters; a Unicode drop (as the shell sends it) converts every name,
+# é, Hangul, an emoji, spaces, İ and ẞ alike, with documents equal to the
+# command line's for the same files in the same order and the file manager
+# asked for each by its exact wide path, and counts the 255-character limit in
+# UTF-16 units (a Hangul and emoji path of 251 converts, one of 252 does not);
+# a drop that takes longer than the
 # system's 5 s "not responding" limit never makes the window count as hung;
 # other keys leave the window open; Escape, F12 and WM_CLOSE end it with exit
 # code 0; under Windows 10 frame metrics the client area is still 256 x 37.
@@ -29,7 +33,7 @@ fi
 gui=$(realpath "$1") driver=$(realpath "$2") fake_explorer=$(realpath "$3")
 cli=$(realpath "$4") sample_bank=$(realpath "$5")
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
+root=$(cd "$here/../../.." && pwd)
 golden=$here/golden_client.png
 reference=${DLS2MML_REFERENCE:-}
 if [[ -z $reference && -x $root/build/dls2mml ]]; then reference=$root/build/dls2mml; fi
@@ -110,8 +114,8 @@ wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x480 /f </dev/null >/dev/null 2>&1
 
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }
-# Windows path of a Linux path, as code page 932 bytes.
-winpath932() { winpath "$1" | iconv -f UTF-8 -t CP932; }
+# Length in UTF-16 units, as Windows counts a path.
+units() { printf %s "$1" | iconv -f UTF-8 -t UTF-16LE | wc -c | awk '{ print $1 / 2 }'; }
 run_driver() { wine "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 
 # The program in a folder of its own beside a planted explorer.exe, which a
@@ -149,7 +153,11 @@ fact() { sed -n "s/^$1 //p" <<<"$facts"; }
 # --- Test files --------------------------------------------------------------
 drop=$scratch/drop
 mkdir -p "$drop/f.dls"
-bank() { wine "$sample_bank" "$(winpath "$1")" --size "$2" --seed "$3" </dev/null >/dev/null 2>&1; }
+# The bank maker takes ANSI arguments: it writes under a plain name, moved after.
+bank() {
+    wine "$sample_bank" "$(winpath "$scratch/bank.tmp")" --size "$2" --seed "$3" </dev/null >/dev/null 2>&1
+    mv "$scratch/bank.tmp" "$1"
+}
 bank "$drop/Piano.DLS" 300000 1
 bank "$drop/表ソ音色.dls" 90000 2      # 95 5C and 83 5C: trail bytes that look like '\'
 bank "$drop/x.dlsx" 30000 3
@@ -189,13 +197,59 @@ drop2=("$drop/periodic2.dls" "$drop/second.dls" "$longdir/a.dls" "$fitdir/ab.dls
 drop2_docs=("$drop/periodic2_dls.mml" "$drop/second_dls.mml" "$drop/Piano_DLS.mml" "$fitdir/a_dls.mml")
 docs1=${#drop1_docs[@]} docs2=${#drop2_docs[@]}
 
+# Names without a code page 932 form. café.dls sits beside cafe.dls, the name
+# the system's best fit would make of it, which must stay untouched. İ and ẞ
+# lower-case to other letters (i, ß) by the system's tables: the documents
+# keep them. The Japanese name converts as from the ANSI drop.
+wide=$scratch/wide
+mkdir -p "$wide"
+bank "$wide/cafe.dls" 3000 11
+cp "$wide/cafe.dls" "$wide/café.dls"
+bank "$wide/한국 뱅크.dls" 40000 12
+bank "$wide/🎹 piano.DLS" 20000 13
+bank "$wide/İSTANBUL ẞ.DLS" 5000 14
+cp "$drop/表ソ音色.dls" "$wide/表ソ音色.dls"
+# A path of Hangul and an emoji (well over 255 bytes of UTF-8, with no code
+# page 932 form) whose document has exactly 255 UTF-16 units, and one with 256.
+hdir=$wide/🎹긴
+need=$((251 - $(units "$(winpath "$hdir/a.dls")")))
+while ((need > 0)); do # a separator and k syllables per folder, at most 60 (180 bytes)
+    k=60
+    ((need - 1 <= 60)) && k=$((need - 1))
+    ((need - k - 1 == 1)) && k=$((k - 1))
+    hdir=$hdir/$(printf '한%.0s' $(seq "$k"))
+    need=$((need - k - 1))
+done
+mkdir -p "$hdir"
+bank "$hdir/a.dls" 2500 15
+cp "$hdir/a.dls" "$hdir/ab.dls"
+drop3=("$wide/café.dls" "$wide/한국 뱅크.dls" "$wide/🎹 piano.DLS" "$wide/İSTANBUL ẞ.DLS" "$wide/表ソ音色.dls"
+       "$hdir/a.dls" "$hdir/ab.dls")
+drop3_docs=("$wide/café_dls.mml" "$wide/한국 뱅크_dls.mml" "$wide/🎹 piano_DLS.mml" "$wide/İSTANBUL ẞ_DLS.mml"
+            "$wide/表ソ音色_dls.mml" "$hdir/a_dls.mml")
+docs3=${#drop3_docs[@]}
+too_long+=("$hdir/ab.dls")
+
 # The command line on copies, in one call, in the window's order (the path
 # the window skips as not naming a bank, notes.txt, is not a conversion).
-# The copies are named by position, so a bank dropped twice gets two documents.
+# The copies are named by position, so a bank dropped twice gets two
+# documents; those of the Unicode drop keep their names (but the long path's).
 make_reference() { # folder
     local dir=$1 i=0
-    mkdir -p "$dir/f.dls"
+    mkdir -p "$dir/f.dls" "$dir/wide"
     refs=() ref_docs=()
+    for f in "${drop3[@]}"; do
+        [[ " ${too_long[*]} " == *" $f "* ]] && continue
+        if [[ $f == "$hdir"/* ]]; then
+            cp "$f" "$dir/wide/long.dls"
+            wide_refs+=("$dir/wide/long.dls") wide_docs+=("$dir/wide/long_dls.mml")
+        else
+            cp "$f" "$dir/wide/"
+            local doc=${f##*/}
+            doc=${doc/.dls/_dls}; doc=${doc/.DLS/_DLS}
+            wide_refs+=("$dir/wide/${f##*/}") wide_docs+=("$dir/wide/$doc.mml")
+        fi
+    done
     for f in "${drop1[@]}" "${drop2[@]}"; do
         [[ $f == *.txt || " ${too_long[*]} " == *" $f "* ]] && continue
         i=$((i + 1))
@@ -205,7 +259,10 @@ make_reference() { # folder
         *) cp "$f" "$dir/r$i.dls"; refs+=("$dir/r$i.dls"); ref_docs+=("$dir/r${i}_dls.mml") ;;
         esac
     done
+    refs+=("${wide_refs[@]}") ref_docs+=("${wide_docs[@]}")
+    wide_refs=() wide_docs=()
 }
+wide_refs=() wide_docs=()
 make_reference "$scratch/ref-exe"
 winrefs=()
 for r in "${refs[@]}"; do winrefs+=("$(winpath "$r")"); done
@@ -306,7 +363,7 @@ check "an idle window uses below 2 % of a core" awk -v p="$idle_gui" 'BEGIN { ex
 
 # --- Drops --------------------------------------------------------------------
 expect_reveals() { # the documents whose reveals are due so far, as the log holds them
-    for d in "$@"; do printf '/select,"%s"\n' "$(winpath932 "$d")"; done | LC_ALL=C sort
+    for d in "$@"; do printf '/select,"%s"\n' "$(winpath "$d")"; done | LC_ALL=C sort
 }
 # Starts of the Windows folder's file manager (the log holds the stand-in's own
 # path, a tab, its command line).
@@ -383,24 +440,29 @@ check "documents have bare line feeds and end with the footer" \
     "${drop1_docs[@]}" "${drop2_docs[@]}"
 
 # --- A Unicode drop, as the shell sends it -------------------------------------
-# café has no code page 932 form; the system's best fit would turn it into
-# cafe, a different bank beside it, which must not be converted. Hangul has no
-# form either; the Japanese name has one and is converted as from an ANSI drop.
-wide=$scratch/wide
-mkdir -p "$wide"
-bank "$wide/cafe.dls" 3000 11
-cp "$wide/cafe.dls" "$wide/café.dls"
-cp "$wide/cafe.dls" "$wide/한국.dls"
-cp "$drop/表ソ音色.dls" "$wide/表ソ音色.dls"
-out=$(run_driver dropw "$window" "$(winpath "$wide/café.dls")" "$(winpath "$wide/한국.dls")" "$(winpath "$wide/表ソ音色.dls")")
-check "Unicode drop delivered" equal "$out" "dropped 3"
-wait_reveals $((docs1 + docs2 + 1))
-check "Unicode drop: only the name with a code page 932 form converted (not cafe.dls for café.dls)" \
-    equal "$(cd "$wide" && LC_ALL=C ls -1A | tr '\n' ' ')" \
-    "$(LC_ALL=C printf '%s\n' cafe.dls café.dls 한국.dls 表ソ音色.dls 表ソ音色_dls.mml | LC_ALL=C sort | tr '\n' ' ')"
-check "Unicode drop: the document equals the ANSI drop's" cmp -s "$wide/表ソ音色_dls.mml" "$drop/表ソ音色_dls.mml"
-check "Unicode drop: one file-manager start" \
-    equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}" "${drop2_docs[@]}" "$wide/表ソ音色_dls.mml")"
+winpaths=()
+for f in "${drop3[@]}"; do winpaths+=("$(winpath "$f")"); done
+out=$(run_driver dropw "$window" "${winpaths[@]}")
+check "Unicode drop delivered" equal "$out" "dropped ${#drop3[@]}"
+wait_reveals $((docs1 + docs2 + docs3))
+check "Unicode drop: every name converted, cafe.dls untouched, nothing else written" \
+    equal "$(cd "$wide" && LC_ALL=C ls -1A | tr '\n' '/')" \
+    "$(LC_ALL=C printf '%s\n' cafe.dls "${drop3[@]:0:5}" "${drop3_docs[@]:0:5}" 🎹긴 |
+        sed 's|.*/||' | LC_ALL=C sort | tr '\n' '/')"
+check "Unicode drop: the 255-unit document written, the 256-unit one not attempted" \
+    equal "$(cd "$hdir" && LC_ALL=C ls -1A | tr '\n' ' ')" "a.dls a_dls.mml ab.dls "
+check "Unicode drop: the long document's path has 255 UTF-16 units" \
+    equal "$(units "$(winpath "$hdir/a_dls.mml")")" 255
+check "Unicode drop: documents equal the command line's (dls2mml.exe)" \
+    same_documents "${drop3_docs[@]}" -- "${ref_exe[@]:docs1+docs2:docs3}"
+if [[ -n $reference ]]; then
+    check "Unicode drop: documents equal the command line's (native)" \
+        same_documents "${drop3_docs[@]}" -- "${ref_native[@]:docs1+docs2:docs3}"
+fi
+check "Unicode drop: the Japanese name's document equals the ANSI drop's" \
+    cmp -s "$wide/表ソ音色_dls.mml" "$drop/表ソ音色_dls.mml"
+check "Unicode drop: one file-manager start per document, by its exact wide path" \
+    equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}" "${drop2_docs[@]}" "${drop3_docs[@]}")"
 
 # --- A drop longer than the "not responding" limit -------------------------------
 # The bank arrives through a pipe, a quarter MiB every 0.6 s (about 7 s in
@@ -428,7 +490,7 @@ watched=$(run_driver watch "$window" $((chunks * 600 + 500)))
 wait "$slow_drop" || true
 # While converting, the window looks at its queue, and the system may answer
 # the driver's check message then: the file manager's start tells the end.
-wait_reveals $((docs1 + docs2 + 2))
+wait_reveals $((docs1 + docs2 + docs3 + 1))
 # The drop ends only after the feeder closed the pipe; a feeder still there
 # means the window stopped reading early: stop it rather than wait for ever.
 if kill -0 "$feeder" 2>/dev/null; then pkill -P "$feeder" 2>/dev/null || true; kill "$feeder" 2>/dev/null || true; fi
