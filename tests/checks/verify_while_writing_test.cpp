@@ -8,18 +8,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <set>
 
 #include "compressor/block_compressor.h"
 #include "compressor/block_pipeline.h"
 #include "shell/conversion_job.h"
-#include "checks/crc64.h"
 #include "shell/document/cue_point_document.h"
 #include "checks/document_verifier.h"
 #include "platform/file_system.h"
 #include "shell/document/output_name.h"
 #include "support/document_support.h"
+#include "support/sample_input.h"
 #include "support/test_support.h"
 #include "text/base64_lines.h"
 
@@ -30,21 +29,6 @@ namespace fs = std::filesystem;
 constexpr std::size_t block = blockSizeForLevel1;
 
 bool contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
-// Text-like bytes with runs and repeats, so that every stage has work to do.
-Bytes sampleInput(std::size_t length, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes out;
-    out.reserve(length);
-    while (out.size() < length) {
-        const unsigned kind = random() % 4;
-        const std::size_t n = std::min<std::size_t>(length - out.size(), 1 + random() % 40);
-        for (std::size_t i = 0; i < n; ++i)
-            out.push_back(static_cast<std::uint8_t>(kind == 0 ? 'a' : kind == 1 ? random() : 'a' + (i + random() % 3) % 26));
-    }
-    return out;
-}
 
 std::vector<Bytes> framesOf(const Bytes& input)
 {
@@ -88,35 +72,6 @@ std::string readBack(const std::string& document, const StreamPrint& written, st
         check.feed(std::span(reinterpret_cast<const std::uint8_t*>(part.data()), part.size()));
     }
     return check.finish(written);
-}
-
-TEST(Crc64, KnownValuesAnyPiecesAndEveryBit)
-{
-    const struct {
-        std::string_view text;
-        std::uint64_t crc;
-    } known[] = {{"", 0}, {"123456789", 0x995DC9BBDF1939FAull}};
-    for (const auto& k : known) {
-        Crc64 crc;
-        crc.add(std::span(reinterpret_cast<const std::uint8_t*>(k.text.data()), k.text.size()));
-        EXPECT_EQ(crc.value(), k.crc) << k.text;
-    }
-    const Bytes bytes = sampleInput(1000, 3);
-    Crc64 whole;
-    whole.add(bytes);
-    for (std::size_t piece : {1u, 3u, 7u, 8u, 9u, 64u, 999u}) {
-        Crc64 pieces;
-        for (std::size_t at = 0; at < bytes.size(); at += piece)
-            pieces.add(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));
-        EXPECT_EQ(pieces.value(), whole.value()) << "pieces of " << piece;
-    }
-    for (std::size_t bit = 0; bit < bytes.size() * 8; bit += 61) {
-        Bytes changed = bytes;
-        changed[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
-        Crc64 crc;
-        crc.add(changed);
-        EXPECT_NE(crc.value(), whole.value()) << "bit " << bit;
-    }
 }
 
 // Block 3 of an input (its earlier blocks full), 20,000 bytes long, and what
