@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "checks/crc64.h"
+#include "support/sample_input.h"
 #include "support/test_support.h"
 
 namespace dls2mml::test {
@@ -146,6 +147,36 @@ TEST(Crc64Values, EveryChangedBitOfALongBufferIsSeen)
         crc.add(changed);
         EXPECT_EQ(crc.value(), ~bitByBit(~0ull, changed)) << "bit " << bit;
         EXPECT_NE(crc.value(), reference.value()) << "bit " << bit;
+    }
+}
+
+// Known values, any cut into pieces, and every 61st bit of text-like bytes.
+TEST(Crc64, KnownValuesAnyPiecesAndEveryBit)
+{
+    const struct {
+        std::string_view text;
+        std::uint64_t crc;
+    } known[] = {{"", 0}, {"123456789", 0x995DC9BBDF1939FAull}};
+    for (const auto& k : known) {
+        Crc64 crc;
+        crc.add(std::span(reinterpret_cast<const std::uint8_t*>(k.text.data()), k.text.size()));
+        EXPECT_EQ(crc.value(), k.crc) << k.text;
+    }
+    const Bytes bytes = sampleInput(1000, 3);
+    Crc64 whole;
+    whole.add(bytes);
+    for (std::size_t piece : {1u, 3u, 7u, 8u, 9u, 64u, 999u}) {
+        Crc64 pieces;
+        for (std::size_t at = 0; at < bytes.size(); at += piece)
+            pieces.add(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));
+        EXPECT_EQ(pieces.value(), whole.value()) << "pieces of " << piece;
+    }
+    for (std::size_t bit = 0; bit < bytes.size() * 8; bit += 61) {
+        Bytes changed = bytes;
+        changed[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
+        Crc64 crc;
+        crc.add(changed);
+        EXPECT_NE(crc.value(), whole.value()) << "bit " << bit;
     }
 }
 

@@ -8,18 +8,23 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <set>
 
 #include "compressor/block_compressor.h"
 #include "compressor/block_pipeline.h"
+#include "compressor/block_sort.h"
+#include "compressor/frame_hints.h"
+#include "compressor/rank_symbols.h"
+#include "compressor/rank_transform.h"
+#include "compressor/run_length_prepass.h"
 #include "shell/conversion_job.h"
-#include "checks/crc64.h"
 #include "shell/document/cue_point_document.h"
 #include "checks/document_verifier.h"
 #include "platform/file_system.h"
 #include "shell/document/output_name.h"
+#include "support/decoder_test_support.h"
 #include "support/document_support.h"
+#include "support/sample_input.h"
 #include "support/test_support.h"
 #include "text/base64_lines.h"
 
@@ -30,21 +35,6 @@ namespace fs = std::filesystem;
 constexpr std::size_t block = blockSizeForLevel1;
 
 bool contains(const std::string& text, std::string_view part) { return text.find(part) != std::string::npos; }
-
-// Text-like bytes with runs and repeats, so that every stage has work to do.
-Bytes sampleInput(std::size_t length, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes out;
-    out.reserve(length);
-    while (out.size() < length) {
-        const unsigned kind = random() % 4;
-        const std::size_t n = std::min<std::size_t>(length - out.size(), 1 + random() % 40);
-        for (std::size_t i = 0; i < n; ++i)
-            out.push_back(static_cast<std::uint8_t>(kind == 0 ? 'a' : kind == 1 ? random() : 'a' + (i + random() % 3) % 26));
-    }
-    return out;
-}
 
 std::vector<Bytes> framesOf(const Bytes& input)
 {
@@ -88,35 +78,6 @@ std::string readBack(const std::string& document, const StreamPrint& written, st
         check.feed(std::span(reinterpret_cast<const std::uint8_t*>(part.data()), part.size()));
     }
     return check.finish(written);
-}
-
-TEST(Crc64, KnownValuesAnyPiecesAndEveryBit)
-{
-    const struct {
-        std::string_view text;
-        std::uint64_t crc;
-    } known[] = {{"", 0}, {"123456789", 0x995DC9BBDF1939FAull}};
-    for (const auto& k : known) {
-        Crc64 crc;
-        crc.add(std::span(reinterpret_cast<const std::uint8_t*>(k.text.data()), k.text.size()));
-        EXPECT_EQ(crc.value(), k.crc) << k.text;
-    }
-    const Bytes bytes = sampleInput(1000, 3);
-    Crc64 whole;
-    whole.add(bytes);
-    for (std::size_t piece : {1u, 3u, 7u, 8u, 9u, 64u, 999u}) {
-        Crc64 pieces;
-        for (std::size_t at = 0; at < bytes.size(); at += piece)
-            pieces.add(std::span(bytes).subspan(at, std::min(piece, bytes.size() - at)));
-        EXPECT_EQ(pieces.value(), whole.value()) << "pieces of " << piece;
-    }
-    for (std::size_t bit = 0; bit < bytes.size() * 8; bit += 61) {
-        Bytes changed = bytes;
-        changed[bit / 8] ^= static_cast<std::uint8_t>(1u << (bit % 8));
-        Crc64 crc;
-        crc.add(changed);
-        EXPECT_NE(crc.value(), whole.value()) << "bit " << bit;
-    }
 }
 
 // Block 3 of an input (its earlier blocks full), 20,000 bytes long, and what
@@ -168,6 +129,88 @@ TEST(FrameVerifier, EveryFaultInAFrameIsFoundAndPlaced)
             for (const std::string& words : c.words)
                 matched = matched || (words.empty() ? problem.empty() : problem.rfind(words, 0) == 0);
             EXPECT_TRUE(matched) << problem << (hints ? " (with lent memory)" : "");
+        }
+    }
+}
+
+// A slice coded as the coder codes it, with what the coder knows beside the
+// frame: the rank symbols, and the rows of a few rotations where the pre-pass
+// block is long enough for the check to use them.
+struct CodedSlice {
+    Bytes frame;
+    Bytes symbols;
+    SegmentRows rows{};
+    bool rowsKnown = false;
+};
+
+CodedSlice codeSlice(const Bytes& slice)
+{
+    Bytes prepass(runLengthPrepassBound(slice.size()));
+    prepass.resize(static_cast<std::size_t>(runLengthPrepass(prepass, slice)));
+    const std::size_t m = prepass.size();
+    Bytes work(prepass);
+    work.push_back(0);
+    Bytes column(m);
+    SortArrays arrays(m);
+    PivotGenerator generator; // the process-wide state stays where it is
+    const SortResult sorted = sortBlock(work, static_cast<std::int32_t>(m), column, arrays, generator);
+    EXPECT_TRUE(sorted.ok);
+    Bytes ranks(m);
+    rankTransform(ranks, column);
+    CodedSlice coded;
+    coded.symbols.resize(rankSymbolsBound(m));
+    coded.symbols.resize(static_cast<std::size_t>(codeRankSymbols(coded.symbols, ranks)));
+    coded.frame = frameOf(static_cast<std::uint32_t>(sorted.primaryIndex), payloadOfSymbols(coded.symbols));
+    if (m >= segmentedWalkMinimum) {
+        coded.rows = segmentRows(std::span<const std::int32_t>(arrays.suffixArray.get(), m), m);
+        coded.rowsKnown = true;
+    }
+    return coded;
+}
+
+// A frame that decodes without fault, with the coder's own hints confirmed,
+// to bytes other than its slice's: what a faulty stage before the coder would
+// hand on. Only the comparison of the bytes can see it, whatever the block's
+// length, whichever hints the check was given.
+TEST(FrameVerifier, AFrameThatDecodesCleanlyToOtherBytesFails)
+{
+    enum class Hints { none, symbols, symbolsAndRows };
+    const struct {
+        const char* name;
+        std::size_t length;
+        std::size_t changedAt;
+    } slices[] = {
+        {"100 bytes", 100, 57},
+        {"1,000 bytes", 1000, 999},
+        {"4,000 bytes: the coder passes symbols but no rows", 4000, 0},
+        {"20,000 bytes", 20000, 12345},
+        {"a full block", block, block / 2 + 3},
+    };
+    for (const auto& s : slices) {
+        const Bytes slice = sampleInput(s.length, 31);
+        Bytes other = slice;
+        other[s.changedAt] ^= 0x01;
+        const CodedSlice coded = codeSlice(other);
+        for (Hints kind : {Hints::none, Hints::symbols, Hints::symbolsAndRows}) {
+            if (kind == Hints::symbolsAndRows && !coded.rowsKnown)
+                continue;
+            SCOPED_TRACE(std::string(s.name) + (kind == Hints::none ? ", no hints" : kind == Hints::symbols ? ", symbols" : ", symbols and rows"));
+            FrameHints hints;
+            hints.symbols = coded.symbols;
+            hints.symbolsKnown = kind != Hints::none;
+            hints.rows = coded.rows;
+            hints.rowsKnown = kind == Hints::symbolsAndRows;
+            FrameVerifier check;
+            EXPECT_FALSE(check(5, slice, coded.frame, hints));
+            EXPECT_EQ(check.problem(), "the document decodes to other bytes than the input, first at byte " +
+                                           std::to_string(5 * block + s.changedAt));
+            // The frame of the slice itself, with the same kind of hints, passes.
+            const CodedSlice own = codeSlice(slice);
+            FrameHints ownHints = hints;
+            ownHints.symbols = own.symbols;
+            ownHints.rows = own.rows;
+            FrameVerifier fresh;
+            EXPECT_TRUE(fresh(5, slice, own.frame, ownHints)) << fresh.problem();
         }
     }
 }
@@ -338,6 +381,69 @@ TEST(VerifyWhileWriting, ADamagedFrameFailsTheRunAndLeavesNoDocument)
                     EXPECT_EQ(folder.names(), (std::set<std::string>{"b.dls"}));
                 }
             }
+        }
+    }
+}
+
+// Bytes of which no two in a row are equal: the pre-pass leaves them, and
+// leaves any rotation of them, as they are.
+Bytes withoutRuns(std::size_t length, std::uint32_t seed)
+{
+    TestRng rng(seed);
+    Bytes out(length);
+    for (std::size_t i = 1; i < length; ++i)
+        out[i] = static_cast<std::uint8_t>(out[i - 1] + 1 + rng.below(255));
+    return out;
+}
+
+// A frame whose primary index names another row decodes without fault to a
+// rotation of the slice: the check must compare the bytes, for the last
+// block of an input shorter than the coder's rows need (symbols alone), for
+// an input of one such block, and for a full block (symbols and rows), on
+// one thread and on two.
+TEST(VerifyWhileWriting, AFrameDecodingToOtherBytesFailsTheRun)
+{
+    const struct {
+        const char* name;
+        std::size_t length;
+        std::size_t damagedBlock;
+    } cases[] = {
+        {"the last block, 1,000 bytes", 3 * block + 1000, 3},
+        {"the last block, 4,000 bytes", 2 * block + 4000, 2},
+        {"the only block, 3,000 bytes", 3000, 0},
+        {"a full block", 2 * block + 1000, 1},
+    };
+    for (const auto& c : cases) {
+        for (unsigned threads : {1u, 2u}) {
+            SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+            Folder folder;
+            const std::string bank = folder.file("b.dls");
+            writeBytes(bank, withoutRuns(c.length, 23));
+            JobRequest request = requestFor(bank, threads);
+            bool damaged = false;
+            request.damageFrame = [&](std::size_t index, std::span<std::uint8_t> frame) {
+                if (index != c.damagedBlock)
+                    return;
+                std::uint32_t row = std::uint32_t{frame[0]} << 16 | std::uint32_t{frame[1]} << 8 | frame[2];
+                row = row == 0 ? 1 : row - 1; // another row, still within the block
+                frame[0] = static_cast<std::uint8_t>(row >> 16);
+                frame[1] = static_cast<std::uint8_t>(row >> 8);
+                frame[2] = static_cast<std::uint8_t>(row);
+                damaged = true;
+            };
+            const JobReport report = runConversionJob(request);
+            EXPECT_TRUE(damaged);
+            EXPECT_EQ(report.failure, JobFailure::verifyFailed) << report.reason;
+            const std::string words = "verification failed: the document decodes to other bytes than the input, first at byte ";
+            const std::size_t at = report.reason.find(words);
+            if (at == std::string::npos) {
+                ADD_FAILURE() << "not the words of other bytes: " << report.reason;
+                continue;
+            }
+            const std::uint64_t first = std::stoull(report.reason.substr(at + words.size()));
+            EXPECT_GE(first, c.damagedBlock * block) << report.reason;
+            EXPECT_LT(first, (c.damagedBlock + 1) * block) << report.reason;
+            EXPECT_EQ(folder.names(), (std::set<std::string>{"b.dls"}));
         }
     }
 }

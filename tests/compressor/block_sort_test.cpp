@@ -1,5 +1,5 @@
 // Block sort: worked rotations, pivot draws and their carry-over, and the sort
-// against a naive sort of all rotations on generated blocks.
+// against a naive sort of all rotations on generated blocks; and the inverse.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "compressor/block_sort.h"
+#include "support/stage_decoders.h"
 #include "support/test_support.h"
 
 namespace dls2mml::test {
@@ -338,6 +339,78 @@ TEST(BlockSortProperty, LargeBlocksFinish)
         std::sort(original.begin(), original.end());
         EXPECT_TRUE(sortedLast == original) << "last column is not a permutation of the block";
         EXPECT_EQ(s.rows[static_cast<std::size_t>(s.primaryIndex)], 0);
+    }
+}
+
+// The inverse block sort: columns read back into their blocks (any row of
+// an equal rotation will do), and columns that no block has, refused.
+TEST(BlockSort, InverseWorkedExamples)
+{
+    const struct {
+        Bytes column;
+        std::uint32_t primaryIndex;
+        Bytes block;
+    } cases[] = {
+        {text("nnbaaa"), 3, text("banana")},
+        {text("rdarcaaaabb"), 2, text("abracadabra")},
+        {text("pssmipissii"), 4, text("mississippi")},
+        {text("baaa"), 1, text("aaba")},
+        {text("cab"), 0, text("abc")},
+        {text("z"), 0, text("z")},
+        {text("qq"), 0, text("qq")},
+        {text("ba"), 1, text("ba")},
+        {text("bbaa"), 0, text("abab")},
+        {text("ccaabb"), 0, text("abcabc")},
+        {repeat('q', 12), 0, repeat('q', 12)},
+        {repeat('q', 12), 7, repeat('q', 12)},
+        {concat({repeat('b', 12), repeat('a', 12)}), 0, repeat("ab", 12)},
+        {concat({repeat('b', 6), repeat('a', 18)}), 4, repeat("aaab", 6)}, // any row of an equal rotation
+        {concat({repeat('b', 6), repeat('a', 18)}), 0, repeat("aaab", 6)},
+        {concat({repeat('b', 4), repeat('a', 16)}), 2, repeat("aaaab", 4)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.block.begin(), c.block.end()));
+        const Decoded d = unsortColumn(c.column, c.primaryIndex);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.block);
+    }
+}
+
+TEST(BlockSort, InverseRefusesColumnsOfNoBlock)
+{
+    const struct {
+        Bytes column;
+        std::uint32_t primaryIndex;
+        FaultKind kind;
+    } cases[] = {
+        {text("abc"), 3, FaultKind::corrupt},
+        {text("ab"), 0, FaultKind::corrupt},                   // two one-row cycles
+        {text("abc"), 1, FaultKind::corrupt},                  // three one-row cycles
+        {text("bbaab"), 0, FaultKind::corrupt}, // a 2-row cycle in 5 rows
+        {text("abab"), 1, FaultKind::corrupt},                 // two cycles of 2, unaligned
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.column.begin(), c.column.end()));
+        const Decoded d = unsortColumn(c.column, c.primaryIndex);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_EQ(faultKindName(d.fault.kind), std::string(faultKindName(c.kind))) << d.fault.message;
+    }
+}
+
+TEST(BlockSort, InverseUndoesTheSortOfRandomBlocks)
+{
+    TestRng rng(11);
+    for (int i = 0; i < 200; ++i) {
+        const Bytes block = rng.bytes(1 + rng.below(300), 1 + rng.below(4));
+        Bytes work(block);
+        work.push_back(0);
+        Bytes column(block.size());
+        SortArrays arrays(block.size());
+        const SortResult sorted = sortBlock(work, static_cast<std::int32_t>(block.size()), column, arrays);
+        ASSERT_TRUE(sorted.ok);
+        const Decoded d = unsortColumn(column, static_cast<std::uint32_t>(sorted.primaryIndex));
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == block) << "case " << i;
     }
 }
 

@@ -1,10 +1,13 @@
-// Frequency models and the class-model range coder: exact payload bytes.
+// Frequency models and the class-model range coder: exact payload bytes;
+// the range decoder and the check of a payload against known symbols.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "compressor/frequency_model.h"
 #include "compressor/range_coder.h"
+#include "support/decoder_test_support.h"
+#include "support/stage_decoders.h"
 #include "support/test_support.h"
 
 namespace dls2mml::test {
@@ -246,6 +249,178 @@ TEST(RangeCoder, StaysWithinTheBound)
     Bytes all(256);
     for (int i = 0; i < 256; ++i) all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
     encode(models, all);
+}
+
+// The range decoder: the coder's payloads read back, its faults on payloads
+// the coder cannot have written, and the check of a payload against known
+// symbols, which must say what decoding it says.
+TEST(RangeCoder, DecoderReadsTheCodersWorkedExamples)
+{
+    const struct {
+        Bytes symbols;
+        Bytes payload;
+    } cases[] = {
+        {{}, hex("FF CC CC AE 00")},
+        {hex("00"), hex("19 94 F1 E2 00")},
+        {hex("01"), hex("33 2E 14 49 00")},
+        {hex("02"), hex("4C C7 AD E2 00")},
+        {hex("03"), hex("59 97 0A 23 00")},
+        {hex("09"), hex("83 32 8F 57 F6 00")},              // carry from the end symbol
+        {hex("10 09 00"), hex("98 00 E8 D0 B7 20 00")},     // carry through FF
+        {hex("61 62 63"), hex("D9 F1 02 C9 FD 34 B7 00")},
+        {repeat(0x00, 10), hex("00 00 B5 8B 32 AA 00")},
+        {repeat(0x01, 30000), hex("1C 71 C7 1A 8B 35 58 A3 72 94 3C 65 91 F9 E9 A8 CB 87 DD 10 00 00")},
+        {repeat(0x01, 33000), hex("1C 71 C7 1A 8B 35 58 A3 72 94 3C 65 91 F9 E9 9F F4 BA 13 EA 00 00")}, // rescale
+        {repeat(0x00, 40000), concat({repeat(0x00, 15), hex("07 14 33 34 BC 00 00")})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.payload));
+        const Decoded d = rangeDecode(c.payload);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.symbols);
+    }
+}
+
+TEST(RangeCoder, DecoderFaults)
+{
+    const Bytes good = hex("D9 F1 02 C9 FD 34 B7 00"); // 61 62 63
+    const struct {
+        const char* name;
+        Bytes payload;
+        FaultKind kind;
+    } cases[] = {
+        {"shorter than the flush", hex("FF CC CC"), FaultKind::corrupt},
+        {"cut short", Bytes(good.begin(), good.end() - 1), FaultKind::corrupt},
+        {"bytes after the end symbol", concat({good, hex("00")}), FaultKind::corrupt},
+        {"flush bytes damaged", hex("FF CC CC AE 01"), FaultKind::corrupt},
+        {"outside the interval", hex("FF FF FF FF 00"), FaultKind::corrupt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = rangeDecode(c.payload);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_EQ(faultKindName(d.fault.kind), std::string(faultKindName(c.kind))) << d.fault.message;
+        EXPECT_LT(d.fault.position, std::max<std::size_t>(c.payload.size(), 1));
+    }
+}
+
+TEST(RangeCoder, DecoderStopsAtTheSymbolLimit)
+{
+    // One symbol more than a block may hold has no end symbol within the limit.
+    const Bytes payload = payloadOfSymbols(repeat(0x00, maxRankSymbols + 1));
+    const Decoded d = rangeDecode(payload);
+    ASSERT_TRUE(d.fault.failed());
+    EXPECT_EQ(d.fault.kind, FaultKind::limitExceeded) << d.fault.message;
+    // Exactly the limit is fine.
+    EXPECT_FALSE(rangeDecode(payloadOfSymbols(repeat(0x00, maxRankSymbols))).fault.failed());
+}
+
+// Symbol sequences that drive the decoder through its corners: every class,
+// each offset model to its rescale (one symbol over and over), skewed and
+// uniform draws, and the last index of every model.
+TEST(RangeCoder, DecoderReadsBackWhatTheCoderWrote)
+{
+    TestRng rng(11);
+    std::vector<std::pair<std::string, Bytes>> cases;
+    for (int k = 0; k < 10; ++k) {
+        const int base = classBase[static_cast<std::size_t>(k)];
+        const int size = classSize[static_cast<std::size_t>(k)];
+        cases.emplace_back("class " + std::to_string(k) + " uniform", rng.bytes(70000, static_cast<std::uint32_t>(std::min(size, 256 - base)), static_cast<std::uint8_t>(base)));
+        const int last = std::min(base + size - 1, 255);
+        cases.emplace_back("class " + std::to_string(k) + " last offset", repeat(static_cast<std::uint8_t>(last), 40000));
+    }
+    Bytes skewed(200000);
+    for (auto& b : skewed) b = static_cast<std::uint8_t>(rng.below(1 + rng.below(1 + rng.below(256))));
+    cases.emplace_back("skewed", skewed);
+    cases.emplace_back("uniform", rng.bytes(100000));
+    Bytes every(256);
+    for (int i = 0; i < 256; ++i) every[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(255 - i);
+    cases.emplace_back("every byte", every);
+    for (std::size_t n : {1u, 2u, 3u, 17u, 1000u}) cases.emplace_back("short " + std::to_string(n), rng.bytes(n));
+    for (const auto& [name, symbols] : cases) {
+        SCOPED_TRACE(name);
+        const Decoded d = rangeDecode(payloadOfSymbols(symbols));
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == symbols);
+    }
+}
+
+// The check of a payload against known symbols says what decoding it says.
+bool decodesTo(const Bytes& payload, const Bytes& symbols)
+{
+    const Decoded d = rangeDecode(payload);
+    return !d.fault.failed() && d.bytes == symbols;
+}
+
+void expectCheckAgrees(ModelSet& models, const Bytes& payload, const Bytes& symbols, const std::string& what)
+{
+    ASSERT_EQ(payloadHoldsSymbols(models, payload, symbols), decodesTo(payload, symbols)) << what;
+}
+
+TEST(RangeCoder, PayloadCheckHoldsForWhatTheCoderWrote)
+{
+    TestRng rng(23);
+    ModelSet models; // reused: every check resets its models
+    std::vector<Bytes> cases = {{}, hex("00"), hex("09"), hex("10 09 00"), hex("61 62 63"), repeat(0x01, 33000),
+                                repeat(0xFF, 40000), repeat(0x80, 40000)};
+    for (std::uint32_t alphabet : {2u, 3u, 9u, 40u, 256u}) cases.push_back(rng.bytes(50000, alphabet));
+    Bytes skewed(100000);
+    for (auto& b : skewed) b = static_cast<std::uint8_t>(rng.below(1 + rng.below(1 + rng.below(256))));
+    cases.push_back(skewed);
+    for (const Bytes& symbols : cases) {
+        SCOPED_TRACE(symbols.size());
+        const Bytes payload = payloadOfSymbols(symbols);
+        EXPECT_TRUE(payloadHoldsSymbols(models, payload, symbols));
+        // Other symbols: one changed, one dropped, one added.
+        if (!symbols.empty()) {
+            for (std::size_t at : {std::size_t{0}, symbols.size() / 2, symbols.size() - 1}) {
+                Bytes changed = symbols;
+                changed[at] = static_cast<std::uint8_t>(changed[at] + 1 + rng.below(255));
+                expectCheckAgrees(models, payload, changed, "symbol " + std::to_string(at) + " changed");
+            }
+            expectCheckAgrees(models, payload, Bytes(symbols.begin(), symbols.end() - 1), "last symbol dropped");
+        }
+        for (std::uint8_t extra : {std::uint8_t{0}, std::uint8_t{3}, std::uint8_t{255}}) {
+            Bytes longer = symbols;
+            longer.push_back(extra);
+            expectCheckAgrees(models, payload, longer, "symbol added");
+        }
+    }
+}
+
+// Damaged payloads of small blocks, every byte and every cut: the check
+// agrees with the decoder, whether the damage shows as a fault or as other
+// symbols.
+TEST(RangeCoder, PayloadCheckAgreesWithTheDecoderOnDamagedPayloads)
+{
+    TestRng rng(29);
+    ModelSet models;
+    const std::vector<Bytes> cases = {{}, hex("00"), hex("03"), hex("09"), hex("61 62 63"), rng.bytes(40, 256),
+                                      rng.bytes(200, 12), rng.bytes(300, 256, 120)};
+    for (const Bytes& symbols : cases) {
+        SCOPED_TRACE(toHex(symbols));
+        const Bytes payload = payloadOfSymbols(symbols);
+        for (std::size_t at = 0; at < payload.size(); ++at)
+            for (std::uint8_t flip : {std::uint8_t{0x01}, std::uint8_t{0x80}, std::uint8_t{0xFF}, static_cast<std::uint8_t>(1 + rng.below(255))}) {
+                Bytes damaged = payload;
+                damaged[at] ^= flip;
+                expectCheckAgrees(models, damaged, symbols, "byte " + std::to_string(at) + " ^ " + std::to_string(flip));
+            }
+        for (std::size_t length = 0; length < payload.size(); ++length)
+            expectCheckAgrees(models, Bytes(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(length)), symbols,
+                              "cut to " + std::to_string(length));
+        for (const Bytes& tail : {hex("00"), hex("00 00"), hex("FF"), hex("12 34 56")})
+            expectCheckAgrees(models, concat({payload, tail}), symbols, "bytes appended");
+    }
+}
+
+TEST(RangeCoder, PayloadCheckKeepsTheSymbolLimit)
+{
+    ModelSet models;
+    const Bytes atLimit = repeat(0x00, maxRankSymbols);
+    EXPECT_TRUE(payloadHoldsSymbols(models, payloadOfSymbols(atLimit), atLimit));
+    const Bytes overLimit = repeat(0x00, maxRankSymbols + 1);
+    EXPECT_FALSE(payloadHoldsSymbols(models, payloadOfSymbols(overLimit), overLimit));
 }
 
 } // namespace

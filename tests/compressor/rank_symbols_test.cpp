@@ -1,7 +1,10 @@
-// Rank symbol coding: zero-run digits, shifted ranks, escapes and rank runs.
+// Rank symbol coding: zero-run digits, shifted ranks, escapes and rank runs;
+// and the symbols read back.
 #include <gtest/gtest.h>
 
 #include "compressor/rank_symbols.h"
+#include "support/decoder_test_support.h"
+#include "support/stage_decoders.h"
 #include "support/test_support.h"
 
 namespace dls2mml::test {
@@ -85,6 +88,136 @@ TEST(RankSymbols, EscapedRanksDoubleTheLength)
         ASSERT_EQ(out[2 * i], 0xFF);
         ASSERT_EQ(out[2 * i + 1], ranks[i] - 0xFE);
     }
+}
+
+// Reading the symbols back into ranks, and its faults on symbols the coder
+// cannot have written.
+TEST(RankSymbols, ReaderWorkedExamples)
+{
+    const struct {
+        Bytes ranks;
+        Bytes symbols;
+    } cases[] = {
+        {repeat(0x00, 1), hex("00")},       {repeat(0x00, 2), hex("01")},
+        {repeat(0x00, 7), hex("00 00 00")}, {repeat(0x00, 100), hex("01 00 01 00 00 01")},
+        {repeat(0x00, 65535), repeat(0x00, 16)},
+        {repeat(0x00, 65536), concat({hex("01"), repeat(0x00, 15)})},
+        {repeat(0x00, 655360), concat({hex("01"), repeat(0x00, 16), hex("01 00")})},
+        {hex("01 01 01"), hex("02 02 02 00")}, {repeat(0x01, 131), hex("02 02 02 80 00")},
+        {repeat(0x07, 32898), hex("08 08 08 FF FF")}, {repeat(0x07, 32899), hex("08 08 08 FF FF 08")},
+        {repeat(0x07, 32901), hex("08 08 08 FF FF 08 08 08 00")},
+        {hex("FE FE"), hex("FF 00 FF 00")}, {hex("FF FF FF"), hex("FF 01 FF 01 FF 01")},
+        {hex("FD FD FD"), hex("FE FE FE 00")},
+        {hex("00 61 01 01 00 00 FE"), hex("00 62 02 02 01 FF 00")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.symbols));
+        const Decoded d = readRankSymbols(c.symbols);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.ranks);
+    }
+}
+
+TEST(RankSymbols, WorstCaseFillsBothLimits)
+{
+    // Ranks 254/255 only: 655,360 ranks give 1,310,720 symbols, the most a
+    // block can have; its payload range-decodes and reads back.
+    TestRng rng(3);
+    Bytes ranks(bufferSizeForLevel1);
+    for (auto& r : ranks)
+        r = static_cast<std::uint8_t>(254 + rng.below(2));
+    Bytes symbols(rankSymbolsBound(ranks.size()));
+    symbols.resize(static_cast<std::size_t>(codeRankSymbols(symbols, ranks)));
+    ASSERT_EQ(symbols.size(), maxRankSymbols);
+    const Bytes payload = payloadOfSymbols(symbols);
+    EXPECT_LE(payload.size(), maxPayloadBytes);
+    const Decoded coded = rangeDecode(payload);
+    ASSERT_FALSE(coded.fault.failed()) << coded.fault.message;
+    const Decoded back = readRankSymbols(coded.bytes);
+    ASSERT_FALSE(back.fault.failed()) << back.fault.message;
+    EXPECT_TRUE(back.bytes == ranks);
+    // One rank more does not fit a block.
+    EXPECT_TRUE(readRankSymbols(concat({symbols, hex("FF 00")})).fault.failed());
+}
+
+TEST(RankSymbols, ReaderFaults)
+{
+    const struct {
+        const char* name;
+        Bytes symbols;
+        std::size_t capacity;
+        FaultKind kind;
+        std::size_t position;
+    } cases[] = {
+        {"escape at the end", hex("02 FF"), 100, FaultKind::corrupt, 1},
+        {"escape then 2", hex("FF 02"), 100, FaultKind::corrupt, 1},
+        {"escape then escape", hex("FF FF 00"), 100, FaultKind::corrupt, 1},
+        {"run count missing", hex("05 02 02 02"), 100, FaultKind::corrupt, 1},
+        {"two-byte run count cut", hex("02 02 02 80"), 1000, FaultKind::corrupt, 3},
+        {"run count where none may stand", hex("02 02 02 05 02"), 100, FaultKind::corrupt, 4},
+        {"zero run too long", hex("01 01 01"), 10, FaultKind::limitExceeded, 0},
+        {"rank run too long", hex("02 02 02 07"), 9, FaultKind::limitExceeded, 0},
+        {"escaped rank too many", hex("FF 00 FF 01"), 1, FaultKind::limitExceeded, 2},
+        {"lone ranks past the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13"), 13, FaultKind::limitExceeded, 13},
+        {"pair across the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0E 10 11"), 13, FaultKind::limitExceeded, 12},
+        {"zero run across the limit", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 01 10"), 13, FaultKind::limitExceeded, 12},
+        {"run count missing after lone ranks", hex("02 03 04 05 06 07 08 09 0A 0B 0B 0B"), 100, FaultKind::corrupt, 9},
+        // Lone ranks are read sixteen at a time where seventeen symbols follow.
+        {"pair across the limit, more after", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0E 10 11 12 13 14 15"), 13,
+         FaultKind::limitExceeded, 12},
+        {"limit after sixteen lone ranks", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F 20 21 22 23"),
+         17, FaultKind::limitExceeded, 17},
+        {"escape in the last of sixteen", hex("02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 FF 02 03 04 05"), 100,
+         FaultKind::corrupt, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = readRankSymbols(c.symbols, c.capacity);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_EQ(faultKindName(d.fault.kind), std::string(faultKindName(c.kind))) << d.fault.message;
+        EXPECT_EQ(d.fault.position, c.position);
+    }
+    // After the largest run count the same symbol may start a new run.
+    EXPECT_FALSE(readRankSymbols(hex("08 08 08 FF FF 08 08")).fault.failed());
+}
+
+// Ranks of many kinds through the coder and back, including runs of every
+// length class, escapes and long stretches of lone ranks.
+TEST(RankSymbols, ReaderUndoesTheCoder)
+{
+    TestRng rng(23);
+    auto mixed = [&](std::size_t n) {
+        Bytes out;
+        while (out.size() < n) {
+            const std::uint32_t kind = rng.below(10);
+            const std::size_t length = kind < 6 ? 1 : kind < 8 ? 1 + rng.below(6) : 1 + rng.below(40000);
+            out.insert(out.end(), length, static_cast<std::uint8_t>(kind < 3 ? 0 : rng.below(256)));
+        }
+        out.resize(n);
+        return out;
+    };
+    const Bytes cases[] = {mixed(50000), mixed(3000), rng.bytes(20000), rng.bytes(5000, 2, 254), rng.bytes(8000, 3),
+                           mixed(bufferSizeForLevel1)};
+    for (const Bytes& ranks : cases) {
+        SCOPED_TRACE(ranks.size());
+        Bytes symbols(rankSymbolsBound(ranks.size()));
+        symbols.resize(static_cast<std::size_t>(codeRankSymbols(symbols, ranks)));
+        const Decoded d = readRankSymbols(symbols);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == ranks);
+    }
+}
+
+// The readers keep their buffers from one block to the next: what an earlier,
+// longer block left in them never shows in a later one.
+TEST(RankSymbols, ReaderReusesItsBufferForTheNewBlockOnly)
+{
+    const Bytes shortSymbols = hex("05 01 06 06 08 08 08 00");
+    Bytes ranks;
+    ASSERT_FALSE(decodeRankSymbols(hex("08 08 08 FF FF"), ranks).failed());
+    ASSERT_FALSE(decodeRankSymbols(shortSymbols, ranks).failed());
+    EXPECT_EQ(toHex(ranks), toHex(readRankSymbols(shortSymbols).bytes));
+    EXPECT_EQ(toHex(ranks), "04 00 00 05 05 07 07 07");
 }
 
 } // namespace

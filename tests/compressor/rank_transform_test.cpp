@@ -204,5 +204,36 @@ TEST(RankTransform, InverseUndoesTheTransform)
     }
 }
 
+// The inverse transform on worked examples.
+TEST(RankTransform, InverseWorkedExamples)
+{
+    Bytes descending(256);
+    for (std::size_t i = 0; i < 256; ++i)
+        descending[i] = static_cast<std::uint8_t>(255 - i);
+    const struct {
+        Bytes ranks;
+        Bytes column;
+    } cases[] = {
+        {hex("61"), text("a")},
+        {hex("61 62 63"), text("abc")},
+        {hex("61 01 00 00"), text("aaaa")},
+        {hex("61 62 02 02"), text("abab")},
+        {hex("61 62 63 03 03 03"), text("abcabc")},
+        {hex("62 62 6E 02 02 02"), text("banana")},
+        {hex("05 01 07 00"), hex("05 05 07 05")},
+        {hex("01 00 00"), hex("01 01 01")},
+        {hex("00 01 00 01"), hex("00 01 00 01")},
+        {hex("00 01 01 00"), hex("00 01 01 01")},
+        {hex("02 02 01"), hex("02 01 01")},
+        {concat({repeat(0xFF, 255), hex("00")}), descending},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.ranks));
+        Bytes column(c.ranks.size());
+        undoRankTransform(column, c.ranks);
+        EXPECT_TRUE(column == c.column) << toHex(column);
+    }
+}
+
 } // namespace
 } // namespace dls2mml::test

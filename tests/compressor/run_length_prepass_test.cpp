@@ -1,7 +1,9 @@
-// Run-length pre-pass: exact output bytes, run count forms and the worst case.
+// Run-length pre-pass: exact output bytes, run count forms and the worst case;
+// and its expansion.
 #include <gtest/gtest.h>
 
 #include "compressor/run_length_prepass.h"
+#include "support/stage_decoders.h"
 #include "support/test_support.h"
 
 namespace dls2mml::test {
@@ -65,6 +67,98 @@ TEST(RunLengthPrepass, OtherThresholds)
     EXPECT_EQ(toHex(prepass(text("aaab"), 2)), "61 61 01 62");
     // The cap is T + 32,895 bytes per group for any T.
     EXPECT_EQ(toHex(prepass(repeat('a', 32898), 2)), "61 61 FF FF 61");
+}
+
+// Run-length expansion: the pre-pass undone, and its faults on data the
+// pre-pass cannot have written.
+TEST(RunLengthPrepass, ExpansionWorkedExamples)
+{
+    const struct {
+        Bytes prepass;
+        Bytes block;
+    } cases[] = {
+        {hex("61"), text("a")},
+        {hex("61 61 61"), text("aaa")},
+        {hex("61 61 61 61 00"), text("aaaa")},
+        {hex("61 61 61 61 7F"), repeat('a', 131)},
+        {hex("61 61 61 61 80 00"), repeat('a', 132)},
+        {hex("61 61 61 61 80 A8"), repeat('a', 300)},
+        {hex("61 61 61 61 FF FF"), repeat('a', 32899)},
+        {hex("61 61 61 61 FF FF 61 61 61"), repeat('a', 32902)},
+        {hex("61 61 61 61 FF FF 61 61 61 61 00"), repeat('a', 32903)},
+        {hex("61 61 61 61 00 62 62 62 62 00"), text("aaaabbbb")},
+        {hex("00 00 00 00 00"), repeat(0x00, 4)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(toHex(c.prepass));
+        const Decoded d = expandPrepass(c.prepass);
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == c.block);
+    }
+}
+
+TEST(RunLengthPrepass, ExpansionFaults)
+{
+    const struct {
+        const char* name;
+        Bytes prepass;
+        std::size_t capacity;
+        FaultKind kind;
+        std::size_t position;
+    } cases[] = {
+        {"run count missing", hex("62 61 61 61 61"), 100, FaultKind::corrupt, 1},
+        {"two-byte count cut", hex("61 61 61 61 80"), 1000, FaultKind::corrupt, 4},
+        {"run count where none may stand", hex("61 61 61 61 05 61"), 100,
+         FaultKind::corrupt, 5},
+        {"longer than the block", hex("61 61 61 61 7F"), 130, FaultKind::limitExceeded, 0},
+        {"longer than the block, plain", hex("61 62 63"), 2, FaultKind::limitExceeded, 2},
+        {"lone bytes past the block", hex("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 11 12 13 14"), 13,
+         FaultKind::limitExceeded, 13},
+        {"pair across the block's end", hex("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0D 0F 10 11 12 13 14"), 13,
+         FaultKind::limitExceeded, 12},
+        {"run count missing after lone bytes", hex("01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0D 0D 0D"), 100,
+         FaultKind::corrupt, 12},
+        {"run count where none may stand, after lone bytes", hex("01 02 03 04 05 06 07 08 09 0A 0A 0A 0A 03 0A 01 02"), 100,
+         FaultKind::corrupt, 14},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Decoded d = expandPrepass(c.prepass, c.capacity);
+        ASSERT_TRUE(d.fault.failed());
+        EXPECT_EQ(faultKindName(d.fault.kind), std::string(faultKindName(c.kind))) << d.fault.message;
+        EXPECT_EQ(d.fault.position, c.position);
+    }
+}
+
+TEST(RunLengthPrepass, ExpansionUndoesThePrepass)
+{
+    TestRng rng(17);
+    for (int i = 0; i < 300; ++i) {
+        Bytes block;
+        while (block.size() < 2000) {
+            const Bytes run = repeat(static_cast<std::uint8_t>(rng.below(3)), 1 + rng.below(i % 3 ? 9 : 40000));
+            block.insert(block.end(), run.begin(), run.end());
+        }
+        Bytes prepass(runLengthPrepassBound(block.size()));
+        prepass.resize(static_cast<std::size_t>(runLengthPrepass(prepass, block)));
+        const Decoded d = expandPrepass(prepass, block.size());
+        ASSERT_FALSE(d.fault.failed()) << d.fault.message;
+        EXPECT_TRUE(d.bytes == block) << "case " << i;
+    }
+}
+
+// The readers keep their buffers from one block to the next: what an earlier,
+// longer block left in them never shows in a later one.
+TEST(RunLengthPrepass, ExpansionReusesItsBufferForTheNewBlockOnly)
+{
+    const Bytes shortPrepass = hex("61 62 62 63 63 63 63 02 64");
+    Bytes block;
+    ASSERT_FALSE(expandRuns(hex("7A 7A 7A 7A FF FF"), block).failed());
+    ASSERT_FALSE(expandRuns(shortPrepass, block).failed());
+    EXPECT_EQ(toHex(block), toHex(text("abbccccccd")));
+    ASSERT_TRUE(expandRuns(hex("61 61 61 61"), block).failed());
+    EXPECT_TRUE(expandRuns({}, block).kind == FaultKind::none);
+    EXPECT_TRUE(block.empty());
 }
 
 } // namespace

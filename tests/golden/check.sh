@@ -6,9 +6,12 @@
 #   bash tests/golden/check.sh --update BUILD_DIR               # rewrite the sums
 #
 # Options after BUILD_DIR are passed to every dls2mml call, so the same sums
-# must come out for, say, any thread count. The set covers banks alone, blocks
-# whose rotations are not all distinct (their primary index depends on the
-# pivot state) late in a large input and twice in one input, and one run of
+# must come out for, say, any thread count. The set covers banks alone, bank
+# data with pieces of 300 to 2,000 bytes repeated (rotations that agree far
+# past their first 256 bytes), blocks whose rotations are not all distinct
+# (their primary index depends on the pivot state) late in a large input and
+# twice in one input, a last block of p * p bytes with period p (p prime, so
+# that only the period p itself shows its equal rotations), and one run of
 # several files in which that state carries from file to file.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -37,7 +40,22 @@ head -c 8 /dev/zero | tr '\0' a >a8.dls
 { head -c $((5 * block)) bank_3m.dls; periodic aaabaabb $block; head -c $((3 * block)) bank_24m.dls
   periodic aaabaabbaabaabab $block; head -c 1000 bank_small.dls; } >twice_periodic.dls
 { (set +o pipefail; cat bank_small.dls bank_3m.dls | head -c $((2 * block))); periodic aaabaabb $block; periodic aaab 52; } >runs_periodic.dls
-inputs=(empty.dls abc.dls a8.dls short_periodic.dls bank_small.dls bank_3m.dls bank_24m.dls late_periodic.dls twice_periodic.dls runs_periodic.dls)
+# Stretches of a bank, each followed by 2 to 5 copies of a piece of 300 to
+# 2,000 bytes (a wave's loop written out, a region copied): about 3 blocks.
+for ((i = 0; i < 96; i++)); do
+    at=$((i * 237011))
+    dd if=bank_24m.dls iflag=skip_bytes,count_bytes skip="$at" count=$((8000 + i * 131 % 9000)) status=none
+    dd if=bank_24m.dls iflag=skip_bytes,count_bytes skip=$((at + 30000)) count=$((300 + i * 277 % 1701)) status=none of=piece.bin
+    copies=()
+    for ((k = 0; k < 2 + i % 4; k++)); do copies+=(piece.bin); done
+    cat "${copies[@]}"
+done >bank_repeats.dls
+rm piece.bin
+# Full blocks of bank data, then a last block of p * p bytes with period p.
+{ head -c $((2 * block)) bank_3m.dls; periodic abcdefghijklmnopqrstuvwxyz01234 $((31 * 31)); } >periodic_tail_31.dls
+{ head -c $((3 * block)) bank_24m.dls; periodic 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz012345678' $((61 * 61)); } >periodic_tail_61.dls
+inputs=(empty.dls abc.dls a8.dls short_periodic.dls bank_small.dls bank_3m.dls bank_24m.dls late_periodic.dls twice_periodic.dls runs_periodic.dls
+        bank_repeats.dls periodic_tail_31.dls periodic_tail_61.dls)
 
 # Each input alone, one process per file.
 mkdir alone together
@@ -46,7 +64,9 @@ for f in "${inputs[@]}"; do
     "$bin" -q "$@" "alone/$f"
 done
 # One run of several files: the pivot state carries from each file to the next.
-run=(bank_24m.dls late_periodic.dls bank_3m.dls twice_periodic.dls short_periodic.dls abc.dls runs_periodic.dls late_periodic.dls short_periodic.dls)
+# The last documents of the run end on a block of p * p bytes, period p.
+run=(bank_24m.dls late_periodic.dls bank_3m.dls twice_periodic.dls short_periodic.dls abc.dls runs_periodic.dls late_periodic.dls short_periodic.dls
+     bank_repeats.dls periodic_tail_31.dls periodic_tail_61.dls)
 for i in "${!run[@]}"; do cp "${run[$i]}" "together/$i-${run[$i]}"; done
 names=()
 for i in "${!run[@]}"; do names+=("together/$i-${run[$i]}"); done

@@ -1,100 +1,18 @@
-// The cue-point document and the conversion job: exact documents, the
-// output-name rule, and failures that leave earlier documents alone.
+// The cue-point document: exact documents, the sizes line and the
+// output-name rule.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <set>
+#include <optional>
+#include <string>
 
-#include "compressor/block_compressor.h"
 #include "shell/conversion_job.h"
 #include "shell/document/cue_point_document.h"
-#include "platform/file_system.h"
 #include "shell/document/output_name.h"
+#include "support/job_support.h"
 #include "support/test_support.h"
-#include "text/base64_lines.h"
 
 namespace dls2mml::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        // The clock keeps builds of the suite that run at once out of each other's way.
-        path_ = fs::temp_directory_path() /
-                (std::string("dls2mml_test_") + info->name() + "_" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-void writeFile(const std::string& path, const Bytes& bytes)
-{
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-JobReport convert(const std::string& path, const std::string& outputPath = {})
-{
-    JobRequest request;
-    request.path = path;
-    request.lowerPath = lowerAscii(path);
-    request.outputPath = outputPath;
-    return runConversionJob(request);
-}
-
-// The document the format defines, built from the one-shot stages (or, for
-// large inputs, from the block form, so the stream needs no worst-case buffer).
-std::string expectedDocument(const Bytes& input)
-{
-    Bytes stream;
-    if (input.size() < (4u << 20)) {
-        stream.resize(compressBound(input.size()));
-        std::uint32_t length = 0;
-        BlockCompressor compressor;
-        static const std::uint8_t none = 0; // an empty vector's data() may be null, which compress refuses
-        EXPECT_TRUE(compressor.compress(input.empty() ? &none : input.data(), stream.data(),
-                                        static_cast<std::uint32_t>(input.size()), &length));
-        stream.resize(length + streamHeaderSize);
-    } else {
-        BlockCompressor compressor;
-        EXPECT_TRUE(compressor.allocateBuffers());
-        stream.resize(streamHeaderSize);
-        writeStreamHeader(std::span<std::uint8_t, streamHeaderSize>(stream.data(), streamHeaderSize),
-                          static_cast<std::uint32_t>(input.size()));
-        Bytes frame(frameBound(blockSizeForLevel1));
-        for (std::size_t at = 0; at < input.size(); at += blockSizeForLevel1) {
-            const std::size_t n = std::min(blockSizeForLevel1, input.size() - at);
-            const CompressStatus got = compressor.compressBlock(std::span(input).subspan(at, n), frame);
-            EXPECT_TRUE(got);
-            stream.insert(stream.end(), frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(got.length));
-        }
-        compressor.release();
-    }
-    const auto total = static_cast<std::uint32_t>(stream.size());
-    std::string text(base64LinesLength(total) + 1, '\0');
-    text.resize(static_cast<std::size_t>(encodeBase64Lines(stream.data(), total, text.data())));
-    return std::string(documentHead) + "(" + std::to_string(input.size()) + " " + std::to_string(total) + ")\n" + text +
-           std::string(documentFooter);
-}
 
 TEST(CuePointDocument, WorkedDocuments)
 {
@@ -132,35 +50,6 @@ TEST(CuePointDocument, SizesLine)
     EXPECT_EQ(documentLength(3, 26), 56u + 7 + 36 + 4);
 }
 
-// Small, incompressible and multi-block inputs: the streamed job writes
-// exactly the document the one-shot stages define.
-TEST(CuePointDocument, JobMatchesTheOneShotForm)
-{
-    struct Case {
-        const char* name;
-        Bytes input;
-    } cases[] = {
-        {"one byte", hex("00")},
-        {"two bytes", hex("FF 01")},
-        {"incompressible", TestRng(4).bytes(3000)},
-        {"three blocks", TestRng(5).bytes(2 * 524288 + 1000, 16)},
-        // A stream of more than 8 MiB whose length is first guessed from an
-        // incompressible start, then found much shorter (fewer digits).
-        {"large, ratio changing", concat({TestRng(6).bytes(17 * 524288 + 5), repeat(0x00, 40 * 524288)})},
-    };
-    TempFolder dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir.file("in.dls");
-        writeFile(path, c.input);
-        const JobReport report = convert(path);
-        ASSERT_TRUE(report.ok()) << report.reason;
-        const std::string doc = readFile(report.outputPath);
-        EXPECT_EQ(doc.size(), report.documentBytes);
-        EXPECT_TRUE(doc == expectedDocument(c.input)) << "documents differ";
-    }
-}
-
 TEST(CuePointDocument, OutputNameRule)
 {
     struct Case {
@@ -185,181 +74,6 @@ TEST(CuePointDocument, OutputNameRule)
     }
     EXPECT_EQ(findDlsMark("c:\\x.dls\\y.dls"), 4u);
     EXPECT_EQ(lowerAscii("C:\\Sound\\Piano.DLS"), "c:\\sound\\piano.dls");
-}
-
-TEST(ConversionJob, FailuresNameTheStepAndKeepEarlierDocuments)
-{
-    TempFolder dir;
-    const std::string bank = dir.file("bank.dls");
-    writeFile(bank, text("abc"));
-    ASSERT_TRUE(convert(bank).ok());
-    const std::string earlier = readFile(dir.file("bank_dls.mml"));
-
-    EXPECT_EQ(convert(dir.file("missing.dls")).failure, JobFailure::cannotOpen);
-    EXPECT_FALSE(fs::exists(dir.file("missing_dls.mml")));
-
-    fs::create_directory(dir.file("folder.dls"));
-    EXPECT_EQ(convert(dir.file("folder.dls")).failure, JobFailure::isFolder);
-    EXPECT_FALSE(fs::exists(dir.file("folder_dls.mml")));
-
-    EXPECT_EQ(convert(dir.file("bank.sf2")).failure, JobFailure::noDlsInName);
-
-    // The target is a folder: the document cannot replace it, and nothing is left behind.
-    fs::create_directory(dir.file("other_dls.mml"));
-    writeFile(dir.file("other.dls"), text("xyz"));
-    const JobReport blocked = convert(dir.file("other.dls"));
-    EXPECT_FALSE(blocked.ok());
-    EXPECT_FALSE(blocked.reason.empty());
-    EXPECT_TRUE(fs::is_directory(dir.file("other_dls.mml")));
-
-    // An output folder that does not exist.
-    EXPECT_EQ(convert(bank, dir.file("nowhere/out.mml")).failure, JobFailure::cannotCreate);
-
-    EXPECT_EQ(readFile(dir.file("bank_dls.mml")), earlier);
-    std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.file(""))) ++entries;
-    EXPECT_EQ(entries, 5u) << "temporary files left behind"; // 2 banks, 1 document, 2 folders
-}
-
-TEST(ConversionJob, ExplicitOutputAndOverwrite)
-{
-    TempFolder dir;
-    const std::string bank = dir.file("notabank.bin");
-    writeFile(bank, text("abc"));
-    const JobReport report = convert(bank, dir.file("out.mml"));
-    ASSERT_TRUE(report.ok()) << report.reason;
-    const std::string abcDoc = readFile(dir.file("out.mml"));
-    EXPECT_EQ(abcDoc, expectedDocument(text("abc")));
-    writeFile(bank, {});
-    ASSERT_TRUE(convert(bank, dir.file("out.mml")).ok());
-    EXPECT_EQ(readFile(dir.file("out.mml")), expectedDocument({}));
-}
-
-// The stream bytes carried by a document (plain Base64 with line feeds and '=' skipped).
-Bytes streamOf(const std::string& document)
-{
-    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const std::size_t from = document.find('\n', documentHead.size()) + 1;
-    Bytes out;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (std::size_t i = from; i < document.size(); ++i) {
-        const std::size_t v = alphabet.find(document[i]);
-        if (v == std::string::npos) continue;
-        bits = bits << 6 | static_cast<std::uint32_t>(v);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            out.push_back(static_cast<std::uint8_t>(bits >> count));
-        }
-    }
-    return out;
-}
-
-// Blocks whose primary index depends on the pivot state: the job must sort
-// them one after another, in input order, from the process-wide state, and
-// leave that state where the last block left it.
-TEST(ConversionJob, PivotDrawsFollowTheBlockOrder)
-{
-    const Bytes block = repeat("aaabaabb", 65536); // one whole block, unchanged by the pre-pass
-    const Bytes input = concat({block, block, block, block, repeat("aaab", 13)});
-    TempFolder dir;
-    writeFile(dir.file("periodic.dls"), input);
-    const std::uint32_t saved = pivotGenerator.state();
-    std::set<std::uint32_t> seen;
-    for (std::uint32_t start : {7919u, 2u * 7919u, 3u * 7919u, 1u}) {
-        SCOPED_TRACE("state " + std::to_string(start));
-        PivotGenerator sequential;
-        sequential.setState(start);
-        std::vector<std::uint32_t> expected;
-        SortArrays arrays(block.size());
-        for (std::size_t at = 0; at < input.size(); at += blockSizeForLevel1) {
-            const std::size_t n = std::min(blockSizeForLevel1, input.size() - at);
-            Bytes work(input.begin() + static_cast<std::ptrdiff_t>(at), input.begin() + static_cast<std::ptrdiff_t>(at + n));
-            work.push_back(0);
-            Bytes last(n);
-            expected.push_back(static_cast<std::uint32_t>(
-                sortBlock(work, static_cast<std::int32_t>(n), last, arrays, sequential).primaryIndex));
-        }
-        pivotGenerator.setState(start);
-        const JobReport report = convert(dir.file("periodic.dls"));
-        ASSERT_TRUE(report.ok()) << report.reason;
-        EXPECT_EQ(pivotGenerator.state(), sequential.state());
-        const Bytes stream = streamOf(readFile(report.outputPath));
-        std::vector<std::uint32_t> got;
-        for (std::size_t at = streamHeaderSize; at + frameHeaderSize <= stream.size();) {
-            got.push_back(std::uint32_t{stream[at]} << 16 | std::uint32_t{stream[at + 1]} << 8 | stream[at + 2]);
-            at += frameHeaderSize + (std::uint32_t{stream[at + 3]} << 16 | std::uint32_t{stream[at + 4]} << 8 | stream[at + 5]);
-        }
-        EXPECT_EQ(got, expected);
-        seen.insert(expected.begin(), expected.end() - 1);
-    }
-    pivotGenerator.setState(saved);
-    EXPECT_GE(seen.size(), 2u) << "the blocks should land on different rows at different states";
-}
-
-const char* revealed = nullptr;
-std::string revealedPath;
-void recordReveal(const char* path)
-{
-    revealed = path;
-    revealedPath = path;
-}
-
-TEST(ConversionJob, ConvertDlsFileRevealsOnlyAfterSuccess)
-{
-    TempFolder dir;
-    writeFile(dir.file("Kit.DLS"), text("abc"));
-    setRevealHook(recordReveal);
-    std::string path = dir.file("Kit.DLS");
-    ConvertDlsFile(path.data(), lowerAscii(path).c_str());
-    EXPECT_EQ(revealedPath, dir.file("Kit_DLS.mml"));
-    EXPECT_EQ(readFile(revealedPath), expectedDocument(text("abc")));
-    revealed = nullptr;
-    std::string missing = dir.file("gone.dls");
-    ConvertDlsFile(missing.data(), lowerAscii(missing).c_str());
-    EXPECT_EQ(revealed, nullptr);
-    setRevealHook(nullptr);
-}
-
-} // namespace
-} // namespace dls2mml::test
-
-namespace dls2mml::test {
-namespace {
-
-// A check that fails must not cost the earlier document: it runs on the
-// finished temporary, before anything is replaced.
-TEST(ConversionJob, FailedVerificationKeepsTheEarlierDocument)
-{
-    TempFolder folder;
-    const std::string bank = folder.file("v.dls");
-    const std::string document = folder.file("v_dls.mml");
-    writeFile(bank, text("abc"));
-    writeFile(document, text("earlier"));
-    std::string checked(33, '\0');
-    JobRequest request;
-    request.path = bank;
-    request.lowerPath = lowerAscii(bank);
-    request.verify = true;
-    // One Base64 character of the frame changed in the finished temporary.
-    request.damageDocument = [&](OutputFile& file) {
-        ASSERT_TRUE(file.readAt(0, std::span(reinterpret_cast<std::uint8_t*>(checked.data()), checked.size())));
-        std::uint8_t c = 0;
-        const std::uint64_t at = 56 + 7 + 24; // head, "(3 26)\n", well inside the frame's text
-        ASSERT_TRUE(file.readAt(at, std::span(&c, 1)));
-        c = c == 'A' ? 'B' : 'A';
-        ASSERT_TRUE(file.writeAt(at, std::span(&c, 1)));
-    };
-    const JobReport report = runConversionJob(request);
-    EXPECT_EQ(report.failure, JobFailure::verifyFailed);
-    EXPECT_NE(report.reason.find("block 1 differs"), std::string::npos) << report.reason;
-    EXPECT_EQ(checked, "//========== .DLS_DATA ==========") << "the check must read the new document, not the target";
-    EXPECT_EQ(readFile(document), "earlier");
-    std::set<std::string> left;
-    for (const auto& entry : fs::directory_iterator(fs::path(bank).parent_path()))
-        left.insert(entry.path().filename().string());
-    EXPECT_EQ(left, (std::set<std::string>{"v.dls", "v_dls.mml"}));
 }
 
 } // namespace
