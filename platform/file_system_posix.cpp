@@ -7,6 +7,7 @@
 // exists, so that an interrupting signal can remove it before the process
 // ends by that signal.
 #include "platform/file_system.h"
+#include "platform/temporary_name.h"
 
 #include <cerrno>
 #include <csignal>
@@ -112,38 +113,19 @@ void disarmSlot(int index)
 
 // --- Temporary names ---
 
-std::uint64_t mix(std::uint64_t x)
-{
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-// Ten letters and digits (about 51 bits), lower case so that file systems
-// that ignore case see as many names.
 std::string randomLetters()
 {
-    constexpr std::string_view alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-    constexpr std::size_t count = 10;
-    std::uint8_t bytes[count];
-    if (::getrandom(bytes, count, GRND_NONBLOCK) != static_cast<ssize_t>(count)) {
+    std::uint8_t bytes[temporaryLetterCount];
+    if (::getrandom(bytes, sizeof bytes, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bytes)) {
         // No entropy to be had yet: the clock, the process and a counter.
         static std::atomic<std::uint64_t> counter{0};
         timespec now{};
         ::clock_gettime(CLOCK_REALTIME, &now);
-        std::uint64_t state = mix(static_cast<std::uint64_t>(now.tv_nsec) ^
-                                  (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
-                                  (static_cast<std::uint64_t>(::getpid()) << 12) ^ counter++);
-        for (std::uint8_t& byte : bytes) {
-            state = mix(state);
-            byte = static_cast<std::uint8_t>(state);
-        }
+        fillFromSeed(static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(now.tv_sec) << 30) ^
+                         (static_cast<std::uint64_t>(::getpid()) << 12) ^ counter++,
+                     bytes);
     }
-    std::string letters;
-    for (std::uint8_t byte : bytes)
-        letters += alphabet[byte % alphabet.size()];
-    return letters;
+    return lettersFrom(bytes);
 }
 
 // "dir/" for "dir/name", "" for a bare name.
@@ -174,7 +156,7 @@ IoStatus createTemporary(const std::string& folder, Temporary& made)
     constexpr int attempts = 100;
     int code = EEXIST;
     for (int attempt = 0; attempt < attempts && code == EEXIST; ++attempt) {
-        std::string path = folder + ".dls2mml-" + randomLetters() + ".tmp";
+        std::string path = temporaryName(folder, randomLetters());
         SignalsHeld held;
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {

@@ -16,6 +16,7 @@
 #include <stdlib.h>
 
 #include "platform/file_system.h"
+#include "platform/temporary_name.h"
 #include "platform/utf16.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -185,38 +186,26 @@ BOOL WINAPI removeTemporariesAndEnd(DWORD event)
 
 // --- Temporary names ---
 
-std::uint64_t mix(std::uint64_t x)
-{
-    x += 0x9E3779B97F4A7C15ull;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
-    return x ^ (x >> 31);
-}
-
-// count letters and digits (about 5.2 bits each), lower case, as the file
-// system ignores case.
+// count letters and digits from the system's random numbers.
 std::string randomLetters(std::size_t count)
 {
-    constexpr std::string_view alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static std::atomic<std::uint64_t> counter{0};
-    std::string letters;
-    std::uint64_t state = 0;
-    for (std::size_t i = 0; i < count; ++i) {
+    std::string bytes(count, '\0');
+    for (std::size_t i = 0; i < count; i += sizeof(unsigned int)) {
         unsigned int value = 0;
         if (rand_s(&value) != 0) {
             // No random numbers from the system: the clock, the process and a counter.
-            if (state == 0) {
-                LARGE_INTEGER now{};
-                QueryPerformanceCounter(&now);
-                state = static_cast<std::uint64_t>(now.QuadPart) ^
-                        (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (counter++ << 20);
-            }
-            state = mix(state);
-            value = static_cast<unsigned int>(state >> 32);
+            static std::atomic<std::uint64_t> counter{0};
+            LARGE_INTEGER now{};
+            QueryPerformanceCounter(&now);
+            fillFromSeed(static_cast<std::uint64_t>(now.QuadPart) ^
+                             (static_cast<std::uint64_t>(GetCurrentProcessId()) << 40) ^ (counter++ << 20),
+                         std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(bytes.data()), count));
+            break;
         }
-        letters += alphabet[value % alphabet.size()];
+        for (std::size_t k = 0; k < sizeof value && i + k < count; ++k)
+            bytes[i + k] = static_cast<char>(value >> (8 * k));
     }
-    return letters;
+    return lettersFrom(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), count));
 }
 
 IoStatus writeAllAt(HANDLE handle, std::uint64_t offset, std::span<const std::uint8_t> bytes)
@@ -609,7 +598,7 @@ std::size_t folderLength(const std::string& path)
 std::string temporaryNameFor(const std::string& target)
 {
     const std::string folder = target.substr(0, folderLength(target));
-    std::string name = folder + ".dls2mml-" + randomLetters(10) + ".tmp";
+    std::string name = temporaryName(folder, randomLetters(temporaryLetterCount));
     if (utf16Length(name) < MAX_PATH || utf16Length(target) >= MAX_PATH)
         return name;
     return folder + "~" + randomLetters(7);
@@ -676,7 +665,7 @@ std::unique_ptr<OutputFile> openSpool()
         return nullptr;
     const std::string prefix = utf8Text(folder, length);
     Temporary spool;
-    const auto name = [&prefix] { return prefix + ".dls2mml-" + randomLetters(10) + ".tmp"; };
+    const auto name = [&prefix] { return temporaryName(prefix, randomLetters(temporaryLetterCount)); };
     if (!createTemporary(prefix, name, 0,
                          FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, spool))
         return nullptr;
