@@ -40,7 +40,7 @@ class Pipeline {
 public:
     Pipeline(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options, unsigned threads)
         : reader_(reader), sink_(sink), check_(options.check), damage_(options.damage), orderedBlocks_(options.orderedBlocks),
-          window_(threads > 1 ? 2 * static_cast<std::size_t>(threads) : 1),
+          window_(threads > 1 ? static_cast<std::size_t>(threads) + 1 : 1),
           pool_(threads, [this](SliceTask& task, BlockWork& work) { codeBlock(task, work); })
     {
     }
