@@ -126,8 +126,8 @@ TEST(FrameVerifier, EveryFaultInAFrameIsFoundAndPlaced)
             const std::string problem = check.problem();
             EXPECT_EQ(passed, problem.empty());
             bool matched = false;
-            for (const std::string& words : c.words)
-                matched = matched || (words.empty() ? problem.empty() : problem.rfind(words, 0) == 0);
+            for (const std::string& expected : c.words)
+                matched = matched || (expected.empty() ? problem.empty() : problem.rfind(expected, 0) == 0);
             EXPECT_TRUE(matched) << problem << (hints ? " (with lent memory)" : "");
         }
     }
