@@ -136,12 +136,13 @@ void printInstruments(const DlsCollection& c, const BankLayout* layout)
             std::printf("    ... and %llu more\n", static_cast<unsigned long long>(c.instrumentCount - c.instruments.size()));
         return;
     }
-    std::printf("  instruments: %zu, using %llu bytes of wave data (each wave once)\n", layout->entries.size(),
+    std::printf("  instruments: %llu, using %llu bytes of wave data (each wave once)\n",
+                static_cast<unsigned long long>(layout->entries.size()),
                 static_cast<unsigned long long>(distinctWaveBytes(*layout)));
     const int width = static_cast<int>(std::to_string(layout->entries.size()).size());
-    std::size_t number = 0;
+    unsigned long long number = 0;
     for (const InstrumentEntry& i : layout->entries)
-        std::printf("    %*zu  %-7s bank %u/%u program %u, %u region%s, %llu wave bytes: %s\n", width, ++number,
+        std::printf("    %*llu  %-7s bank %u/%u program %u, %u region%s, %llu wave bytes: %s\n", width, ++number,
                     i.drums ? "drums" : "melodic", i.bankMsb, i.bankLsb, i.program, i.regions,
                     i.regions == 1 ? "" : "s", static_cast<unsigned long long>(i.waveBytes),
                     i.name.empty() ? "(no name)" : i.name.c_str());
