@@ -421,7 +421,7 @@ Choice chooseInstruments(const std::vector<InstrumentEntry>& instruments, std::s
                 return choice;
             }
             for (std::uint64_t n = item.first; n <= item.last; ++n)
-                chosen[n - 1] = true;
+                chosen[static_cast<std::size_t>(n - 1)] = true;
             continue;
         }
         bool found = false;
