@@ -14,6 +14,7 @@ var webIo = (() => {
   let length = 0;
   let committed = null;
   let report = null;
+  let listing = null; // the bank's instruments, for the page's chooser
 
   function post(message) { self.postMessage(message); }
 
@@ -46,9 +47,13 @@ var webIo = (() => {
       job = {id, lastProgress: -Infinity};
       committed = null;
       report = null;
+      listing = null;
     },
+    // The same file read again from its start (to list its instruments).
+    rewind() { inputPosition = 0; },
     finishJob() {
-      const result = {report, blob: committed};
+      const result = {report, blob: committed, listing};
+      listing = null;
       input = null;
       job = null;
       committed = null;
@@ -56,6 +61,7 @@ var webIo = (() => {
       length = 0;
       return result;
     },
+    finishedOk() { return !!(report && report.ok); },
     inputSize() { return input ? input.size : -1; },
     inputRead(pointer, count) {
       try {
@@ -116,6 +122,12 @@ var webIo = (() => {
     converted(ok, reason, name, inputBytes, streamBytes, documentBytes) {
       report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes};
     },
+    chosen(wholeBankBytes, instrumentsKept, instrumentsInBank) {
+      Object.assign(report, {wholeBankBytes, instrumentsKept, instrumentsInBank});
+    },
+    listed(json) {
+      listing = JSON.parse(json);
+    },
     decoded(ok, fault, name, bankBytes) {
       report = {ok: !!ok, reason: fault, name, bankBytes};
     },
@@ -135,7 +147,8 @@ var webIo = (() => {
     return 'skipped';
   }
 
-  function runFile(id, file) {
+  // list: the instruments to keep (as --instruments takes them), or none.
+  function runFile(id, file, list) {
     const kind = kindOf(file.name);
     if (kind === 'skipped') {
       self.postMessage({type: 'skipped', id});
@@ -144,16 +157,25 @@ var webIo = (() => {
     self.postMessage({type: 'started', id, kind, total: file.size});
     webIo.start(id, file);
     const began = performance.now();
-    const entry = kind === 'bank' ? '_dls2mmlConvert' : '_dls2mmlDecode';
-    Module.ccall(entry.slice(1), 'number', ['string'], [file.name]);
+    if (kind === 'bank' && list) {
+      Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string'], [file.name, list]);
+    } else {
+      Module.ccall(kind === 'bank' ? 'dls2mmlConvert' : 'dls2mmlDecode', 'number', ['string'], [file.name]);
+    }
     const seconds = (performance.now() - began) / 1000;
-    const {report, blob} = webIo.finishJob();
-    self.postMessage(Object.assign({type: 'finished', id, kind, seconds}, report, {blob: report.ok ? blob : null}));
+    // A whole bank converted: its instruments, to choose from.
+    if (kind === 'bank' && !list && webIo.finishedOk()) {
+      webIo.rewind();
+      Module.ccall('dls2mmlListInstruments', 'number', ['string'], [file.name]);
+    }
+    const {report, blob, listing} = webIo.finishJob();
+    self.postMessage(Object.assign({type: 'finished', id, kind, seconds, list: list || null}, report,
+      {blob: report.ok ? blob : null, listing}));
   }
 
   function handle(message) {
     if (message.type === 'files') {
-      message.files.forEach((file, index) => runFile(message.ids[index], file));
+      message.files.forEach((file, index) => runFile(message.ids[index], file, message.lists && message.lists[index]));
     } else if (message.type === 'fresh') {
       Module._dls2mmlFreshState();
       self.postMessage({type: 'fresh'});
