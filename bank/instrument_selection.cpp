@@ -460,8 +460,7 @@ BankCut cutBank(std::span<const std::uint8_t> bank, const BankLayout& layout, co
         return cut;
     }
 
-    // The cues and waves the kept instruments link to.
-    std::vector<bool> keepCue(layout.cueOffsets.size());
+    // The waves the kept instruments link to, through their cues.
     std::vector<bool> keepWave(layout.waves.size());
     for (std::size_t i = 0; i < layout.instruments.size(); ++i) {
         if (!keepInstrument[i])
@@ -477,16 +476,18 @@ BankCut cutBank(std::span<const std::uint8_t> bank, const BankLayout& layout, co
                             " is not where a wave of the pool starts";
                 return cut;
             }
-            keepCue[cue] = true;
             keepWave[layout.cueWave[cue]] = true;
         }
     }
-    cut.wavesKept = static_cast<std::size_t>(std::count(keepWave.begin(), keepWave.end(), true));
-    std::vector<std::uint32_t> newCue(layout.cueOffsets.size());
+    // The new table has one cue for each kept wave, in the pool's order (a
+    // reader takes as many cues as waves): a link's new index is its wave's
+    // place among the kept ones.
+    std::vector<std::uint32_t> newIndex(layout.waves.size());
     std::uint32_t cuesKept = 0;
-    for (std::size_t c = 0; c < keepCue.size(); ++c)
-        if (keepCue[c])
-            newCue[c] = cuesKept++;
+    for (std::size_t w = 0; w < keepWave.size(); ++w)
+        if (keepWave[w])
+            newIndex[w] = cuesKept++;
+    cut.wavesKept = cuesKept;
     // Each kept wave's offset in the smaller pool; the pool's other children stay.
     std::vector<std::uint32_t> newWaveOffset(layout.waves.size());
     {
@@ -542,7 +543,7 @@ BankCut cutBank(std::span<const std::uint8_t> bank, const BankLayout& layout, co
                     const std::size_t base = out.size();
                     copy(c.start, c.end);
                     for (std::size_t l = 0; l < ins.linkFields.size(); ++l)
-                        put32(out.data() + base + (ins.linkFields[l] - c.start), newCue[ins.cues[l]]);
+                        put32(out.data() + base + (ins.linkFields[l] - c.start), newIndex[layout.cueWave[ins.cues[l]]]);
                 }
                 ++instrument;
             }
@@ -554,11 +555,11 @@ BankCut cutBank(std::span<const std::uint8_t> bank, const BankLayout& layout, co
             copy(piece.start, body + layout.ptblHeaderBytes);
             const std::size_t sizeAt = out.size() - layout.ptblHeaderBytes - 4;
             put32(out.data() + sizeAt + 8, cuesKept);
-            for (std::size_t c = 0; c < keepCue.size(); ++c) {
-                if (!keepCue[c])
+            for (std::size_t w = 0; w < keepWave.size(); ++w) {
+                if (!keepWave[w])
                     continue;
                 std::uint8_t offset[4];
-                put32(offset, newWaveOffset[layout.cueWave[c]]);
+                put32(offset, newWaveOffset[w]);
                 out.insert(out.end(), offset, offset + 4);
             }
             copy(cuesEnd, body + oldSize);

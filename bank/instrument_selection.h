@@ -6,11 +6,12 @@
 //  - lins: only the chosen 'ins ' lists, in their original order;
 //  - wvpl: only the waves a chosen instrument links to, in their original
 //    order; every other child of the pool stays;
-//  - ptbl: only the cues a chosen instrument links to, in their original
-//    order, each with the offset its wave has in the smaller pool; the
-//    table's header (its cbSize bytes) and any bytes after the cues stay;
-//  - every region's wlnk (in 'rgn ' and 'rgn2' lists alike) gets the new
-//    index of its cue; nothing else in an instrument changes, so its
+//  - ptbl: one cue for each kept wave, in the pool's order, with the offset
+//    the wave has in the smaller pool (a reader takes as many cues as
+//    waves, so two cues of one wave become one); the table's header (its
+//    cbSize bytes) and any bytes after the cues stay;
+//  - every region's wlnk (in 'rgn ' and 'rgn2' lists alike) gets the index
+//    of its wave's cue; nothing else in an instrument changes, so its
 //    articulation, conditional chunks (cdl) and INFO stay byte for byte;
 //  - colh holds the new count;
 //  - the collection's own dlid goes. It names the whole collection, and a

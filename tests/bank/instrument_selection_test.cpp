@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -198,11 +199,12 @@ void expectSoundCut(const Bytes& original, const Bytes& cut, const std::vector<s
     for (const Node& w : child(after, "LIST", "wvpl")->kids)
         pool.push_back(bytesOf(cut, w));
     EXPECT_EQ(pool, expectedPool);
-    // One cue for each distinct link target at most, each pointing at a wave.
+    // One cue for each wave, in the pool's order.
     const Node* ptbl = child(after, "ptbl");
     ASSERT_NE(ptbl, nullptr);
-    for (std::uint32_t c = 0; c < get32(cut, ptbl->body + 4); ++c)
-        EXPECT_FALSE(waveOfCue(cut, after, c).empty()) << "cue " << c;
+    ASSERT_EQ(get32(cut, ptbl->body + 4), pool.size());
+    for (std::uint32_t c = 0; c < pool.size(); ++c)
+        EXPECT_EQ(waveOfCue(cut, after, c), pool[c]) << "cue " << c;
 
     // Every other chunk of the form as it was, in its place; the collection's dlid gone.
     std::vector<Bytes> othersBefore, othersAfter;
@@ -413,6 +415,31 @@ TEST(InstrumentSelection, RefusesBanksThatAreNotSound)
     const Bytes between = handBank(false, {2, 0, 3, 99, 4}); // cue 3 at offset 7
     EXPECT_NE(selectInstruments(between, "3").error.find("is not where a wave of the pool starts"), std::string::npos);
     EXPECT_TRUE(selectInstruments(between, "2").ok());
+}
+
+// Damaged banks: whatever bytes are changed, the cut is refused or is a
+// sound bank, and nothing is read past the input (the sanitizer build checks).
+TEST(InstrumentSelection, DamagedBanksAreRefusedOrCutSoundly)
+{
+    for (const bool level2 : {false, true}) {
+        const Bytes bank = handBank(level2);
+        std::mt19937 random(level2 ? 7 : 3);
+        std::size_t cut = 0;
+        for (int round = 0; round < 3000; ++round) {
+            Bytes damaged = bank;
+            for (int flips = 1 + static_cast<int>(random() % 3); flips > 0; --flips)
+                damaged[random() % damaged.size()] = static_cast<std::uint8_t>(random());
+            for (const char* list : {"1", "2,3", "d0"}) {
+                const BankCut result = selectInstruments(damaged, list);
+                if (!result.ok() || result.unchanged)
+                    continue;
+                ++cut;
+                const DlsFault fault = checkDlsBank(result.bytes);
+                ASSERT_TRUE(fault.ok()) << "round " << round << " " << list << ": " << fault.describe();
+            }
+        }
+        EXPECT_GT(cut, 1000u); // most damage falls in sample data, and those banks are cut
+    }
 }
 
 // --- banks from the sample generator ---
