@@ -346,6 +346,7 @@ LayoutResult readBankLayout(std::span<const std::uint8_t> bank)
     }
     layout.form = {form.start, form.end};
     bool colh = false;
+    std::string second;
     const bool read = forEachChunk(bank, form.body, form.body + form.size, [&](const Chunk& c) {
         const std::size_t index = layout.topChunks.size();
         layout.topChunks.push_back({c.start, c.end});
@@ -353,11 +354,16 @@ LayoutResult readBankLayout(std::span<const std::uint8_t> bank)
             layout.colh = index;
             colh = true;
         } else if (c.id == idDlid) {
-            layout.dlid = index;
+            layout.dlids.push_back(index);
         } else if (c.id == idPtbl) {
             layout.ptbl = index;
             readCues(bank, c, layout);
-        } else if (c.isList(idLins) && layout.lins == SIZE_MAX) {
+        } else if (c.isList(idLins)) {
+            // The instruments of a second list would stay uncounted in colh.
+            if (layout.lins != SIZE_MAX) {
+                second = "a second LIST 'lins' in the form";
+                return false;
+            }
             layout.lins = index;
             return forEachChunk(bank, c.body, c.body + c.size, [&](const Chunk& child) {
                 if (child.isList(idIns)) {
@@ -368,14 +374,18 @@ LayoutResult readBankLayout(std::span<const std::uint8_t> bank)
                 layout.linsChildren.push_back({child.start, child.end});
                 return true;
             });
-        } else if (c.isList(idWvpl) && layout.wvpl == SIZE_MAX) {
+        } else if (c.isList(idWvpl)) {
+            if (layout.wvpl != SIZE_MAX) {
+                second = "a second LIST 'wvpl' in the form";
+                return false;
+            }
             layout.wvpl = index;
             return readPool(bank, c, layout);
         }
         return true;
     });
     if (!read || !colh) {
-        result.error = notWhole;
+        result.error = second.empty() ? notWhole : "cannot cut this bank: " + second;
         return result;
     }
     matchCues(layout);
@@ -466,13 +476,13 @@ BankCut cutBank(std::span<const std::uint8_t> bank, const BankLayout& layout, co
         if (!keepInstrument[i])
             continue;
         for (std::uint32_t cue : layout.instruments[i].cues) {
-            const std::string which = "instrument " + std::to_string(i + 1) + " links to pool cue " + std::to_string(cue);
+            auto which = [&] { return "instrument " + std::to_string(i + 1) + " links to pool cue " + std::to_string(cue); };
             if (cue >= layout.cueOffsets.size()) {
-                cut.error = which + " and the ptbl has " + std::to_string(layout.cueOffsets.size());
+                cut.error = which() + " and the ptbl has " + std::to_string(layout.cueOffsets.size());
                 return cut;
             }
             if (layout.cueWave[cue] == SIZE_MAX) {
-                cut.error = which + ", whose offset " + std::to_string(layout.cueOffsets[cue]) +
+                cut.error = which() + ", whose offset " + std::to_string(layout.cueOffsets[cue]) +
                             " is not where a wave of the pool starts";
                 return cut;
             }
@@ -523,7 +533,7 @@ BankCut cutBank(std::span<const std::uint8_t> bank, const BankLayout& layout, co
     const std::size_t formSize = openList(layout.form);
     for (std::size_t t = 0; t < layout.topChunks.size(); ++t) {
         const BankLayout::Piece& piece = layout.topChunks[t];
-        if (t == layout.dlid)
+        if (std::find(layout.dlids.begin(), layout.dlids.end(), t) != layout.dlids.end())
             continue;
         if (t == layout.colh) {
             copy(piece.start, piece.end);

@@ -70,7 +70,7 @@ struct BankLayout {
     std::size_t lins = SIZE_MAX;
     std::size_t ptbl = SIZE_MAX;
     std::size_t wvpl = SIZE_MAX;
-    std::size_t dlid = SIZE_MAX;         // the collection's own
+    std::vector<std::size_t> dlids;      // the collection's own dlid (one, as a rule)
     std::vector<Piece> linsChildren;     // every child of lins
     std::vector<std::size_t> instrumentAt; // for each instrument, its index in linsChildren
     std::vector<Instrument> instruments;

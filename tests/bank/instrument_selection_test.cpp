@@ -417,6 +417,29 @@ TEST(InstrumentSelection, RefusesBanksThatAreNotSound)
     EXPECT_TRUE(selectInstruments(between, "2").ok());
 }
 
+TEST(InstrumentSelection, RefusesASecondInstrumentListAndDropsEveryCollectionId)
+{
+    std::vector<Bytes> waves = {wave(0), wave(1)};
+    const auto second = static_cast<std::uint32_t>(waves[0].size());
+    auto form = [&](std::vector<Bytes> lists) {
+        std::vector<Bytes> parts = {chunk("colh", words({2})), chunk("dlid", Bytes(16, 1))};
+        parts.insert(parts.end(), lists.begin(), lists.end());
+        parts.push_back(chunk("dlid", Bytes(16, 2)));
+        parts.push_back(chunk("ptbl", words({8, 2, 0, second})));
+        parts.push_back(list("LIST", "wvpl", waves));
+        return list("RIFF", "DLS ", parts);
+    };
+    const Bytes a = instrument(0, 0, {0}, "A"), b = instrument(0, 1, {1}, "B");
+    const Bytes twoLists = form({list("LIST", "lins", {a}), list("LIST", "lins", {b})});
+    ASSERT_TRUE(checkDlsBank(twoLists).ok());
+    EXPECT_EQ(selectInstruments(twoLists, "1").error, "cannot cut this bank: a second LIST 'lins' in the form");
+
+    const Bytes oneList = form({list("LIST", "lins", {a, b})});
+    const BankCut cut = selectInstruments(oneList, "2");
+    ASSERT_TRUE(cut.ok()) << cut.error;
+    expectSoundCut(oneList, cut.bytes, {1});
+}
+
 // Damaged banks: whatever bytes are changed, the cut is refused or is a
 // sound bank, and nothing is read past the input (the sanitizer build checks).
 TEST(InstrumentSelection, DamagedBanksAreRefusedOrCutSoundly)
