@@ -187,7 +187,9 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     };
     PipelineOptions options;
     options.threads = request.threads;
-    options.orderedBlocks = request.orderedBlocks;
+    // The caller's count is of the file's blocks; a bank cut from it has
+    // blocks of its own, so every one of them keeps to the order.
+    options.orderedBlocks = request.instruments.empty() ? request.orderedBlocks : UINT64_MAX;
     options.damage = request.damageFrame;
     if (verification)
         options.check = [&frames = verification->frames](std::size_t block, std::span<const std::uint8_t> slice,
