@@ -66,7 +66,11 @@ int runConvertCommand(const Options& options)
     // Where the pivot state must stay exact across the run: every block after
     // the last that needs it takes the faster sort for distinct rotations, on
     // any thread, so even one thread gains by looking.
-    const std::vector<std::uint64_t> ordered = planSorts(options.files);
+    // A bank cut to some instruments keeps every block in order (the scan
+    // of the files would say nothing of the cut banks' blocks).
+    const std::vector<std::uint64_t> ordered = options.chooseInstruments
+                                                   ? std::vector<std::uint64_t>(options.files.size(), UINT64_MAX)
+                                                   : planSorts(options.files);
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         const std::string& path = options.files[i];
         const bool fromStandardInput = isStandardStream(path);
