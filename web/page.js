@@ -41,7 +41,7 @@
     if (!files.length) return;
     const ids = files.map((file) => {
       const id = nextId++;
-      rows.set(id, makeRow(file));
+      rows.set(id, Object.assign(makeRow(file), {id}));
       return id;
     });
     worker.postMessage({type: 'files', files, ids});
@@ -64,17 +64,35 @@
   function convertChosen(file, numbers) {
     const list = listOf(numbers);
     const id = nextId++;
-    rows.set(id, makeRow(file, `${file.name}, instruments ${list}`));
+    rows.set(id, Object.assign(makeRow(file, `${file.name}, instruments ${list}`), {id}));
     worker.postMessage({type: 'files', files: [file], ids: [id], lists: [list]});
   }
 
   const patchOf = (i) => `${i.drums ? 'drums' : 'melodic'} ${i.bankMsb}/${i.bankLsb} program ${i.program}`;
 
-  // "choose instruments…" under a converted bank: each instrument with its
-  // number, name, patch and the bytes of wave data it uses.
-  function addChooser(parts, listing) {
+  // "choose instruments…" under a converted DLS bank. Opening it asks the
+  // worker for the instruments (it reads the bank whole for that), each then
+  // shown with its number, name, patch and the bytes of wave data it uses.
+  function addChooser(parts) {
     const chooser = element('details', 'chooser');
-    chooser.append(element('summary', null, 'choose instruments…'));
+    const waiting = element('p', 'quiet', 'reading the bank\'s instruments…');
+    chooser.append(element('summary', null, 'choose instruments…'), waiting);
+    chooser.addEventListener('toggle', () => {
+      if (!chooser.open || parts.asked) return;
+      parts.asked = true;
+      worker.postMessage({type: 'list', id: parts.id, file: parts.file});
+    });
+    parts.chooser = chooser;
+    parts.waiting = waiting;
+    parts.row.append(chooser);
+  }
+
+  function fillChooser(parts, listing) {
+    parts.waiting.remove();
+    if (!listing) {
+      parts.chooser.append(element('p', 'note', 'its instruments cannot be read: not a sound DLS bank'));
+      return;
+    }
     const table = element('table');
     const head = element('tr');
     for (const title of ['', '#', 'name', 'patch', 'wave bytes']) {
@@ -109,8 +127,7 @@
       say.textContent = '';
       convertChosen(parts.file, numbers);
     });
-    chooser.append(table, total, button, say);
-    parts.row.append(chooser);
+    parts.chooser.append(table, total, button, say);
   }
 
   function showState() {
@@ -142,7 +159,7 @@
       parts.note.textContent += ` (${message.instrumentsKept} of ${message.instrumentsInBank} instruments,` +
         ` from a bank of ${bytes(message.wholeBankBytes)})`;
     }
-    if (message.listing) addChooser(parts, message.listing);
+    if (message.choosable) addChooser(parts);
     parts.row.dataset.input = String(from);
     parts.row.dataset.output = String(to);
     parts.row.dataset.seconds = String(message.seconds);
@@ -151,6 +168,11 @@
   worker.onmessage = ({data: message}) => {
     if (message.type === 'ready') {
       document.body.classList.add('ready');
+      return;
+    }
+    if (message.type === 'listing') {
+      const parts = rows.get(message.id);
+      if (parts && parts.chooser) fillChooser(parts, message.listing);
       return;
     }
     if (message.type === 'fresh') {

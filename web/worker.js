@@ -49,8 +49,6 @@ var webIo = (() => {
       report = null;
       listing = null;
     },
-    // The same file read again from its start (to list its instruments).
-    rewind() { inputPosition = 0; },
     finishJob() {
       const result = {report, blob: committed, listing};
       listing = null;
@@ -61,7 +59,6 @@ var webIo = (() => {
       length = 0;
       return result;
     },
-    finishedOk() { return !!(report && report.ok); },
     inputSize() { return input ? input.size : -1; },
     inputRead(pointer, count) {
       try {
@@ -163,19 +160,35 @@ var webIo = (() => {
       Module.ccall(kind === 'bank' ? 'dls2mmlConvert' : 'dls2mmlDecode', 'number', ['string'], [file.name]);
     }
     const seconds = (performance.now() - began) / 1000;
-    // A whole bank converted: its instruments, to choose from.
-    if (kind === 'bank' && !list && webIo.finishedOk()) {
-      webIo.rewind();
-      Module.ccall('dls2mmlListInstruments', 'number', ['string'], [file.name]);
-    }
-    const {report, blob, listing} = webIo.finishJob();
-    self.postMessage(Object.assign({type: 'finished', id, kind, seconds, list: list || null}, report,
-      {blob: report.ok ? blob : null, listing}));
+    const {report, blob} = webIo.finishJob();
+    // A whole DLS bank converted: its instruments can be chosen from (listed
+    // when the page asks, since that reads the bank whole).
+    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
+    self.postMessage(Object.assign({type: 'finished', id, kind, seconds, list: list || null, choosable}, report,
+      {blob: report.ok ? blob : null}));
+  }
+
+  // The file starts as a RIFF 'DLS ' form.
+  function isDlsForm(file) {
+    const head = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, 12)));
+    return head.length === 12 && String.fromCharCode(...head.subarray(0, 4)) === 'RIFF' &&
+      String.fromCharCode(...head.subarray(8, 12)) === 'DLS ';
+  }
+
+  // The instruments of a converted bank, for the page's chooser; null when
+  // they cannot be read.
+  function listFile(id, file) {
+    webIo.start(id, file);
+    Module.ccall('dls2mmlListInstruments', 'number', ['string'], [file.name]);
+    const {listing} = webIo.finishJob();
+    self.postMessage({type: 'listing', id, listing});
   }
 
   function handle(message) {
     if (message.type === 'files') {
       message.files.forEach((file, index) => runFile(message.ids[index], file, message.lists && message.lists[index]));
+    } else if (message.type === 'list') {
+      listFile(message.id, message.file);
     } else if (message.type === 'fresh') {
       Module._dls2mmlFreshState();
       self.postMessage({type: 'fresh'});

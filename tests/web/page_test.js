@@ -137,6 +137,8 @@ async function main() {
     });
 
     await check('a converted bank offers its instruments as -l lists them: number, name, patch, wave bytes', async () => {
+      await page.click('#files li:nth-child(1) .chooser summary');
+      await page.waitForSelector('#files li:nth-child(1) .chooser input[value="2"]', {timeout: 60000});
       const listed = await page.$$eval('#files li:nth-child(1) .chooser tr', (lines) => lines.slice(1).map((line) =>
         [...line.querySelectorAll('td')].slice(1).map((cell) => cell.textContent)));
       const native = execFileSync(converter, ['-l', input('Piano.DLS')], {encoding: 'utf8'});
@@ -152,7 +154,6 @@ async function main() {
 
     await check('the chosen instruments give the command line\'s document of the smaller bank', async () => {
       const before = await page.$$eval('#files li', (rows) => rows.length);
-      await page.click('#files li:nth-child(1) .chooser summary');
       await page.click('#files li:nth-child(1) .chooser input[value="2"]');
       await page.click('#files li:nth-child(1) .chooser button');
       await page.waitForFunction((count) => {
