@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <new>
+#include <exception>
 #include <span>
 #include <vector>
 
@@ -235,13 +235,20 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
     // in wave data; without the memory for it, the walker's listing stands.
     std::vector<std::uint8_t> bank;
     bool keepBank = dlsForm && !options.quiet;
+    if (keepBank && file->size() != UINT64_MAX) {
+        try {
+            bank.reserve(static_cast<std::size_t>(file->size())); // no doubling on the way
+        } catch (const std::exception&) { // no memory for it
+            keepBank = false;
+        }
+    }
     request.inspect = [&](std::span<const std::uint8_t> bytes) {
         dls.feed(bytes);
         if (!keepBank)
             return;
         try {
             bank.insert(bank.end(), bytes.begin(), bytes.end());
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) { // no memory for it
             keepBank = false;
             std::vector<std::uint8_t>().swap(bank);
         }
