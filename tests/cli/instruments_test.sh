@@ -2,9 +2,8 @@
 # End-to-end checks of choosing instruments: -l numbering a bank's
 # instruments with what each costs in wave data, --instruments=LIST writing
 # the document of the smaller bank (which -d gives back), its summary fields,
-# and the refusals, which write nothing. When a DLS reader of Debian's
-# (dlsdump) is installed, it reads the smaller bank and must find the kept
-# instruments, their regions and their waves.
+# and the refusals, which write nothing. (tests/bank/outside_reader.cpp
+# reads cut banks with a DLS reader we did not write.)
 #   bash tests/cli/instruments_test.sh path/to/dls2mml path/to/make_sample_bank
 set -u
 BIN=$(realpath "$1")
@@ -90,18 +89,5 @@ check "--instruments with -d: a usage error" sh -c "test $rc -eq 2 && grep -q 'a
 run --help
 check "--help tells the list's form" sh -c "grep -q -- '--instruments=LIST' out.txt && grep -q 'pP:M/L' out.txt"
 check "--help fits 80 columns" test "$(awk 'length($0) > 79' out.txt | wc -l)" -eq 0
-
-# --- a DLS reader we did not write, where one is installed ---
-if command -v dlsdump >/dev/null; then
-    dlsdump pad.dls >pad.txt 2>&1
-    check "dlsdump reads the pad's bank: one instrument, program 81, two regions with samples" \
-        sh -c "grep -c 'Instrument [0-9]*)' pad.txt | grep -qx 1 && grep -q 'MIDIProgram=81' pad.txt && \
-               test \$(grep -c 'Region [0-9]*) Sample: \"' pad.txt) -eq 2"
-    check "dlsdump: the pad's samples are the waves it used (Tone 2, Kick 4)" \
-        sh -c "grep -q 'Sample: \"Tone 2\"' pad.txt && grep -q 'Sample: \"Kick 4\"' pad.txt && \
-               test \$(grep -c '^    Sample [0-9]*)' pad.txt) -eq 2"
-else
-    echo "skip dlsdump not installed: the smaller bank is not read by an outside reader"
-fi
 
 [ "$failures" = 0 ]

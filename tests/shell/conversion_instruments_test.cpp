@@ -9,43 +9,16 @@
 
 #include "bank/instrument_selection.h"
 #include "shell/conversion_job.h"
+#include "support/dls_chunks.h"
 
 namespace dls2mml {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-void put32(Bytes& out, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-}
-
-Bytes chunk(const char* id, const Bytes& body)
-{
-    Bytes out(id, id + 4);
-    put32(out, static_cast<std::uint32_t>(body.size()));
-    out.insert(out.end(), body.begin(), body.end());
-    if (body.size() & 1)
-        out.push_back(0);
-    return out;
-}
-
-Bytes list(const char* kind, const char* type, const std::vector<Bytes>& children)
-{
-    Bytes body(type, type + 4);
-    for (const Bytes& c : children)
-        body.insert(body.end(), c.begin(), c.end());
-    return chunk(kind, body);
-}
-
-Bytes words(std::initializer_list<std::uint32_t> values)
-{
-    Bytes out;
-    for (std::uint32_t v : values)
-        put32(out, v);
-    return out;
-}
+using test::chunk;
+using test::list;
+using test::words;
 
 Bytes instrument(std::uint32_t program, std::uint32_t cue)
 {
