@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <exception>
 #include <span>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "shell/conversion_job.h"
 #include "shell/document/cue_point_document.h"
 #include "bank/dls_bank.h"
+#include "bank/instrument_selection.h"
 #include "shell/document/document_reader.h"
 #include "platform/file_system.h"
 #include "shell/document/output_name.h"
@@ -106,15 +108,36 @@ void appendItem(std::string& list, const char* separator, const std::string& ite
     list.append(item);
 }
 
-void printCollection(const DlsCollection& c)
+// The instruments numbered as --instruments counts them, each with the bytes
+// of wave data its regions link to (a wave shared by several counted for
+// each), from the bank's layout; the walker's listing when there is none.
+void printInstruments(const DlsCollection& c, const BankLayout* layout)
 {
-    std::printf("  instruments: %llu\n", static_cast<unsigned long long>(c.instrumentCount));
-    for (const DlsInstrument& i : c.instruments)
-        std::printf("    %-7s bank %u/%u program %u, %u region%s: %s\n", i.drums ? "drums" : "melodic", i.bankMsb,
-                    i.bankLsb, i.program, i.regions, i.regions == 1 ? "" : "s",
+    if (!layout) {
+        std::printf("  instruments: %llu\n", static_cast<unsigned long long>(c.instrumentCount));
+        for (const DlsInstrument& i : c.instruments)
+            std::printf("    %-7s bank %u/%u program %u, %u region%s: %s\n", i.drums ? "drums" : "melodic", i.bankMsb,
+                        i.bankLsb, i.program, i.regions, i.regions == 1 ? "" : "s",
+                        i.name.empty() ? "(no name)" : i.name.c_str());
+        if (c.instrumentCount > c.instruments.size())
+            std::printf("    ... and %llu more\n", static_cast<unsigned long long>(c.instrumentCount - c.instruments.size()));
+        return;
+    }
+    std::printf("  instruments: %llu, using %llu bytes of wave data (each wave once)\n",
+                static_cast<unsigned long long>(layout->entries.size()),
+                static_cast<unsigned long long>(distinctWaveBytes(*layout)));
+    const int width = static_cast<int>(std::to_string(layout->entries.size()).size());
+    unsigned long long number = 0;
+    for (const InstrumentEntry& i : layout->entries)
+        std::printf("    %*llu  %-7s bank %u/%u program %u, %u region%s, %llu wave bytes: %s\n", width, ++number,
+                    i.drums ? "drums" : "melodic", i.bankMsb, i.bankLsb, i.program, i.regions,
+                    i.regions == 1 ? "" : "s", static_cast<unsigned long long>(i.waveBytes),
                     i.name.empty() ? "(no name)" : i.name.c_str());
-    if (c.instrumentCount > c.instruments.size())
-        std::printf("    ... and %llu more\n", static_cast<unsigned long long>(c.instrumentCount - c.instruments.size()));
+}
+
+void printCollection(const DlsCollection& c, const BankLayout* layout)
+{
+    printInstruments(c, layout);
     std::string formats;
     for (const DlsWaveFormat& f : c.formats)
         appendItem(formats, ", ", formatName(f));
@@ -185,6 +208,8 @@ std::string listDocument(const Options& options, const std::string& path, InputF
 std::string listBank(const Options& options, const std::string& path, std::unique_ptr<InputFile> file,
                      std::vector<std::uint8_t> prefix, Row& row)
 {
+    const bool dlsForm = prefix.size() >= 12 && std::equal(prefix.begin(), prefix.begin() + 4, "RIFF") &&
+                         std::equal(prefix.begin() + 8, prefix.begin() + 12, "DLS ");
     PrefixedInput input(std::move(prefix), *file);
     JobRequest request;
     request.path = path;
@@ -193,7 +218,28 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
     request.discardOutput = true;
     request.threads = options.threads;
     DlsReader dls;
-    request.inspect = [&dls](std::span<const std::uint8_t> bytes) { dls.feed(bytes); };
+    // A DLS bank is also kept whole, to number its instruments and cost them
+    // in wave data; without the memory for it, the walker's listing stands.
+    std::vector<std::uint8_t> bank;
+    bool keepBank = dlsForm && !options.quiet;
+    if (keepBank && file->size() != UINT64_MAX) {
+        try {
+            bank.reserve(static_cast<std::size_t>(file->size())); // no doubling on the way
+        } catch (const std::exception&) { // no memory for it
+            keepBank = false;
+        }
+    }
+    request.inspect = [&](std::span<const std::uint8_t> bytes) {
+        dls.feed(bytes);
+        if (!keepBank)
+            return;
+        try {
+            bank.insert(bank.end(), bytes.begin(), bytes.end());
+        } catch (const std::exception&) { // no memory for it
+            keepBank = false;
+            std::vector<std::uint8_t>().swap(bank);
+        }
+    };
     ProgressLine progress(displayName(path), progressEnabled(options), progressForced(options));
     std::uint64_t frames = 0;
     request.progress = [&](const JobProgress& p) {
@@ -209,8 +255,12 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
     if (options.verbose)
         std::printf("  frames: %llu\n", static_cast<unsigned long long>(frames));
     const DlsFault& fault = dls.finish();
-    if (dls.collection().riffDls && !options.quiet)
-        printCollection(dls.collection());
+    if (dls.collection().riffDls && !options.quiet) {
+        LayoutResult layout;
+        if (fault.ok() && keepBank)
+            layout = readBankLayout(bank);
+        printCollection(dls.collection(), fault.ok() && keepBank && layout.ok() ? &layout.layout : nullptr);
+    }
     if (!fault.ok() && !options.quiet) {
         std::fflush(stdout);
         if (!dls.collection().riffDls)

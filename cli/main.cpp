@@ -16,6 +16,7 @@
 #include "cli/progress.h"
 #include "shell/conversion_job.h"
 #include "bank/dls_bank.h"
+#include "bank/instrument_selection.h"
 #include "platform/file_system.h"
 #include "platform/text_output.h"
 #include "shell/document/output_name.h"
@@ -41,13 +42,37 @@ void noteIfNotDls(const std::string& path, DlsReader& dls)
                      fault.describe().c_str());
 }
 
+// With --instruments, -v says the reduction in words.
+void noteSelection(const std::string& path, const JobReport& report)
+{
+    if (report.wholeBankBytes == 0)
+        return;
+    std::fprintf(stderr, "dls2mml: %s: kept %llu of %llu instruments and %llu of %llu waves: the bank is %.1f%% of %llu bytes\n",
+                 displayName(path).c_str(), static_cast<unsigned long long>(report.instrumentsKept),
+                 static_cast<unsigned long long>(report.instrumentsInBank),
+                 static_cast<unsigned long long>(report.wavesKept), static_cast<unsigned long long>(report.wavesInBank),
+                 100.0 * static_cast<double>(report.inputBytes) / static_cast<double>(report.wholeBankBytes),
+                 static_cast<unsigned long long>(report.wholeBankBytes));
+}
+
 int runConvertCommand(const Options& options)
 {
     int status = 0;
+    // A list that cannot be read is said once, not for every bank.
+    if (options.chooseInstruments) {
+        if (std::string problem = checkInstrumentList(options.instruments); !problem.empty()) {
+            std::fprintf(stderr, "dls2mml: --instruments: %s\n", problem.c_str());
+            return 1;
+        }
+    }
     // Where the pivot state must stay exact across the run: every block after
     // the last that needs it takes the faster sort for distinct rotations, on
     // any thread, so even one thread gains by looking.
-    const std::vector<std::uint64_t> ordered = planSorts(options.files);
+    // A bank cut to some instruments keeps every block in order (the scan
+    // of the files would say nothing of the cut banks' blocks).
+    const std::vector<std::uint64_t> ordered = options.chooseInstruments
+                                                   ? std::vector<std::uint64_t>(options.files.size(), UINT64_MAX)
+                                                   : planSorts(options.files);
     for (std::size_t i = 0; i < options.files.size(); ++i) {
         const std::string& path = options.files[i];
         const bool fromStandardInput = isStandardStream(path);
@@ -67,6 +92,7 @@ int runConvertCommand(const Options& options)
         // Standard input has no name to derive the document's from: it goes to standard output.
         request.toStandardOutput = options.toStandardOutput || (fromStandardInput && options.outputPath.empty());
         request.verify = options.verify;
+        request.instruments = options.instruments;
         DlsReader dls;
         request.inspect = [&dls](std::span<const std::uint8_t> bytes) { dls.feed(bytes); };
         ProgressLine progress(displayName(path), progressEnabled(options), progressForced(options));
@@ -84,12 +110,23 @@ int runConvertCommand(const Options& options)
             noteIfNotDls(path, dls);
         // The summary goes to standard error when the document itself goes to standard output.
         std::FILE* summary = request.toStandardOutput ? stderr : stdout;
-        if (!options.quiet && (!request.toStandardOutput || options.verbose))
-            printText(summary, "%s\t%s\t%llu\t%llu\t%llu\n", printedName(path).c_str(),
+        const bool printSummary = !options.quiet && (!request.toStandardOutput || options.verbose);
+        if (printSummary)
+            printText(summary, "%s\t%s\t%llu\t%llu\t%llu", printedName(path).c_str(),
                          printedName(report.outputPath).c_str(),
                          static_cast<unsigned long long>(report.inputBytes),
                          static_cast<unsigned long long>(report.streamBytes),
                          static_cast<unsigned long long>(report.documentBytes));
+        // With --instruments, after the usual fields: the whole bank's bytes and
+        // the instruments kept of those it holds.
+        if (printSummary && options.chooseInstruments)
+            printText(summary, "\t%llu\t%llu/%llu", static_cast<unsigned long long>(report.wholeBankBytes),
+                         static_cast<unsigned long long>(report.instrumentsKept),
+                         static_cast<unsigned long long>(report.instrumentsInBank));
+        if (printSummary)
+            printText(summary, "\n");
+        if (options.verbose && options.chooseInstruments)
+            noteSelection(path, report);
         if (options.verbose && report.inputBytes > 0)
             printText(stderr, "dls2mml: %s: stream is %.1f%% of the input%s\n", displayName(path).c_str(),
                          100.0 * static_cast<double>(report.streamBytes) / static_cast<double>(report.inputBytes),

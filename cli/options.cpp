@@ -8,7 +8,7 @@
 namespace dls2mml::cli {
 namespace {
 
-enum LongOnly { verifyOption = 256, progressOption, noProgressOption };
+enum LongOnly { verifyOption = 256, progressOption, noProgressOption, instrumentsOption };
 
 constexpr const char* shortOptions = "o:ctdlfkqvhVT:";
 
@@ -28,6 +28,7 @@ const option longOptions[] = {
     {"verify", no_argument, nullptr, verifyOption},
     {"progress", no_argument, nullptr, progressOption},
     {"no-progress", no_argument, nullptr, noProgressOption},
+    {"instruments", required_argument, nullptr, instrumentsOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -47,6 +48,8 @@ std::string checkCombination(const Options& o)
         return "-l writes nothing; -o and -c do not apply";
     if (o.verify && o.mode != Mode::convert)
         return "--verify applies to converting only";
+    if (o.chooseInstruments && o.mode != Mode::convert)
+        return "--instruments applies to converting only";
     if (o.quiet && o.verbose)
         return "-q and -v cannot be combined";
     return {};
@@ -98,7 +101,9 @@ std::string usageText()
            "  -l, --list           write nothing, show sizes: for a document, the bank's,\n"
            "                       the stream's and its own, from its sizes line; for a\n"
            "                       bank, the same after converting it in memory, then its\n"
-           "                       DLS collection (instruments, waves, INFO strings)\n"
+           "                       DLS collection: instruments numbered for\n"
+           "                       --instruments, each with the bytes of wave data it\n"
+           "                       uses, waves, INFO strings\n"
            "\n"
            "Options:\n"
            "  -o, --output=PATH    write the document (or bank) to PATH, one input only;\n"
@@ -110,6 +115,9 @@ std::string usageText()
            "      --verify         decode each frame back as it is written and check the\n"
            "                       whole document before it replaces an earlier one (or,\n"
            "                       with -c, before it goes to standard output)\n"
+           "      --instruments=LIST\n"
+           "                       convert only these instruments of each bank and the\n"
+           "                       waves they use (see Choosing instruments below)\n"
            "  -T, --threads=N      number of threads (1 or more; default: all cores)\n"
            "      --progress       show progress on standard error even if not a terminal\n"
            "      --no-progress    never show progress\n"
@@ -117,6 +125,19 @@ std::string usageText()
            "  -v, --verbose        print more detail (-lv also counts the stream's frames)\n"
            "  -h, --help           display this help and exit\n"
            "  -V, --version        output version information and exit\n"
+           "\n"
+           "Choosing instruments: LIST is items separated by commas: N (instrument N as\n"
+           "-l numbers a bank's instruments, from 1), N-M (N to M), pP (melodic program\n"
+           "P, 0 to 127, of bank 0/0), pP:M (of bank M/0), pP:M/L (of bank M/L), and\n"
+           "dP, dP:M, dP:M/L for drum kits (d0: drum kit 0 of bank 0/0). Example:\n"
+           "--instruments=1-3,p24,d0. The bank put into the document holds only those\n"
+           "instruments and the waves they link to, every other chunk as it was, with\n"
+           "colh, the ptbl cue table and each region's wlnk index renumbered; the\n"
+           "collection's dlid is left out, since the smaller bank is another collection.\n"
+           "Choosing every instrument keeps the bank as it is. A number past the bank's\n"
+           "instruments, a patch it does not have, an empty or malformed LIST, a range\n"
+           "that runs backwards, or an input that is not a sound DLS bank is refused\n"
+           "and nothing is written. -d of the document gives back the smaller bank.\n"
            "\n"
            "Documents are overwritten: a new one replaces the old only once it is complete.\n"
            "Banks are never overwritten without -f. Inputs are never removed.\n"
@@ -130,7 +151,9 @@ std::string usageText()
            "same, with a note on standard error (-q silences it).\n"
            "\n"
            "One summary line per file, fields separated by tabs:\n"
-           "  converting   bank, document, bank bytes, stream bytes, document bytes\n"
+           "  converting   bank, document, bank bytes, stream bytes, document bytes;\n"
+           "               with --instruments also the whole bank's bytes and the\n"
+           "               instruments kept of those it holds (3/128)\n"
            "  decoding     document, bank, bank bytes\n"
            "  testing      FILE: OK (-v adds the bank's bytes)\n"
            "Names are printed with tab, line feed and carriage return as \\t, \\n and \\r,\n"
@@ -206,6 +229,10 @@ ParseResult parseOptions(const std::vector<std::string>& args)
         case verifyOption: o.verify = true; break;
         case progressOption: o.progress = ProgressChoice::on; break;
         case noProgressOption: o.progress = ProgressChoice::off; break;
+        case instrumentsOption:
+            o.chooseInstruments = true;
+            o.instruments = optarg;
+            break;
         default: result.reported = true; break; // getopt_long has said what is wrong
         }
     }

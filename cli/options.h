@@ -25,6 +25,8 @@ struct Options {
     bool verify = false; // --verify, converting only
     ProgressChoice progress = ProgressChoice::automatic;
     unsigned threads = 0; // -T: 0 uses every core
+    bool chooseInstruments = false; // --instruments=LIST, converting only
+    std::string instruments;        // its LIST (may be empty: refused when converting)
 };
 
 struct ParseResult {

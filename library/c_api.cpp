@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "bank/instrument_selection.h"
 #include "platform/file_system.h"
 #include "shell/conversion_job.h"
 #include "shell/decode_job.h"
@@ -195,6 +196,8 @@ const char* dls2mml_strerror(int code)
     case DLS2MML_E_TRUNCATED: return "the document ends early";
     case DLS2MML_E_STOPPED: return "stopped by the output callback";
     case DLS2MML_E_INTERNAL: return "internal failure";
+    case DLS2MML_E_SELECTION: return "the instruments asked for cannot be chosen";
+    case DLS2MML_E_BANK: return "not a sound DLS bank";
     }
     return "unknown result code";
 }
@@ -214,6 +217,41 @@ int dls2mml_encode(const void* bank, size_t bank_size, char* document, size_t ca
 {
     try {
         return dls2mml::encode(bank, bank_size, document, capacity, document_size);
+    } catch (const std::bad_alloc&) {
+        return DLS2MML_E_NO_MEMORY;
+    } catch (...) {
+        return DLS2MML_E_INTERNAL;
+    }
+}
+
+int dls2mml_select_instruments(const void* bank, size_t bank_size, const char* list, void* selected, size_t capacity,
+                               size_t* selected_size)
+{
+    if ((!bank && bank_size) || !list || (!selected && capacity))
+        return DLS2MML_E_ARGUMENT;
+    try {
+        using namespace dls2mml;
+        const std::span<const std::uint8_t> input(static_cast<const std::uint8_t*>(bank), bank_size);
+        const std::string_view items(list);
+        if (!checkInstrumentList(items).empty())
+            return DLS2MML_E_SELECTION;
+        const LayoutResult layout = readBankLayout(input);
+        if (!layout.ok())
+            return DLS2MML_E_BANK;
+        const Choice choice = chooseInstruments(layout.layout.entries, items);
+        if (!choice.ok())
+            return DLS2MML_E_SELECTION;
+        const BankCut cut = cutBank(input, layout.layout, choice.instruments);
+        if (!cut.ok())
+            return DLS2MML_E_BANK; // a kept region links to no wave
+        const std::span<const std::uint8_t> result = cut.unchanged ? input : std::span<const std::uint8_t>(cut.bytes);
+        if (selected_size)
+            *selected_size = result.size();
+        if (result.size() > capacity)
+            return DLS2MML_E_CAPACITY;
+        if (!result.empty())
+            std::memcpy(selected, result.data(), result.size());
+        return DLS2MML_OK;
     } catch (const std::bad_alloc&) {
         return DLS2MML_E_NO_MEMORY;
     } catch (...) {

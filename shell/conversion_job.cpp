@@ -9,6 +9,7 @@
 
 #include "compressor/block_compressor.h"
 #include "compressor/block_pipeline.h"
+#include "bank/instrument_selection.h"
 #include "compressor/pivot_generator.h"
 #include "shell/document/cue_point_document.h"
 #include "shell/document/document_stream.h"
@@ -66,6 +67,7 @@ std::string wordsFor(JobFailure failure)
     case JobFailure::outputExists: return "exists (use -f to overwrite)";
     case JobFailure::noBankName: return "cannot derive the bank's name";
     case JobFailure::toTerminal: return "not writing a bank to a terminal";
+    case JobFailure::selection: return "cannot choose instruments";
     }
     return "failed";
 }
@@ -197,7 +199,9 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     };
     PipelineOptions options;
     options.threads = request.threads;
-    options.orderedBlocks = request.orderedBlocks;
+    // The caller's count is of the file's blocks; a bank cut from it has
+    // blocks of its own, so every one of them keeps to the order.
+    options.orderedBlocks = request.instruments.empty() ? request.orderedBlocks : UINT64_MAX;
     options.damage = request.damageFrame;
     if (verification)
         options.check = [&frames = verification->frames](std::size_t block, std::span<const std::uint8_t> slice,
@@ -302,6 +306,73 @@ std::mutex& pivotStateLock()
     return lock;
 }
 
+// --- choosing instruments (JobRequest::instruments) ---
+
+// A bank held in memory, read as the file it came from would be; the file's
+// identity and permissions stay those of the original.
+class MemoryInput final : public InputFile {
+public:
+    MemoryInput(std::vector<std::uint8_t> bytes, const InputFile& original)
+        : bytes_(std::move(bytes)), original_(original) {}
+    std::uint64_t size() const noexcept override { return bytes_.size(); }
+    IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        got = std::min(buffer.size(), bytes_.size() - used_);
+        std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(used_), got, buffer.begin());
+        used_ += got;
+        return {};
+    }
+    FileIdentity identity() const noexcept override { return original_.identity(); }
+    int permissions() const noexcept override { return original_.permissions(); }
+    bool changedSinceOpen() const noexcept override { return original_.changedSinceOpen(); }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t used_ = 0;
+    const InputFile& original_;
+};
+
+// Reads the whole bank and cuts it to the instruments of the list; cut
+// receives the bank to convert. Nothing is written on a refusal.
+JobReport cutToInstruments(InputFile& input, const std::string& list, std::unique_ptr<InputFile>& cut,
+                           JobReport report)
+{
+    try {
+        if (std::string problem = checkInstrumentList(list); !problem.empty())
+            return failed(std::move(report), JobFailure::selection, problem);
+        std::vector<std::uint8_t> bank;
+        if (input.size() != UINT64_MAX)
+            bank.reserve(static_cast<std::size_t>(input.size()) + readChunk); // the last read asks for a whole piece
+        for (;;) {
+            const std::size_t have = bank.size();
+            bank.resize(have + readChunk);
+            std::size_t got = 0;
+            IoStatus status = readSlice(input, std::span(bank).subspan(have), got);
+            bank.resize(have + got);
+            if (!status)
+                return failed(std::move(report), status);
+            if (bank.size() > maxLength32)
+                return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
+            if (got < readChunk)
+                break;
+        }
+        BankCut result = selectInstruments(bank, list);
+        if (!result.ok())
+            return failed(std::move(report), JobFailure::selection, result.error);
+        report.wholeBankBytes = bank.size();
+        report.instrumentsKept = result.instrumentsKept;
+        report.instrumentsInBank = result.instrumentsInBank;
+        report.wavesKept = result.wavesKept;
+        report.wavesInBank = result.wavesInBank;
+        if (!result.unchanged)
+            bank = std::move(result.bytes);
+        cut = std::make_unique<MemoryInput>(std::move(bank), input);
+    } catch (const std::bad_alloc&) {
+        return failed(std::move(report), JobFailure::outOfMemory);
+    }
+    return report;
+}
+
 } // namespace
 
 void setRevealHook(RevealHook hook) { revealHook = hook; }
@@ -331,6 +402,13 @@ JobReport runConversionJob(const JobRequest& request)
     InputFile* input = request.input ? request.input : opened.get();
     if (input->size() != UINT64_MAX && input->size() > maxLength32)
         return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
+    std::unique_ptr<InputFile> chosen;
+    if (!request.instruments.empty()) {
+        report = cutToInstruments(*input, request.instruments, chosen, std::move(report));
+        if (!report.ok())
+            return report;
+        input = chosen.get();
+    }
 
     std::unique_ptr<OutputFile> output;
     if (request.output) {

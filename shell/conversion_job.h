@@ -40,6 +40,7 @@ enum class JobFailure {
     outputExists,     // the bank's file exists and may not be replaced
     noBankName,       // the document's name does not give the bank's back
     toTerminal,       // a bank is not written to a terminal
+    selection,        // the instruments asked for cannot be chosen from this input
 };
 
 enum class IoError;
@@ -66,6 +67,10 @@ struct JobRequest {
     // core. All, unless the caller has scanned every input of the run
     // (planSorts) and knows where the last block that needs that state lies.
     std::uint64_t orderedBlocks = UINT64_MAX;
+    // The instruments to keep (bank/instrument_selection.h gives the list's
+    // form): the bank is read whole, cut to them and the waves they use, and
+    // the smaller bank converted. Empty: the whole input, byte for byte.
+    std::string instruments;
     // Input bytes finished (compressed and handed on), and the input's length
     // (UINT64_MAX when unknown). May be empty.
     std::function<void(const JobProgress&)> progress;
@@ -86,6 +91,13 @@ struct JobReport {
     std::uint64_t inputBytes = 0;
     std::uint64_t streamBytes = 0;   // the whole stream, its 12-byte header included
     std::uint64_t documentBytes = 0;
+    // With instruments chosen: the bank before the cut (inputBytes is the
+    // cut bank's), and what was kept of it.
+    std::uint64_t wholeBankBytes = 0;
+    std::uint64_t instrumentsKept = 0;
+    std::uint64_t instrumentsInBank = 0;
+    std::uint64_t wavesKept = 0;
+    std::uint64_t wavesInBank = 0;
     bool ok() const noexcept { return failure == JobFailure::none; }
 };
 

@@ -1,7 +1,7 @@
 // make_sample_bank: writes a small but complete DLS instrument bank made of
 // synthesized waves, for the demo, the tests and the benchmarks.
 //
-//   make_sample_bank OUT.dls [--size BYTES] [--seed N]
+//   make_sample_bank OUT.dls [--size BYTES] [--seed N] [--shared] [--level2]
 //
 // Layout: RIFF 'DLS ' { colh, vers, LIST lins { LIST ins x2 }, ptbl,
 // LIST wvpl { LIST wave { fmt, wsmp, data, LIST INFO } ... }, LIST INFO }.
@@ -9,7 +9,11 @@
 // instrument 2 is a drum kit with one region per remaining wave, each with its
 // own articulation. --size adds waves (tones with vibrato and envelopes, noise
 // bursts, silence) until the file is about BYTES long. The output depends only
-// on the arguments. Waves are planned first so every size and pool offset is
+// on the arguments.
+// --shared adds a third instrument, a melodic pad whose two regions use waves
+// that instrument 1 and the kit use too. --level2 writes every region as a
+// 'rgn2' list that starts with a cdl conditional chunk, and every
+// articulation as a 'lar2' list with an 'art2' chunk. Waves are planned first so every size and pool offset is
 // known up front, then the sample data is synthesized and streamed out.
 #include <algorithm>
 #include <array>
@@ -24,6 +28,9 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+bool level2 = false; // --level2
+bool shared = false; // --shared
 
 // Little-endian RIFF writer with back-patched chunk sizes.
 struct Writer {
@@ -202,8 +209,8 @@ void articulation(Writer& w, double attack, double decay, double release, unsign
         blocks.push_back({0x0000, 0, 0x0104, 0, -851 * 65536}); // LFO frequency (about 5 Hz)
         blocks.push_back({0x0001, 0, 0x0003, 0, 12 * 65536});   // LFO -> pitch, 12 cents
     }
-    w.list("lart");
-    w.begin("art1");
+    w.list(level2 ? "lar2" : "lart");
+    w.begin(level2 ? "art2" : "art1");
     w.u32(8);
     w.u32(static_cast<std::uint32_t>(blocks.size()));
     for (const Block& b : blocks) { w.u16(b.src); w.u16(b.ctl); w.u16(b.dst); w.u16(b.trn); w.s32(b.scale); }
@@ -214,7 +221,12 @@ void articulation(Writer& w, double attack, double decay, double release, unsign
 void region(Writer& w, const Wave& wave, std::uint32_t index, unsigned keyLow, unsigned keyHigh, unsigned velLow,
             unsigned velHigh, bool ownArticulation)
 {
-    w.list("rgn ");
+    w.list(level2 ? "rgn2" : "rgn ");
+    if (level2) { // a conditional that always holds: the constant 1
+        w.begin("cdl ");
+        w.u16(0x0010); w.u32(1);
+        w.end();
+    }
     w.begin("rgnh");
     w.u16(keyLow); w.u16(keyHigh); w.u16(velLow); w.u16(velHigh); w.u16(1); w.u16(0);
     w.end();
@@ -272,7 +284,7 @@ std::vector<Wave> planWaves(std::uint64_t size, std::uint32_t seed)
 
 int usage()
 {
-    std::fputs("usage: make_sample_bank OUT.dls [--size BYTES[k|m|g]] [--seed N]\n", stderr);
+    std::fputs("usage: make_sample_bank OUT.dls [--size BYTES[k|m|g]] [--seed N] [--shared] [--level2]\n", stderr);
     return 2;
 }
 
@@ -298,6 +310,10 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if ((arg == "--size" || arg == "--seed") && i + 1 < argc) {
             if (!parseNumber(argv[++i], arg == "--size" ? size : seed)) return usage();
+        } else if (arg == "--shared") {
+            shared = true;
+        } else if (arg == "--level2") {
+            level2 = true;
         } else if (arg.starts_with("-") || outPath) {
             return usage();
         } else {
@@ -322,7 +338,7 @@ int main(int argc, char** argv)
     w.u32(0);
     w.id("DLS ");
     w.begin("colh");
-    w.u32(2);
+    w.u32(shared ? 3 : 2);
     w.end();
     w.begin("vers");
     w.u32(0x00010000); w.u32(0x00000001);
@@ -353,6 +369,19 @@ int main(int argc, char** argv)
     w.end();
     w.info("Synth Kit");
     w.end();
+    if (shared) {
+        w.list("ins ");
+        w.begin("insh");
+        w.u32(2); w.u32(0); w.u32(81);
+        w.end();
+        w.list("lrgn");
+        region(w, waves[1], 1, 0, 59, 0, 127, false);
+        region(w, waves[3], 3, 60, 127, 0, 127, false);
+        w.end();
+        articulation(w, 0.3, 1.5, 1.0, 800, false);
+        w.info("Shared Pad");
+        w.end();
+    }
     w.end(); // lins
     w.begin("ptbl");
     w.u32(8);

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev
           clang libclang-rt-14-dev bzip2 lbzip2 xz-utils zstd time python3
-          help2man pkg-config dpkg-dev file)
+          help2man pkg-config dpkg-dev file libgig-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

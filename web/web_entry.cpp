@@ -8,8 +8,11 @@
 // run of the window or of the command line, until dls2mmlFreshState.
 #include <emscripten.h>
 
+#include <new>
 #include <string>
+#include <vector>
 
+#include "bank/instrument_selection.h"
 #include "shell/conversion_job.h"
 #include "shell/decode_job.h"
 #include "shell/document/output_name.h"
@@ -21,10 +24,66 @@ EM_JS(void, webConverted, (int ok, const char* reason, const char* outputName, d
                            double streamBytes, double documentBytes), {
     webIo.converted(ok, UTF8ToString(reason), UTF8ToString(outputName), inputBytes, streamBytes, documentBytes);
 });
+EM_JS(void, webChosen, (double wholeBankBytes, double instrumentsKept, double instrumentsInBank), {
+    webIo.chosen(wholeBankBytes, instrumentsKept, instrumentsInBank);
+});
+EM_JS(void, webListed, (const char* json), { webIo.listed(UTF8ToString(json)); });
 EM_JS(void, webDecoded, (int ok, const char* fault, const char* bankName, double bankBytes), {
     webIo.decoded(ok, UTF8ToString(fault), UTF8ToString(bankName), bankBytes);
 });
 // clang-format on
+
+// A string as JSON: quotes, backslashes and control characters escaped.
+std::string jsonText(const std::string& text)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The instruments of a bank for the page's chooser, as JSON.
+std::string instrumentsJson(const dls2mml::BankLayout& layout)
+{
+    std::string json = "{\"waveBytes\":" + std::to_string(dls2mml::distinctWaveBytes(layout)) + ",\"instruments\":[";
+    for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+        const dls2mml::InstrumentEntry& e = layout.entries[i];
+        json += (i ? ",{" : "{") + std::string("\"number\":") + std::to_string(i + 1) + ",\"name\":" + jsonText(e.name) +
+                ",\"drums\":" + (e.drums ? "true" : "false") + ",\"bankMsb\":" + std::to_string(e.bankMsb) +
+                ",\"bankLsb\":" + std::to_string(e.bankLsb) + ",\"program\":" + std::to_string(e.program) +
+                ",\"regions\":" + std::to_string(e.regions) + ",\"waveBytes\":" + std::to_string(e.waveBytes) + "}";
+    }
+    return json + "]}";
+}
+
+int convert(const char* name, const char* instruments)
+{
+    dls2mml::JobRequest request;
+    request.path = name;
+    request.lowerPath = dls2mml::lowerAscii(request.path);
+    request.threads = 1; // a worker without shared memory: every stage on this thread
+    request.instruments = instruments;
+    const dls2mml::JobReport report = dls2mml::runConversionJob(request);
+    webConverted(report.ok(), report.reason.c_str(), report.outputPath.c_str(),
+                 static_cast<double>(report.inputBytes), static_cast<double>(report.streamBytes),
+                 static_cast<double>(report.documentBytes));
+    if (report.ok() && *instruments != '\0')
+        webChosen(static_cast<double>(report.wholeBankBytes), static_cast<double>(report.instrumentsKept),
+                  static_cast<double>(report.instrumentsInBank));
+    return report.ok();
+}
 
 } // namespace
 
@@ -32,17 +91,43 @@ extern "C" {
 
 // Converts the current file; name is its name in UTF-8, which the output-name
 // rule turns into the document's name. Returns 1 on success.
-EMSCRIPTEN_KEEPALIVE int dls2mmlConvert(const char* name)
+EMSCRIPTEN_KEEPALIVE int dls2mmlConvert(const char* name) { return convert(name, ""); }
+
+// Converts the current file cut to the instruments of list (the form that
+// --instruments takes): the document of the smaller bank. Returns 1 on success.
+EMSCRIPTEN_KEEPALIVE int dls2mmlConvertInstruments(const char* name, const char* list) { return convert(name, list); }
+
+// Lists the instruments of the current file for the page's chooser, when it
+// is a sound DLS bank: it is read whole (from the start) for that. Returns 1
+// when it listed them.
+EMSCRIPTEN_KEEPALIVE int dls2mmlListInstruments(const char* name)
 {
-    dls2mml::JobRequest request;
-    request.path = name;
-    request.lowerPath = dls2mml::lowerAscii(request.path);
-    request.threads = 1; // a worker without shared memory: every stage on this thread
-    const dls2mml::JobReport report = dls2mml::runConversionJob(request);
-    webConverted(report.ok(), report.reason.c_str(), report.outputPath.c_str(),
-                 static_cast<double>(report.inputBytes), static_cast<double>(report.streamBytes),
-                 static_cast<double>(report.documentBytes));
-    return report.ok();
+    std::unique_ptr<dls2mml::InputFile> input;
+    if (!dls2mml::openInputFile(name, input))
+        return 0;
+    std::vector<std::uint8_t> bank;
+    try {
+        if (input->size() != UINT64_MAX)
+            bank.reserve(static_cast<std::size_t>(input->size()));
+        std::vector<std::uint8_t> piece(dls2mml::readChunk);
+        for (std::size_t got = 1; got > 0;) {
+            if (!input->read(piece, got))
+                return 0;
+            // Only a RIFF 'DLS ' form can have instruments: anything else is not read on.
+            if (bank.empty() && got >= 12 &&
+                (std::string(piece.begin(), piece.begin() + 4) != "RIFF" ||
+                 std::string(piece.begin() + 8, piece.begin() + 12) != "DLS "))
+                return 0;
+            bank.insert(bank.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got));
+        }
+        const dls2mml::LayoutResult layout = dls2mml::readBankLayout(bank);
+        if (!layout.ok() || layout.layout.entries.empty())
+            return 0;
+        webListed(instrumentsJson(layout.layout).c_str());
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return 1;
 }
 
 // Checks the current file as a cue-point document and writes its bank. On a

@@ -14,6 +14,7 @@ var webIo = (() => {
   let length = 0;
   let committed = null;
   let report = null;
+  let listing = null; // the bank's instruments, for the page's chooser
 
   function post(message) { self.postMessage(message); }
 
@@ -46,9 +47,11 @@ var webIo = (() => {
       job = {id, lastProgress: -Infinity};
       committed = null;
       report = null;
+      listing = null;
     },
     finishJob() {
-      const result = {report, blob: committed};
+      const result = {report, blob: committed, listing};
+      listing = null;
       input = null;
       job = null;
       committed = null;
@@ -116,6 +119,12 @@ var webIo = (() => {
     converted(ok, reason, name, inputBytes, streamBytes, documentBytes) {
       report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes};
     },
+    chosen(wholeBankBytes, instrumentsKept, instrumentsInBank) {
+      Object.assign(report, {wholeBankBytes, instrumentsKept, instrumentsInBank});
+    },
+    listed(json) {
+      listing = JSON.parse(json);
+    },
     decoded(ok, fault, name, bankBytes) {
       report = {ok: !!ok, reason: fault, name, bankBytes};
     },
@@ -135,7 +144,8 @@ var webIo = (() => {
     return 'skipped';
   }
 
-  function runFile(id, file) {
+  // list: the instruments to keep (as --instruments takes them), or none.
+  function runFile(id, file, list) {
     const kind = kindOf(file.name);
     if (kind === 'skipped') {
       self.postMessage({type: 'skipped', id});
@@ -144,16 +154,41 @@ var webIo = (() => {
     self.postMessage({type: 'started', id, kind, total: file.size});
     webIo.start(id, file);
     const began = performance.now();
-    const entry = kind === 'bank' ? '_dls2mmlConvert' : '_dls2mmlDecode';
-    Module.ccall(entry.slice(1), 'number', ['string'], [file.name]);
+    if (kind === 'bank' && list) {
+      Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string'], [file.name, list]);
+    } else {
+      Module.ccall(kind === 'bank' ? 'dls2mmlConvert' : 'dls2mmlDecode', 'number', ['string'], [file.name]);
+    }
     const seconds = (performance.now() - began) / 1000;
     const {report, blob} = webIo.finishJob();
-    self.postMessage(Object.assign({type: 'finished', id, kind, seconds}, report, {blob: report.ok ? blob : null}));
+    // A whole DLS bank converted: its instruments can be chosen from (listed
+    // when the page asks, since that reads the bank whole).
+    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
+    self.postMessage(Object.assign({type: 'finished', id, kind, seconds, list: list || null, choosable}, report,
+      {blob: report.ok ? blob : null}));
+  }
+
+  // The file starts as a RIFF 'DLS ' form.
+  function isDlsForm(file) {
+    const head = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, 12)));
+    return head.length === 12 && String.fromCharCode(...head.subarray(0, 4)) === 'RIFF' &&
+      String.fromCharCode(...head.subarray(8, 12)) === 'DLS ';
+  }
+
+  // The instruments of a converted bank, for the page's chooser; null when
+  // they cannot be read.
+  function listFile(id, file) {
+    webIo.start(id, file);
+    Module.ccall('dls2mmlListInstruments', 'number', ['string'], [file.name]);
+    const {listing} = webIo.finishJob();
+    self.postMessage({type: 'listing', id, listing});
   }
 
   function handle(message) {
     if (message.type === 'files') {
-      message.files.forEach((file, index) => runFile(message.ids[index], file));
+      message.files.forEach((file, index) => runFile(message.ids[index], file, message.lists && message.lists[index]));
+    } else if (message.type === 'list') {
+      listFile(message.id, message.file);
     } else if (message.type === 'fresh') {
       Module._dls2mmlFreshState();
       self.postMessage({type: 'fresh'});

@@ -77,6 +77,12 @@ extern "C" {
 #define DLS2MML_E_STOPPED (-8)
 /* The compressor failed inside (should not happen). */
 #define DLS2MML_E_INTERNAL (-9)
+/* The list of instruments is empty or malformed, has a range that runs
+   backwards, or names an instrument the bank does not hold. */
+#define DLS2MML_E_SELECTION (-10)
+/* The bank is not a sound DLS bank (its RIFF chunks do not add up, or a
+   chosen instrument links a region to no wave of the pool). */
+#define DLS2MML_E_BANK (-11)
 
 /* The words for a result code ("ok", "output buffer too small", ...); never
    NULL, also for codes this version does not know. */
@@ -124,6 +130,29 @@ DLS2MML_API int dls2mml_document_sizes(const char* document, size_t document_siz
    buffer's contents are unspecified. */
 DLS2MML_API int dls2mml_decode(const char* document, size_t document_size, void* bank, size_t capacity,
                                size_t* bank_size);
+
+/* Cuts a DLS bank down to some of its instruments: selected receives a bank
+   that holds only the instruments of list and the waves they use, and
+   *selected_size its length. list is a NUL-terminated list of items
+   separated by commas:
+     "N"       instrument N, counted from 1 in the order of the bank's lins
+               list (as `dls2mml -l` numbers them)
+     "N-M"     instruments N to M
+     "pP"      melodic program P (0 to 127) of bank 0/0; "pP:M" of bank M/0,
+               "pP:M/L" of bank M/L
+     "dP"      the same for a drum kit ("d0": drum kit 0 of bank 0/0)
+   for example "1-3,p24,d0". Every chunk of the bank stays as it is but for
+   the instrument list, the wave pool and its ptbl cue table (the kept waves
+   in their original order, with their new offsets), each region's wlnk index,
+   colh's count and the RIFF sizes; the collection's own dlid is left out,
+   since the smaller bank is another collection. A list of every instrument
+   gives the bank unchanged.
+   The result is never longer than the bank: a capacity of bank_size is
+   always enough. selected must not overlap bank. On DLS2MML_E_CAPACITY
+   *selected_size holds the length needed. Fails with DLS2MML_E_SELECTION or
+   DLS2MML_E_BANK as above, and writes nothing to selected then. */
+DLS2MML_API int dls2mml_select_instruments(const void* bank, size_t bank_size, const char* list, void* selected,
+                                           size_t capacity, size_t* selected_size);
 
 /* The streaming decoder, for callers that do not hold the whole document:
    create it with a callback for the bank's bytes, feed the text in pieces of

@@ -178,9 +178,9 @@ run -l Piano.DLS
 row=$(sed -n 2p out.txt | awk '{print $1, $2, $3, $5}')
 check "-l bank: the same sizes, converted in memory" \
     sh -c "test $rc -eq 0 && test '$row' = '$bank_size $stream_size $doc_size Piano.DLS'"
-check "-l bank: the instruments" sh -c "grep -q '^  instruments: 2$' out.txt && \
-    grep -q '^    melodic bank 0/0 program 80, 2 regions: Soft Lead$' out.txt && \
-    grep -q '^    drums   bank 0/0 program 0, 4 regions: Synth Kit$' out.txt"
+check "-l bank: the instruments" sh -c "grep -q '^  instruments: 2, using 29692 bytes of wave data (each wave once)$' out.txt && \
+    grep -q '^    1  melodic bank 0/0 program 80, 2 regions, 15436 wave bytes: Soft Lead$' out.txt && \
+    grep -q '^    2  drums   bank 0/0 program 0, 4 regions, 14256 wave bytes: Synth Kit$' out.txt"
 check "-l bank: the waves" grep -q '^  waves: 6; PCM 16-bit mono; 11025 22050 Hz; 29692 sample bytes$' out.txt
 check "-l bank: the INFO strings" grep -q '^  INAM: dls2mml sample bank$' out.txt
 run -l Piano.DLS Piano_DLS.mml x.dls

@@ -25,9 +25,9 @@ ALLOWED = {
     "checks": ["fault", "compressor", "text", "platform", "shell/document"],
     "shell": ["fault", "compressor", "text", "bank", "platform", "shell/document", "checks"],
     "shell/window": ["fault", "shell", "shell/document", "platform"],
-    "library": ["fault", "shell", "shell/document", "platform", "dls2mml"],
+    "library": ["fault", "shell", "shell/document", "bank", "platform", "dls2mml"],
     "cli": ["fault", "shell", "shell/document", "bank", "platform"],
-    "web": ["fault", "shell", "shell/document", "platform"],
+    "web": ["fault", "shell", "shell/document", "bank", "platform"],
     "tools": [],
 }
 # Headers the build writes (no room of the tree holds them).

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "compressor/pivot_generator.h"
+#include "bank/dls_bank.h"
 #include "dls2mml/dls2mml.h"
 #include "shell/conversion_job.h"
 #include "shell/document/cue_point_document.h"
@@ -268,10 +270,81 @@ TEST(CApi, StreamingDecoderStatesItsProgress)
     dls2mml_decoder_free(decoder);
 }
 
+#ifdef DLS2MML_MAKE_SAMPLE_BANK
+Bytes sampleBank(const std::string& options)
+{
+    const std::string path = ::testing::TempDir() + "c_api_select.dls";
+    const std::string command = std::string(DLS2MML_MAKE_SAMPLE_BANK) + " " + path + " " + options;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream in(path, std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    return bytes;
+}
+
+TEST(CApi, SelectsInstrumentsIntoACallersBuffer)
+{
+    const Bytes bank = sampleBank("--size 100k --shared --level2");
+    Bytes cut(bank.size(), 0xEE);
+    std::size_t size = 0;
+    ASSERT_EQ(dls2mml_select_instruments(bank.data(), bank.size(), "p81", cut.data(), cut.size(), &size), DLS2MML_OK);
+    ASSERT_LT(size, bank.size());
+    cut.resize(size);
+    DlsCollection collection;
+    const DlsFault fault = checkDlsBank(cut, &collection);
+    ASSERT_TRUE(fault.ok()) << fault.describe();
+    ASSERT_EQ(collection.instrumentCount, 1u);
+    EXPECT_EQ(collection.instruments[0].name, "Shared Pad");
+    EXPECT_EQ(collection.waveCount, 2u);
+    // One byte short: the length needed, nothing written.
+    Bytes small(size - 1, 0xEE);
+    std::size_t needed = 0;
+    EXPECT_EQ(dls2mml_select_instruments(bank.data(), bank.size(), "p81", small.data(), small.size(), &needed),
+              DLS2MML_E_CAPACITY);
+    EXPECT_EQ(needed, size);
+    EXPECT_EQ(small, Bytes(size - 1, 0xEE));
+
+    // Every instrument: the bank as it was.
+    Bytes all(bank.size());
+    ASSERT_EQ(dls2mml_select_instruments(bank.data(), bank.size(), "3,1-2", all.data(), all.size(), &size), DLS2MML_OK);
+    EXPECT_EQ(size, bank.size());
+    EXPECT_EQ(all, bank);
+}
+
+TEST(CApi, SelectionRefusalsHaveTheirCodes)
+{
+    const Bytes bank = sampleBank("");
+    Bytes out(bank.size());
+    const struct {
+        const void* bank;
+        std::size_t size;
+        const char* list;
+        int code;
+    } cases[] = {
+        {bank.data(), bank.size(), "", DLS2MML_E_SELECTION},
+        {bank.data(), bank.size(), "1,,2", DLS2MML_E_SELECTION},
+        {bank.data(), bank.size(), "3", DLS2MML_E_SELECTION},
+        {bank.data(), bank.size(), "2-1", DLS2MML_E_SELECTION},
+        {bank.data(), bank.size(), "p81", DLS2MML_E_SELECTION},
+        {bank.data(), bank.size() - 2, "1", DLS2MML_E_BANK},
+        {"abc", 3, "1", DLS2MML_E_BANK},
+        {bank.data(), bank.size(), nullptr, DLS2MML_E_ARGUMENT},
+        {nullptr, 10, "1", DLS2MML_E_ARGUMENT},
+    };
+    for (const auto& c : cases) {
+        std::size_t size = 12345;
+        EXPECT_EQ(dls2mml_select_instruments(c.bank, c.size, c.list, out.data(), out.size(), &size), c.code)
+            << (c.list ? c.list : "(null)");
+        EXPECT_EQ(size, 12345u);
+    }
+    EXPECT_EQ(dls2mml_select_instruments(bank.data(), bank.size(), "1", nullptr, 10, nullptr), DLS2MML_E_ARGUMENT);
+}
+#endif
+
 TEST(CApi, EveryCodeHasItsOwnWords)
 {
     std::vector<std::string> seen;
-    for (int code = DLS2MML_OK; code >= DLS2MML_E_INTERNAL; --code) {
+    for (int code = DLS2MML_OK; code >= DLS2MML_E_BANK; --code) {
         const std::string words = dls2mml_strerror(code);
         EXPECT_FALSE(words.empty());
         EXPECT_TRUE(isAscii(words.c_str())) << words;

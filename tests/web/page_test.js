@@ -136,6 +136,42 @@ async function main() {
         'the test block does not depend on the state; choose another');
     });
 
+    await check('a converted bank offers its instruments as -l lists them: number, name, patch, wave bytes', async () => {
+      await page.click('#files li:nth-child(1) .chooser summary');
+      await page.waitForSelector('#files li:nth-child(1) .chooser input[value="2"]', {timeout: 60000});
+      const listed = await page.$$eval('#files li:nth-child(1) .chooser tr', (lines) => lines.slice(1).map((line) =>
+        [...line.querySelectorAll('td')].slice(1).map((cell) => cell.textContent)));
+      const native = execFileSync(converter, ['-l', input('Piano.DLS')], {encoding: 'utf8'});
+      const expected = native.split('\n').map((line) =>
+        line.match(/^ +(\d+) {2}(\S+) +bank (\d+)\/(\d+) program (\d+), \d+ regions?, (\d+) wave bytes: (.*)$/))
+        .filter(Boolean).map(([, number, kind, msb, lsb, program, waveBytes, name]) =>
+          [number, name, `${kind} ${msb}/${lsb} program ${program}`, Number(waveBytes).toLocaleString('en-US')]);
+      assert.equal(expected.length, 2, native);
+      assert.deepEqual(listed, expected);
+      assert.equal(await page.$$eval('#files li:nth-child(3) .chooser', (found) => found.length), 0,
+        'the empty bank offers no instruments');
+    });
+
+    await check('the chosen instruments give the command line\'s document of the smaller bank', async () => {
+      const before = await page.$$eval('#files li', (rows) => rows.length);
+      await page.click('#files li:nth-child(1) .chooser input[value="2"]');
+      await page.click('#files li:nth-child(1) .chooser button');
+      await page.waitForFunction((count) => {
+        const rows = [...document.querySelectorAll('#files li')];
+        return rows.length === count && /^(done|failed)$/.test(rows[count - 1].className);
+      }, {timeout: 120000, polling: 100}, before + 1);
+      const row = await page.$eval('#files li:last-child', (line) => ({
+        state: line.className, name: line.querySelector('.name').textContent,
+        note: line.querySelector('.note').textContent, href: line.querySelector('a') && line.querySelector('a').href,
+      }));
+      assert.equal(row.state, 'done', row.note);
+      assert.equal(row.name, 'Piano.DLS, instruments 2');
+      assert.match(row.note, /\(1 of 2 instruments, from a bank of [\d,]+ bytes\)$/);
+      const expected = path.join(work, 'Piano_kit.mml');
+      execFileSync(converter, ['-q', '--instruments=2', '-o', expected, input('Piano.DLS')]);
+      sameBytes(await linked(page, row.href), expected);
+    });
+
     await check('a file without ".dls" or ".mml" is listed as skipped', async () => {
       assert.equal(first[1].state, 'skipped');
       assert.equal(first[1].href, null);
