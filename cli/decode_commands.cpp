@@ -44,20 +44,13 @@ void reportDecodeFailure(const std::string& path, const DecodeReport& report)
 
 int runTestCommand(const Options& options)
 {
-    int result = 0;
-    for (const std::string& path : options.files) {
-        if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
-            reportFailure(path, refusal);
-            result = 1;
-            continue;
-        }
+    return forEachFile(options, [&](std::size_t, const std::string& path) {
         DecodeRequest request = requestFor(options, path);
         request.checkOnly = true;
         const DecodeReport report = runShowing(options, path, std::move(request));
         if (!report.ok()) {
             reportDecodeFailure(path, report);
-            result = 1;
-            continue;
+            return false;
         }
         // A damaged frame header can turn a DLS bank into other bytes that
         // still decode: say that such a bank could not be checked.
@@ -71,19 +64,13 @@ int runTestCommand(const Options& options)
             else
                 printText(stdout, "%s: OK\n", displayName(path).c_str());
         }
-    }
-    return result;
+        return true;
+    });
 }
 
 int runDecodeCommand(const Options& options)
 {
-    int result = 0;
-    for (const std::string& path : options.files) {
-        if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
-            reportFailure(path, refusal);
-            result = 1;
-            continue;
-        }
+    return forEachFile(options, [&](std::size_t, const std::string& path) {
         DecodeRequest request = requestFor(options, path);
         request.outputPath = options.outputPath;
         request.toStandardOutput = options.toStandardOutput;
@@ -92,8 +79,7 @@ int runDecodeCommand(const Options& options)
         const DecodeReport report = runShowing(options, path, std::move(request));
         if (!report.ok()) {
             reportDecodeFailure(path, report);
-            result = 1;
-            continue;
+            return false;
         }
         // The summary goes to standard error when the bank itself goes to standard output.
         const bool toStandardOutput = isStandardStream(report.outputPath);
@@ -101,8 +87,8 @@ int runDecodeCommand(const Options& options)
         if (!options.quiet && (!toStandardOutput || options.verbose))
             printText(summary, "%s\t%s\t%llu\n", printedName(path).c_str(), printedName(report.outputPath).c_str(),
                          static_cast<unsigned long long>(report.bankBytes));
-    }
-    return result;
+        return true;
+    });
 }
 
 } // namespace dls2mml::cli

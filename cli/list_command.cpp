@@ -274,8 +274,6 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
 
 std::string listOne(const Options& options, const std::string& path, Row& row)
 {
-    if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty())
-        return refusal;
     std::unique_ptr<InputFile> file;
     if (isStandardStream(path))
         file = standardInput();
@@ -294,24 +292,23 @@ std::string listOne(const Options& options, const std::string& path, Row& row)
 
 int runListCommand(const Options& options)
 {
-    int status = 0;
     Row total;
     std::size_t listed = 0;
     if (!options.quiet)
         printHeader();
-    for (const std::string& path : options.files) {
+    const int status = forEachFile(options, [&](std::size_t, const std::string& path) {
         Row row;
         if (std::string problem = listOne(options, path, row); !problem.empty()) {
             std::fflush(stdout);
             reportFailure(path, problem);
-            status = 1;
-            continue;
+            return false;
         }
         total.bank += row.bank;
         total.stream += row.stream;
         total.document += row.document;
         ++listed;
-    }
+        return true;
+    });
     if (listed > 1)
         printRow(total, "(total)");
     return status;

@@ -57,7 +57,6 @@ void noteSelection(const std::string& path, const JobReport& report)
 
 int runConvertCommand(const Options& options)
 {
-    int status = 0;
     // A list that cannot be read is said once, not for every bank.
     if (options.chooseInstruments) {
         if (std::string problem = checkInstrumentList(options.instruments); !problem.empty()) {
@@ -73,14 +72,8 @@ int runConvertCommand(const Options& options)
     const std::vector<std::uint64_t> ordered = options.chooseInstruments
                                                    ? std::vector<std::uint64_t>(options.files.size(), UINT64_MAX)
                                                    : planSorts(options.files);
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-        const std::string& path = options.files[i];
+    return forEachFile(options, [&](std::size_t i, const std::string& path) {
         const bool fromStandardInput = isStandardStream(path);
-        if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
-            reportFailure(path, refusal);
-            status = 1;
-            continue;
-        }
         std::unique_ptr<InputFile> standardIn = fromStandardInput ? standardInput() : nullptr;
         JobRequest request;
         request.threads = options.threads;
@@ -101,8 +94,7 @@ int runConvertCommand(const Options& options)
         progress.clear();
         if (!report.ok()) {
             reportFailure(report.faultPath.empty() ? path : report.faultPath, report.reason);
-            status = 1;
-            continue;
+            return false;
         }
         for (const std::string& note : report.notes)
             reportFailure(path, note);
@@ -131,8 +123,8 @@ int runConvertCommand(const Options& options)
             printText(stderr, "dls2mml: %s: stream is %.1f%% of the input%s\n", displayName(path).c_str(),
                          100.0 * static_cast<double>(report.streamBytes) / static_cast<double>(report.inputBytes),
                          options.verify ? ", verified" : "");
-    }
-    return status;
+        return true;
+    });
 }
 
 int runCommand(const Options& options)

@@ -47,4 +47,24 @@ inline std::string refuseTerminalInput(const Options& options, const std::string
     return {};
 }
 
+// The loop of every mode: each file in turn, a terminal on standard input
+// refused, the rest handed to each(index, path), which says its own failures
+// and returns false for them. The run's exit status: 1 when any file failed.
+template <typename Each>
+int forEachFile(const Options& options, Each&& each)
+{
+    int status = 0;
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        const std::string& path = options.files[i];
+        if (std::string refusal = refuseTerminalInput(options, path); !refusal.empty()) {
+            std::fflush(stdout); // what was listed so far stands before the message
+            reportFailure(path, refusal);
+            status = 1;
+        } else if (!each(i, path)) {
+            status = 1;
+        }
+    }
+    return status;
+}
+
 } // namespace dls2mml::cli

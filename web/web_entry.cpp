@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bank/instrument_selection.h"
+#include "platform/file_system.h"
 #include "shell/conversion_job.h"
 #include "shell/decode_job.h"
 #include "shell/document/output_name.h"
@@ -88,6 +89,17 @@ int convert(const char* name, const char* instruments)
 } // namespace
 
 extern "C" {
+
+// What the page does with a file of this name: 1 converts it as a bank (the
+// name rule's ".dls", in any case, anywhere in the name), 2 reads it as a
+// document (a name ending in ".mml", in any case), 0 skips it.
+EMSCRIPTEN_KEEPALIVE int dls2mmlKindOfName(const char* name)
+{
+    const std::string lower = dls2mml::lowerAscii(name);
+    if (dls2mml::findDlsMark(lower))
+        return 1;
+    return lower.ends_with(".mml") ? 2 : 0;
+}
 
 // Converts the current file; name is its name in UTF-8, which the output-name
 // rule turns into the document's name. Returns 1 on success.

@@ -135,13 +135,9 @@ var webIo = (() => {
   const queue = [];
   let ready = false;
 
-  // The window's rule picks the banks: ".dls" anywhere in the name, in any
-  // case. Documents are told by their ".mml" ending; anything else is skipped.
+  // The converter's own rule tells banks from documents (dls2mmlKindOfName).
   function kindOf(name) {
-    const lower = name.replace(/[A-Z]/g, (c) => c.toLowerCase());
-    if (lower.includes('.dls')) return 'bank';
-    if (lower.endsWith('.mml')) return 'document';
-    return 'skipped';
+    return ['skipped', 'bank', 'document'][Module.ccall('dls2mmlKindOfName', 'number', ['string'], [name])];
   }
 
   // list: the instruments to keep (as --instruments takes them), or none.
