@@ -61,10 +61,14 @@ install(FILES ${PROJECT_BINARY_DIR}/dls2mml.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 find_program(DLS2MML_HELP2MAN help2man)
 if(DLS2MML_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
   set(DLS2MML_MAN_PAGE ${PROJECT_BINARY_DIR}/dls2mml.1)
+  # help2man runs the program through a shell without quoting its path, so it
+  # is run from its own folder by a name that holds no space or other
+  # character a shell would take apart.
   add_custom_command(OUTPUT ${DLS2MML_MAN_PAGE}
     COMMAND ${DLS2MML_HELP2MAN} --no-info --section=1
       "--name=turn DLS instrument banks into cue-point MML documents, and back"
-      --output=${DLS2MML_MAN_PAGE} $<TARGET_FILE:dls2mml>
+      --output=${DLS2MML_MAN_PAGE} ./$<TARGET_FILE_NAME:dls2mml>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:dls2mml>
     DEPENDS dls2mml
     COMMENT "Manual page dls2mml.1 from --help and --version" VERBATIM)
   add_custom_target(dls2mml_man_page ALL DEPENDS ${DLS2MML_MAN_PAGE})

@@ -7,6 +7,7 @@
 # not allow them.
 set -u
 
+HERE=$(cd "$(dirname "$0")" && pwd)
 BIN=$(realpath "${1:-build/dls2mml}")
 MAKE_BANK=$(realpath "${2:-build/make_sample_bank}")
 PEAK_RSS=$(realpath "${3:-build/peak_rss}")
@@ -36,8 +37,8 @@ run() {
     "$BIN" "$@" >out.txt 2>err.txt
     rc=$?
 }
-can_drop_privileges() { command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups -- true 2>/dev/null; }
-as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"; }
+# shellcheck source=support/unprivileged.sh
+. "$HERE/support/unprivileged.sh"
 # Nothing but the listed names in the folder (hidden names included).
 only() { # only FOLDER NAME...
     local folder=$1
@@ -243,7 +244,7 @@ check "permissions: -d of a private document writes a private bank" sh -c "test 
 cat ../small.dls | "$BIN" -q -o piped.mml /dev/stdin
 check "permissions: an input from a pipe gives what the umask allows" test "$(mode_of piped.mml)" = 644
 cd ..
-if can_drop_privileges; then
+if unprivileged_ready "$BIN"; then
     # A writable target in a folder the user cannot write: the message names
     # the output and the folder, the target stays.
     mkdir -p locked
@@ -251,7 +252,7 @@ if can_drop_privileges; then
     echo earlier >locked/out.mml
     chmod 666 locked/out.mml
     chmod 555 locked
-    as_nobody "$BIN" -o locked/out.mml locked/in.dls >out.txt 2>err.txt
+    as_nobody "$NOBODY_BIN" -o locked/out.mml locked/in.dls >out.txt 2>err.txt
     rc=$?
     check "permissions: unwritable folder, exit 1" test $rc -eq 1
     check "permissions: unwritable folder, the message names the output and the folder" \
@@ -263,11 +264,11 @@ if can_drop_privileges; then
     cp small.dls mine/own.dls
     chown 65534:65534 mine/own.dls
     chmod 600 mine/own.dls
-    as_nobody sh -c "umask 000; exec \"\$0\" -q mine/own.dls" "$BIN"
+    as_nobody sh -c "umask 000; exec \"\$0\" -q mine/own.dls" "$NOBODY_BIN"
     check "permissions: as an unprivileged user, a 0600 input under umask 000 gives 0600" \
         test "$(stat -c '%a %u' mine/own_dls.mml)" = "600 65534"
 else
-    skip "permissions: no unprivileged user to run as"
+    skip "permissions as an unprivileged user: $NOBODY_WHY"
 fi
 
 # --- memory on the paths that cannot seek: peak RSS, against the file-to-file run ---
@@ -326,15 +327,17 @@ check "-t: a changed frame header is not passed in silence" \
 cd ..
 
 # --- start-up failures: too few threads gives the same bytes on fewer threads ---
-if can_drop_privileges && command -v prlimit >/dev/null && [ "$(ps -u 65534 -o pid= | wc -l)" -eq 0 ]; then
+if ! unprivileged_ready "$BIN"; then
+    skip "threads under a process limit: $NOBODY_WHY"
+elif command -v prlimit >/dev/null && [ "$(ps -u 65534 -o pid= | wc -l)" -eq 0 ]; then
     for n in 1 2 3; do
-        as_nobody prlimit --nproc=$n -- "$BIN" -c bank.dls >threads.mml 2>err.txt
+        as_nobody prlimit --nproc=$n -- "$NOBODY_BIN" -c bank.dls >threads.mml 2>err.txt
         rc=$?
         check "threads: process limit $n, exit 0" test $rc -eq 0
         check "threads: process limit $n, same document" same threads.mml reference.mml
     done
 else
-    skip "threads: no unprivileged user free of processes, or no prlimit"
+    skip "threads under a process limit: user 65534 runs processes already, or no prlimit"
 fi
 
 if [ "$failures" -ne 0 ]; then
