@@ -153,21 +153,93 @@ cp ../small.dls same.dls
 cp ../small.ref doc.mml
 ln same.dls hard.dls
 ln -s same.dls soft.mml
-while IFS='|' read -r what args; do
-    eval "run $args"
+ln doc.mml hard_doc.mml
+ln -s doc.mml soft_doc.dls
+while IFS='|' read -r what command; do
+    eval "$command" >out.txt 2>err.txt
+    rc=$?
     check "same file: $what, refused" sh -c "test $rc -eq 1 && grep -q 'input and output are the same file' err.txt"
     check "same file: $what, input intact" sh -c "cmp -s same.dls ../small.dls && cmp -s doc.mml ../small.ref"
 done <<'TABLE'
--o names the input|-o same.dls same.dls
--o names the input, --verify|--verify -o same.dls same.dls
--o names a hard link of the input|-o hard.dls same.dls
--o names a symbolic link to the input|-o soft.mml same.dls
--d -f -o names the document|-d -f -o doc.mml doc.mml
+-o names the input|"$BIN" -o same.dls same.dls
+-o names the input, --verify|"$BIN" --verify -o same.dls same.dls
+-o names a hard link of the input|"$BIN" -o hard.dls same.dls
+-o names a symbolic link to the input|"$BIN" -o soft.mml same.dls
+-o names the input, read as /dev/fd/3|"$BIN" -o same.dls /dev/fd/3 3<same.dls
+-o names the input, read from standard input|"$BIN" -o same.dls - <same.dls
+-c appends to the input|"$BIN" -c same.dls >>same.dls
+-c appends to the input, read as /dev/fd/3|"$BIN" -c /dev/fd/3 3<same.dls >>same.dls
+-d -f -o names the document|"$BIN" -d -f -o doc.mml doc.mml
+-d -f -o names a hard link of the document|"$BIN" -d -f -o hard_doc.mml doc.mml
+-d -f -o names a symbolic link to the document|"$BIN" -d -f -o soft_doc.dls doc.mml
+-d -f -o names the document, read as /dev/fd/3|"$BIN" -d -f -o doc.mml /dev/fd/3 3<doc.mml
+-d -c appends to the document|"$BIN" -d -c doc.mml >>doc.mml
+-d appends to the document on standard input|"$BIN" -d <doc.mml >>doc.mml
 TABLE
-"$BIN" -c same.dls >>same.dls 2>err.txt
-check "same file: -c appends to the input, refused" sh -c "test $? -eq 1 && grep -q 'input and output are the same file' err.txt"
-check "same file: -c appends to the input, input intact" cmp -s same.dls ../small.dls
-check "same file: the links stay as they were" sh -c "test -L soft.mml && test \$(stat -c %h same.dls) -eq 2"
+check "same file: the links stay as they were" \
+    sh -c "test -L soft.mml && test -L soft_doc.dls && test \$(stat -c %h same.dls) -eq 2 && test \$(stat -c %h doc.mml) -eq 2"
+# The rule is for files that hold the bytes being read. A character device,
+# a pipe or a socket that is both input and output is read and written as
+# two streams: nothing to refuse. (An empty input is no document, so -d from
+# /dev/null fails, but for that reason.)
+while IFS='|' read -r what expected command; do
+    eval "$command" 2>err.txt
+    rc=$?
+    if [ "$expected" = 0 ]; then
+        check "written through: $what, exit 0" sh -c "test $rc -eq 0 && ! grep -q 'same file' err.txt"
+    else
+        check "written through: $what, exit 1, the empty document named" \
+            sh -c "test $rc -eq 1 && ! grep -q 'same file' err.txt && grep -q '$expected' err.txt"
+    fi
+done <<'TABLE'
+/dev/null as standard input and output|0|"$BIN" </dev/null >/dev/null
+-c /dev/null to /dev/null|0|"$BIN" -c /dev/null >/dev/null
+-o /dev/null /dev/null|0|"$BIN" -q -o /dev/null /dev/null
+--verify -o /dev/null /dev/null|0|"$BIN" -q --verify -o /dev/null /dev/null
+-o /dev/null of /dev/null as /dev/fd/3|0|"$BIN" -q -o /dev/null /dev/fd/3 3</dev/null
+-d with /dev/null as standard input and output|(standard input)|"$BIN" -d </dev/null >/dev/null
+-d -f -o /dev/null /dev/null|/dev/null|"$BIN" -d -f -o /dev/null /dev/null
+TABLE
+# One socket as both standard input and output: INPUT goes in at the other
+# end of the pair, which is then shut for writing; what comes back is OUTPUT.
+on_socket() { # on_socket INPUT OUTPUT ARGS...
+    python3 - "$BIN" "$@" 2>err.txt <<'PYTHON'
+import socket, subprocess, sys, threading
+program, source, target = sys.argv[1:4]
+ours, theirs = socket.socketpair()
+child = subprocess.Popen([program] + sys.argv[4:], stdin=theirs, stdout=theirs)
+theirs.close()
+def feed():
+    try:
+        with open(source, "rb") as f:
+            ours.sendall(f.read())
+        ours.shutdown(socket.SHUT_WR)
+    except OSError:
+        pass
+threading.Thread(target=feed, daemon=True).start()
+with open(target, "wb") as out:
+    while piece := ours.recv(1 << 16):
+        out.write(piece)
+sys.exit(child.wait())
+PYTHON
+}
+if command -v python3 >/dev/null; then
+    while IFS='|' read -r what input expected args; do
+        # shellcheck disable=SC2086
+        on_socket "$input" socket.out $args
+        rc=$?
+        check "written through: $what, exit 0, the bytes expected" sh -c "test $rc -eq 0 && cmp -s socket.out $expected"
+    done <<'TABLE'
+a bank in and the document out on one socket|../small.dls|../small.ref|
+the same with --verify|../small.dls|../small.ref|--verify
+a larger bank, -c -|../bank.dls|../reference.mml|-q -c -
+a document in and the bank out on one socket, -d|../small.ref|../small.dls|-d
+the same for a larger bank, -d -c -|../reference.mml|../bank.dls|-d -c -
+TABLE
+    rm -f socket.out
+else
+    skip "written through: a socket as standard input and output (no python3)"
+fi
 # A symbolic link as the output: the file it names is replaced, the link stays.
 ln -s /proc/self/fd/1 tostdout
 "$BIN" -q -o tostdout a.dls >out.mml
