@@ -1,8 +1,8 @@
 # Install rules and packages: the program (and on Windows the window), the C
 # library with its header, pkg-config file and CMake package
 # (find_package(dls2mml) -> dls2mml::dls2mml), the manual page and the
-# documents; CPack makes the Debian package and the Windows zip from them
-# (tools/package.sh). Included by the top-level CMakeLists.txt.
+# documents; CPack makes the Windows zip from them (tools/package.sh).
+# Included by the top-level CMakeLists.txt.
 include(CMakePackageConfigHelpers)
 
 # The Windows zip is flat: both programs beside README and LICENSE.
@@ -61,10 +61,14 @@ install(FILES ${PROJECT_BINARY_DIR}/dls2mml.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 find_program(DLS2MML_HELP2MAN help2man)
 if(DLS2MML_HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
   set(DLS2MML_MAN_PAGE ${PROJECT_BINARY_DIR}/dls2mml.1)
+  # help2man runs the program through a shell without quoting its path, so it
+  # is run from its own folder by a name that holds no space or other
+  # character a shell would take apart.
   add_custom_command(OUTPUT ${DLS2MML_MAN_PAGE}
     COMMAND ${DLS2MML_HELP2MAN} --no-info --section=1
       "--name=turn DLS instrument banks into cue-point MML documents, and back"
-      --output=${DLS2MML_MAN_PAGE} $<TARGET_FILE:dls2mml>
+      --output=${DLS2MML_MAN_PAGE} ./$<TARGET_FILE_NAME:dls2mml>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:dls2mml>
     DEPENDS dls2mml
     COMMENT "Manual page dls2mml.1 from --help and --version" VERBATIM)
   add_custom_target(dls2mml_man_page ALL DEPENDS ${DLS2MML_MAN_PAGE})
@@ -81,18 +85,37 @@ set(DLS2MML_DOCS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs/format.md)
   list(APPEND DLS2MML_DOCS ${PROJECT_SOURCE_DIR}/docs/format.md)
 endif()
+if(WIN32)
+  # Windows gets its text files with CRLF line ends (older Notepads show bare
+  # line feeds as one long line), the licence under a name Windows opens, and
+  # a short read-me of its own. Made at configure time; editing a source file
+  # configures again.
+  list(APPEND DLS2MML_DOCS ${PROJECT_SOURCE_DIR}/docs/README-Windows.txt)
+  set(DLS2MML_WINDOWS_DOCS "")
+  foreach(source IN LISTS DLS2MML_DOCS)
+    get_filename_component(name ${source} NAME)
+    if(name STREQUAL "LICENSE")
+      set(name LICENSE.txt)
+    endif()
+    file(READ ${source} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${PROJECT_BINARY_DIR}/windows-docs/${name} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    list(APPEND DLS2MML_WINDOWS_DOCS ${PROJECT_BINARY_DIR}/windows-docs/${name})
+  endforeach()
+  set(DLS2MML_DOCS ${DLS2MML_WINDOWS_DOCS})
+endif()
 install(FILES ${DLS2MML_DOCS} DESTINATION ${DLS2MML_DOC_DESTINATION} COMPONENT documents)
 
-# Packages. The version is the plain project version.
-set(CPACK_PACKAGE_NAME dls2mml)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "the dls2mml developers")
-set(CPACK_PACKAGE_CONTACT "the dls2mml developers")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turn DLS instrument banks into cue-point MML documents, and back")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
-set(CPACK_STRIP_FILES ON)
+# The Windows zip (tools/package.sh); the Debian packages are built from
+# debian/ by dpkg-buildpackage.
 if(WIN32)
+  set(CPACK_PACKAGE_NAME dls2mml)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGE_VENDOR "the dls2mml developers")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turn DLS instrument banks into cue-point MML documents, and back")
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME dls2mml-${PROJECT_VERSION}-win64)
   # The programs and documents only: one archive of those two components.
@@ -100,24 +123,5 @@ if(WIN32)
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
-else()
-  set(CPACK_GENERATOR DEB)
-  set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "dls2mml writes a DLS instrument bank as a cue-point document: a short MML
-source fragment that carries the bank as Base64 text of a block-sorting
-compressed stream, for music source compilers and players to decode. It also
-checks documents and writes their banks back out.
-
-The package also holds the C library libdls2mml with its header, pkg-config
-file and CMake package, for programs that read or write documents.")
-  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-  endif()
-  if(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
-    set(CPACK_DEBIAN_FILE_NAME dls2mml_${PROJECT_VERSION}_${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.deb)
-  else()
-    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  endif()
+  include(CPack)
 endif()
-include(CPack)

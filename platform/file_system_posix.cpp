@@ -203,8 +203,15 @@ std::string resolveLinks(const std::string& target)
     return path;
 }
 
+// Only a file that holds its bytes (a regular file or a block device) can be
+// harmed by writing it while it is read, so only those have an identity to
+// compare. A character device (/dev/null, a terminal), a pipe or a socket is
+// read and written as two streams, even when one open file is standard input
+// and standard output at once.
 FileIdentity identityOf(const struct stat& info)
 {
+    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode))
+        return {};
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino), true};
 }
 

@@ -18,8 +18,14 @@ check() { # check DESCRIPTION COMMAND...
 skip() { echo "skip $1"; }
 run() { "$BIN" "$@" >out.txt 2>err.txt; rc=$?; }
 same() { cmp -s "$1" "$2"; }
-# Runs a command line on a terminal (a pseudo-terminal for standard input and output).
-on_terminal() { timeout 20 script -qec "$1" /dev/null </dev/null; }
+# Runs a command on a terminal (a pseudo-terminal for standard input and
+# output). script hands its command line to a shell, so each word is quoted:
+# the program's path may hold spaces.
+on_terminal() {
+    local line
+    printf -v line '%q ' "$@"
+    timeout 20 script -qec "$line" /dev/null </dev/null
+}
 can_use_terminal() { command -v script >/dev/null && on_terminal true >/dev/null 2>&1; }
 
 "$MAKE_BANK" Piano.DLS >/dev/null || exit 1
@@ -67,14 +73,14 @@ check "files and - mixed, in order" same three.mml three.expected
 check "dls2mml -t < bank: a fault, exit 1" sh -c "test $? -eq 1 && grep -q '^dls2mml: (standard input): ' err.txt"
 
 if can_use_terminal; then
-    on_terminal "$BIN -t -" >term.txt 2>&1
+    on_terminal "$BIN" -t - >term.txt 2>&1
     check "-t - on a terminal: refused at once, exit 1" sh -c "test $? -eq 1 && grep -q 'standard input is a terminal' term.txt"
     on_terminal "$BIN" >term.txt 2>&1
     check "no FILE on a terminal: refused" sh -c "test $? -eq 1 && grep -q 'standard input is a terminal' term.txt"
-    on_terminal "$BIN -d -c Piano_DLS.mml" >term.txt 2>&1
+    on_terminal "$BIN" -d -c Piano_DLS.mml >term.txt 2>&1
     check "-d -c with a terminal on standard output: refused" \
         sh -c "test $? -eq 1 && grep -q 'not writing a bank to a terminal' term.txt"
-    on_terminal "$BIN -c Piano.DLS" >term.txt 2>&1
+    on_terminal "$BIN" -c Piano.DLS >term.txt 2>&1
     check "a document (text) may go to a terminal" test $? -eq 0
 else
     skip "terminal checks: no pseudo-terminal here"
@@ -218,9 +224,9 @@ check "progress from a pipe: bytes done and rate, no total" \
 "$BIN" -q large.dls 2>err.txt
 check "no progress when standard error is not a terminal" test ! -s err.txt
 if can_use_terminal; then
-    on_terminal "$BIN -f large.dls" >term.txt 2>&1
+    on_terminal "$BIN" -f large.dls >term.txt 2>&1
     check "progress on a terminal by itself" grep -q 'MiB/s' term.txt
-    on_terminal "$BIN -f --no-progress large.dls" >term.txt 2>&1
+    on_terminal "$BIN" -f --no-progress large.dls >term.txt 2>&1
     check "--no-progress on a terminal" sh -c "! grep -q 'MiB/s' term.txt"
 fi
 

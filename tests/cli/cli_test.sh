@@ -5,6 +5,7 @@
 # skipped with a message where the machine does not allow them.
 set -u
 
+HERE=$(cd "$(dirname "$0")" && pwd)
 BIN=$(realpath "${1:-build/dls2mml}")
 MAKE_BANK=$(realpath "${2:-build/make_sample_bank}")
 work=$(mktemp -d)
@@ -33,12 +34,13 @@ run() {
     "$BIN" "$@" >out.txt 2>err.txt
     rc=$?
 }
+# shellcheck source=support/unprivileged.sh
+. "$HERE/support/unprivileged.sh"
 # As an unprivileged user, for the permission checks; sets $rc like run.
 run_as_nobody() {
-    setpriv --reuid=65534 --regid=65534 --clear-groups -- "$BIN" "$@" >out.txt 2>err.txt
+    as_nobody "$NOBODY_BIN" "$@" >out.txt 2>err.txt
     rc=$?
 }
-can_drop_privileges() { command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups -- true 2>/dev/null; }
 
 "$MAKE_BANK" bank.dls || exit 1
 "$MAKE_BANK" Other.DLS --seed 2 --size 200000 || exit 1
@@ -163,7 +165,7 @@ run blocked.dls
 check "document path is a folder: exit 1, folder kept" sh -c "test $rc -eq 1 && test -d blocked_dls.mml && grep -q 'cannot create' err.txt"
 
 # Permissions, which root ignores: run those as nobody.
-if can_drop_privileges; then
+if unprivileged_ready "$BIN"; then
     mkdir ro
     cp bank.dls ro/
     cp bank_dls.mml ro/bank_dls.mml
@@ -180,7 +182,7 @@ if can_drop_privileges; then
     check "unreadable file: exit 1, cannot open" sh -c "test $rc -eq 1 && grep -q '^dls2mml: secret.dls: cannot open' err.txt"
     check "unreadable file: no document" test -z "$(ls -A open)"
 else
-    skip "read-only output folder and unreadable file: cannot run as another user here"
+    skip "read-only output folder and unreadable file: $NOBODY_WHY"
 fi
 
 # A full disk: /dev/full, then a small file system when mounting is allowed.

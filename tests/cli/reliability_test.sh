@@ -7,6 +7,7 @@
 # not allow them.
 set -u
 
+HERE=$(cd "$(dirname "$0")" && pwd)
 BIN=$(realpath "${1:-build/dls2mml}")
 MAKE_BANK=$(realpath "${2:-build/make_sample_bank}")
 PEAK_RSS=$(realpath "${3:-build/peak_rss}")
@@ -36,8 +37,8 @@ run() {
     "$BIN" "$@" >out.txt 2>err.txt
     rc=$?
 }
-can_drop_privileges() { command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups -- true 2>/dev/null; }
-as_nobody() { setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"; }
+# shellcheck source=support/unprivileged.sh
+. "$HERE/support/unprivileged.sh"
 # Nothing but the listed names in the folder (hidden names included).
 only() { # only FOLDER NAME...
     local folder=$1
@@ -152,21 +153,93 @@ cp ../small.dls same.dls
 cp ../small.ref doc.mml
 ln same.dls hard.dls
 ln -s same.dls soft.mml
-while IFS='|' read -r what args; do
-    eval "run $args"
+ln doc.mml hard_doc.mml
+ln -s doc.mml soft_doc.dls
+while IFS='|' read -r what command; do
+    eval "$command" >out.txt 2>err.txt
+    rc=$?
     check "same file: $what, refused" sh -c "test $rc -eq 1 && grep -q 'input and output are the same file' err.txt"
     check "same file: $what, input intact" sh -c "cmp -s same.dls ../small.dls && cmp -s doc.mml ../small.ref"
 done <<'TABLE'
--o names the input|-o same.dls same.dls
--o names the input, --verify|--verify -o same.dls same.dls
--o names a hard link of the input|-o hard.dls same.dls
--o names a symbolic link to the input|-o soft.mml same.dls
--d -f -o names the document|-d -f -o doc.mml doc.mml
+-o names the input|"$BIN" -o same.dls same.dls
+-o names the input, --verify|"$BIN" --verify -o same.dls same.dls
+-o names a hard link of the input|"$BIN" -o hard.dls same.dls
+-o names a symbolic link to the input|"$BIN" -o soft.mml same.dls
+-o names the input, read as /dev/fd/3|"$BIN" -o same.dls /dev/fd/3 3<same.dls
+-o names the input, read from standard input|"$BIN" -o same.dls - <same.dls
+-c appends to the input|"$BIN" -c same.dls >>same.dls
+-c appends to the input, read as /dev/fd/3|"$BIN" -c /dev/fd/3 3<same.dls >>same.dls
+-d -f -o names the document|"$BIN" -d -f -o doc.mml doc.mml
+-d -f -o names a hard link of the document|"$BIN" -d -f -o hard_doc.mml doc.mml
+-d -f -o names a symbolic link to the document|"$BIN" -d -f -o soft_doc.dls doc.mml
+-d -f -o names the document, read as /dev/fd/3|"$BIN" -d -f -o doc.mml /dev/fd/3 3<doc.mml
+-d -c appends to the document|"$BIN" -d -c doc.mml >>doc.mml
+-d appends to the document on standard input|"$BIN" -d <doc.mml >>doc.mml
 TABLE
-"$BIN" -c same.dls >>same.dls 2>err.txt
-check "same file: -c appends to the input, refused" sh -c "test $? -eq 1 && grep -q 'input and output are the same file' err.txt"
-check "same file: -c appends to the input, input intact" cmp -s same.dls ../small.dls
-check "same file: the links stay as they were" sh -c "test -L soft.mml && test \$(stat -c %h same.dls) -eq 2"
+check "same file: the links stay as they were" \
+    sh -c "test -L soft.mml && test -L soft_doc.dls && test \$(stat -c %h same.dls) -eq 2 && test \$(stat -c %h doc.mml) -eq 2"
+# The rule is for files that hold the bytes being read. A character device,
+# a pipe or a socket that is both input and output is read and written as
+# two streams: nothing to refuse. (An empty input is no document, so -d from
+# /dev/null fails, but for that reason.)
+while IFS='|' read -r what expected command; do
+    eval "$command" 2>err.txt
+    rc=$?
+    if [ "$expected" = 0 ]; then
+        check "written through: $what, exit 0" sh -c "test $rc -eq 0 && ! grep -q 'same file' err.txt"
+    else
+        check "written through: $what, exit 1, the empty document named" \
+            sh -c "test $rc -eq 1 && ! grep -q 'same file' err.txt && grep -q '$expected' err.txt"
+    fi
+done <<'TABLE'
+/dev/null as standard input and output|0|"$BIN" </dev/null >/dev/null
+-c /dev/null to /dev/null|0|"$BIN" -c /dev/null >/dev/null
+-o /dev/null /dev/null|0|"$BIN" -q -o /dev/null /dev/null
+--verify -o /dev/null /dev/null|0|"$BIN" -q --verify -o /dev/null /dev/null
+-o /dev/null of /dev/null as /dev/fd/3|0|"$BIN" -q -o /dev/null /dev/fd/3 3</dev/null
+-d with /dev/null as standard input and output|(standard input)|"$BIN" -d </dev/null >/dev/null
+-d -f -o /dev/null /dev/null|/dev/null|"$BIN" -d -f -o /dev/null /dev/null
+TABLE
+# One socket as both standard input and output: INPUT goes in at the other
+# end of the pair, which is then shut for writing; what comes back is OUTPUT.
+on_socket() { # on_socket INPUT OUTPUT ARGS...
+    python3 - "$BIN" "$@" 2>err.txt <<'PYTHON'
+import socket, subprocess, sys, threading
+program, source, target = sys.argv[1:4]
+ours, theirs = socket.socketpair()
+child = subprocess.Popen([program] + sys.argv[4:], stdin=theirs, stdout=theirs)
+theirs.close()
+def feed():
+    try:
+        with open(source, "rb") as f:
+            ours.sendall(f.read())
+        ours.shutdown(socket.SHUT_WR)
+    except OSError:
+        pass
+threading.Thread(target=feed, daemon=True).start()
+with open(target, "wb") as out:
+    while piece := ours.recv(1 << 16):
+        out.write(piece)
+sys.exit(child.wait())
+PYTHON
+}
+if command -v python3 >/dev/null; then
+    while IFS='|' read -r what input expected args; do
+        # shellcheck disable=SC2086
+        on_socket "$input" socket.out $args
+        rc=$?
+        check "written through: $what, exit 0, the bytes expected" sh -c "test $rc -eq 0 && cmp -s socket.out $expected"
+    done <<'TABLE'
+a bank in and the document out on one socket|../small.dls|../small.ref|
+the same with --verify|../small.dls|../small.ref|--verify
+a larger bank, -c -|../bank.dls|../reference.mml|-q -c -
+a document in and the bank out on one socket, -d|../small.ref|../small.dls|-d
+the same for a larger bank, -d -c -|../reference.mml|../bank.dls|-d -c -
+TABLE
+    rm -f socket.out
+else
+    skip "written through: a socket as standard input and output (no python3)"
+fi
 # A symbolic link as the output: the file it names is replaced, the link stays.
 ln -s /proc/self/fd/1 tostdout
 "$BIN" -q -o tostdout a.dls >out.mml
@@ -243,7 +316,7 @@ check "permissions: -d of a private document writes a private bank" sh -c "test 
 cat ../small.dls | "$BIN" -q -o piped.mml /dev/stdin
 check "permissions: an input from a pipe gives what the umask allows" test "$(mode_of piped.mml)" = 644
 cd ..
-if can_drop_privileges; then
+if unprivileged_ready "$BIN"; then
     # A writable target in a folder the user cannot write: the message names
     # the output and the folder, the target stays.
     mkdir -p locked
@@ -251,7 +324,7 @@ if can_drop_privileges; then
     echo earlier >locked/out.mml
     chmod 666 locked/out.mml
     chmod 555 locked
-    as_nobody "$BIN" -o locked/out.mml locked/in.dls >out.txt 2>err.txt
+    as_nobody "$NOBODY_BIN" -o locked/out.mml locked/in.dls >out.txt 2>err.txt
     rc=$?
     check "permissions: unwritable folder, exit 1" test $rc -eq 1
     check "permissions: unwritable folder, the message names the output and the folder" \
@@ -263,11 +336,11 @@ if can_drop_privileges; then
     cp small.dls mine/own.dls
     chown 65534:65534 mine/own.dls
     chmod 600 mine/own.dls
-    as_nobody sh -c "umask 000; exec \"\$0\" -q mine/own.dls" "$BIN"
+    as_nobody sh -c "umask 000; exec \"\$0\" -q mine/own.dls" "$NOBODY_BIN"
     check "permissions: as an unprivileged user, a 0600 input under umask 000 gives 0600" \
         test "$(stat -c '%a %u' mine/own_dls.mml)" = "600 65534"
 else
-    skip "permissions: no unprivileged user to run as"
+    skip "permissions as an unprivileged user: $NOBODY_WHY"
 fi
 
 # --- memory on the paths that cannot seek: peak RSS, against the file-to-file run ---
@@ -326,15 +399,17 @@ check "-t: a changed frame header is not passed in silence" \
 cd ..
 
 # --- start-up failures: too few threads gives the same bytes on fewer threads ---
-if can_drop_privileges && command -v prlimit >/dev/null && [ "$(ps -u 65534 -o pid= | wc -l)" -eq 0 ]; then
+if ! unprivileged_ready "$BIN"; then
+    skip "threads under a process limit: $NOBODY_WHY"
+elif command -v prlimit >/dev/null && [ "$(ps -u 65534 -o pid= | wc -l)" -eq 0 ]; then
     for n in 1 2 3; do
-        as_nobody prlimit --nproc=$n -- "$BIN" -c bank.dls >threads.mml 2>err.txt
+        as_nobody prlimit --nproc=$n -- "$NOBODY_BIN" -c bank.dls >threads.mml 2>err.txt
         rc=$?
         check "threads: process limit $n, exit 0" test $rc -eq 0
         check "threads: process limit $n, same document" same threads.mml reference.mml
     done
 else
-    skip "threads: no unprivileged user free of processes, or no prlimit"
+    skip "threads under a process limit: user 65534 runs processes already, or no prlimit"
 fi
 
 if [ "$failures" -ne 0 ]; then
