@@ -34,8 +34,8 @@ run() {
     "$BIN" "$@" >out.txt 2>err.txt
     rc=$?
 }
-# shellcheck source=support/unprivileged.sh
-. "$HERE/support/unprivileged.sh"
+# shellcheck source=../support/unprivileged.sh
+. "$HERE/../support/unprivileged.sh"
 # As an unprivileged user, for the permission checks; sets $rc like run.
 run_as_nobody() {
     as_nobody "$NOBODY_BIN" "$@" >out.txt 2>err.txt

@@ -37,8 +37,8 @@ run() {
     "$BIN" "$@" >out.txt 2>err.txt
     rc=$?
 }
-# shellcheck source=support/unprivileged.sh
-. "$HERE/support/unprivileged.sh"
+# shellcheck source=../support/unprivileged.sh
+. "$HERE/../support/unprivileged.sh"
 # Nothing but the listed names in the folder (hidden names included).
 only() { # only FOLDER NAME...
     local folder=$1
