@@ -274,7 +274,7 @@ TEST(CApi, StreamingDecoderStatesItsProgress)
 Bytes sampleBank(const std::string& options)
 {
     const std::string path = ::testing::TempDir() + "c_api_select.dls";
-    const std::string command = std::string(DLS2MML_MAKE_SAMPLE_BANK) + " " + path + " " + options;
+    const std::string command = std::string("\"") + DLS2MML_MAKE_SAMPLE_BANK + "\" \"" + path + "\" " + options;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
     std::ifstream in(path, std::ios::binary);
     Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
