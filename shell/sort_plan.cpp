@@ -1,5 +1,6 @@
 #include "shell/sort_plan.h"
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <new>
@@ -30,6 +31,12 @@ IoStatus readFullSlice(InputFile& input, std::span<std::uint8_t> buffer, std::si
 std::int64_t lastBlockNeedingState(const std::string& path)
 {
     if (path == "-")
+        return cannotScan;
+    // Only a regular file can be read twice. Anything else is not even
+    // opened: opening a named pipe here and closing it again would let its
+    // writer fail or end before the conversion opens it.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
         return cannotScan;
     std::unique_ptr<InputFile> input;
     if (!openInputFile(path, input) || input->size() == UINT64_MAX)
