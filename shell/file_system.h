@@ -98,6 +98,9 @@ std::unique_ptr<OutputFile> standardOutput();
 // Standard input in binary mode (size() is unknown: returns UINT64_MAX).
 std::unique_ptr<InputFile> standardInput();
 bool pathExists(const std::string& path);
+// The path names a file that can be opened and read again for the same bytes
+// (a regular file, links followed), not a pipe, device or folder.
+bool isRegularFile(const std::string& path);
 bool removeFile(const std::string& path);
 
 // From now on, an interrupting signal (or Ctrl-C and console close) removes

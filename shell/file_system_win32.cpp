@@ -680,6 +680,12 @@ std::unique_ptr<InputFile> standardInput() { return std::make_unique<StandardInp
 
 bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool isRegularFile(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
 bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 // A parent that had Ctrl-C ignored (start /b, or SetConsoleCtrlHandler(NULL,

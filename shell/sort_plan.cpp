@@ -1,6 +1,5 @@
 #include "shell/sort_plan.h"
 
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <new>
@@ -35,8 +34,7 @@ std::int64_t lastBlockNeedingState(const std::string& path)
     // Only a regular file can be read twice. Anything else is not even
     // opened: opening a named pipe here and closing it again would let its
     // writer fail or end before the conversion opens it.
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
+    if (!isRegularFile(path))
         return cannotScan;
     std::unique_ptr<InputFile> input;
     if (!openInputFile(path, input) || input->size() == UINT64_MAX)
