@@ -106,6 +106,9 @@ std::unique_ptr<InputFile> standardInput();
 // buffers); the bytes must outlive the file.
 std::unique_ptr<InputFile> memoryInput(std::span<const std::uint8_t> bytes);
 bool pathExists(const std::string& path);
+// The path names a file that can be opened and read again for the same bytes
+// (a regular file, links followed), not a pipe, device or folder.
+bool isRegularFile(const std::string& path);
 
 // From now on, an interrupting signal (or Ctrl-C and console close) removes
 // the temporaries that outputs still hold, then ends the process as it would

@@ -626,6 +626,12 @@ std::unique_ptr<InputFile> standardInput()
     return std::make_unique<PosixInputFile>(STDIN_FILENO, info, false, false);
 }
 
+bool isRegularFile(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool pathExists(const std::string& path)
 {
     struct stat info {};

@@ -137,5 +137,7 @@ std::unique_ptr<InputFile> standardInput() { return std::make_unique<NoInput>();
 
 bool pathExists(const std::string&) { return false; }
 
+bool isRegularFile(const std::string&) { return false; }
+
 
 } // namespace dls2mml

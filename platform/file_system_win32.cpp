@@ -746,6 +746,14 @@ bool pathExists(const std::string& path)
     return widePath(path, wide) && GetFileAttributesW(wideText(wide)) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool isRegularFile(const std::string& path)
+{
+    std::u16string wide;
+    if (!widePath(path, wide))
+        return false;
+    const DWORD attributes = GetFileAttributesW(wideText(wide));
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
 
 // A parent that had Ctrl-C ignored (start /b, or SetConsoleCtrlHandler(NULL,
 // TRUE)) passes that on: the system then gives the handler no Ctrl-C, as

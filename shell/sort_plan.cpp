@@ -31,6 +31,11 @@ std::int64_t lastBlockNeedingState(const std::string& path)
 {
     if (path == "-")
         return cannotScan;
+    // Only a regular file can be read twice. Anything else is not even
+    // opened: opening a named pipe here and closing it again would let its
+    // writer fail or end before the conversion opens it.
+    if (!isRegularFile(path))
+        return cannotScan;
     std::unique_ptr<InputFile> input;
     if (!openInputFile(path, input) || input->size() == UINT64_MAX)
         return cannotScan;
