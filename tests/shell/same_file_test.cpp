@@ -96,16 +96,18 @@ TEST(SameFile, AnInputUnderAnotherNameIsRefusedAsTheOutput)
         const std::string before = readFile(input);
         const std::string link = dir.file("link");
         fs::remove(link);
+#ifdef _WIN32
+        // Links and appending to standard output are POSIX rows; Windows (and
+        // Wine, whose links are not the system's) checks the same name here.
+        if (c.output != Output::sameName)
+            continue;
+#endif
         if (c.output == Output::hardLink || c.output == Output::appendToHardLink)
             fs::create_hard_link(input, link);
         if (c.output == Output::symbolicLink)
             fs::create_symlink(input, link);
         const std::string target = c.output == Output::sameName || c.output == Output::appendToInput ? input : link;
         const bool toStandardOutput = c.output == Output::appendToInput || c.output == Output::appendToHardLink;
-#ifdef _WIN32
-        if (toStandardOutput || c.output == Output::symbolicLink)
-            continue;
-#endif
         JobFailure failure = JobFailure::none;
         std::string reason;
         {
