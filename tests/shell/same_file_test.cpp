@@ -150,7 +150,11 @@ TEST(SameFile, AnInputUnderAnotherNameIsRefusedAsTheOutput)
     std::set<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir.file("")))
         names.insert(entry.path().filename().string());
+#ifdef _WIN32
+    EXPECT_EQ(names, (std::set<std::string>{"bank.dls", "bank_dls.mml"})); // no link was made
+#else
     EXPECT_EQ(names, (std::set<std::string>{"bank.dls", "bank_dls.mml", "link"}));
+#endif
 }
 
 } // namespace
