@@ -301,10 +301,15 @@ TextStatus readDocumentSizes(std::string_view text, DocumentSizes& sizes, bool& 
 {
     DocumentReader reader([](std::span<const std::uint8_t>) { return false; });
     const std::size_t end = text.find('\n', std::min(text.size(), documentHead.size()));
-    atEnd = end == std::string_view::npos;
-    TextStatus status = reader.feed(text.substr(0, atEnd ? end : end + 1));
-    if (status.ok() && atEnd)
+    const bool whole = end == std::string_view::npos;
+    TextStatus status = reader.feed(text.substr(0, whole ? end : end + 1));
+    // A fault in what was fed is the text's; only one found as the text
+    // ended is its early end.
+    atEnd = false;
+    if (status.ok() && whole) {
+        atEnd = true;
         status = reader.finish();
+    }
     if (status.ok()) {
         sizes.bankBytes = reader.inputLength();
         sizes.streamBytes = reader.streamLength();
