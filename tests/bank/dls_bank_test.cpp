@@ -1,6 +1,7 @@
 // The DLS reader: the listing of whole banks, and a clear fault (never a crash
 // or a read past the buffer) for every kind of damaged RIFF structure.
 #include "bank/dls_bank.h"
+#include "support/sample_bank.h"
 
 #include <gtest/gtest.h>
 
@@ -269,22 +270,10 @@ TEST(DlsBank, RandomDamageNeverCrashesAndDoesNotDependOnPieces)
 }
 
 #ifdef DLS2MML_MAKE_SAMPLE_BANK
-Bytes sampleBank(const std::string& arguments)
-{
-    const std::string path = ::testing::TempDir() + "dls_bank_test_sample.dls";
-    const std::string command = std::string("\"") + DLS2MML_MAKE_SAMPLE_BANK + "\" \"" + path + "\" " + arguments;
-    if (std::system(command.c_str()) != 0)
-        return {};
-    std::ifstream in(path, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::remove(path.c_str());
-    return bytes;
-}
-
 TEST(DlsBank, SampleBanksAreWholeAndListed)
 {
     for (const char* arguments : {"", "--seed 2 --size 200000", "--seed 7 --size 3m"}) {
-        const Bytes bank = sampleBank(arguments);
+        const Bytes bank = test::generatedBank(arguments);
         ASSERT_FALSE(bank.empty()) << arguments;
         DlsCollection c;
         const DlsFault fault = readInPieces(bank, 65536 + 3, &c);
@@ -303,7 +292,7 @@ TEST(DlsBank, SampleBanksAreWholeAndListed)
         ASSERT_EQ(c.info.size(), 1u);
         EXPECT_EQ(c.info[0].text, "dls2mml sample bank");
     }
-    const Bytes small = sampleBank("");
+    const Bytes small = test::generatedBank("");
     DlsCollection c;
     ASSERT_TRUE(checkDlsBank(small, &c).ok());
     EXPECT_EQ(c.waveCount, 6u);

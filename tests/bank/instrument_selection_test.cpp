@@ -20,6 +20,7 @@
 
 #include "bank/dls_bank.h"
 #include "support/dls_chunks.h"
+#include "support/sample_bank.h"
 
 namespace dls2mml {
 namespace {
@@ -426,22 +427,11 @@ TEST(InstrumentSelection, DamagedBanksAreRefusedOrCutSoundly)
 // --- banks from the sample generator ---
 
 #ifdef DLS2MML_MAKE_SAMPLE_BANK
-Bytes makeSampleBank(const std::string& options)
-{
-    const std::string path = ::testing::TempDir() + "instrument_selection_bank.dls";
-    const std::string command = std::string("\"") + DLS2MML_MAKE_SAMPLE_BANK + "\" \"" + path + "\" " + options;
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    std::ifstream in(path, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::remove(path.c_str());
-    return bytes;
-}
-
 TEST(InstrumentSelection, CutsGeneratedBanksWithSharedWavesAndLevel2Chunks)
 {
     for (const char* options : {"--size 120k --shared", "--size 120k --level2", "--size 150k --shared --level2 --seed 5"}) {
         SCOPED_TRACE(options);
-        const Bytes bank = makeSampleBank(options);
+        const Bytes bank = test::generatedBank(options);
         const LayoutResult read = readBankLayout(bank);
         ASSERT_TRUE(read.ok()) << read.error;
         const bool shared = std::string(options).find("--shared") != std::string::npos;

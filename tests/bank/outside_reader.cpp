@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bank/instrument_selection.h"
+#include "support/sample_bank.h"
 
 namespace dls2mml {
 namespace {
@@ -29,17 +30,6 @@ std::string writeTemp(const std::string& name, const Bytes& bytes)
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                 static_cast<std::streamsize>(bytes.size()));
     return path;
-}
-
-Bytes sampleBank(const std::string& options)
-{
-    const std::string path = ::testing::TempDir() + "outside_reader_bank.dls";
-    const std::string command = std::string("\"") + DLS2MML_MAKE_SAMPLE_BANK + "\" \"" + path + "\" " + options;
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    std::ifstream in(path, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::remove(path.c_str());
-    return bytes;
 }
 
 struct Opened {
@@ -114,7 +104,7 @@ TEST(OutsideReader, ReadsTheSmallerBankAsTheOriginalsInstruments)
 {
     for (const char* options : {"--size 150k --shared", "--size 150k --shared --level2 --seed 7", "--size 300k --seed 3"}) {
         SCOPED_TRACE(options);
-        const Bytes bank = sampleBank(options);
+        const Bytes bank = test::generatedBank(options);
         const LayoutResult layout = readBankLayout(bank);
         ASSERT_TRUE(layout.ok()) << layout.error;
         const bool shared = std::string(options).find("--shared") != std::string::npos;

@@ -20,6 +20,7 @@
 #include "shell/document/cue_point_document.h"
 #include "shell/document/output_name.h"
 #include "support/test_support.h"
+#include "support/sample_bank.h"
 
 namespace dls2mml {
 namespace {
@@ -271,20 +272,9 @@ TEST(CApi, StreamingDecoderStatesItsProgress)
 }
 
 #ifdef DLS2MML_MAKE_SAMPLE_BANK
-Bytes sampleBank(const std::string& options)
-{
-    const std::string path = ::testing::TempDir() + "c_api_select.dls";
-    const std::string command = std::string("\"") + DLS2MML_MAKE_SAMPLE_BANK + "\" \"" + path + "\" " + options;
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    std::ifstream in(path, std::ios::binary);
-    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(path);
-    return bytes;
-}
-
 TEST(CApi, SelectsInstrumentsIntoACallersBuffer)
 {
-    const Bytes bank = sampleBank("--size 100k --shared --level2");
+    const Bytes bank = test::generatedBank("--size 100k --shared --level2");
     Bytes cut(bank.size(), 0xEE);
     std::size_t size = 0;
     ASSERT_EQ(dls2mml_select_instruments(bank.data(), bank.size(), "p81", cut.data(), cut.size(), &size), DLS2MML_OK);
@@ -313,7 +303,7 @@ TEST(CApi, SelectsInstrumentsIntoACallersBuffer)
 
 TEST(CApi, SelectionRefusalsHaveTheirCodes)
 {
-    const Bytes bank = sampleBank("");
+    const Bytes bank = test::generatedBank("");
     Bytes out(bank.size());
     const struct {
         const void* bank;
