@@ -34,10 +34,10 @@ DecodeReport runShowing(const Options& options, const std::string& path, DecodeR
 
 void reportDecodeFailure(const std::string& path, const DecodeReport& report)
 {
-    if (report.failure == JobFailure::outputExists)
-        reportFailure(path, printedName(report.outputPath) + " " + report.reason);
+    if (report.fault.kind == FaultKind::outputExists)
+        reportFailure(path, printedName(report.outputPath) + " " + report.fault.words);
     else
-        reportFailure(report.faultPath.empty() ? path : report.faultPath, report.reason);
+        reportFault(path, report.outputPath, report.fault);
 }
 
 } // namespace
@@ -50,7 +50,7 @@ int runTestCommand(const Options& options)
         const DecodeReport report = runShowing(options, path, std::move(request));
         if (!report.ok()) {
             reportDecodeFailure(path, report);
-            return false;
+            return report.fault.kind;
         }
         // A damaged frame header can turn a DLS bank into other bytes that
         // still decode: say that such a bank could not be checked.
@@ -64,7 +64,7 @@ int runTestCommand(const Options& options)
             else
                 printText(stdout, "%s: OK\n", displayName(path).c_str());
         }
-        return true;
+        return FaultKind::none;
     });
 }
 
@@ -79,7 +79,7 @@ int runDecodeCommand(const Options& options)
         const DecodeReport report = runShowing(options, path, std::move(request));
         if (!report.ok()) {
             reportDecodeFailure(path, report);
-            return false;
+            return report.fault.kind;
         }
         // The summary goes to standard error when the bank itself goes to standard output.
         const bool toStandardOutput = isStandardStream(report.outputPath);
@@ -87,7 +87,7 @@ int runDecodeCommand(const Options& options)
         if (!options.quiet && (!toStandardOutput || options.verbose))
             printText(summary, "%s\t%s\t%llu\n", printedName(path).c_str(), printedName(report.outputPath).c_str(),
                          static_cast<unsigned long long>(report.bankBytes));
-        return true;
+        return FaultKind::none;
     });
 }
 

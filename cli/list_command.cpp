@@ -155,13 +155,13 @@ void printCollection(const DlsCollection& c, const BankLayout* layout)
 }
 
 // A document: the sizes line says it all; -v decodes it to count the frames.
-std::string listDocument(const Options& options, const std::string& path, InputFile& file,
-                         const std::vector<std::uint8_t>& prefix, Row& row)
+Fault listDocument(const Options& options, const std::string& path, InputFile& file,
+                   const std::vector<std::uint8_t>& prefix, Row& row)
 {
     const std::string_view text(reinterpret_cast<const char*>(prefix.data()), prefix.size());
     const std::optional<DocumentSizes> sizes = parseDocumentSizes(text);
     if (!sizes)
-        return "a cue-point document whose sizes line cannot be read";
+        return {FaultKind::badText, {}, "a cue-point document whose sizes line cannot be read"};
     row.bank = sizes->bankBytes;
     row.stream = sizes->streamBytes;
     std::uint64_t frames = 0;
@@ -176,7 +176,7 @@ std::string listDocument(const Options& options, const std::string& path, InputF
         std::vector<std::uint8_t> buffer(1 << 18);
         for (std::size_t got = 1; status.ok() && got > 0;) {
             if (IoStatus io = file.read(buffer, got); !io)
-                return describeIoStatus(io);
+                return faultOf(io);
             status = reader.feed(std::string_view(reinterpret_cast<const char*>(buffer.data()), got));
             length += got;
             progress.update(length, file.size());
@@ -184,20 +184,21 @@ std::string listDocument(const Options& options, const std::string& path, InputF
         if (status.ok())
             status = reader.finish();
         if (!status.ok())
-            return status.describe();
+            return {status.kind, {}, status.describe()};
     } else if (file.size() != UINT64_MAX) {
         length = file.size();
     } else {
         std::vector<std::uint8_t> buffer(1 << 18);
         for (std::size_t got = 1; got > 0; length += got)
             if (IoStatus io = file.read(buffer, got); !io)
-                return describeIoStatus(io);
+                return faultOf(io);
     }
     row.document = length;
     const std::uint64_t expected = documentLength(row.bank, row.stream);
     if (length != expected)
-        return "the document has " + std::to_string(length) + " bytes and its sizes line gives " +
-               std::to_string(expected) + " (cut short or altered)";
+        return {FaultKind::lengthMismatch, {},
+                "the document has " + std::to_string(length) + " bytes and its sizes line gives " +
+                    std::to_string(expected) + " (cut short or altered)"};
     printRow(row, path);
     if (options.verbose)
         std::printf("  frames: %llu\n", static_cast<unsigned long long>(frames));
@@ -205,8 +206,8 @@ std::string listDocument(const Options& options, const std::string& path, InputF
 }
 
 // A bank: converted in memory, nothing written; its collection read on the way.
-std::string listBank(const Options& options, const std::string& path, std::unique_ptr<InputFile> file,
-                     std::vector<std::uint8_t> prefix, Row& row)
+Fault listBank(const Options& options, const std::string& path, std::unique_ptr<InputFile> file,
+               std::vector<std::uint8_t> prefix, Row& row)
 {
     const bool dlsForm = prefix.size() >= 12 && std::equal(prefix.begin(), prefix.begin() + 4, "RIFF") &&
                          std::equal(prefix.begin() + 8, prefix.begin() + 12, "DLS ");
@@ -249,7 +250,7 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
     const JobReport report = runConversionJob(request);
     progress.clear();
     if (!report.ok())
-        return report.reason;
+        return report.fault;
     row = {report.inputBytes, report.streamBytes, report.documentBytes};
     printRow(row, path);
     if (options.verbose)
@@ -272,16 +273,16 @@ std::string listBank(const Options& options, const std::string& path, std::uniqu
     return {};
 }
 
-std::string listOne(const Options& options, const std::string& path, Row& row)
+Fault listOne(const Options& options, const std::string& path, Row& row)
 {
     std::unique_ptr<InputFile> file;
     if (isStandardStream(path))
         file = standardInput();
     else if (IoStatus status = openInputFile(path, file); !status)
-        return describeIoStatus(status);
+        return faultOf(status);
     std::vector<std::uint8_t> prefix;
     if (IoStatus status = readUpTo(*file, prefix, sniffBytes); !status)
-        return describeIoStatus(status);
+        return faultOf(status);
     const std::string_view text(reinterpret_cast<const char*>(prefix.data()), prefix.size());
     if (text.starts_with(documentHead))
         return listDocument(options, path, *file, prefix, row);
@@ -298,16 +299,16 @@ int runListCommand(const Options& options)
         printHeader();
     const int status = forEachFile(options, [&](std::size_t, const std::string& path) {
         Row row;
-        if (std::string problem = listOne(options, path, row); !problem.empty()) {
+        if (const Fault fault = listOne(options, path, row); !fault.ok()) {
             std::fflush(stdout);
-            reportFailure(path, problem);
-            return false;
+            reportFailure(path, fault.words);
+            return fault.kind;
         }
         total.bank += row.bank;
         total.stream += row.stream;
         total.document += row.document;
         ++listed;
-        return true;
+        return FaultKind::none;
     });
     if (listed > 1)
         printRow(total, "(total)");

@@ -61,7 +61,7 @@ int runConvertCommand(const Options& options)
     if (options.chooseInstruments) {
         if (std::string problem = checkInstrumentList(options.instruments); !problem.empty()) {
             std::fprintf(stderr, "dls2mml: --instruments: %s\n", problem.c_str());
-            return 1;
+            return exitStatusFor(FaultKind::selectionRefused);
         }
     }
     // Where the pivot state must stay exact across the run: every block after
@@ -93,8 +93,8 @@ int runConvertCommand(const Options& options)
         const JobReport report = runConversionJob(request);
         progress.clear();
         if (!report.ok()) {
-            reportFailure(report.faultPath.empty() ? path : report.faultPath, report.reason);
-            return false;
+            reportFault(path, report.outputPath, report.fault);
+            return report.fault.kind;
         }
         for (const std::string& note : report.notes)
             reportFailure(path, note);
@@ -123,7 +123,7 @@ int runConvertCommand(const Options& options)
             printText(stderr, "dls2mml: %s: stream is %.1f%% of the input%s\n", displayName(path).c_str(),
                          100.0 * static_cast<double>(report.streamBytes) / static_cast<double>(report.inputBytes),
                          options.verify ? ", verified" : "");
-        return true;
+        return FaultKind::none;
     });
 }
 
@@ -158,9 +158,9 @@ int closeStandardOutput(int status)
     if (flushed && std::fclose(stdout) == 0)
         return status;
     const int reason = flushed ? errno : code;
-    printText(stderr, "dls2mml: standard output: write failed%s%s\n", reason ? ": " : "",
-                 reason ? std::strerror(reason) : "");
-    return 1;
+    const Fault fault = makeFault(FaultKind::writeFailed, reason ? std::strerror(reason) : "");
+    printText(stderr, "dls2mml: standard output: %s\n", fault.words.c_str());
+    return exitStatusFor(fault.kind);
 }
 
 } // namespace
@@ -173,7 +173,7 @@ int runProgram(const std::vector<std::string>& args)
         if (!parsed.reported)
             printText(stderr, "dls2mml: %s\n", parsed.error.c_str());
         std::fputs("Try 'dls2mml --help' for more information.\n", stderr);
-        return 2;
+        return exitStatusFor(FaultKind::badArgument);
     }
     return closeStandardOutput(runCommand(parsed.options));
 }

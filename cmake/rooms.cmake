@@ -20,7 +20,7 @@ file(GLOB dls2mml_bank_SOURCES CONFIGURE_DEPENDS ${DLS2MML_SOURCE}/bank/*.cpp)
 file(GLOB dls2mml_shell_document_SOURCES CONFIGURE_DEPENDS ${DLS2MML_SOURCE}/shell/document/*.cpp)
 file(GLOB dls2mml_checks_SOURCES CONFIGURE_DEPENDS ${DLS2MML_SOURCE}/checks/*.cpp)
 file(GLOB dls2mml_shell_SOURCES CONFIGURE_DEPENDS ${DLS2MML_SOURCE}/shell/*.cpp)
-set(dls2mml_library_SOURCES ${DLS2MML_SOURCE}/library/c_api.cpp)
+set(dls2mml_library_SOURCES ${DLS2MML_SOURCE}/library/c_api.cpp ${DLS2MML_SOURCE}/library/result_codes.cpp)
 set(dls2mml_platform_SOURCES ${DLS2MML_SOURCE}/platform/file_system.cpp ${DLS2MML_SOURCE}/platform/temporary_name.cpp
   ${DLS2MML_SOURCE}/platform/utf16.cpp
                              ${DLS2MML_SOURCE}/platform/text_output.cpp)

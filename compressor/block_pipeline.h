@@ -21,10 +21,20 @@
 #include <span>
 
 #include "compressor/frame_hints.h"
+#include "fault/fault_kind.h"
 
 namespace dls2mml {
 
-enum class PipelineFault { none, readFailed, sinkFailed, sortFailed, outOfMemory, inputChanged, checkFailed };
+// Why the pipeline stopped: a few of the common kinds, with their values.
+enum class PipelineFault : std::uint8_t {
+    none = kindValue(FaultKind::none),
+    readFailed = kindValue(FaultKind::readFailed),     // the slice reader said no
+    sinkFailed = kindValue(FaultKind::writeFailed),    // the frame sink said no
+    sortFailed = kindValue(FaultKind::compressFailed), // the block sort's check failed
+    outOfMemory = kindValue(FaultKind::outOfMemory),
+    inputChanged = kindValue(FaultKind::inputChanged),
+    checkFailed = kindValue(FaultKind::verifyFailed),  // the frame check said no
+};
 
 struct PipelineResult {
     PipelineFault fault = PipelineFault::none;

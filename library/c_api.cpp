@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "bank/instrument_selection.h"
+#include "library/result_codes.h"
 #include "platform/file_system.h"
 #include "shell/conversion_job.h"
 #include "shell/decode_job.h"
@@ -60,23 +61,6 @@ private:
     bool stop_;
 };
 
-// Sorts a fault of the document reader into a result code. Faults met while
-// reading the stream carry its byte offset ("stream byte N: ..."), and the
-// sizes line's numbers checked against the stream say "sizes line gives".
-// A fault found when the document ended is the document's early end; a fault
-// of the stream, or of the sizes line against the stream, is the stream's;
-// any other is the text's.
-int codeForFault(const TextStatus& status, bool atEnd)
-{
-    if (status.kind == FaultKind::outOfMemory)
-        return DLS2MML_E_NO_MEMORY;
-    if (atEnd)
-        return DLS2MML_E_TRUNCATED;
-    if (status.streamOffset || status.kind == FaultKind::lengthMismatch)
-        return DLS2MML_E_STREAM;
-    return DLS2MML_E_DOCUMENT;
-}
-
 int encode(const void* bank, std::size_t bankSize, char* document, std::size_t capacity, std::size_t* documentSize)
 {
     if ((!bank && bankSize) || (!document && capacity))
@@ -91,13 +75,12 @@ int encode(const void* bank, std::size_t bankSize, char* document, std::size_t c
     request.output = &output;
     request.threads = 1; // a library call starts no threads of its own
     const JobReport report = runConversionJob(request);
-    switch (report.failure) {
-    case JobFailure::none: break;
-    case JobFailure::tooLarge: return DLS2MML_E_TOO_LARGE;
-    case JobFailure::outOfMemory:
-    case JobFailure::writeFailed: return DLS2MML_E_NO_MEMORY; // the document writer's memory
-    default: return DLS2MML_E_INTERNAL; // nothing else can happen to a buffer sorted in order, unchecked
-    }
+    // The buffer takes every byte, so a write fails only where the document
+    // writer's own memory ran out.
+    if (report.fault.kind == FaultKind::writeFailed)
+        return resultCodeFor(FaultKind::outOfMemory);
+    if (!report.ok())
+        return resultCodeFor(report.fault); // nothing else can happen to a buffer sorted in order, unchecked
     if (output.overflow()) {
         if (documentSize)
             *documentSize = static_cast<std::size_t>(output.size());
@@ -114,7 +97,7 @@ int readSizes(std::string_view document, std::uint32_t* bankSize, std::uint32_t*
     DocumentSizes sizes;
     bool atEnd = false;
     if (const TextStatus status = readDocumentSizes(document, sizes, atEnd); !status.ok())
-        return codeForFault(status, atEnd);
+        return resultCodeFor(documentFault(status, atEnd));
     if (bankSize)
         *bankSize = static_cast<std::uint32_t>(sizes.bankBytes);
     if (streamSize)
@@ -144,10 +127,11 @@ int decode(const char* document, std::size_t documentSize, void* bank, std::size
     request.input = input.get();
     request.output = &output;
     const DecodeReport report = runDecodeJob(request);
-    if (report.failure == JobFailure::documentFault || report.failure == JobFailure::outOfMemory)
-        return codeForFault(report.fault, report.faultAtEnd);
+    // A bank that runs past the length its sizes line gave is the stream's fault.
+    if (!report.ok() && output.overflow())
+        return resultCodeFor(FaultKind::lengthMismatch);
     if (!report.ok())
-        return output.overflow() ? DLS2MML_E_STREAM : DLS2MML_E_INTERNAL;
+        return resultCodeFor(report.fault);
     if (bankSize)
         *bankSize = static_cast<std::size_t>(report.bankBytes);
     return DLS2MML_OK;
@@ -170,7 +154,8 @@ struct dls2mml_decoder {
     int failWith(const dls2mml::TextStatus& status, bool atEnd)
     {
         fault = status;
-        code = stopped ? DLS2MML_E_STOPPED : dls2mml::codeForFault(status, atEnd);
+        code = dls2mml::resultCodeFor(stopped ? dls2mml::makeFault(dls2mml::FaultKind::outputRefused)
+                                              : dls2mml::documentFault(status, atEnd));
         return code;
     }
 
@@ -234,16 +219,16 @@ int dls2mml_select_instruments(const void* bank, size_t bank_size, const char* l
         const std::span<const std::uint8_t> input(static_cast<const std::uint8_t*>(bank), bank_size);
         const std::string_view items(list);
         if (!checkInstrumentList(items).empty())
-            return DLS2MML_E_SELECTION;
+            return resultCodeFor(FaultKind::selectionRefused);
         const LayoutResult layout = readBankLayout(input);
         if (!layout.ok())
-            return DLS2MML_E_BANK;
+            return resultCodeFor(FaultKind::notDlsBank);
         const Choice choice = chooseInstruments(layout.layout.entries, items);
         if (!choice.ok())
-            return DLS2MML_E_SELECTION;
+            return resultCodeFor(FaultKind::selectionRefused);
         const BankCut cut = cutBank(input, layout.layout, choice.instruments);
         if (!cut.ok())
-            return DLS2MML_E_BANK; // a kept region links to no wave
+            return resultCodeFor(FaultKind::notDlsBank); // a kept region links to no wave
         const std::span<const std::uint8_t> result = cut.unchanged ? input : std::span<const std::uint8_t>(cut.bytes);
         if (selected_size)
             *selected_size = result.size();

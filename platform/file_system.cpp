@@ -31,21 +31,13 @@ std::unique_ptr<InputFile> memoryInput(std::span<const std::uint8_t> bytes)
     return std::make_unique<MemoryInput>(bytes);
 }
 
-std::string describeIoStatus(const IoStatus& status)
+std::string describeIoStatus(const IoStatus& status) { return makeFault(status.kind(), status.detail).words; }
+
+Fault faultOf(const IoStatus& status, FaultFile file)
 {
-    std::string words;
-    switch (status.error) {
-    case IoError::none: return "ok";
-    case IoError::cannotOpen: words = "cannot open"; break;
-    case IoError::isFolder: return "is a folder"; // says it all
-    case IoError::cannotRead: words = "cannot read"; break;
-    case IoError::cannotCreate: words = "cannot create output"; break;
-    case IoError::writeFailed: words = "write failed"; break;
-    case IoError::diskFull: words = "disk full"; break;
-    }
-    if (!status.detail.empty())
-        words += ": " + status.detail;
-    return words;
+    FaultPlace place;
+    place.file = file;
+    return makeFault(status.kind(), status.detail, place);
 }
 
 } // namespace dls2mml

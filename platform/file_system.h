@@ -11,22 +11,26 @@
 #include <span>
 #include <string>
 
+#include "fault/fault.h"
+
 namespace dls2mml {
 
-enum class IoError {
-    none,
-    cannotOpen,   // other open failures (permissions, ...)
-    isFolder,
-    cannotRead,
-    cannotCreate, // the output (or its temporary) cannot be created
-    writeFailed,
-    diskFull,
+// The kinds a file call reports (a subset of FaultKind, with the same values).
+enum class IoError : std::uint8_t {
+    none = kindValue(FaultKind::none),
+    cannotOpen = kindValue(FaultKind::cannotOpen), // other open failures (permissions, ...)
+    isFolder = kindValue(FaultKind::isFolder),
+    cannotRead = kindValue(FaultKind::cannotRead),
+    cannotCreate = kindValue(FaultKind::cannotCreate), // the output (or its temporary) cannot be created
+    writeFailed = kindValue(FaultKind::writeFailed),
+    diskFull = kindValue(FaultKind::diskFull),
 };
 
 struct IoStatus {
     IoError error = IoError::none;
     std::string detail; // the system's own words, may be empty
     explicit operator bool() const noexcept { return error == IoError::none; }
+    FaultKind kind() const noexcept { return asFaultKind(error); }
 };
 
 // Which file a path or an open file is (device and inode on POSIX), so that an
@@ -44,6 +48,8 @@ struct FileIdentity {
 // The status in words, as the messages show it: "cannot open: <detail>",
 // "is a folder", "disk full", ...; "ok" for success.
 std::string describeIoStatus(const IoStatus& status);
+// The status as a fault about the job's input or output file.
+Fault faultOf(const IoStatus& status, FaultFile file = FaultFile::input);
 
 class InputFile {
 public:

@@ -24,67 +24,15 @@ namespace {
 RevealHook revealHook = nullptr;
 ProgressHook progressHook = nullptr;
 
-} // namespace
-
-JobFailure jobFailureFor(IoError error)
+JobReport failed(JobReport report, FaultKind kind, const std::string& detail = {})
 {
-    switch (error) {
-    case IoError::none: return JobFailure::none;
-    case IoError::cannotOpen: return JobFailure::cannotOpen;
-    case IoError::isFolder: return JobFailure::isFolder;
-    case IoError::cannotRead: return JobFailure::cannotRead;
-    case IoError::cannotCreate: return JobFailure::cannotCreate;
-    case IoError::writeFailed: return JobFailure::writeFailed;
-    case IoError::diskFull: return JobFailure::diskFull;
-    }
-    return JobFailure::writeFailed;
-}
-
-namespace {
-
-std::string ioWords(IoError error) { return describeIoStatus({error, {}}); }
-
-std::string wordsFor(JobFailure failure)
-{
-    switch (failure) {
-    case JobFailure::none: return "ok";
-    case JobFailure::noDlsInName: return "name does not contain \".dls\" (give the output with -o)";
-    // The file calls' own words (describeIoStatus) for the failures they report.
-    case JobFailure::cannotOpen: return ioWords(IoError::cannotOpen);
-    case JobFailure::isFolder: return ioWords(IoError::isFolder);
-    case JobFailure::cannotRead: return ioWords(IoError::cannotRead);
-    case JobFailure::tooLarge: return "too large";
-    case JobFailure::outOfMemory: return "out of memory";
-    case JobFailure::compressFailed: return "compression failed";
-    case JobFailure::cannotCreate: return ioWords(IoError::cannotCreate);
-    case JobFailure::writeFailed: return ioWords(IoError::writeFailed);
-    case JobFailure::diskFull: return ioWords(IoError::diskFull);
-    case JobFailure::verifyFailed: return "verification failed";
-    case JobFailure::inputChanged: return "file changed while it was read";
-    case JobFailure::sameFile: return "input and output are the same file";
-    case JobFailure::documentFault: return "not a sound cue-point document";
-    case JobFailure::bankDamaged: return "the bank in the document is damaged";
-    case JobFailure::outputExists: return "exists (use -f to overwrite)";
-    case JobFailure::noBankName: return "cannot derive the bank's name";
-    case JobFailure::toTerminal: return "not writing a bank to a terminal";
-    case JobFailure::selection: return "cannot choose instruments";
-    }
-    return "failed";
-}
-
-JobReport failed(JobReport report, JobFailure failure, const std::string& detail = {})
-{
-    report.failure = failure;
-    report.reason = wordsFor(failure);
-    if (!detail.empty())
-        report.reason += ": " + detail;
+    report.fault = makeFault(kind, detail);
     return report;
 }
 
 JobReport failed(JobReport report, const IoStatus& status)
 {
-    report.failure = jobFailureFor(status.error);
-    report.reason = describeIoStatus(status);
+    report.fault = faultOf(status);
     return report;
 }
 
@@ -147,8 +95,7 @@ public:
 // The output, not the input, is what the message is about.
 JobReport failedAtOutput(JobReport report, const IoStatus& status)
 {
-    report = failed(std::move(report), status);
-    report.faultPath = report.outputPath;
+    report.fault = faultOf(status, FaultFile::output);
     return report;
 }
 
@@ -213,24 +160,24 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     case PipelineFault::none: break;
     case PipelineFault::readFailed:
         if (tooLarge)
-            return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
+            return failed(std::move(report), FaultKind::tooLarge, inputTooLarge);
         return failed(std::move(report), readStatus);
     case PipelineFault::sinkFailed:
         if (document.tooLarge())
-            return failed(std::move(report), JobFailure::tooLarge, writeStatus.detail);
+            return failed(std::move(report), FaultKind::tooLarge, writeStatus.detail);
         return failedAtOutput(std::move(report), writeStatus);
-    case PipelineFault::outOfMemory: return failed(std::move(report), JobFailure::outOfMemory);
-    case PipelineFault::sortFailed: return failed(std::move(report), JobFailure::compressFailed);
-    case PipelineFault::inputChanged: return failed(std::move(report), JobFailure::inputChanged);
+    case PipelineFault::outOfMemory:
+    case PipelineFault::sortFailed:
+    case PipelineFault::inputChanged: return failed(std::move(report), asFaultKind(result.fault));
     case PipelineFault::checkFailed:
-        return failed(std::move(report), JobFailure::verifyFailed, verification->frames.problem());
+        return failed(std::move(report), FaultKind::verifyFailed, verification->frames.problem());
     }
     report.inputBytes = result.inputLength;
     report.streamBytes = document.streamLength();
     report.documentBytes = documentLength(report.inputBytes, report.streamBytes);
     if (IoStatus status = document.finish(result.inputLength); !status) {
         if (document.tooLarge())
-            return failed(std::move(report), JobFailure::tooLarge, status.detail);
+            return failed(std::move(report), FaultKind::tooLarge, status.detail);
         return failedAtOutput(std::move(report), status);
     }
     return report;
@@ -339,7 +286,7 @@ JobReport cutToInstruments(InputFile& input, const std::string& list, std::uniqu
 {
     try {
         if (std::string problem = checkInstrumentList(list); !problem.empty())
-            return failed(std::move(report), JobFailure::selection, problem);
+            return failed(std::move(report), FaultKind::selectionRefused, problem);
         std::vector<std::uint8_t> bank;
         if (input.size() != UINT64_MAX)
             bank.reserve(static_cast<std::size_t>(input.size()) + readChunk); // the last read asks for a whole piece
@@ -352,13 +299,13 @@ JobReport cutToInstruments(InputFile& input, const std::string& list, std::uniqu
             if (!status)
                 return failed(std::move(report), status);
             if (bank.size() > maxLength32)
-                return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
+                return failed(std::move(report), FaultKind::tooLarge, inputTooLarge);
             if (got < readChunk)
                 break;
         }
         BankCut result = selectInstruments(bank, list);
         if (!result.ok())
-            return failed(std::move(report), JobFailure::selection, result.error);
+            return failed(std::move(report), FaultKind::selectionRefused, result.error);
         report.wholeBankBytes = bank.size();
         report.instrumentsKept = result.instrumentsKept;
         report.instrumentsInBank = result.instrumentsInBank;
@@ -368,7 +315,7 @@ JobReport cutToInstruments(InputFile& input, const std::string& list, std::uniqu
             bank = std::move(result.bytes);
         cut = std::make_unique<MemoryInput>(std::move(bank), input);
     } catch (const std::bad_alloc&) {
-        return failed(std::move(report), JobFailure::outOfMemory);
+        return failed(std::move(report), FaultKind::outOfMemory);
     }
     return report;
 }
@@ -391,7 +338,7 @@ JobReport runConversionJob(const JobRequest& request)
     } else if (auto derived = deriveOutputName(request.path, request.lowerPath)) {
         report.outputPath = *derived;
     } else {
-        return failed(std::move(report), JobFailure::noDlsInName);
+        return failed(std::move(report), FaultKind::noDlsInName);
     }
 
     std::unique_ptr<InputFile> opened;
@@ -401,7 +348,7 @@ JobReport runConversionJob(const JobRequest& request)
     }
     InputFile* input = request.input ? request.input : opened.get();
     if (input->size() != UINT64_MAX && input->size() > maxLength32)
-        return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
+        return failed(std::move(report), FaultKind::tooLarge, inputTooLarge);
     std::unique_ptr<InputFile> chosen;
     if (!request.instruments.empty()) {
         report = cutToInstruments(*input, request.instruments, chosen, std::move(report));
@@ -422,7 +369,7 @@ JobReport runConversionJob(const JobRequest& request)
     }
     // Device and inode, so that links and other names of the input count too.
     if (input->identity().sameAs(output->identity()))
-        return failed(std::move(report), JobFailure::sameFile);
+        return failed(std::move(report), FaultKind::sameFile);
     if (IoStatus status = output->keepPermissions(input->permissions()); !status)
         return failedAtOutput(std::move(report), status);
     std::unique_ptr<Verification> verification;
@@ -436,7 +383,7 @@ JobReport runConversionJob(const JobRequest& request)
                 output = std::move(wrapped);
             }
         } catch (const std::bad_alloc&) {
-            return failed(std::move(report), JobFailure::outOfMemory);
+            return failed(std::move(report), FaultKind::outOfMemory);
         }
     }
     {
@@ -457,7 +404,7 @@ JobReport runConversionJob(const JobRequest& request)
             request.damageDocument(*output);
         const StreamPrint written = verification->written.finish(report.inputBytes);
         if (const std::string problem = checkOutput(*output, checked, written); !problem.empty())
-            return failed(std::move(report), JobFailure::verifyFailed, problem);
+            return failed(std::move(report), FaultKind::verifyFailed, problem);
     }
     if (IoStatus status = output->commit(); !status)
         return failedAtOutput(std::move(report), status);

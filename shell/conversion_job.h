@@ -4,7 +4,7 @@
 // go to a DocumentStream, which holds a small stream whole and writes a larger
 // one as it comes (see document_stream.h), into a temporary file beside the
 // target that is renamed over it only when complete. Every failure is a value
-// naming the step.
+// of the common vocabulary (fault/fault.h).
 #pragma once
 
 #include <array>
@@ -14,38 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "fault/fault.h"
+
 namespace dls2mml {
 
 class InputFile;
 class OutputFile;
-
-enum class JobFailure {
-    none,
-    noDlsInName,      // the output-name rule needs ".dls" in the path
-    cannotOpen,
-    isFolder,
-    cannotRead,
-    tooLarge,         // input or document beyond the format's 32-bit fields
-    outOfMemory,
-    compressFailed,
-    cannotCreate,
-    writeFailed,
-    diskFull,
-    verifyFailed,
-    inputChanged,     // a block that needs the exact pivot state appeared where the scan saw none
-    sameFile,         // the output is one of the inputs
-    // Decoding (decode_job.h):
-    documentFault,    // the document is not one the converter writes (DecodeReport::fault says where)
-    bankDamaged,      // the document is whole, but the RIFF bank in it is not
-    outputExists,     // the bank's file exists and may not be replaced
-    noBankName,       // the document's name does not give the bank's back
-    toTerminal,       // a bank is not written to a terminal
-    selection,        // the instruments asked for cannot be chosen from this input
-};
-
-enum class IoError;
-// The job's failure for a failed file call.
-JobFailure jobFailureFor(IoError error);
 
 struct JobProgress {
     std::uint64_t done = 0;
@@ -83,9 +57,9 @@ struct JobRequest {
 };
 
 struct JobReport {
-    JobFailure failure = JobFailure::none;
-    std::string reason;     // human-readable, for "dls2mml: PATH: reason"
-    std::string faultPath;  // PATH there: the output's when the output is at fault, else empty (the input)
+    // For "dls2mml: PATH: words": PATH is the output's when the fault's place
+    // is the output (and it has a path), else the input's.
+    Fault fault;
     std::vector<std::string> notes; // said on success too ("file changed while it was read")
     std::string outputPath;
     std::uint64_t inputBytes = 0;
@@ -98,7 +72,7 @@ struct JobReport {
     std::uint64_t instrumentsInBank = 0;
     std::uint64_t wavesKept = 0;
     std::uint64_t wavesInBank = 0;
-    bool ok() const noexcept { return failure == JobFailure::none; }
+    bool ok() const noexcept { return fault.ok(); }
 };
 
 JobReport runConversionJob(const JobRequest& request);

@@ -13,22 +13,21 @@
 namespace dls2mml {
 namespace {
 
-DecodeReport failed(DecodeReport report, JobFailure failure, std::string reason)
+DecodeReport failed(DecodeReport report, FaultKind kind, const std::string& detail = {})
 {
-    report.failure = failure;
-    report.reason = std::move(reason);
+    report.fault = makeFault(kind, detail);
     return report;
 }
 
 DecodeReport failed(DecodeReport report, const IoStatus& status)
 {
-    return failed(std::move(report), jobFailureFor(status.error), describeIoStatus(status));
+    report.fault = faultOf(status);
+    return report;
 }
 
 DecodeReport failedAtOutput(DecodeReport report, const IoStatus& status)
 {
-    report = failed(std::move(report), status);
-    report.faultPath = report.outputPath;
+    report.fault = faultOf(status, FaultFile::output);
     return report;
 }
 
@@ -89,21 +88,21 @@ public:
     }
 
     // Keeps standard input in memory so that it can be decoded twice.
-    std::string hold()
+    Fault hold()
     {
         if (!request_.fromStandardInput || held_)
             return {};
         if (IoStatus status = open(); !status)
-            return describeIoStatus(status);
+            return faultOf(status);
         std::vector<std::uint8_t> buffer(readChunk);
         for (;;) {
             std::size_t got = 0;
             if (IoStatus status = file_->read(buffer, got); !status)
-                return describeIoStatus(status);
+                return faultOf(status);
             if (got == 0)
                 break;
             if (heldText_.size() + got > maxDocumentLength)
-                return "document larger than any the converter writes (2 GiB)";
+                return {FaultKind::tooLarge, {}, "document larger than any the converter writes (2 GiB)"};
             heldText_.append(reinterpret_cast<const char*>(buffer.data()), got);
         }
         file_.reset();
@@ -132,15 +131,13 @@ public:
         dls_.feed(block);
     }
     bool isRiff() const { return start_ == "RIFF"; }
-    // Empty when the bank passes.
+    // Where and why the bank fails; empty when it passes.
     std::string problem()
     {
         if (!isRiff())
             return {};
         const DlsFault& fault = dls_.finish();
-        if (fault.ok())
-            return {};
-        return "the document is whole, but the bank in it is a damaged RIFF file: " + fault.describe();
+        return fault.ok() ? std::string() : fault.describe();
     }
 
 private:
@@ -176,17 +173,14 @@ public:
         if (!writeStatus_)
             return failedAtOutput(std::move(report), writeStatus_);
         if (!status.ok()) {
-            report.fault = status;
-            report.faultAtEnd = atEnd;
-            const JobFailure failure =
-                status.kind == FaultKind::outOfMemory ? JobFailure::outOfMemory : JobFailure::documentFault;
-            return failed(std::move(report), failure, status.describe());
+            report.fault = documentFault(status, atEnd);
+            return report;
         }
         report.bankBytes = done;
         report.bankIsRiff = check_.isRiff();
         if (request_.checkOnly)
             if (std::string problem = check_.problem(); !problem.empty())
-                return failed(std::move(report), JobFailure::bankDamaged, problem);
+                return failed(std::move(report), FaultKind::bankDamaged, problem);
         return report;
     }
 
@@ -207,16 +201,13 @@ DecodeReport chooseTarget(const DecodeRequest& request, DecodeReport report, boo
     if (toStandardOutput) {
         report.outputPath = "-";
         if (request.refuseTerminal)
-            return failed(std::move(report), JobFailure::toTerminal,
-                          "not writing a bank to a terminal (redirect the output, give -o, or -f)");
+            return failed(std::move(report), FaultKind::toTerminal);
     } else if (!request.outputPath.empty()) {
         report.outputPath = request.outputPath;
     } else if (std::optional<std::string> bank = deriveBankName(request.path)) {
         report.outputPath = *bank;
     } else if (!request.output) {
-        return failed(std::move(report), JobFailure::noBankName,
-                      "cannot derive the bank's name (it needs a name ending in \"_dls...mml\" that the output-name "
-                      "rule gives back); give the output with -o");
+        return failed(std::move(report), FaultKind::noBankName);
     }
     return report;
 }
@@ -227,12 +218,14 @@ DecodeReport decodeToStandardOutput(const DecodeRequest& request, DocumentSource
 {
     std::unique_ptr<OutputFile> out = standardOutput();
     if (source.file().identity().sameAs(out->identity()))
-        return failed(std::move(report), JobFailure::sameFile, "input and output are the same file");
+        return failed(std::move(report), FaultKind::sameFile);
     if (!out->seekable()) {
         // No spool could be made: check the whole document first, then
         // decode it again onto the output.
-        if (std::string problem = source.hold(); !problem.empty())
-            return failed(std::move(report), JobFailure::cannotRead, problem);
+        if (Fault problem = source.hold(); !problem.ok()) {
+            report.fault = std::move(problem);
+            return report;
+        }
         report = Pass(request, source, nullptr).run(std::move(report));
         if (!report.ok())
             return report;
@@ -249,12 +242,12 @@ DecodeReport decodeToStandardOutput(const DecodeRequest& request, DocumentSource
 DecodeReport decodeToFile(const DecodeRequest& request, DocumentSource& source, DecodeReport report)
 {
     if (!request.overwrite && pathExists(report.outputPath))
-        return failed(std::move(report), JobFailure::outputExists, "exists (use -f to overwrite)");
+        return failed(std::move(report), FaultKind::outputExists);
     std::unique_ptr<OutputFile> out;
     if (IoStatus status = createOutputFile(report.outputPath, out, !request.overwrite); !status)
         return failedAtOutput(std::move(report), status);
     if (source.file().identity().sameAs(out->identity()))
-        return failed(std::move(report), JobFailure::sameFile, "input and output are the same file");
+        return failed(std::move(report), FaultKind::sameFile);
     if (IoStatus status = out->keepPermissions(source.file().permissions()); !status)
         return failedAtOutput(std::move(report), status);
     report = Pass(request, source, out.get()).run(std::move(report));

@@ -39,15 +39,14 @@ struct DecodeRequest {
 };
 
 struct DecodeReport {
-    JobFailure failure = JobFailure::none;
-    std::string reason;    // human-readable, for "dls2mml: PATH: reason"
-    std::string faultPath; // PATH there: the output's when the output is at fault, else empty (the document)
-    TextStatus fault;      // the document's fault (kind, place, words), where the document is at fault
-    bool faultAtEnd = false; // found when the document ended
+    // For "dls2mml: PATH: words": PATH is the output's when the fault's place
+    // is the output, else the document's. A fault the reader found in the
+    // document has the reader's kind and its place (documentFault).
+    Fault fault;
     std::string outputPath;
     std::uint64_t bankBytes = 0;
     bool bankIsRiff = false; // the bank starts as a RIFF file, whose structure was checked
-    bool ok() const noexcept { return failure == JobFailure::none; }
+    bool ok() const noexcept { return fault.ok(); }
 };
 
 DecodeReport runDecodeJob(const DecodeRequest& request);

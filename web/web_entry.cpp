@@ -77,7 +77,7 @@ int convert(const char* name, const char* instruments)
     request.threads = 1; // a worker without shared memory: every stage on this thread
     request.instruments = instruments;
     const dls2mml::JobReport report = dls2mml::runConversionJob(request);
-    webConverted(report.ok(), report.reason.c_str(), report.outputPath.c_str(),
+    webConverted(report.ok(), report.fault.words.c_str(), report.outputPath.c_str(),
                  static_cast<double>(report.inputBytes), static_cast<double>(report.streamBytes),
                  static_cast<double>(report.documentBytes));
     if (report.ok() && *instruments != '\0')
@@ -152,7 +152,7 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlDecode(const char* name)
     request.outputPath = dls2mml::bankNameFor(name);
     request.overwrite = true; // the page's files are its own: a later bank of the same name replaces it
     const dls2mml::DecodeReport report = dls2mml::runDecodeJob(request);
-    webDecoded(report.ok(), report.reason.c_str(), request.outputPath.c_str(), static_cast<double>(report.bankBytes));
+    webDecoded(report.ok(), report.fault.words.c_str(), request.outputPath.c_str(), static_cast<double>(report.bankBytes));
     return report.ok();
 }
 

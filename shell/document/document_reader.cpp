@@ -345,4 +345,14 @@ std::optional<DocumentSizes> readDocumentSizes(const std::string& path)
     return parseDocumentSizes(std::string_view(reinterpret_cast<const char*>(prefix.data()), filled));
 }
 
+Fault documentFault(const TextStatus& status, bool atEnd)
+{
+    FaultPlace place;
+    place.line = status.at.line;
+    place.column = status.at.column;
+    place.streamByte = status.streamOffset;
+    place.atEnd = atEnd;
+    return {status.kind, place, status.describe()};
+}
+
 } // namespace dls2mml

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "compressor/block_decompressor.h"
+#include "fault/fault.h"
 #include "text/base64_reader.h"
 
 namespace dls2mml {
@@ -109,5 +110,10 @@ TextStatus decodeDocument(std::string_view document, std::vector<std::uint8_t>& 
 // given) is set when a fault was found as the document ended.
 TextStatus decodeDocumentFile(InputFile& file, const DocumentReader::Sink& sink, unsigned threads = 1,
                               bool* atEnd = nullptr);
+
+// The reader's verdict as a fault of the document: its kind, where it stands
+// (line and column, the stream's byte, whether it was found at the end) and
+// the reader's words with the place: "line L, column C: what".
+Fault documentFault(const TextStatus& status, bool atEnd);
 
 } // namespace dls2mml

@@ -333,7 +333,7 @@ TEST(VerifyWhileWriting, AnIntactRunWritesTheSameDocument)
     for (unsigned threads : {1u, 2u, 3u}) {
         SCOPED_TRACE(threads);
         const JobReport report = runConversionJob(requestFor(bank, threads));
-        ASSERT_TRUE(report.ok()) << report.reason;
+        ASSERT_TRUE(report.ok()) << report.fault.words;
         EXPECT_EQ(readText(folder.file("b_dls.mml")), expected);
     }
 }
@@ -368,11 +368,11 @@ TEST(VerifyWhileWriting, ADamagedFrameFailsTheRunAndLeavesNoDocument)
                         c.fault(frame);
                 };
                 const JobReport report = runConversionJob(request);
-                EXPECT_EQ(report.failure, JobFailure::verifyFailed);
+                EXPECT_EQ(report.fault.kind, FaultKind::verifyFailed);
                 const std::string place = "block " + std::to_string(c.damagedBlock + 1) + ": ";
-                const bool placed = contains(report.reason, "verification failed: the document does not decode: " + place) ||
-                                    contains(report.reason, "verification failed: the document decodes to other bytes than the input");
-                EXPECT_TRUE(placed) << report.reason;
+                const bool placed = contains(report.fault.words, "verification failed: the document does not decode: " + place) ||
+                                    contains(report.fault.words, "verification failed: the document decodes to other bytes than the input");
+                EXPECT_TRUE(placed) << report.fault.words;
                 if (earlier) {
                     EXPECT_EQ(readText(document), "earlier");
                     EXPECT_EQ(folder.names(), (std::set<std::string>{"b.dls", "b_dls.mml"}));
@@ -433,16 +433,16 @@ TEST(VerifyWhileWriting, AFrameDecodingToOtherBytesFailsTheRun)
             };
             const JobReport report = runConversionJob(request);
             EXPECT_TRUE(damaged);
-            EXPECT_EQ(report.failure, JobFailure::verifyFailed) << report.reason;
+            EXPECT_EQ(report.fault.kind, FaultKind::verifyFailed) << report.fault.words;
             const std::string words = "verification failed: the document decodes to other bytes than the input, first at byte ";
-            const std::size_t at = report.reason.find(words);
+            const std::size_t at = report.fault.words.find(words);
             if (at == std::string::npos) {
-                ADD_FAILURE() << "not the words of other bytes: " << report.reason;
+                ADD_FAILURE() << "not the words of other bytes: " << report.fault.words;
                 continue;
             }
-            const std::uint64_t first = std::stoull(report.reason.substr(at + words.size()));
-            EXPECT_GE(first, c.damagedBlock * block) << report.reason;
-            EXPECT_LT(first, (c.damagedBlock + 1) * block) << report.reason;
+            const std::uint64_t first = std::stoull(report.fault.words.substr(at + words.size()));
+            EXPECT_GE(first, c.damagedBlock * block) << report.fault.words;
+            EXPECT_LT(first, (c.damagedBlock + 1) * block) << report.fault.words;
             EXPECT_EQ(folder.names(), (std::set<std::string>{"b.dls"}));
         }
     }
@@ -478,8 +478,8 @@ TEST(VerifyWhileWriting, ADocumentDamagedInTheFileFailsTheRun)
             ASSERT_TRUE(file.writeAt(at, std::span(&byte, 1)));
         };
         const JobReport report = runConversionJob(request);
-        EXPECT_EQ(report.failure, JobFailure::verifyFailed);
-        EXPECT_TRUE(contains(report.reason, "verification failed: " + c.words)) << report.reason;
+        EXPECT_EQ(report.fault.kind, FaultKind::verifyFailed);
+        EXPECT_TRUE(contains(report.fault.words, "verification failed: " + c.words)) << report.fault.words;
         EXPECT_EQ(folder.names(), (std::set<std::string>{"b.dls"}));
     }
 }

@@ -108,7 +108,7 @@ TEST(CApi, DrawsFromThePivotStateAsAConversionRunDoes)
         request.path = bankPath;
         request.lowerPath = lowerAscii(bankPath);
         const JobReport report = runConversionJob(request);
-        ASSERT_TRUE(report.ok()) << report.reason;
+        ASSERT_TRUE(report.ok()) << report.fault.words;
         std::ifstream in(report.outputPath, std::ios::binary);
         const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(written, encoded[i]) << "bank " << i;

@@ -79,7 +79,7 @@ TEST(ConversionInstruments, ConvertsTheCutBankWhateverTheFilesBlockCount)
     // cut's blocks keep to the order all the same.
     request.orderedBlocks = 0;
     const JobReport report = runConversionJob(request);
-    ASSERT_TRUE(report.ok()) << report.reason;
+    ASSERT_TRUE(report.ok()) << report.fault.words;
     EXPECT_EQ(report.inputBytes, expected.bytes.size());
     EXPECT_EQ(report.wholeBankBytes, whole.size());
     EXPECT_EQ(report.instrumentsKept, 1u);
@@ -90,8 +90,8 @@ TEST(ConversionInstruments, ConvertsTheCutBankWhateverTheFilesBlockCount)
     request.outputPath = folder.file("refused.mml");
     request.instruments = "3";
     const JobReport refused = runConversionJob(request);
-    EXPECT_EQ(refused.failure, JobFailure::selection);
-    EXPECT_EQ(refused.reason, "cannot choose instruments: there is no instrument 3: the bank holds 2 instruments");
+    EXPECT_EQ(refused.fault.kind, FaultKind::selectionRefused);
+    EXPECT_EQ(refused.fault.words, "cannot choose instruments: there is no instrument 3: the bank holds 2 instruments");
     EXPECT_FALSE(std::filesystem::exists(request.outputPath));
 }
 

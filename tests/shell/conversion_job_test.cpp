@@ -44,7 +44,7 @@ TEST(ConversionJob, MatchesTheOneShotForm)
         const std::string path = dir.file("in.dls");
         writeFile(path, c.input);
         const JobReport report = convert(path);
-        ASSERT_TRUE(report.ok()) << report.reason;
+        ASSERT_TRUE(report.ok()) << report.fault.words;
         const std::string doc = readFile(report.outputPath);
         EXPECT_EQ(doc.size(), report.documentBytes);
         EXPECT_TRUE(doc == expectedDocument(c.input)) << "documents differ";
@@ -60,25 +60,25 @@ TEST(ConversionJob, FailuresNameTheStepAndKeepEarlierDocuments)
     ASSERT_TRUE(convert(bank).ok());
     const std::string earlier = readFile(dir.file("bank_dls.mml"));
 
-    EXPECT_EQ(convert(dir.file("missing.dls")).failure, JobFailure::cannotOpen);
+    EXPECT_EQ(convert(dir.file("missing.dls")).fault.kind, FaultKind::cannotOpen);
     EXPECT_FALSE(fs::exists(dir.file("missing_dls.mml")));
 
     fs::create_directory(dir.file("folder.dls"));
-    EXPECT_EQ(convert(dir.file("folder.dls")).failure, JobFailure::isFolder);
+    EXPECT_EQ(convert(dir.file("folder.dls")).fault.kind, FaultKind::isFolder);
     EXPECT_FALSE(fs::exists(dir.file("folder_dls.mml")));
 
-    EXPECT_EQ(convert(dir.file("bank.sf2")).failure, JobFailure::noDlsInName);
+    EXPECT_EQ(convert(dir.file("bank.sf2")).fault.kind, FaultKind::noDlsInName);
 
     // The target is a folder: the document cannot replace it, and nothing is left behind.
     fs::create_directory(dir.file("other_dls.mml"));
     writeFile(dir.file("other.dls"), text("xyz"));
     const JobReport blocked = convert(dir.file("other.dls"));
     EXPECT_FALSE(blocked.ok());
-    EXPECT_FALSE(blocked.reason.empty());
+    EXPECT_FALSE(blocked.fault.words.empty());
     EXPECT_TRUE(fs::is_directory(dir.file("other_dls.mml")));
 
     // An output folder that does not exist.
-    EXPECT_EQ(convert(bank, dir.file("nowhere/out.mml")).failure, JobFailure::cannotCreate);
+    EXPECT_EQ(convert(bank, dir.file("nowhere/out.mml")).fault.kind, FaultKind::cannotCreate);
 
     EXPECT_EQ(readFile(dir.file("bank_dls.mml")), earlier);
     std::size_t entries = 0;
@@ -92,7 +92,7 @@ TEST(ConversionJob, ExplicitOutputAndOverwrite)
     const std::string bank = dir.file("notabank.bin");
     writeFile(bank, text("abc"));
     const JobReport report = convert(bank, dir.file("out.mml"));
-    ASSERT_TRUE(report.ok()) << report.reason;
+    ASSERT_TRUE(report.ok()) << report.fault.words;
     const std::string abcDoc = readFile(dir.file("out.mml"));
     EXPECT_EQ(abcDoc, expectedDocument(text("abc")));
     writeFile(bank, {});
@@ -148,7 +148,7 @@ TEST(ConversionJob, PivotDrawsFollowTheBlockOrder)
         }
         pivotGenerator.setState(start);
         const JobReport report = convert(dir.file("periodic.dls"));
-        ASSERT_TRUE(report.ok()) << report.reason;
+        ASSERT_TRUE(report.ok()) << report.fault.words;
         EXPECT_EQ(pivotGenerator.state(), sequential.state());
         const Bytes stream = streamOf(readFile(report.outputPath));
         std::vector<std::uint32_t> got;
@@ -211,8 +211,8 @@ TEST(ConversionJob, FailedVerificationKeepsTheEarlierDocument)
         ASSERT_TRUE(file.writeAt(at, std::span(&c, 1)));
     };
     const JobReport report = runConversionJob(request);
-    EXPECT_EQ(report.failure, JobFailure::verifyFailed);
-    EXPECT_NE(report.reason.find("block 1 differs"), std::string::npos) << report.reason;
+    EXPECT_EQ(report.fault.kind, FaultKind::verifyFailed);
+    EXPECT_NE(report.fault.words.find("block 1 differs"), std::string::npos) << report.fault.words;
     EXPECT_EQ(checked, "//========== .DLS_DATA ==========") << "the check must read the new document, not the target";
     EXPECT_EQ(readFile(document), "earlier");
     std::set<std::string> left;

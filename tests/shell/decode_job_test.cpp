@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "fault/fault_kind.h"
+#include "fault/fault.h"
 #include "platform/file_system.h"
 #include "shell/conversion_job.h"
 #include "shell/decode_job.h"
@@ -37,7 +37,7 @@ std::string documentOf(const Bytes& bank)
     TempFolder dir;
     writeFile(dir.file("b.dls"), bank);
     const JobReport report = convert(dir.file("b.dls"));
-    EXPECT_TRUE(report.ok()) << report.reason;
+    EXPECT_TRUE(report.ok()) << report.fault.words;
     return readFile(report.outputPath);
 }
 
@@ -74,30 +74,30 @@ TEST(DecodeJob, FilesChecksAndFaults)
         bool earlier;   // an earlier file stands at the target
         bool overwrite;
         bool checkOnly;
-        JobFailure failure;
+        FaultKind failure;
         std::optional<FaultKind> fault; // the document's fault, where it is at fault
         std::uint64_t faultLine;
         bool bankWritten;  // the target holds the bank afterwards (else: what stood there before)
     } cases[] = {
-        {"to a new file", document, Target::other, false, false, false, JobFailure::none, {}, 0, true},
-        {"to the derived name", document, Target::derived, false, false, false, JobFailure::none, {}, 0, true},
-        {"an existing file, not replaced", document, Target::other, true, false, false, JobFailure::outputExists, {}, 0, false},
-        {"an existing file, replaced with leave", document, Target::other, true, true, false, JobFailure::none, {}, 0, true},
-        {"the document itself", document, Target::theDocument, true, true, false, JobFailure::sameFile, {}, 0, false},
-        {"a hard link of the document", document, Target::hardLink, true, true, false, JobFailure::sameFile, {}, 0, false},
+        {"to a new file", document, Target::other, false, false, false, FaultKind::none, {}, 0, true},
+        {"to the derived name", document, Target::derived, false, false, false, FaultKind::none, {}, 0, true},
+        {"an existing file, not replaced", document, Target::other, true, false, false, FaultKind::outputExists, {}, 0, false},
+        {"an existing file, replaced with leave", document, Target::other, true, true, false, FaultKind::none, {}, 0, true},
+        {"the document itself", document, Target::theDocument, true, true, false, FaultKind::sameFile, {}, 0, false},
+        {"a hard link of the document", document, Target::hardLink, true, true, false, FaultKind::sameFile, {}, 0, false},
         {"a hard link of the document, without leave", document, Target::hardLink, true, false, false,
-         JobFailure::outputExists, {}, 0, false},
+         FaultKind::outputExists, {}, 0, false},
         {"the stream's magic damaged", changed(document, firstStreamCharacter, 'e'), Target::other, false, false, false,
-         JobFailure::documentFault, FaultKind::badMagic, 3, false},
+         FaultKind::badMagic, FaultKind::badMagic, 3, false},
         {"the footer damaged, an earlier bank kept", changed(document, document.size() - 4, ']'), Target::other, true, true,
-         false, JobFailure::documentFault, FaultKind::badText, 0, false},
+         false, FaultKind::badText, FaultKind::badText, 0, false},
         {"cut short", document.substr(0, document.size() - 10), Target::other, false, false, false,
-         JobFailure::documentFault, FaultKind::truncated, 0, false},
-        {"check only, opaque bytes", document, Target::other, false, false, true, JobFailure::none, {}, 0, false},
+         FaultKind::truncated, FaultKind::truncated, 0, false},
+        {"check only, opaque bytes", document, Target::other, false, false, true, FaultKind::none, {}, 0, false},
         {"check only, a damaged RIFF bank", documentOf(cutRiffBank()), Target::other, false, false, true,
-         JobFailure::bankDamaged, {}, 0, false},
+         FaultKind::bankDamaged, {}, 0, false},
         {"check only, a damaged document", changed(document, firstStreamCharacter, 'e'), Target::other, false, false, true,
-         JobFailure::documentFault, FaultKind::badMagic, 3, false},
+         FaultKind::badMagic, FaultKind::badMagic, 3, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -124,16 +124,19 @@ TEST(DecodeJob, FilesChecksAndFaults)
         request.checkOnly = c.checkOnly;
         const DecodeReport report = runDecodeJob(request);
 
-        EXPECT_EQ(report.failure, c.failure) << report.reason;
-        EXPECT_EQ(report.ok(), report.reason.empty()) << report.reason;
+        EXPECT_EQ(faultKindName(report.fault.kind), std::string(faultKindName(c.failure))) << report.fault.words;
+        EXPECT_EQ(report.ok(), report.fault.words.empty()) << report.fault.words;
         if (c.fault) {
-            EXPECT_EQ(faultKindName(report.fault.kind), std::string(faultKindName(*c.fault))) << report.fault.describe();
+            EXPECT_TRUE(isReaderFault(report.fault.kind)) << report.fault.words;
             if (c.faultLine) {
-                EXPECT_EQ(report.fault.at.line, c.faultLine) << report.fault.describe();
+                EXPECT_EQ(report.fault.place.line, c.faultLine) << report.fault.words;
             }
-            EXPECT_NE(report.reason.find(report.fault.message), std::string::npos) << report.reason;
+            const std::string place = "line " + std::to_string(report.fault.place.line) + ", column " +
+                                      std::to_string(report.fault.place.column) + ": ";
+            EXPECT_EQ(report.fault.words.rfind(place, 0), 0u)
+                << report.fault.words;
         } else {
-            EXPECT_TRUE(report.fault.ok()) << report.fault.describe();
+            EXPECT_FALSE(isReaderFault(report.fault.kind)) << report.fault.words;
         }
         EXPECT_EQ(readFile(documentPath), c.document) << "the document must stay as it was";
         if (c.bankWritten) {
@@ -182,13 +185,12 @@ TEST(DecodeJob, MemoryDocumentToTheCallersOutput)
         const char* name;
         std::string document;
         unsigned threads;
-        JobFailure failure;
-        FaultKind fault;
+        FaultKind failure; // the document's fault where it is at fault
     } cases[] = {
-        {"whole, one thread", document, 1, JobFailure::none, FaultKind::none},
-        {"whole, two threads", document, 2, JobFailure::none, FaultKind::none},
-        {"footer damaged", changed(document, document.size() - 4, ']'), 2, JobFailure::documentFault, FaultKind::badText},
-        {"cut short", document.substr(0, document.size() / 2), 1, JobFailure::documentFault, FaultKind::truncated},
+        {"whole, one thread", document, 1, FaultKind::none},
+        {"whole, two threads", document, 2, FaultKind::none},
+        {"footer damaged", changed(document, document.size() - 4, ']'), 2, FaultKind::badText},
+        {"cut short", document.substr(0, document.size() / 2), 1, FaultKind::truncated},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -200,10 +202,9 @@ TEST(DecodeJob, MemoryDocumentToTheCallersOutput)
         request.output = &output;
         request.threads = c.threads;
         const DecodeReport report = runDecodeJob(request);
-        EXPECT_EQ(report.failure, c.failure) << report.reason;
-        EXPECT_EQ(faultKindName(report.fault.kind), std::string(faultKindName(c.fault))) << report.fault.describe();
+        EXPECT_EQ(faultKindName(report.fault.kind), std::string(faultKindName(c.failure))) << report.fault.words;
         EXPECT_FALSE(output.committed()) << "the caller commits its own output";
-        if (c.failure == JobFailure::none) {
+        if (c.failure == FaultKind::none) {
             EXPECT_EQ(report.bankBytes, bank.size());
             EXPECT_TRUE(output.bytes() == bank) << "banks differ";
         }
@@ -226,10 +227,10 @@ TEST(DecodeJob, CheckOnlyWalksARiffBank)
     const struct {
         const char* name;
         std::string bank;
-        JobFailure failure;
+        FaultKind failure;
     } cases[] = {
-        {"a sound bank", sound, JobFailure::none},
-        {"a list's size past the form", broken, JobFailure::bankDamaged},
+        {"a sound bank", sound, FaultKind::none},
+        {"a list's size past the form", broken, FaultKind::bankDamaged},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -239,9 +240,9 @@ TEST(DecodeJob, CheckOnlyWalksARiffBank)
         request.path = dir.file("b_dls.mml");
         request.checkOnly = true;
         const DecodeReport report = runDecodeJob(request);
-        EXPECT_EQ(report.failure, c.failure) << report.reason;
+        EXPECT_EQ(report.fault.kind, c.failure) << report.fault.words;
         EXPECT_TRUE(report.bankIsRiff);
-        EXPECT_TRUE(report.fault.ok()) << "the document itself is whole";
+        EXPECT_FALSE(isReaderFault(report.fault.kind)) << "the document itself is whole";
         EXPECT_EQ(report.bankBytes, c.bank.size());
         EXPECT_FALSE(fs::exists(dir.file("b.dls"))) << "a check writes no bank";
     }

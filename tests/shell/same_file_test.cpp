@@ -88,7 +88,7 @@ TEST(SameFile, AnInputUnderAnotherNameIsRefusedAsTheOutput)
     const std::string bank = dir.file("bank.dls");
     writeFile(bank, TestRng(9).bytes(5000, 3));
     const JobReport made = convert(bank);
-    ASSERT_TRUE(made.ok()) << made.reason;
+    ASSERT_TRUE(made.ok()) << made.fault.words;
     const std::string document = made.outputPath;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -108,7 +108,7 @@ TEST(SameFile, AnInputUnderAnotherNameIsRefusedAsTheOutput)
             fs::create_symlink(input, link);
         const std::string target = c.output == Output::sameName || c.output == Output::appendToInput ? input : link;
         const bool toStandardOutput = c.output == Output::appendToInput || c.output == Output::appendToHardLink;
-        JobFailure failure = JobFailure::none;
+        FaultKind failure = FaultKind::none;
         std::string reason;
         {
 #ifndef _WIN32
@@ -126,8 +126,8 @@ TEST(SameFile, AnInputUnderAnotherNameIsRefusedAsTheOutput)
                 if (!toStandardOutput)
                     request.outputPath = target;
                 const JobReport report = runConversionJob(request);
-                failure = report.failure;
-                reason = report.reason;
+                failure = report.fault.kind;
+                reason = report.fault.words;
             } else {
                 DecodeRequest request;
                 request.path = input;
@@ -136,11 +136,11 @@ TEST(SameFile, AnInputUnderAnotherNameIsRefusedAsTheOutput)
                 if (!toStandardOutput)
                     request.outputPath = target;
                 const DecodeReport report = runDecodeJob(request);
-                failure = report.failure;
-                reason = report.reason;
+                failure = report.fault.kind;
+                reason = report.fault.words;
             }
         }
-        EXPECT_EQ(failure, JobFailure::sameFile) << reason;
+        EXPECT_EQ(failure, FaultKind::sameFile) << reason;
         EXPECT_EQ(reason, "input and output are the same file");
         EXPECT_EQ(readFile(input), before) << "the input must stay as it was";
         EXPECT_TRUE(fs::exists(link) || target == input);

@@ -31,7 +31,7 @@ TEST(CuePointDocument, WorkedDocuments)
         const std::string path = dir.file(std::string(c.name) + ".dls");
         writeFile(path, c.input);
         const JobReport report = convert(path);
-        ASSERT_TRUE(report.ok()) << report.reason;
+        ASSERT_TRUE(report.ok()) << report.fault.words;
         EXPECT_EQ(report.outputPath, dir.file(std::string(c.name) + "_dls.mml"));
         const std::string doc = readFile(report.outputPath);
         EXPECT_EQ(doc, c.expected);
