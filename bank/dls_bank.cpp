@@ -2,34 +2,12 @@
 
 #include <algorithm>
 
+#include "bank/chunk_ids.h"
+
 namespace dls2mml {
 namespace {
 
-constexpr std::uint32_t fourcc(const char (&id)[5])
-{
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(id[0])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(id[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(id[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(id[3])) << 24;
-}
-
-constexpr std::uint32_t idRiff = fourcc("RIFF");
-constexpr std::uint32_t idList = fourcc("LIST");
-constexpr std::uint32_t idDls = fourcc("DLS ");
-constexpr std::uint32_t idColh = fourcc("colh");
-constexpr std::uint32_t idLins = fourcc("lins");
-constexpr std::uint32_t idIns = fourcc("ins ");
-constexpr std::uint32_t idInsh = fourcc("insh");
-constexpr std::uint32_t idLrgn = fourcc("lrgn");
-constexpr std::uint32_t idRgn = fourcc("rgn ");
-constexpr std::uint32_t idRgn2 = fourcc("rgn2");
-constexpr std::uint32_t idPtbl = fourcc("ptbl");
-constexpr std::uint32_t idWvpl = fourcc("wvpl");
-constexpr std::uint32_t idWave = fourcc("wave");
-constexpr std::uint32_t idFmt = fourcc("fmt ");
-constexpr std::uint32_t idData = fourcc("data");
-constexpr std::uint32_t idInfo = fourcc("INFO");
-constexpr std::uint32_t idInam = fourcc("INAM");
+using namespace chunk;
 
 std::uint32_t le32(const std::uint8_t* p)
 {
