@@ -19,23 +19,8 @@ trap cleanup EXIT
 chmod 755 "$work"
 cd "$work" || exit 1
 
-failures=0
-pass() { echo "ok   $1"; }
-fail() { echo "FAIL $1"; failures=$((failures + 1)); }
-skip() { echo "skip $1"; }
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
-same() { cmp -s "$1" "$2"; }
-# Runs dls2mml, keeping its status in $rc, its output in out.txt and err.txt.
-run() {
-    "$BIN" "$@" >out.txt 2>err.txt
-    rc=$?
-}
-# shellcheck source=../support/unprivileged.sh
-. "$HERE/../support/unprivileged.sh"
+# shellcheck source=../support/cli_checks.sh
+. "$HERE/../support/cli_checks.sh"
 # As an unprivileged user, for the permission checks; sets $rc like run.
 run_as_nobody() {
     as_nobody "$NOBODY_BIN" "$@" >out.txt 2>err.txt

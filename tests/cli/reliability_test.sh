@@ -23,22 +23,8 @@ cd "$work" || exit 1
 # exit; neither helps a run under a process limit.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-}:detect_leaks=0
 
-failures=0
-pass() { echo "ok   $1"; }
-fail() { echo "FAIL $1"; failures=$((failures + 1)); }
-skip() { echo "skip $1"; }
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
-same() { cmp -s "$1" "$2"; }
-run() {
-    "$BIN" "$@" >out.txt 2>err.txt
-    rc=$?
-}
-# shellcheck source=../support/unprivileged.sh
-. "$HERE/../support/unprivileged.sh"
+# shellcheck source=../support/cli_checks.sh
+. "$HERE/../support/cli_checks.sh"
 # Nothing but the listed names in the folder (hidden names included).
 only() { # only FOLDER NAME...
     local folder=$1
