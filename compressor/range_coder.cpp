@@ -45,11 +45,17 @@ inline void encodeIndex(CoderState& state, Model& model, std::int32_t s) noexcep
         countIndex(model, interval.start);
     else
         countIndex(model, s);
-    while (state.range < renormaliseBelow) {
-        state.out[state.count++] = static_cast<std::uint8_t>(state.low >> 24);
-        state.range <<= 8;
-        state.low <<= 8;
-    }
+    // Brings the range back to 2^24 or more, a byte out per factor 2^8. A
+    // step leaves at least r >= 2^24 / 32767 > 2^8, so at most two bytes go
+    // out; both are stored and the count moves by those that do, without a
+    // branch on the coded data (the bound leaves room for the spare one).
+    const std::uint32_t bytes = std::uint32_t{state.range < renormaliseBelow} + std::uint32_t{state.range < (renormaliseBelow >> 8)};
+    const std::uint32_t shift = 8 * bytes;
+    state.out[state.count] = static_cast<std::uint8_t>(state.low >> 24);
+    state.out[state.count + 1] = static_cast<std::uint8_t>(state.low >> 16);
+    state.count += bytes;
+    state.range = static_cast<std::uint32_t>(std::uint64_t{state.range} << shift);
+    state.low = static_cast<std::uint32_t>(std::uint64_t{state.low} << shift);
 }
 
 } // namespace
