@@ -1,6 +1,9 @@
 #include "compressor/range_coder.h"
 
 #include <cassert>
+#include <type_traits>
+
+#include "compressor/coder_models.h"
 
 namespace dls2mml {
 
@@ -27,20 +30,32 @@ void propagateCarry(std::uint8_t* out, std::size_t count) noexcept
     }
 }
 
-void encodeIndex(CoderState& state, FrequencyModel& model, std::int32_t s) noexcept
+// Codes the interval of one index and counts it in its model.
+template <typename Model>
+inline void encodeIndex(CoderState& state, Model& model, std::int32_t s) noexcept
 {
-    const std::uint32_t r = divideByTotal(state.range, model.total());
-    const std::uint32_t add = r * model.cum[s];
+    const CodedInterval interval = intervalOf(model, s);
+    const std::uint32_t r = divideByReciprocal(state.range, model.reciprocal, model.total);
+    const std::uint32_t add = r * interval.start;
     if (add > 0xFFFFFFFFu - state.low)
         propagateCarry(state.out, state.count);
     state.low += add;
-    state.range = r * model.freq[s];
-    updateModel(model, s);
-    while (state.range < renormaliseBelow) {
-        state.out[state.count++] = static_cast<std::uint8_t>(state.low >> 24);
-        state.range <<= 8;
-        state.low <<= 8;
-    }
+    state.range = r * interval.size;
+    if constexpr (std::is_same_v<Model, ContextCoderModel>)
+        countIndex(model, interval.start);
+    else
+        countIndex(model, s);
+    // Brings the range back to 2^24 or more, a byte out per factor 2^8. A
+    // step leaves at least r >= 2^24 / 32767 > 2^8, so at most two bytes go
+    // out; both are stored and the count moves by those that do, without a
+    // branch on the coded data (the bound leaves room for the spare one).
+    const std::uint32_t bytes = std::uint32_t{state.range < renormaliseBelow} + std::uint32_t{state.range < (renormaliseBelow >> 8)};
+    const std::uint32_t shift = 8 * bytes;
+    state.out[state.count] = static_cast<std::uint8_t>(state.low >> 24);
+    state.out[state.count + 1] = static_cast<std::uint8_t>(state.low >> 16);
+    state.count += bytes;
+    state.range = static_cast<std::uint32_t>(std::uint64_t{state.range} << shift);
+    state.low = static_cast<std::uint32_t>(std::uint64_t{state.low} << shift);
 }
 
 } // namespace
@@ -48,19 +63,18 @@ void encodeIndex(CoderState& state, FrequencyModel& model, std::int32_t s) noexc
 std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::span<const std::uint8_t> symbols) noexcept
 {
     assert(out.size() >= encodeBlockBound(symbols.size()));
-    models.resetModels();
+    // The coder's own form of the models (about 10 KiB, reset for every block).
+    CoderModelSet coding;
+    coding.reset();
     CoderState state{.out = out.data()};
-    std::int32_t c1 = 0;
-    std::int32_t c2 = 0;
+    std::size_t context = 0; // 10 * c2 + c1 of the two classes before
     for (std::size_t position = 0;; ++position) {
-        FrequencyModel& context = models.contextModels[static_cast<std::size_t>(10 * c2 + c1)];
         const std::int32_t symbol = position < symbols.size() ? symbols[position] : endSymbol;
         const std::int32_t k = models.classOfSymbol[static_cast<std::size_t>(symbol)];
-        encodeIndex(state, context, k);
-        c2 = c1;
-        c1 = k;
+        encodeIndex(state, coding.contextModels[context], k);
+        context = 10 * (context % 10) + static_cast<std::size_t>(k);
         if (k >= 3)
-            encodeIndex(state, models.offsetModels[static_cast<std::size_t>(k)], symbol - classBase[k]);
+            encodeIndex(state, coding.offsetModels[static_cast<std::size_t>(k)], symbol - classBase[static_cast<std::size_t>(k)]);
         if (symbol == endSymbol)
             break;
     }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "compressor/coder_models.h"
 #include "compressor/frequency_model.h"
 #include "compressor/range_coder.h"
 #include "support/decoder_test_support.h"
@@ -141,8 +142,39 @@ void expectSame(const OffsetDecoderModel& m, const ReferenceModel& ref)
     ASSERT_EQ(m.reciprocal, ~std::uint64_t{0} / m.total + 1);
 }
 
+// The coder's form of a model holds the same counts, and gives each index
+// the interval the plain rules give it.
+void expectSame(const ContextCoderModel& m, const ReferenceModel& ref)
+{
+    ASSERT_EQ(ref.freq.size(), 10u);
+    for (std::size_t i = 0; i <= 10; ++i) ASSERT_EQ(m.cum[i], ref.cum(i)) << "cumulative count " << i;
+    for (std::size_t i = 11; i < m.cum.size(); ++i) ASSERT_EQ(m.cum[i], 0) << "lane past the model " << i;
+    for (std::int32_t s = 0; s < 10; ++s) {
+        const CodedInterval interval = intervalOf(m, s);
+        ASSERT_EQ(interval.start, ref.cum(static_cast<std::size_t>(s))) << "start of " << s;
+        ASSERT_EQ(interval.size, ref.freq[static_cast<std::size_t>(s)]) << "size of " << s;
+    }
+    ASSERT_EQ(m.total, ref.cum(10));
+    ASSERT_EQ(m.reciprocal, ~std::uint64_t{0} / m.total + 1);
+}
+
+void expectSame(const OffsetCoderModel& m, const ReferenceModel& ref)
+{
+    const std::size_t n = ref.freq.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const CodedInterval interval = intervalOf(m, static_cast<std::int32_t>(i));
+        ASSERT_EQ(interval.start, ref.cum(i)) << "start of " << i;
+        ASSERT_EQ(interval.size, ref.freq[i]) << "size of " << i;
+    }
+    for (std::size_t i = n; i < 128; ++i) ASSERT_EQ(m.startWithin[i / 8][i % 8], 0) << "lane past the model " << i;
+    for (std::size_t g = 0; g < 16; ++g)
+        ASSERT_EQ(m.groupStart[g], 8 * g < n ? ref.cum(8 * g) : 0) << "group " << g;
+    ASSERT_EQ(m.total, ref.cum(n));
+    ASSERT_EQ(m.reciprocal, ~std::uint64_t{0} / m.total + 1);
+}
+
 // The encoder's one-pass search and update, its update, and the decoder's
-// update of its own form of the model, against the plain rules, through
+// and the coder's updates of their own forms of the model, against the plain rules, through
 // several rescales, with skewed and uniform values.
 template <std::int32_t n>
 void checkSearchAndUpdate(std::uint32_t seed)
@@ -154,6 +186,10 @@ void checkSearchAndUpdate(std::uint32_t seed)
     resetContextDecoderModel(context);
     OffsetDecoderModel offset;
     resetOffsetDecoderModel(offset, n);
+    ContextCoderModel coderContext;
+    resetContextCoderModel(coderContext);
+    OffsetCoderModel coderOffset;
+    resetOffsetCoderModel(coderOffset, n);
     ReferenceModel ref(n);
     TestRng rng(seed);
     for (int step = 0; step < 100000; ++step) {
@@ -170,18 +206,28 @@ void checkSearchAndUpdate(std::uint32_t seed)
         const auto g = static_cast<std::int32_t>(s / 8);
         const auto j = static_cast<std::int32_t>(s % 8);
         countOffsetIndex(offset, g, j, offset.within[static_cast<std::size_t>(g)][static_cast<std::size_t>(j)]);
+        if constexpr (n == 10) countIndex(coderContext, ref.cum(s));
+        countIndex(coderOffset, static_cast<std::int32_t>(s));
         ref.update(s);
         if (step % 997 == 0 || ref.cum(n) < 64) {
             expectSame(searched, ref);
             expectSame(updated, ref);
             expectSame(offset, ref);
-            if constexpr (n == 10) expectSame(context, ref);
+            expectSame(coderOffset, ref);
+            if constexpr (n == 10) {
+                expectSame(context, ref);
+                expectSame(coderContext, ref);
+            }
         }
     }
     expectSame(searched, ref);
     expectSame(updated, ref);
     expectSame(offset, ref);
-    if constexpr (n == 10) expectSame(context, ref);
+    expectSame(coderOffset, ref);
+    if constexpr (n == 10) {
+        expectSame(context, ref);
+        expectSame(coderContext, ref);
+    }
 }
 
 TEST(FrequencyModel, OnePassSearchAndUpdateFollowThePlainRules)

@@ -1,0 +1,113 @@
+// The coder's own form of the class models: the counts FrequencyModel keeps
+// (the same cum, the same +1 per coded index, the same rescale at 32768), laid
+// out so that a coded index is counted in two or three eight-lane steps
+// whatever the model's size, with the reciprocal of the total kept beside it.
+// The decoder has a form of its own (DecoderModelSet), so --verify checks the
+// coder with code it does not share.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "compressor/frequency_model.h"
+
+namespace dls2mml {
+
+// Adds 1 to each of the eight counts at lanes that is above threshold, both
+// compared as signed 16-bit numbers (every count is below 32768 before; one
+// may reach 32768 as the total, rescaled straight after).
+inline void raiseLanesAbove(std::uint16_t* lanes, std::uint32_t threshold) noexcept
+{
+#if defined(__GNUC__)
+    using Lanes = std::int16_t __attribute__((vector_size(16)));
+    using CountLanes = std::uint16_t __attribute__((vector_size(16)));
+    const auto t = static_cast<std::int16_t>(threshold);
+    const Lanes limit = {t, t, t, t, t, t, t, t};
+    Lanes counts;
+    __builtin_memcpy(&counts, lanes, sizeof counts);
+    const CountLanes raised = reinterpret_cast<CountLanes>(counts) - reinterpret_cast<CountLanes>(counts > limit);
+    __builtin_memcpy(lanes, &raised, sizeof raised);
+#else
+    for (int i = 0; i < 8; ++i)
+        if (static_cast<std::int16_t>(lanes[i]) > static_cast<std::int16_t>(threshold))
+            ++lanes[i];
+#endif
+}
+
+// A context model (10 indices): cum[0..10] and zeros up to 16 lanes, so index
+// s is counted by raising the lanes above cum[s] in two steps (the zeros and
+// cum[0..s] never are).
+struct ContextCoderModel {
+    alignas(16) std::array<std::uint16_t, 16> cum{};
+    std::uint32_t total = 0;
+    std::uint64_t reciprocal = 0;
+};
+
+// An offset model (2 to 128 indices) in two levels: where each group of eight
+// indices starts, and where each index starts within its group. Counting an
+// index raises the later starts of its group and the later groups' starts.
+struct OffsetCoderModel {
+    static constexpr std::int32_t groupCount = 16;
+    // groupStart[g] = cum[8g]; 0 past the model (never above a threshold).
+    alignas(16) std::array<std::uint16_t, groupCount> groupStart{};
+    // startWithin[g][j] = cum[8g + j] - cum[8g]; 0 past the model.
+    alignas(16) std::array<std::array<std::uint16_t, 8>, groupCount> startWithin{};
+    std::array<std::uint16_t, FrequencyModel::maxSymbols> freq{};
+    std::uint32_t total = 0;
+    std::uint32_t symbolCount = 0;
+    std::uint64_t reciprocal = 0;
+};
+
+void resetContextCoderModel(ContextCoderModel& model) noexcept;
+void resetOffsetCoderModel(OffsetCoderModel& model, std::uint32_t symbolCount) noexcept;
+void rescaleContextCoderModel(ContextCoderModel& model) noexcept;
+void rescaleOffsetCoderModel(OffsetCoderModel& model) noexcept;
+
+// The interval of index s: its start and its count.
+struct CodedInterval {
+    std::uint32_t start;
+    std::uint32_t size;
+};
+
+inline CodedInterval intervalOf(const ContextCoderModel& model, std::int32_t s) noexcept
+{
+    const std::uint32_t start = model.cum[static_cast<std::size_t>(s)];
+    return {start, model.cum[static_cast<std::size_t>(s) + 1] - start};
+}
+
+inline CodedInterval intervalOf(const OffsetCoderModel& model, std::int32_t s) noexcept
+{
+    const auto g = static_cast<std::size_t>(s >> 3), j = static_cast<std::size_t>(s & 7);
+    return {std::uint32_t{model.groupStart[g]} + model.startWithin[g][j], model.freq[static_cast<std::size_t>(s)]};
+}
+
+// Counts index s, whose interval starts at start (cum[s]).
+inline void countIndex(ContextCoderModel& model, std::uint32_t start) noexcept
+{
+    raiseLanesAbove(&model.cum[0], start);
+    raiseLanesAbove(&model.cum[8], start);
+    if (++model.total >= rescaleTotal)
+        rescaleContextCoderModel(model);
+    model.reciprocal = totalReciprocals[model.total];
+}
+
+inline void countIndex(OffsetCoderModel& model, std::int32_t s) noexcept
+{
+    const auto g = static_cast<std::size_t>(s >> 3), j = static_cast<std::size_t>(s & 7);
+    raiseLanesAbove(model.startWithin[g].data(), model.startWithin[g][j]);
+    raiseLanesAbove(&model.groupStart[0], model.groupStart[g]);
+    raiseLanesAbove(&model.groupStart[8], model.groupStart[g]);
+    ++model.freq[static_cast<std::size_t>(s)];
+    if (++model.total >= rescaleTotal)
+        rescaleOffsetCoderModel(model);
+    model.reciprocal = totalReciprocals[model.total];
+}
+
+// The coder's models of one block, reset at its start.
+struct CoderModelSet {
+    std::array<ContextCoderModel, contextModelCount> contextModels;
+    std::array<OffsetCoderModel, symbolClassCount> offsetModels; // slots 0..2 unused
+    void reset() noexcept;
+};
+
+} // namespace dls2mml
