@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Whole-conversion benchmark: dls2mml beside bzip2 -9, lbzip2 -9 -n2, xz -6
-# and zstd -19 on the same files, and its decoder (-t, -d) beside bzip2 -d and
-# lbzip2 -d -n2, in one run, printed as a Markdown table.
+# Whole-conversion benchmark: dls2mml beside bzip2 -9, lbzip2 -9 -n2, bzip3 -j2,
+# xz -6 and zstd -19 on the same files, and its decoder (-t, -d) beside bzip2 -d,
+# lbzip2 -d -n2 and bzip3 -d -j2, in one run, printed as a Markdown table.
 #
 #   bench/compare.sh [-n RUNS] [-b BUILD_DIR] [-s "SIZES_MIB"] [-x] [FILE.dls ...]
 #
@@ -58,7 +58,7 @@ if [[ -n ${sizes// /} ]]; then
     [[ -x $make_bank ]] || die "no make_sample_bank in $build"
 fi
 [[ -x /usr/bin/time ]] || die "GNU time (/usr/bin/time) is needed for peak memory"
-for tool in bzip2 lbzip2 xz zstd awk; do
+for tool in bzip2 lbzip2 bzip3 xz zstd awk; do
     command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 for f in "$@"; do
@@ -78,7 +78,8 @@ bzip2_version=$(bzip2 --help 2>&1 | head -n1 | sed -n 's/.*Version \([^,]*\).*/\
 xz_version=$(xz --version | head -n1 | awk '{ print $NF }')
 zstd_version=$(zstd --version | sed -n 's/.* v\([0-9.]*\).*/\1/p')
 lbzip2_version=$(lbzip2 --version 2>&1 | head -n1 | awk '{ print $NF }')
-echo "Versions: dls2mml $rev, bzip2 ${bzip2_version:-?}, lbzip2 ${lbzip2_version:-?}, xz ${xz_version:-?}, zstd ${zstd_version:-?}"
+bzip3_version=$(bzip3 -V 2>&1 | head -n1 | awk '{ print $NF }')
+echo "Versions: dls2mml $rev, bzip2 ${bzip2_version:-?}, lbzip2 ${lbzip2_version:-?}, bzip3 ${bzip3_version:-?}, xz ${xz_version:-?}, zstd ${zstd_version:-?}"
 echo "Best of $runs runs each; wall time in seconds, MB = 10^6 bytes, peak RSS in MiB (largest of the runs)."
 echo "dls2mml's output is the whole document (Base64 text of the stream); the peers write raw compressed files."
 echo
@@ -108,20 +109,20 @@ for s in $sizes; do
 done
 files+=("$@")
 
-tools=(dls2mml dls2mml1 bzip2 lbzip2)
+tools=(dls2mml dls2mml1 bzip2 lbzip2 bzip3)
 ((peers)) && tools+=(xz zstd)
-tools+=(verify test test1 decode decode1 decodec bunzip2 lbunzip2)
-declare -A label=([dls2mml]="dls2mml" [dls2mml1]="dls2mml -T 1" [bzip2]="bzip2 -9" [lbzip2]="lbzip2 -9 -n2"
+tools+=(verify test test1 decode decode1 decodec bunzip2 lbunzip2 bunzip3)
+declare -A label=([dls2mml]="dls2mml" [dls2mml1]="dls2mml -T 1" [bzip2]="bzip2 -9" [lbzip2]="lbzip2 -9 -n2" [bzip3]="bzip3 -j2"
     [xz]="xz -6" [zstd]="zstd -19" [test]="dls2mml -t" [test1]="dls2mml -t -T 1" [decode]="dls2mml -d"
-    [decode1]="dls2mml -d -T 1" [bunzip2]="bzip2 -d" [lbunzip2]="lbzip2 -d -n2" [verify]="dls2mml --verify"
+    [decode1]="dls2mml -d -T 1" [bunzip2]="bzip2 -d" [lbunzip2]="lbzip2 -d -n2" [bunzip3]="bzip3 -d -j2" [verify]="dls2mml --verify"
     [decodec]="dls2mml -d -c")
-declare -A reference=([dls2mml]=bzip2 [dls2mml1]=bzip2 [bzip2]=bzip2 [lbzip2]=bzip2 [xz]=bzip2 [zstd]=bzip2
-    [test]=bunzip2 [test1]=bunzip2 [decode]=bunzip2 [decode1]=bunzip2 [bunzip2]=bunzip2 [lbunzip2]=bunzip2
+declare -A reference=([dls2mml]=bzip2 [dls2mml1]=bzip2 [bzip2]=bzip2 [lbzip2]=bzip2 [bzip3]=bzip2 [xz]=bzip2 [zstd]=bzip2
+    [test]=bunzip2 [test1]=bunzip2 [decode]=bunzip2 [decode1]=bunzip2 [bunzip2]=bunzip2 [lbunzip2]=bunzip2 [bunzip3]=bunzip2
     [verify]=bzip2 [decodec]=bunzip2)
 # The parallel peer each row is also compared with.
-declare -A parallel=([dls2mml]=lbzip2 [dls2mml1]=lbzip2 [bzip2]=lbzip2 [lbzip2]=lbzip2 [xz]=lbzip2 [zstd]=lbzip2
+declare -A parallel=([dls2mml]=lbzip2 [dls2mml1]=lbzip2 [bzip2]=lbzip2 [lbzip2]=lbzip2 [bzip3]=lbzip2 [xz]=lbzip2 [zstd]=lbzip2
     [verify]=lbzip2 [test]=lbunzip2 [test1]=lbunzip2 [decode]=lbunzip2 [decode1]=lbunzip2 [decodec]=lbunzip2
-    [bunzip2]=lbunzip2 [lbunzip2]=lbunzip2)
+    [bunzip2]=lbunzip2 [lbunzip2]=lbunzip2 [bunzip3]=lbunzip2)
 ratio_lines=()
 bound_lines=()
 
@@ -136,6 +137,7 @@ for f in "${files[@]}"; do
         run dls2mml1 /dev/null "$dls2mml" -T 1 -o "$scratch/out1.mml" "$f"
         run bzip2 "$scratch/out.bz2" bzip2 -9 -c "$f"
         run lbzip2 "$scratch/out.lbz2" lbzip2 -9 -n2 -c "$f"
+        run bzip3 "$scratch/out.bz3" bzip3 -j2 -c "$f"
         if ((peers)); then
             run xz "$scratch/out.xz" xz -6 -c "$f"
             run zstd "$scratch/out.zst" zstd -19 -q -c "$f"
@@ -148,6 +150,7 @@ for f in "${files[@]}"; do
         run decodec "$scratch/backc.dls" "$dls2mml" -q -d -c "$scratch/out.mml"
         run bunzip2 "$scratch/back.bz" bzip2 -d -c "$scratch/out.bz2"
         run lbunzip2 "$scratch/back.lbz" lbzip2 -d -n2 -c "$scratch/out.bz2"
+        run bunzip3 "$scratch/back.bz3" bzip3 -d -j2 -c "$scratch/out.bz3"
     done
     cmp -s "$scratch/out.mml" "$scratch/out1.mml" || die "dls2mml -T 1 wrote another document than dls2mml"
     cmp -s "$scratch/out.mml" "$scratch/outv.mml" || die "dls2mml --verify wrote another document than dls2mml"
@@ -159,6 +162,7 @@ for f in "${files[@]}"; do
     declare -A size=(
         [dls2mml]=$(stat -c %s "$scratch/out.mml") [dls2mml1]=$(stat -c %s "$scratch/out1.mml")
         [bzip2]=$(stat -c %s "$scratch/out.bz2") [lbzip2]=$(stat -c %s "$scratch/out.lbz2")
+        [bzip3]=$(stat -c %s "$scratch/out.bz3") [bunzip3]=$(stat -c %s "$scratch/back.bz3")
         [verify]=$(stat -c %s "$scratch/outv.mml") [decodec]=$(stat -c %s "$scratch/backc.dls")
         [test]=0 [test1]=0 [decode]=$(stat -c %s "$scratch/back.dls") [decode1]=$(stat -c %s "$scratch/back1.dls")
         [bunzip2]=$(stat -c %s "$scratch/back.bz") [lbunzip2]=$(stat -c %s "$scratch/back.lbz"))
@@ -181,11 +185,12 @@ for f in "${files[@]}"; do
                 printf "| %s | %d | %s | %.3f | %.1f | %.2f | %.2f | %.2f | %d | %.1f |\n", f, n, t, w, rate, ratio, pratio, u, o, k / 1024
             }'
     done
-    ratio_lines+=("$(awk -v f="$name" -v e="${best[dls2mml]}" -v e1="${best[dls2mml1]}" -v lb="${best[lbzip2]}" \
+    ratio_lines+=("$(awk -v f="$name" -v e="${best[dls2mml]}" -v e1="${best[dls2mml1]}" -v lb="${best[lbzip2]}" -v b2="${best[bzip2]}" -v b3="${best[bzip3]}" -v b3d="${best[bunzip3]}" \
         -v v="${best[verify]}" -v t="${best[test]}" -v t1="${best[test1]}" -v d="${best[decode]}" \
         -v d1="${best[decode1]}" -v dc="${best[decodec]}" -v bd="${best[bunzip2]}" -v lbd="${best[lbunzip2]}" 'BEGIN {
-        printf "- %s: encode %.2f x lbzip2 -9 -n2; -t %.2f and -d %.2f x bzip2 -d (%.2f and %.2f x lbzip2 -d -n2);", \
-            f, e / lb, t / bd, d / bd, t / lbd, d / lbd
+        printf "- %s: encode %.2f x lbzip2 -9 -n2, %.2f x bzip3 -j2; -T 1 encode %.2f x bzip2 -9;", f, e / lb, e / b3, e1 / b2
+        printf " -t %.2f and -d %.2f x bzip2 -d (%.2f and %.2f x lbzip2 -d -n2, %.2f and %.2f x bzip3 -d -j2);", \
+            t / bd, d / bd, t / lbd, d / lbd, t / b3d, d / b3d
         printf " -d -c %.2f x -d -o; --verify %.2f x conversion;", dc / d, v / e
         printf " -T 1 to default: encode %.2fx, -t %.2fx, -d %.2fx faster", e1 / e, t1 / t, d1 / d
     }')")

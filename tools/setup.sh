@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake ninja-build libgtest-dev libgmock-dev googletest libbenchmark-dev
-          clang libclang-rt-14-dev bzip2 lbzip2 xz-utils zstd time python3
+          clang libclang-rt-14-dev bzip2 lbzip2 bzip3 xz-utils zstd time python3
           help2man pkg-config dpkg-dev file libgig-dev debhelper lintian)
 missing=()
 for p in "${packages[@]}"; do
