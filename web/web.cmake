@@ -26,6 +26,6 @@ target_link_options(dls2mml_web PRIVATE
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/index.html
   COMMAND ${CMAKE_COMMAND} -DWEB_DIR=${WEB_DIR} -DWORKER=$<TARGET_FILE:dls2mml_web>
           -DOUTPUT=${CMAKE_BINARY_DIR}/index.html -P ${WEB_DIR}/assemble.cmake
-  DEPENDS dls2mml_web ${WEB_DIR}/assemble.cmake ${WEB_DIR}/index.html ${WEB_DIR}/page.css ${WEB_DIR}/page.js
+  DEPENDS dls2mml_web ${WEB_DIR}/assemble.cmake ${WEB_DIR}/index.html ${WEB_DIR}/page.css ${WEB_DIR}/words.js ${WEB_DIR}/page.js
   COMMENT "Assembling index.html")
 add_custom_target(dls2mml_page ALL DEPENDS ${CMAKE_BINARY_DIR}/index.html)

@@ -92,10 +92,36 @@ async function main() {
   try {
     const page = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems);
 
-    await check('the heading and title are the window\'s texts read as code page 932', async () => {
-      assert.equal(await page.title(), cp932(windowTexts.title));
-      const lines = await page.$$eval('#status span', (spans) => spans.map((s) => s.textContent));
-      assert.deepEqual(lines, [cp932(windowTexts.line0), cp932(windowTexts.line1)]);
+    // The browser's languages in order: the page speaks the first of
+    // Japanese and English among them, English when neither is there.
+    const languageCases = [
+      [['ja-JP', 'en-US'], 'ja'], [['fr-FR', 'ja'], 'ja'], [['en-GB', 'ja-JP'], 'en'], [['de-DE', 'fr'], 'en'],
+      [['JA'], 'ja'],
+    ];
+    const afresh = {ja: '初期状態に戻す', en: 'Start afresh'};
+    for (const [languages, expected] of languageCases) {
+      await check(`browser languages ${languages.join(', ')}: the page speaks ${expected}`, async () => {
+        const other = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems, languages);
+        try {
+          assert.equal(await other.$eval('html', (html) => html.lang), expected);
+          assert.equal(await other.$eval('#fresh', (button) => button.textContent), afresh[expected]);
+          assert.equal(await other.$eval(`#language [data-language="${expected}"]`,
+            (button) => button.getAttribute('aria-pressed')), 'true');
+        } finally {
+          await other.close();
+        }
+      });
+    }
+
+    await check('in Japanese the heading and title are the window\'s texts read as code page 932', async () => {
+      const japanese = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems, ['ja-JP']);
+      try {
+        assert.equal(await japanese.title(), cp932(windowTexts.title));
+        const lines = await japanese.$$eval('#status span', (spans) => spans.map((s) => s.textContent));
+        assert.deepEqual(lines, [cp932(windowTexts.line0), cp932(windowTexts.line1)]);
+      } finally {
+        await japanese.close();
+      }
     });
 
     const first = await drop(page, [input('Piano.DLS'), input('notes.txt'), input('empty.DLS'), input('kit.dls')]);
@@ -186,8 +212,52 @@ async function main() {
     await check('a damaged document shows its fault as the check reports it', async () => {
       assert.equal(second[2].state, 'failed');
       assert.equal(second[2].href, null);
-      assert.match(second[2].note, /^line \d+, column \d+: /);
-      assert.equal(`dls2mml: ${input('broken_dls.mml')}: ${second[2].note}`, faultLine);
+      assert.match(second[2].reason, /^line \d+, column \d+: /);
+      assert.equal(second[2].note, `not checked: ${second[2].reason}`, 'the page\'s lead, then the check\'s words');
+      assert.equal(`dls2mml: ${input('broken_dls.mml')}: ${second[2].reason}`, faultLine);
+    });
+
+    // What the page says in its own words: every text shown but the files'
+    // names, the instruments' names, the documents' names and the converter's reasons.
+    const pageTexts = () => page.evaluate(() => {
+      const skip = '.name, .given, .reason, a, #language, script, style, title';
+      const texts = [];
+      const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+      for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+        const text = node.textContent.trim();
+        if (text && !node.parentElement.closest(skip) && node.parentElement.closest('[hidden]') === null) {
+          texts.push(text);
+        }
+      }
+      for (const box of document.querySelectorAll('[aria-label]')) texts.push(box.getAttribute('aria-label'));
+      return texts;
+    });
+
+    await check('the switch says every text of the page in Japanese, a reload keeps it, and back in English', async () => {
+      await page.click('#language [data-language="ja"]');
+      assert.equal(await page.$eval('html', (html) => html.lang), 'ja');
+      // Words of the format and of file names may stay as they are.
+      const untranslated = (await pageTexts()).filter((text) =>
+        /[A-Za-z]{2,}/.test(text.replace(/\b(DLS|MML|dls|mml|Ver)\b/g, '')));
+      assert.deepEqual(untranslated, []);
+      const notes = await page.$$eval('#files li.done > .note', (found) => found.map((note) => note.textContent));
+      assert.ok(notes.length > 4 && notes.every((note) => /バイト/.test(note)), notes.join('\n'));
+      assert.equal(await page.$eval('#files li:nth-child(2) .note', (note) => note.textContent),
+        'スキップしました：バンク（名前に「.dls」を含むもの）でも文書（.mml）でもありません');
+      const failed = await page.$$eval('#files li.failed > .note', (found) => found.map((note) => note.textContent));
+      assert.deepEqual(failed, [`検査で問題が見つかりました：${second[2].reason}`]);
+      const again = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems, ['en-US']);
+      try {
+        assert.equal(await again.$eval('html', (html) => html.lang), 'ja', 'the choice outlives the page');
+      } finally {
+        await again.close();
+      }
+      await page.click('#language [data-language="en"]');
+      assert.equal(await page.$eval('html', (html) => html.lang), 'en');
+      const english = await pageTexts();
+      assert.ok(english.every((text) => !/[\u3040-\u30ff]/.test(text)), english.join('\n'));
+      assert.equal(await page.$eval('#files li:nth-child(2) .note', (note) => note.textContent),
+        'skipped: neither a bank (".dls" in its name) nor a document (.mml)');
     });
 
     await check('a fresh state gives a fresh run\'s document', async () => {
