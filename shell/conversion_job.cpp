@@ -11,6 +11,7 @@
 #include "compressor/block_pipeline.h"
 #include "bank/instrument_selection.h"
 #include "compressor/pivot_generator.h"
+#include "shell/conversion_steps.h"
 #include "shell/document/cue_point_document.h"
 #include "shell/document/document_stream.h"
 #include "checks/document_verifier.h"
@@ -373,15 +374,9 @@ JobReport cutToInstruments(InputFile& input, const std::string& list, std::uniqu
     return report;
 }
 
-} // namespace
-
-void setRevealHook(RevealHook hook) { revealHook = hook; }
-
-void setProgressHook(ProgressHook hook) { progressHook = hook; }
-
-JobReport runConversionJob(const JobRequest& request)
+// The document's path by the request: none for memory or a given output.
+bool nameOutput(const JobRequest& request, JobReport& report)
 {
-    JobReport report;
     if (request.discardOutput || request.output) {
         report.outputPath.clear();
     } else if (request.toStandardOutput) {
@@ -391,8 +386,167 @@ JobReport runConversionJob(const JobRequest& request)
     } else if (auto derived = deriveOutputName(request.path, request.lowerPath)) {
         report.outputPath = *derived;
     } else {
-        return failed(std::move(report), JobFailure::noDlsInName);
+        report = failed(std::move(report), JobFailure::noDlsInName);
+        return false;
     }
+    return true;
+}
+
+// The document's output by the request, named by nameOutput.
+bool openOutput(const JobRequest& request, JobReport& report, std::unique_ptr<OutputFile>& output)
+{
+    if (request.output) {
+        output = std::make_unique<BorrowedOutput>(*request.output);
+    } else if (request.discardOutput) {
+        output = std::make_unique<DiscardedOutput>();
+    } else if (request.toStandardOutput) {
+        output = standardOutput();
+    } else if (IoStatus status = createOutputFile(report.outputPath, output); !status) {
+        report = failedAtOutput(std::move(report), status);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::size_t blockSliceBytes() noexcept { return blockSizeForLevel1; }
+
+BlockCoder::BlockCoder() noexcept : work_(makeBlockWork())
+{
+    try {
+        slice_ = std::make_unique<std::uint8_t[]>(blockSizeForLevel1);
+        frame_ = std::make_unique<std::uint8_t[]>(frameBound(blockSizeForLevel1));
+    } catch (const std::bad_alloc&) {
+        work_.reset();
+    }
+}
+
+std::span<std::uint8_t> BlockCoder::slice() noexcept
+{
+    return work_ ? std::span<std::uint8_t>(slice_.get(), blockSizeForLevel1) : std::span<std::uint8_t>();
+}
+
+std::span<const std::uint8_t> BlockCoder::frame() const noexcept
+{
+    return work_ ? std::span<const std::uint8_t>(frame_.get(), frameLength_) : std::span<const std::uint8_t>();
+}
+
+namespace {
+
+JobFailure failureOfBlock(PipelineFault fault)
+{
+    switch (fault) {
+    case PipelineFault::none: return JobFailure::none;
+    case PipelineFault::outOfMemory: return JobFailure::outOfMemory;
+    case PipelineFault::inputChanged: return JobFailure::inputChanged;
+    default: return JobFailure::compressFailed;
+    }
+}
+
+} // namespace
+
+std::size_t BlockCoder::code(std::size_t length, bool withPivotState) noexcept
+{
+    frameLength_ = 0;
+    if (!work_ || length == 0 || length > blockSizeForLevel1) {
+        failure_ = work_ ? JobFailure::compressFailed : JobFailure::outOfMemory;
+        return 0;
+    }
+    const BlockSortKind sort = withPivotState ? BlockSortKind::drawsPivots : BlockSortKind::distinctRotations;
+    const PipelineFault fault = codeOneBlock(std::span<const std::uint8_t>(slice_.get(), length), sort, *work_,
+                                             std::span<std::uint8_t>(frame_.get(), frameBound(length)), frameLength_);
+    failure_ = failureOfBlock(fault);
+    return failure_ == JobFailure::none ? frameLength_ : 0;
+}
+
+bool BlockCoder::drawOwed(std::size_t length) noexcept
+{
+    if (!work_ || length == 0 || length > blockSizeForLevel1) {
+        failure_ = work_ ? JobFailure::compressFailed : JobFailure::outOfMemory;
+        return false;
+    }
+    failure_ = failureOfBlock(drawAsCoded(std::span<const std::uint8_t>(slice_.get(), length), *work_));
+    return failure_ == JobFailure::none;
+}
+
+struct DocumentAssembly::Open {
+    std::unique_ptr<OutputFile> output;
+    std::unique_ptr<DocumentStream> document;
+    std::uint64_t inputBytes = 0;
+    IoStatus writeStatus;
+};
+
+DocumentAssembly::DocumentAssembly() = default;
+DocumentAssembly::~DocumentAssembly() = default;
+
+JobReport DocumentAssembly::start(const JobRequest& request, std::uint64_t inputLength)
+{
+    open_.reset();
+    report_ = {};
+    if (inputLength > maxLength32)
+        return failed(std::move(report_), JobFailure::tooLarge, inputTooLarge);
+    if (!nameOutput(request, report_))
+        return report_;
+    try {
+        auto open = std::make_unique<Open>();
+        if (!openOutput(request, report_, open->output))
+            return report_;
+        open->document = std::make_unique<DocumentStream>(*open->output, inputLength);
+        open_ = std::move(open);
+    } catch (const std::bad_alloc&) {
+        return failed(std::move(report_), JobFailure::outOfMemory);
+    }
+    return report_;
+}
+
+bool DocumentAssembly::addFrame(std::span<const std::uint8_t> frame, std::size_t sliceLength)
+{
+    if (!open_ || !open_->writeStatus)
+        return false;
+    open_->writeStatus = open_->document->addFrame(frame);
+    open_->inputBytes += sliceLength;
+    return static_cast<bool>(open_->writeStatus);
+}
+
+JobReport DocumentAssembly::finish()
+{
+    if (!open_)
+        return report_;
+    const std::unique_ptr<Open> open = std::move(open_);
+    if (!open->writeStatus) {
+        if (open->document->tooLarge())
+            return failed(std::move(report_), JobFailure::tooLarge, open->writeStatus.detail);
+        return failedAtOutput(std::move(report_), open->writeStatus);
+    }
+    report_.inputBytes = open->inputBytes;
+    report_.streamBytes = open->document->streamLength();
+    report_.documentBytes = documentLength(report_.inputBytes, report_.streamBytes);
+    if (IoStatus status = open->document->finish(open->inputBytes); !status) {
+        if (open->document->tooLarge())
+            return failed(std::move(report_), JobFailure::tooLarge, status.detail);
+        return failedAtOutput(std::move(report_), status);
+    }
+    if (IoStatus status = open->output->commit(); !status)
+        return failedAtOutput(std::move(report_), status);
+    return report_;
+}
+
+JobReport DocumentAssembly::abandon(JobFailure failure)
+{
+    open_.reset(); // the uncommitted output removes its temporary
+    return failed(std::move(report_), failure);
+}
+
+void setRevealHook(RevealHook hook) { revealHook = hook; }
+
+void setProgressHook(ProgressHook hook) { progressHook = hook; }
+
+JobReport runConversionJob(const JobRequest& request)
+{
+    JobReport report;
+    if (!nameOutput(request, report))
+        return report;
 
     std::unique_ptr<InputFile> opened;
     if (!request.input) {
@@ -411,15 +565,8 @@ JobReport runConversionJob(const JobRequest& request)
     }
 
     std::unique_ptr<OutputFile> output;
-    if (request.output) {
-        output = std::make_unique<BorrowedOutput>(*request.output);
-    } else if (request.discardOutput) {
-        output = std::make_unique<DiscardedOutput>();
-    } else if (request.toStandardOutput) {
-        output = standardOutput();
-    } else if (IoStatus status = createOutputFile(report.outputPath, output); !status) {
-        return failedAtOutput(std::move(report), status);
-    }
+    if (!openOutput(request, report, output))
+        return report;
     // Device and inode, so that links and other names of the input count too.
     if (input->identity().sameAs(output->identity()))
         return failed(std::move(report), JobFailure::sameFile);

@@ -37,7 +37,14 @@ std::int64_t lastBlockNeedingState(const std::string& path)
     if (!isRegularFile(path))
         return cannotScan;
     std::unique_ptr<InputFile> input;
-    if (!openInputFile(path, input) || input->size() == UINT64_MAX)
+    if (!openInputFile(path, input))
+        return cannotScan;
+    return lastBlockNeedingState(*input);
+}
+
+std::int64_t lastBlockNeedingState(InputFile& input)
+{
+    if (input.size() == UINT64_MAX)
         return cannotScan;
     try {
         ByteBuffer slice(blockSizeForLevel1);
@@ -45,7 +52,7 @@ std::int64_t lastBlockNeedingState(const std::string& path)
         std::int64_t last = noBlockNeedsState;
         for (std::int64_t index = 0;; ++index) {
             std::size_t got = 0;
-            if (!readFullSlice(*input, slice.span(), got))
+            if (!readFullSlice(input, slice.span(), got))
                 return cannotScan;
             if (got == 0)
                 return last;

@@ -29,5 +29,8 @@ std::vector<std::uint64_t> planSorts(const std::vector<std::string>& paths);
 inline constexpr std::int64_t noBlockNeedsState = -1;
 inline constexpr std::int64_t cannotScan = -2;
 std::int64_t lastBlockNeedingState(const std::string& path);
+// The same for an input already open (of known length), read from where it is.
+class InputFile;
+std::int64_t lastBlockNeedingState(InputFile& input);
 
 } // namespace dls2mml

@@ -1,12 +1,38 @@
-// The drop page: hands dropped or chosen files to the worker in order and
-// lists each with its progress, its sizes and its result for download.
+// The drop page: hands dropped or chosen files in order to the keeper of its
+// pool of workers and lists each with its progress, its sizes and its result
+// for download, in the page's language.
 'use strict';
 (() => {
   const list = document.getElementById('files');
   const stateCount = document.getElementById('state-count');
   const fatal = document.getElementById('fatal');
   const source = document.getElementById('worker-source').textContent;
-  const worker = new Worker(URL.createObjectURL(new Blob([source], {type: 'text/javascript'})));
+  const workerUrl = URL.createObjectURL(new Blob([source], {type: 'text/javascript'}));
+
+  // --- the pool of workers ---
+  // One per core, fewer where the device says its memory is short: each has
+  // its own instance of the converter, whose memory starts at 32 MiB and
+  // grows to about this much while it codes a block.
+  const instanceMiB = 64;
+  function poolSize() {
+    let size = Math.max(1, Math.floor(navigator.hardwareConcurrency || 1));
+    // At most a quarter of the memory the device reports, in whole instances.
+    if (navigator.deviceMemory) size = Math.min(size, Math.floor(navigator.deviceMemory * 1024 / 4 / instanceMiB));
+    return Math.max(1, Math.min(size, 32));
+  }
+  // The keeper takes the files and holds the pivot state; it reaches each
+  // helper through a channel of its own (no memory is shared).
+  const worker = new Worker(workerUrl);
+  const helperPorts = [];
+  for (let i = 1; i < poolSize(); ++i) {
+    const helper = new Worker(workerUrl);
+    const channel = new MessageChannel();
+    helper.postMessage({role: 'helper', keeper: channel.port1}, [channel.port1]);
+    helper.onerror = (event) => stopped(event);
+    helperPorts.push(channel.port2);
+  }
+  worker.postMessage({role: 'keeper', helpers: helperPorts}, helperPorts);
+  document.body.dataset.workers = String(helperPorts.length + 1);
   const rows = new Map();
   let nextId = 0;
   let banksOnState = 0;
@@ -274,10 +300,11 @@
       finished(parts, message);
     }
   };
-  worker.onerror = (event) => {
+  function stopped(event) {
     fatal.hidden = false;
     say(fatal, (w) => w.fatal(event.message));
-  };
+  }
+  worker.onerror = stopped;
 
   speak(language);
   showState();

@@ -15,8 +15,10 @@
 #include "bank/instrument_selection.h"
 #include "platform/file_system.h"
 #include "shell/conversion_job.h"
+#include "shell/conversion_steps.h"
 #include "shell/decode_job.h"
 #include "shell/document/output_name.h"
+#include "shell/sort_plan.h"
 
 namespace {
 
@@ -69,6 +71,24 @@ std::string instrumentsJson(const dls2mml::BankLayout& layout)
     return json + "]}";
 }
 
+void reportConverted(const dls2mml::JobReport& report)
+{
+    webConverted(report.ok(), report.reason.c_str(), report.outputPath.c_str(),
+                 static_cast<double>(report.inputBytes), static_cast<double>(report.streamBytes),
+                 static_cast<double>(report.documentBytes));
+}
+
+// The steps of a conversion spread over the page's workers: this instance's
+// block coder, and (on the worker that keeps the pivot state) the document
+// being assembled from the frames in input order.
+dls2mml::BlockCoder& coder()
+{
+    static dls2mml::BlockCoder instance;
+    return instance;
+}
+dls2mml::DocumentAssembly assembly;
+std::vector<std::uint8_t> frameRoom;
+
 int convert(const char* name, const char* instruments)
 {
     dls2mml::JobRequest request;
@@ -77,9 +97,7 @@ int convert(const char* name, const char* instruments)
     request.threads = 1; // a worker without shared memory: every stage on this thread
     request.instruments = instruments;
     const dls2mml::JobReport report = dls2mml::runConversionJob(request);
-    webConverted(report.ok(), report.reason.c_str(), report.outputPath.c_str(),
-                 static_cast<double>(report.inputBytes), static_cast<double>(report.streamBytes),
-                 static_cast<double>(report.documentBytes));
+    reportConverted(report);
     if (report.ok() && *instruments != '\0')
         webChosen(static_cast<double>(report.wholeBankBytes), static_cast<double>(report.instrumentsKept),
                   static_cast<double>(report.instrumentsInBank));
@@ -154,6 +172,99 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlDecode(const char* name)
     const dls2mml::DecodeReport report = dls2mml::runDecodeJob(request);
     webDecoded(report.ok(), report.reason.c_str(), request.outputPath.c_str(), static_cast<double>(report.bankBytes));
     return report.ok();
+}
+
+// --- a conversion in steps, across workers ---
+
+// Bytes of one block's slice (the last may be shorter).
+EMSCRIPTEN_KEEPALIVE double dls2mmlSliceBytes() { return static_cast<double>(dls2mml::blockSliceBytes()); }
+
+// The plan for the current file: the index of its last block whose output
+// depends on the pivot state; -1: none, -2: it cannot be scanned (every block
+// then keeps to the order).
+EMSCRIPTEN_KEEPALIVE double dls2mmlPlan(const char* name)
+{
+    std::unique_ptr<dls2mml::InputFile> input;
+    if (!dls2mml::openInputFile(name, input))
+        return static_cast<double>(dls2mml::cannotScan);
+    return static_cast<double>(dls2mml::lastBlockNeedingState(*input));
+}
+
+// Where the worker puts a slice for the block coder; 0 without memory.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* dls2mmlSliceRoom() { return coder().slice().data(); }
+
+// Codes the slice put there; withState: the block is the next of the run's
+// order of draws. Returns the frame's length (the frame at dls2mmlFrame), or
+// 0 with the failure's code: 1 the block needs the state after all (the file
+// changed since its plan), 2 out of memory, 3 any other fault.
+EMSCRIPTEN_KEEPALIVE int dls2mmlCodeBlock(int length, int withState)
+{
+    return static_cast<int>(coder().code(static_cast<std::size_t>(length), withState != 0));
+}
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* dls2mmlFrame() { return coder().frame().data(); }
+EMSCRIPTEN_KEEPALIVE int dls2mmlBlockFailure()
+{
+    switch (coder().failure()) {
+    case dls2mml::JobFailure::none: return 0;
+    case dls2mml::JobFailure::inputChanged: return 1;
+    case dls2mml::JobFailure::outOfMemory: return 2;
+    default: return 3;
+    }
+}
+
+// Draws for the slice put there what coding it in order would have drawn
+// (a block owed from an earlier file). Returns 1 on success.
+EMSCRIPTEN_KEEPALIVE int dls2mmlDrawOwed(int length) { return coder().drawOwed(static_cast<std::size_t>(length)); }
+
+// Opens the document of the current file (name: its name, for the output
+// name rule), for inputBytes of bank. Returns 1; on a failure reports it and
+// returns 0.
+EMSCRIPTEN_KEEPALIVE int dls2mmlAssemblyStart(const char* name, double inputBytes)
+{
+    dls2mml::JobRequest request;
+    request.path = name;
+    request.lowerPath = dls2mml::lowerAscii(request.path);
+    const dls2mml::JobReport report = assembly.start(request, static_cast<std::uint64_t>(inputBytes));
+    if (!report.ok())
+        reportConverted(report);
+    return report.ok();
+}
+
+// Room for a frame of length bytes that the worker copies in; 0 without memory.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* dls2mmlFrameRoom(int length)
+{
+    try {
+        frameRoom.resize(static_cast<std::size_t>(length));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return frameRoom.data();
+}
+
+// The next frame in input order (copied to the frame room), made from
+// sliceLength bytes of the bank. Returns 1 while the document takes it.
+EMSCRIPTEN_KEEPALIVE int dls2mmlAssemblyAdd(int frameLength, int sliceLength)
+{
+    return assembly.addFrame(std::span<const std::uint8_t>(frameRoom.data(), static_cast<std::size_t>(frameLength)),
+                             static_cast<std::size_t>(sliceLength));
+}
+
+// Finishes the document and reports it. Returns 1 on success.
+EMSCRIPTEN_KEEPALIVE int dls2mmlAssemblyFinish()
+{
+    const dls2mml::JobReport report = assembly.finish();
+    reportConverted(report);
+    return report.ok();
+}
+
+// Gives the document up, reporting why: the failure's code as
+// dls2mmlBlockFailure gives it, 4 when the bank could not be read.
+EMSCRIPTEN_KEEPALIVE void dls2mmlAssemblyAbandon(int failure)
+{
+    static const dls2mml::JobFailure failures[] = {dls2mml::JobFailure::compressFailed,
+        dls2mml::JobFailure::inputChanged, dls2mml::JobFailure::outOfMemory, dls2mml::JobFailure::compressFailed,
+        dls2mml::JobFailure::cannotRead};
+    reportConverted(assembly.abandon(failures[failure >= 0 && failure <= 4 ? failure : 0]));
 }
 
 // Starts the pivot state afresh, as a newly started program has it.

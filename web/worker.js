@@ -1,6 +1,11 @@
-// The page's worker: takes the dropped files in order, runs each through the
-// converter compiled to WebAssembly and posts back progress and results.
-// Appended to the module's own loader, so Module and HEAPU8 are in scope.
+// The page's workers, each with its own instance of the converter compiled to
+// WebAssembly. Appended to the module's own loader, so Module and HEAPU8 are
+// in scope. One worker, the keeper, holds the block sort's pivot state: it
+// takes the dropped files in order, does every step that must follow the
+// order of draws, hands the other blocks out to the helpers (and itself),
+// puts their frames back in order into the document, and posts progress and
+// results to the page. A helper codes the blocks it is handed, which need no
+// state, each read straight from the dropped file.
 'use strict';
 
 // The file calls of file_system_web.cpp and the reports of web_entry.cpp.
@@ -19,6 +24,7 @@ var webIo = (() => {
   function post(message) { self.postMessage(message); }
 
   function progress() {
+    if (job.quiet) return;
     const now = performance.now();
     if (inputPosition < input.size && now - job.lastProgress < 50) return;
     job.lastProgress = now;
@@ -44,7 +50,7 @@ var webIo = (() => {
     start(id, file) {
       input = file;
       inputPosition = 0;
-      job = {id, lastProgress: -Infinity};
+      job = {id, lastProgress: -Infinity, quiet: false};
       committed = null;
       report = null;
       listing = null;
@@ -59,6 +65,8 @@ var webIo = (() => {
       length = 0;
       return result;
     },
+    // Reads of the current file from now on are the plan's: no progress shown.
+    quiet(on) { job.quiet = on; inputPosition = 0; },
     inputSize() { return input ? input.size : -1; },
     inputRead(pointer, count) {
       try {
@@ -131,37 +139,120 @@ var webIo = (() => {
   };
 })();
 
-(() => {
-  const queue = [];
-  let ready = false;
+// Reads one slice of a file into the instance's block coder; its length, or
+// -1 when the browser cannot read it (the file changed or is gone).
+const readSlice = (() => {
+  const reader = new FileReaderSync();
+  return (file, from, length) => {
+    try {
+      const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(from, from + length)));
+      if (bytes.length !== length) return -1;
+      HEAPU8.set(bytes, Module._dls2mmlSliceRoom());
+      return length;
+    } catch (error) {
+      return -1;
+    }
+  };
+})();
+
+// Codes one slice in this instance: {frame (an ArrayBuffer)} or {failure}
+// (codes of dls2mmlBlockFailure; 4: the slice could not be read).
+function codeSlice(file, from, length, withState) {
+  if (readSlice(file, from, length) < 0) return {failure: 4};
+  const frameLength = Module._dls2mmlCodeBlock(length, withState ? 1 : 0);
+  if (!frameLength) return {failure: Module._dls2mmlBlockFailure()};
+  const at = Module._dls2mmlFrame();
+  return {frame: HEAPU8.slice(at, at + frameLength).buffer};
+}
+
+// A helper: codes the blocks the keeper hands it, each on its own.
+function helperRole(keeper) {
+  keeper.onmessage = ({data: block}) => {
+    const result = codeSlice(block.file, block.from, block.length, false);
+    keeper.postMessage(Object.assign({job: block.job, index: block.index}, result), result.frame ? [result.frame] : []);
+  };
+  keeper.postMessage({type: 'ready'});
+}
+
+// The blocks owed to the pivot state: ranges of earlier files' blocks coded
+// without drawing, which the state must still draw for, in order, before the
+// next block that depends on it. When one of those files can no longer be
+// read as it was, the state is unknown until the page starts afresh.
+const owedDraws = (() => {
+  let owed = [];
+  let known = true;
+  return {
+    owe(file, fromBlock, toBlock) {
+      if (known && fromBlock < toBlock) owed.push({file, fromBlock, toBlock, size: file.size, modified: file.lastModified});
+    },
+    // Draws everything owed; false when the state cannot be known.
+    settle(sliceBytes) {
+      while (known && owed.length) {
+        const entry = owed[0];
+        for (let index = entry.fromBlock; index < entry.toBlock; ++index) {
+          const from = index * sliceBytes;
+          const length = Math.min(sliceBytes, entry.size - from);
+          if (entry.file.size !== entry.size || entry.file.lastModified !== entry.modified ||
+            readSlice(entry.file, from, length) < 0 || !Module._dls2mmlDrawOwed(length)) {
+            known = false;
+            owed = [];
+            return false;
+          }
+          entry.fromBlock = index + 1; // drawn: a later failure does not draw it again
+        }
+        owed.shift();
+      }
+      return known;
+    },
+    afresh() {
+      owed = [];
+      known = true;
+    },
+  };
+})();
+
+// The keeper: the files in order, each bank's blocks spread over the pool.
+function keeperRole(helperPorts, early) {
+  const queue = early;
+  const sliceBytes = Module._dls2mmlSliceBytes();
+  const helpers = [];   // {port, busy, ready}
+  let jobSerial = 0;
+  let wake = null;      // resolves when a helper's frame arrives
+  let current = null;   // the bank being converted: its frames by index
+
+  for (const port of helperPorts) {
+    const helper = {port, busy: false, ready: false};
+    port.onmessage = ({data}) => {
+      if (data.type === 'ready') {
+        helper.ready = true;
+      } else {
+        helper.busy = false;
+        if (current && data.job === current.job) current.frames.set(data.index, data);
+      }
+      if (wake) wake();
+    };
+    helpers.push(helper);
+  }
+
+  const post = (message, transfer) => self.postMessage(message, transfer || []);
+  // A turn of the event loop, so that the helpers' frames come in.
+  const channel = new MessageChannel();
+  let turnDone = null;
+  channel.port1.onmessage = () => turnDone();
+  const nextTurn = () => new Promise((resolve) => {
+    turnDone = resolve;
+    channel.port2.postMessage(0);
+  });
+  const helperFrame = () => new Promise((resolve) => {
+    wake = () => {
+      wake = null;
+      resolve();
+    };
+  });
 
   // The converter's own rule tells banks from documents (dls2mmlKindOfName).
   function kindOf(name) {
     return ['skipped', 'bank', 'document'][Module.ccall('dls2mmlKindOfName', 'number', ['string'], [name])];
-  }
-
-  // list: the instruments to keep (as --instruments takes them), or none.
-  function runFile(id, file, list) {
-    const kind = kindOf(file.name);
-    if (kind === 'skipped') {
-      self.postMessage({type: 'skipped', id});
-      return;
-    }
-    self.postMessage({type: 'started', id, kind, total: file.size});
-    webIo.start(id, file);
-    const began = performance.now();
-    if (kind === 'bank' && list) {
-      Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string'], [file.name, list]);
-    } else {
-      Module.ccall(kind === 'bank' ? 'dls2mmlConvert' : 'dls2mmlDecode', 'number', ['string'], [file.name]);
-    }
-    const seconds = (performance.now() - began) / 1000;
-    const {report, blob} = webIo.finishJob();
-    // A whole DLS bank converted: its instruments can be chosen from (listed
-    // when the page asks, since that reads the bank whole).
-    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
-    self.postMessage(Object.assign({type: 'finished', id, kind, seconds, list: list || null, choosable}, report,
-      {blob: report.ok ? blob : null}));
   }
 
   // The file starts as a RIFF 'DLS ' form.
@@ -171,39 +262,168 @@ var webIo = (() => {
       String.fromCharCode(...head.subarray(8, 12)) === 'DLS ';
   }
 
+  // Blocks in flight ahead of the one the document takes next, at most.
+  const ahead = Math.max(8, 3 * (helpers.length + 1));
+
+  // A whole bank: the plan, the ordered blocks here, the rest over the pool,
+  // the frames into the document in order. Its report, or a failure code
+  // (dls2mmlBlockFailure's, 4: unreadable) and whether the state was unknown.
+  async function convertBank(id, file) {
+    webIo.quiet(true);
+    const last = Module.ccall('dls2mmlPlan', 'number', ['string'], [file.name]);
+    webIo.quiet(false);
+    const blocks = Math.ceil(file.size / sliceBytes);
+    const ordered = last === -2 ? blocks : last + 1;
+    if (ordered > 0 && !owedDraws.settle(sliceBytes)) return {stateUnknown: true};
+    if (!Module.ccall('dls2mmlAssemblyStart', 'number', ['string', 'number'], [file.name, file.size])) return {};
+    const job = ++jobSerial;
+    current = {job, frames: new Map()};
+    const lengthOf = (index) => Math.min(sliceBytes, file.size - index * sliceBytes);
+    let orderedDone = 0;   // the ordered blocks coded here, from the start
+    let handedOut = ordered; // the next block that needs no state
+    let added = 0;         // frames in the document
+    let lastProgress = -Infinity;
+    let failure = 0;
+    let refused = false;   // the document took no more: its finish says why
+    const room = () => handedOut < blocks && handedOut < added + ahead;
+    while (added < blocks && !failure && !refused) {
+      for (const helper of helpers) {
+        if (!helper.ready || helper.busy || !room()) continue;
+        helper.busy = true;
+        helper.port.postMessage({job, index: handedOut, file, from: handedOut * sliceBytes, length: lengthOf(handedOut)});
+        ++handedOut;
+      }
+      let index = -1;
+      if (orderedDone < ordered) index = orderedDone++;
+      else if (room()) index = handedOut++;
+      if (index >= 0) current.frames.set(index, codeSlice(file, index * sliceBytes, lengthOf(index), index < ordered));
+      for (let next = current.frames.get(added); next; next = current.frames.get(added)) {
+        current.frames.delete(added);
+        if (next.failure) {
+          failure = next.failure;
+          break;
+        }
+        const frame = new Uint8Array(next.frame);
+        HEAPU8.set(frame, Module._dls2mmlFrameRoom(frame.length));
+        if (!Module._dls2mmlAssemblyAdd(frame.length, lengthOf(added))) {
+          refused = true;
+          break;
+        }
+        ++added;
+      }
+      if (failure || refused || added === blocks) break;
+      if (performance.now() - lastProgress >= 50) {
+        lastProgress = performance.now();
+        post({type: 'progress', id, done: added * sliceBytes, total: file.size});
+      }
+      // Coded a block here: let the helpers' frames in; else wait for one.
+      await (index >= 0 ? nextTurn() : helperFrame());
+    }
+    current = null;
+    if (failure) {
+      Module._dls2mmlAssemblyAbandon(failure);
+      // Its later blocks drew nothing; an unreadable file leaves the state unknown.
+      owedDraws.owe(file, ordered, blocks);
+      return {};
+    }
+    post({type: 'progress', id, done: file.size, total: file.size});
+    Module._dls2mmlAssemblyFinish();
+    owedDraws.owe(file, ordered, blocks);
+    return {};
+  }
+
+  // list: the instruments to keep (as --instruments takes them), or none.
+  async function runFile(id, file, list) {
+    const kind = kindOf(file.name);
+    if (kind === 'skipped') {
+      post({type: 'skipped', id});
+      return;
+    }
+    post({type: 'started', id, kind, total: file.size});
+    webIo.start(id, file);
+    const began = performance.now();
+    let stateUnknown = false;
+    if (kind === 'bank' && list) {
+      // A cut bank is small and every one of its blocks draws: here alone.
+      stateUnknown = !owedDraws.settle(sliceBytes);
+      if (!stateUnknown) Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string'], [file.name, list]);
+    } else if (kind === 'bank') {
+      stateUnknown = !!(await convertBank(id, file)).stateUnknown;
+    } else {
+      Module.ccall('dls2mmlDecode', 'number', ['string'], [file.name]);
+    }
+    const seconds = (performance.now() - began) / 1000;
+    const {report, blob} = webIo.finishJob();
+    if (stateUnknown) {
+      post({type: 'finished', id, kind, seconds, list: list || null, choosable: false, ok: false, stateUnknown,
+        reason: '', blob: null});
+      return;
+    }
+    // A whole DLS bank converted: its instruments can be chosen from (listed
+    // when the page asks, since that reads the bank whole).
+    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
+    post(Object.assign({type: 'finished', id, kind, seconds, list: list || null, choosable}, report,
+      {blob: report.ok ? blob : null}));
+  }
+
   // The instruments of a converted bank, for the page's chooser; null when
   // they cannot be read.
   function listFile(id, file) {
     webIo.start(id, file);
     Module.ccall('dls2mmlListInstruments', 'number', ['string'], [file.name]);
     const {listing} = webIo.finishJob();
-    self.postMessage({type: 'listing', id, listing});
+    post({type: 'listing', id, listing});
   }
 
-  function handle(message) {
+  async function handle(message) {
     if (message.type === 'files') {
-      message.files.forEach((file, index) => runFile(message.ids[index], file, message.lists && message.lists[index]));
+      for (let index = 0; index < message.files.length; ++index) {
+        await runFile(message.ids[index], message.files[index], message.lists && message.lists[index]);
+      }
     } else if (message.type === 'list') {
       listFile(message.id, message.file);
     } else if (message.type === 'fresh') {
       Module._dls2mmlFreshState();
-      self.postMessage({type: 'fresh'});
+      owedDraws.afresh();
+      post({type: 'fresh'});
     }
   }
 
-  function drain() {
-    while (ready && queue.length) handle(queue.shift());
+  let draining = false;
+  async function drain() {
+    if (draining) return;
+    draining = true;
+    while (queue.length) await handle(queue.shift());
+    draining = false;
   }
-
   self.onmessage = (event) => {
     queue.push(event.data);
     drain();
   };
+  post({type: 'ready'});
+  drain();
+}
 
+// The page gives each worker its role once the instance is ready.
+(() => {
+  let role = null;
+  let started = false;
+  const early = []; // the page's messages before the role began
+  let begun = false;
+  function begin() {
+    if (!started || !role || begun) return;
+    begun = true;
+    if (role.role === 'keeper') keeperRole(role.helpers, early);
+    else helperRole(role.keeper);
+  }
+  self.onmessage = (event) => {
+    if (role) early.push(event.data);
+    else role = event.data;
+    begin();
+  };
   function start() {
-    ready = true;
-    self.postMessage({type: 'ready'});
-    drain();
+    started = true;
+    begin();
   }
   if (runtimeInitialized) start();
   else Module.onRuntimeInitialized = start;

@@ -33,9 +33,15 @@ async function launch(work) {
 }
 
 // Opens the page and keeps every page error and console error it reports.
-// languages: what the browser says it prefers (navigator.languages), if given.
-async function openPage(browser, url, problems, languages) {
+// languages: what the browser says it prefers (navigator.languages), if
+// given; cores: the cores it reports (navigator.hardwareConcurrency), if given.
+async function openPage(browser, url, problems, languages, cores) {
   const page = await browser.newPage();
+  if (cores) {
+    await page.evaluateOnNewDocument((count) => {
+      Object.defineProperty(navigator, 'hardwareConcurrency', {get: () => count});
+    }, cores);
+  }
   if (languages) {
     await page.evaluateOnNewDocument((list) => {
       Object.defineProperty(navigator, 'languages', {get: () => list});

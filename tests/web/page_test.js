@@ -53,6 +53,17 @@ function makeInputs() {
   fs.writeFileSync(input('notes.txt'), 'not a bank\n');
   fs.writeFileSync(input('empty.DLS'), '');
   fs.writeFileSync(input('a.dlsx'), 'abc');
+  // For the pool of workers: banks of several blocks, and one whose block
+  // that depends on the state comes after two that do not and before one more.
+  const block = 524288;
+  execFileSync(makeBank, [input('big1.dls'), '--size', '3000000', '--seed', '11']);
+  execFileSync(makeBank, [input('big2.dls'), '--size', '2500000', '--seed', '12']);
+  execFileSync(makeBank, [input('gone.dls'), '--size', '1500000', '--seed', '14']);
+  execFileSync(makeBank, [input('other.dls'), '--size', '1500000', '--seed', '15']);
+  const late = fs.readFileSync(input('big1.dls'));
+  fs.writeFileSync(input('late.dls'), Buffer.concat([late.subarray(0, 2 * block), Buffer.alloc(block, 'aaabaabb'),
+    late.subarray(2 * block, 2 * block + 400000)]));
+  fs.copyFileSync(input('late.dls'), input('later.dls'));
   fs.mkdirSync(path.join(work, 'doc'));
   fs.copyFileSync(input('kit.dls'), path.join(work, 'doc', 'kit.dls'));
   execFileSync(converter, ['-q', path.join(work, 'doc', 'kit.dls')]);
@@ -84,6 +95,8 @@ async function main() {
   const input = makeInputs();
   const chained = nativeDocuments(['Piano.DLS', 'empty.DLS', 'kit.dls', 'song.dls.bak', 'a.dlsx'], 'native', input);
   const fresh = nativeDocuments(['song.dls.bak'], 'fresh', input);
+  const pooled = nativeDocuments(['big1.dls', 'big2.dls', 'late.dls'], 'pooled', input);
+  const freshLater = nativeDocuments(['later.dls'], 'fresh-later', input);
   const faultLine = spawnSync(converter, ['-t', input('broken_dls.mml')], {encoding: 'utf8'}).stderr.trim();
 
   const server = await serve(webDir);
@@ -273,6 +286,48 @@ async function main() {
       assert.equal(row.state, 'done', row.note);
       await local.close();
     });
+
+    // A page with a pool of four workers: the blocks that need no state are
+    // coded on all of them, the rest in order on the keeper.
+    const poolUrl = `http://127.0.0.1:${server.address().port}/`;
+    const pool = await openPage(browser, poolUrl, problems, ['en-US'], 4);
+    try {
+      await check('a pool of four workers: big banks in one drop, a block needing the state in the next', async () => {
+        assert.equal(await pool.$eval('body', (body) => body.dataset.workers), '4');
+        const banks = await drop(pool, [input('big1.dls'), input('big2.dls')]);
+        const [late] = await drop(pool, [input('late.dls')]);
+        for (const [row, name] of [[banks[0], 'big1_dls.mml'], [banks[1], 'big2_dls.mml'], [late, 'late_dls.mml']]) {
+          assert.equal(row.state, 'done', `${row.name}: ${row.note}`);
+          assert.deepEqual(row.progress, [row.input, row.input], `${row.name}: progress`);
+          sameBytes(await linked(pool, row.href), path.join(pooled, name));
+        }
+        // The same bytes converted on a fresh state give another document.
+        assert.ok(!fs.readFileSync(path.join(pooled, 'late_dls.mml')).equals(
+          fs.readFileSync(path.join(freshLater, 'later_dls.mml'))), 'the test block does not depend on the state');
+      });
+
+      await check('an earlier bank changed before a later drop that needs the state: no document, the message', async () => {
+        await pool.click('#fresh');
+        await pool.waitForFunction(() => /no bank/.test(document.getElementById('state-count').textContent));
+        const [gone] = await drop(pool, [input('gone.dls')]);
+        assert.equal(gone.state, 'done', gone.note);
+        fs.copyFileSync(input('other.dls'), input('gone.dls'));
+        const later = new Date(Date.now() + 60000);
+        fs.utimesSync(input('gone.dls'), later, later);
+        const [refused] = await drop(pool, [input('later.dls')]);
+        assert.equal(refused.state, 'failed');
+        assert.equal(refused.href, null);
+        assert.match(refused.note, /^An earlier bank has changed or is gone .*"Start afresh"/);
+        const [unneeded] = await drop(pool, [input('Piano.DLS')]);
+        assert.equal(unneeded.state, 'done', 'a bank that needs no state still converts');
+        await pool.click('#fresh');
+        await pool.waitForFunction(() => /no bank/.test(document.getElementById('state-count').textContent));
+        const [again] = await drop(pool, [input('later.dls')]);
+        sameBytes(await linked(pool, again.href), path.join(freshLater, 'later_dls.mml'));
+      });
+    } finally {
+      await pool.close();
+    }
 
     await check('no page error and no console error', async () => {
       assert.deepEqual(problems, []);
