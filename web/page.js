@@ -265,6 +265,7 @@
     parts.row.dataset.input = String(from);
     parts.row.dataset.output = String(to);
     parts.row.dataset.seconds = String(message.seconds);
+    if (message.timing) parts.row.dataset.timing = JSON.stringify(message.timing);
   }
 
   worker.onmessage = ({data: message}) => {

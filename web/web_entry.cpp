@@ -18,7 +18,6 @@
 #include "shell/conversion_steps.h"
 #include "shell/decode_job.h"
 #include "shell/document/output_name.h"
-#include "shell/sort_plan.h"
 
 namespace {
 
@@ -178,17 +177,6 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlDecode(const char* name)
 
 // Bytes of one block's slice (the last may be shorter).
 EMSCRIPTEN_KEEPALIVE double dls2mmlSliceBytes() { return static_cast<double>(dls2mml::blockSliceBytes()); }
-
-// The plan for the current file: the index of its last block whose output
-// depends on the pivot state; -1: none, -2: it cannot be scanned (every block
-// then keeps to the order).
-EMSCRIPTEN_KEEPALIVE double dls2mmlPlan(const char* name)
-{
-    std::unique_ptr<dls2mml::InputFile> input;
-    if (!dls2mml::openInputFile(name, input))
-        return static_cast<double>(dls2mml::cannotScan);
-    return static_cast<double>(dls2mml::lastBlockNeedingState(*input));
-}
 
 // Where the worker puts a slice for the block coder; 0 without memory.
 EMSCRIPTEN_KEEPALIVE std::uint8_t* dls2mmlSliceRoom() { return coder().slice().data(); }

@@ -24,7 +24,6 @@ var webIo = (() => {
   function post(message) { self.postMessage(message); }
 
   function progress() {
-    if (job.quiet) return;
     const now = performance.now();
     if (inputPosition < input.size && now - job.lastProgress < 50) return;
     job.lastProgress = now;
@@ -50,7 +49,7 @@ var webIo = (() => {
     start(id, file) {
       input = file;
       inputPosition = 0;
-      job = {id, lastProgress: -Infinity, quiet: false};
+      job = {id, lastProgress: -Infinity};
       committed = null;
       report = null;
       listing = null;
@@ -65,8 +64,6 @@ var webIo = (() => {
       length = 0;
       return result;
     },
-    // Reads of the current file from now on are the plan's: no progress shown.
-    quiet(on) { job.quiet = on; inputPosition = 0; },
     inputSize() { return input ? input.size : -1; },
     inputRead(pointer, count) {
       try {
@@ -215,18 +212,18 @@ const owedDraws = (() => {
 function keeperRole(helperPorts, early) {
   const queue = early;
   const sliceBytes = Module._dls2mmlSliceBytes();
-  const helpers = [];   // {port, busy, ready}
+  const helpers = [];   // {port, outstanding (blocks handed to it), ready}
   let jobSerial = 0;
   let wake = null;      // resolves when a helper's frame arrives
   let current = null;   // the bank being converted: its frames by index
 
   for (const port of helperPorts) {
-    const helper = {port, busy: false, ready: false};
+    const helper = {port, outstanding: 0, ready: false};
     port.onmessage = ({data}) => {
       if (data.type === 'ready') {
         helper.ready = true;
       } else {
-        helper.busy = false;
+        --helper.outstanding;
         if (current && data.job === current.job) current.frames.set(data.index, data);
       }
       if (wake) wake();
@@ -265,40 +262,64 @@ function keeperRole(helperPorts, early) {
   // Blocks in flight ahead of the one the document takes next, at most.
   const ahead = Math.max(8, 3 * (helpers.length + 1));
 
-  // A whole bank: the plan, the ordered blocks here, the rest over the pool,
-  // the frames into the document in order. Its report, or a failure code
-  // (dls2mmlBlockFailure's, 4: unreadable) and whether the state was unknown.
+  // A whole bank. Every block is first coded without the pivot state, over
+  // the pool: a block whose rotations are all distinct has one sorted order,
+  // whatever the draws, so its frame is final. A block with equal rotations
+  // comes back refused, and when the document reaches it, the keeper draws
+  // what is owed (earlier files' blocks, then this one's before it) and
+  // codes it with the state. The frames go into the document in order.
+  // Returns whether the bank failed for a state that cannot be known.
   async function convertBank(id, file) {
-    webIo.quiet(true);
-    const last = Module.ccall('dls2mmlPlan', 'number', ['string'], [file.name]);
-    webIo.quiet(false);
-    const blocks = Math.ceil(file.size / sliceBytes);
-    const ordered = last === -2 ? blocks : last + 1;
-    if (ordered > 0 && !owedDraws.settle(sliceBytes)) return {stateUnknown: true};
     if (!Module.ccall('dls2mmlAssemblyStart', 'number', ['string', 'number'], [file.name, file.size])) return {};
     const job = ++jobSerial;
     current = {job, frames: new Map()};
+    const blocks = Math.ceil(file.size / sliceBytes);
+    timing.blocks = blocks;
     const lengthOf = (index) => Math.min(sliceBytes, file.size - index * sliceBytes);
-    let orderedDone = 0;   // the ordered blocks coded here, from the start
-    let handedOut = ordered; // the next block that needs no state
+    let handedOut = 0;     // the next block to code
     let added = 0;         // frames in the document
+    let drawn = 0;         // this bank's blocks before this one have drawn (or been owed)
     let lastProgress = -Infinity;
     let failure = 0;
     let refused = false;   // the document took no more: its finish says why
+    let stateUnknown = false;
     const room = () => handedOut < blocks && handedOut < added + ahead;
+    // The block at added needs the state: settle what is owed, then code it in order.
+    const codeWithState = () => {
+      const settling = performance.now();
+      owedDraws.owe(file, drawn, added);
+      const known = owedDraws.settle(sliceBytes);
+      timing.owed += (performance.now() - settling) / 1000;
+      if (!known) return null;
+      drawn = added + 1;
+      return codeSlice(file, added * sliceBytes, lengthOf(added), true);
+    };
     while (added < blocks && !failure && !refused) {
       for (const helper of helpers) {
-        if (!helper.ready || helper.busy || !room()) continue;
-        helper.busy = true;
-        helper.port.postMessage({job, index: handedOut, file, from: handedOut * sliceBytes, length: lengthOf(handedOut)});
-        ++handedOut;
+        // Two blocks each, so that a helper has the next one while its frame travels.
+        while (helper.ready && helper.outstanding < 2 && room()) {
+          ++helper.outstanding;
+          helper.port.postMessage({job, index: handedOut, file, from: handedOut * sliceBytes,
+            length: lengthOf(handedOut)});
+          ++handedOut;
+        }
       }
       let index = -1;
-      if (orderedDone < ordered) index = orderedDone++;
-      else if (room()) index = handedOut++;
-      if (index >= 0) current.frames.set(index, codeSlice(file, index * sliceBytes, lengthOf(index), index < ordered));
+      if (room()) {
+        index = handedOut++;
+        const coding = performance.now();
+        current.frames.set(index, codeSlice(file, index * sliceBytes, lengthOf(index), false));
+        timing.keeper += (performance.now() - coding) / 1000;
+        ++timing.keeperBlocks;
+      }
       for (let next = current.frames.get(added); next; next = current.frames.get(added)) {
         current.frames.delete(added);
+        if (next.failure === 1) next = codeWithState();
+        if (!next) {
+          stateUnknown = true;
+          failure = 1;
+          break;
+        }
         if (next.failure) {
           failure = next.failure;
           break;
@@ -320,20 +341,27 @@ function keeperRole(helperPorts, early) {
       await (index >= 0 ? nextTurn() : helperFrame());
     }
     current = null;
+    // The blocks not drawn for are owed; an unreadable bank leaves the state unknown later.
+    owedDraws.owe(file, drawn, blocks);
+    if (stateUnknown) {
+      Module._dls2mmlAssemblyAbandon(1);
+      return {stateUnknown};
+    }
     if (failure) {
       Module._dls2mmlAssemblyAbandon(failure);
-      // Its later blocks drew nothing; an unreadable file leaves the state unknown.
-      owedDraws.owe(file, ordered, blocks);
       return {};
     }
-    post({type: 'progress', id, done: file.size, total: file.size});
+    if (!refused) post({type: 'progress', id, done: file.size, total: file.size});
     Module._dls2mmlAssemblyFinish();
-    owedDraws.owe(file, ordered, blocks);
     return {};
   }
 
   // list: the instruments to keep (as --instruments takes them), or none.
+  // Where a bank's time went, in seconds, for the page's timing line.
+  let timing = {};
+
   async function runFile(id, file, list) {
+    timing = {owed: 0, keeper: 0, keeperBlocks: 0, blocks: 0};
     const kind = kindOf(file.name);
     if (kind === 'skipped') {
       post({type: 'skipped', id});
@@ -362,7 +390,7 @@ function keeperRole(helperPorts, early) {
     // A whole DLS bank converted: its instruments can be chosen from (listed
     // when the page asks, since that reads the bank whole).
     const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
-    post(Object.assign({type: 'finished', id, kind, seconds, list: list || null, choosable}, report,
+    post(Object.assign({type: 'finished', id, kind, seconds, timing, list: list || null, choosable}, report,
       {blob: report.ok ? blob : null}));
   }
 

@@ -75,6 +75,7 @@ async function drop(page, files, timeout = 120000) {
       download: link && link.download, href: link && link.href,
       input: row.dataset.input && Number(row.dataset.input), output: row.dataset.output && Number(row.dataset.output),
       seconds: row.dataset.seconds && Number(row.dataset.seconds),
+      timing: row.dataset.timing && JSON.parse(row.dataset.timing),
       progress: [row.querySelector('progress').value, row.querySelector('progress').max],
     };
   }), before);
