@@ -3,7 +3,9 @@
 # wrapped with the page into one self-contained build-web/index.html.
 # Every current desktop browser runs WebAssembly SIMD; with link-time
 # optimization the stages are inlined across files as in the native build.
-add_compile_options(-msimd128 -flto)
+# -msse2 lets the rank transform take its 16-byte vector path, which the
+# compiler carries out in WebAssembly SIMD (about a fifth off the page's time).
+add_compile_options(-msimd128 -msse2 -flto)
 add_link_options(-msimd128 -flto)
 dls2mml_add_rooms()
 add_library(dls2mml_core STATIC ${DLS2MML_CORE_OBJECTS})
