@@ -255,12 +255,6 @@ PipelineFault codeOneBlock(std::span<const std::uint8_t> slice, BlockSortKind so
     return PipelineFault::none;
 }
 
-PipelineFault drawAsCoded(std::span<const std::uint8_t> slice, BlockWork& work) noexcept
-{
-    SortedBlock sorted;
-    return sortPrepassed(prepassBlock(slice, work), BlockSortKind::drawsPivots, work, sorted);
-}
-
 unsigned threadsForCores() noexcept
 {
     const unsigned cores = std::thread::hardware_concurrency();

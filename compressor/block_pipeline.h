@@ -80,9 +80,6 @@ enum class BlockSortKind {
 // frame (frameBound(slice.size()) bytes). frameLength: the frame's bytes.
 PipelineFault codeOneBlock(std::span<const std::uint8_t> slice, BlockSortKind sort, BlockWork& work,
                            std::span<std::uint8_t> frame, std::size_t& frameLength) noexcept;
-// Pre-passes slice and sorts it with the generator, for the draws alone: the
-// generator as it would be had this block been coded in order.
-PipelineFault drawAsCoded(std::span<const std::uint8_t> slice, BlockWork& work) noexcept;
 
 // Runs every slice through the block pipeline; stops after the first fault.
 PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options = {});

@@ -14,18 +14,15 @@
 #include "shell/conversion_steps.h"
 #include "shell/document/cue_point_document.h"
 #include "shell/document/document_stream.h"
+#include "checks/crc64.h"
 #include "checks/document_verifier.h"
 #include "platform/file_system.h"
 #include "shell/document/output_name.h"
+#include "shell/pivot_ledger.h"
+#include "shell/sort_plan.h"
 #include "text/base64_lines.h"
 
 namespace dls2mml {
-namespace {
-
-RevealHook revealHook = nullptr;
-ProgressHook progressHook = nullptr;
-
-} // namespace
 
 JobFailure jobFailureFor(IoError error)
 {
@@ -69,6 +66,7 @@ std::string wordsFor(JobFailure failure)
     case JobFailure::noBankName: return "cannot derive the bank's name";
     case JobFailure::toTerminal: return "not writing a bank to a terminal";
     case JobFailure::selection: return "cannot choose instruments";
+    case JobFailure::pivotStateUnknown: return "the pivot state left by the earlier banks is unknown";
     }
     return "failed";
 }
@@ -159,10 +157,19 @@ struct Verification {
     WrittenStream written;
 };
 
+// With a ledger: the blocks from ordered on are sorted without drawing, and
+// the digest of each is kept for the ledger as its slice is read.
+struct OwedBlocks {
+    std::uint64_t ordered = allBlocksOrdered;
+    std::vector<std::uint64_t> digests;
+    bool sorted = false; // every block went through the pipeline
+};
+
 // Compresses the input into the document as the blocks come; with
-// verification, each frame is decoded back before it goes on.
+// verification, each frame is decoded back before it goes on. The first
+// ordered blocks are sorted in order with the process-wide pivot state.
 JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report,
-                  Verification* verification)
+                  Verification* verification, std::uint64_t ordered, OwedBlocks* owed)
 {
     const std::uint64_t total = input.size();
     DocumentStream document(output, total);
@@ -171,6 +178,7 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     IoStatus readStatus;
     IoStatus writeStatus;
     bool tooLarge = false;
+    std::uint64_t slices = 0;
     const SliceReader reader = [&](std::span<std::uint8_t> buffer, std::size_t& got) {
         readStatus = readSlice(input, buffer, got);
         if (!readStatus)
@@ -181,6 +189,11 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
             return false;
         }
         if (got > 0) {
+            if (owed && slices++ >= ordered) {
+                Crc64 digest;
+                digest.add(buffer.first(got));
+                owed->digests.push_back(digest.value());
+            }
             finished.read(got);
             if (request.inspect)
                 request.inspect(std::span<const std::uint8_t>(buffer.first(got)));
@@ -200,9 +213,7 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     };
     PipelineOptions options;
     options.threads = request.threads;
-    // The caller's count is of the file's blocks; a bank cut from it has
-    // blocks of its own, so every one of them keeps to the order.
-    options.orderedBlocks = request.instruments.empty() ? request.orderedBlocks : UINT64_MAX;
+    options.orderedBlocks = ordered;
     options.damage = request.damageFrame;
     if (verification)
         options.check = [&frames = verification->frames](std::size_t block, std::span<const std::uint8_t> slice,
@@ -226,6 +237,8 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     case PipelineFault::checkFailed:
         return failed(std::move(report), JobFailure::verifyFailed, verification->frames.problem());
     }
+    if (owed)
+        owed->sorted = true;
     report.inputBytes = result.inputLength;
     report.streamBytes = document.streamLength();
     report.documentBytes = documentLength(report.inputBytes, report.streamBytes);
@@ -336,7 +349,7 @@ private:
 // Reads the whole bank and cuts it to the instruments of the list; cut
 // receives the bank to convert. Nothing is written on a refusal.
 JobReport cutToInstruments(InputFile& input, const std::string& list, std::unique_ptr<InputFile>& cut,
-                           JobReport report)
+                           JobReport report, std::int64_t* lastNeedingState)
 {
     try {
         if (std::string problem = checkInstrumentList(list); !problem.empty())
@@ -367,10 +380,70 @@ JobReport cutToInstruments(InputFile& input, const std::string& list, std::uniqu
         report.wavesInBank = result.wavesInBank;
         if (!result.unchanged)
             bank = std::move(result.bytes);
+        if (lastNeedingState)
+            *lastNeedingState = lastBlockNeedingState(bank);
         cut = std::make_unique<MemoryInput>(std::move(bank), input);
     } catch (const std::bad_alloc&) {
         return failed(std::move(report), JobFailure::outOfMemory);
     }
+    return report;
+}
+
+// --- one input at a time (JobRequest::ledger) ---
+
+// This input's own last block that needs the pivot state, read through the
+// ledger's opener (the page's keeps its files), or cannotScan.
+std::int64_t scanForState(const JobRequest& request)
+{
+    if (request.input)
+        return cannotScan;
+    std::unique_ptr<InputFile> again;
+    if (!request.ledger->reopener().reopen(request.path, again))
+        return cannotScan;
+    const std::uint64_t total = again->size();
+    std::uint64_t done = 0;
+    return lastBlockNeedingState(*again, [&] {
+        done += blockSizeForLevel1;
+        if (request.preparing)
+            request.preparing({std::min(done, total), total});
+    });
+}
+
+// Converts as one run over every input so far would: the earlier inputs' owed
+// draws made first where this one needs the state, its blocks after its own
+// last state-dependent block sorted on any core and owed in turn.
+JobReport convertCarrying(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report,
+                          Verification* verification, std::int64_t lastNeedingState)
+{
+    PivotLedger& ledger = *request.ledger;
+    OwedBlocks owed;
+    owed.ordered = 0;
+    if (lastNeedingState != noBlockNeedsState) {
+        const SettleProgress progress = [&](std::uint64_t done, std::uint64_t total) {
+            if (request.preparing)
+                request.preparing({done, total});
+        };
+        if (ledger.settle(progress))
+            owed.ordered = lastNeedingState == cannotScan ? allBlocksOrdered : static_cast<std::uint64_t>(lastNeedingState) + 1;
+        else if (lastNeedingState != cannotScan)
+            return failed(std::move(report), JobFailure::pivotStateUnknown, ledger.whyUnknown());
+        // An input that cannot be scanned may still need no state: with none
+        // of its blocks ordered, the pipeline stops at the first that does.
+    }
+    report = convert(input, output, request, std::move(report), verification, owed.ordered, &owed);
+    if (owed.sorted) {
+        ledger.record({request.path, request.instruments, report.inputBytes, owed.ordered, std::move(owed.digests)});
+        return report;
+    }
+    // The pipeline stopped part-way.
+    if (!ledger.stateKnown()) {
+        if (report.failure == JobFailure::inputChanged && lastNeedingState == cannotScan)
+            return failed(std::move(report), JobFailure::pivotStateUnknown, ledger.whyUnknown());
+        return report;
+    }
+    // How far the draws got depends on where the threads stopped, which no
+    // run over the same inputs need repeat: the state is unknown from here.
+    ledger.markUnknown(request.path + " stopped part-way through its conversion");
     return report;
 }
 
@@ -454,20 +527,13 @@ std::size_t BlockCoder::code(std::size_t length, bool withPivotState) noexcept
         return 0;
     }
     const BlockSortKind sort = withPivotState ? BlockSortKind::drawsPivots : BlockSortKind::distinctRotations;
+    Crc64 digest;
+    digest.add(std::span<const std::uint8_t>(slice_.get(), length));
+    sliceDigest_ = digest.value();
     const PipelineFault fault = codeOneBlock(std::span<const std::uint8_t>(slice_.get(), length), sort, *work_,
                                              std::span<std::uint8_t>(frame_.get(), frameBound(length)), frameLength_);
     failure_ = failureOfBlock(fault);
     return failure_ == JobFailure::none ? frameLength_ : 0;
-}
-
-bool BlockCoder::drawOwed(std::size_t length) noexcept
-{
-    if (!work_ || length == 0 || length > blockSizeForLevel1) {
-        failure_ = work_ ? JobFailure::compressFailed : JobFailure::outOfMemory;
-        return false;
-    }
-    failure_ = failureOfBlock(drawAsCoded(std::span<const std::uint8_t>(slice_.get(), length), *work_));
-    return failure_ == JobFailure::none;
 }
 
 struct DocumentAssembly::Open {
@@ -532,15 +598,11 @@ JobReport DocumentAssembly::finish()
     return report_;
 }
 
-JobReport DocumentAssembly::abandon(JobFailure failure)
+JobReport DocumentAssembly::abandon(JobFailure failure, const std::string& detail)
 {
     open_.reset(); // the uncommitted output removes its temporary
-    return failed(std::move(report_), failure);
+    return failed(std::move(report_), failure, detail);
 }
-
-void setRevealHook(RevealHook hook) { revealHook = hook; }
-
-void setProgressHook(ProgressHook hook) { progressHook = hook; }
 
 JobReport runConversionJob(const JobRequest& request)
 {
@@ -557,11 +619,15 @@ JobReport runConversionJob(const JobRequest& request)
     if (input->size() != UINT64_MAX && input->size() > maxLength32)
         return failed(std::move(report), JobFailure::tooLarge, inputTooLarge);
     std::unique_ptr<InputFile> chosen;
+    std::int64_t lastNeedingState = cannotScan;
     if (!request.instruments.empty()) {
-        report = cutToInstruments(*input, request.instruments, chosen, std::move(report));
+        report = cutToInstruments(*input, request.instruments, chosen, std::move(report),
+                                  request.ledger ? &lastNeedingState : nullptr);
         if (!report.ok())
             return report;
         input = chosen.get();
+    } else if (request.ledger) {
+        lastNeedingState = scanForState(request);
     }
 
     std::unique_ptr<OutputFile> output;
@@ -588,7 +654,14 @@ JobReport runConversionJob(const JobRequest& request)
     }
     {
         const std::lock_guard<std::mutex> turn(pivotStateLock());
-        report = convert(*input, *output, request, std::move(report), verification.get());
+        if (request.ledger) {
+            report = convertCarrying(*input, *output, request, std::move(report), verification.get(), lastNeedingState);
+        } else {
+            // The caller's count is of the file's blocks; a bank cut from it
+            // has blocks of its own, so every one of them keeps to the order.
+            const std::uint64_t ordered = request.instruments.empty() ? request.orderedBlocks : allBlocksOrdered;
+            report = convert(*input, *output, request, std::move(report), verification.get(), ordered, nullptr);
+        }
     }
     const bool changed = input->changedSinceOpen();
     opened.reset();
@@ -615,20 +688,7 @@ void startPivotStateAfresh()
 {
     const std::lock_guard<std::mutex> turn(pivotStateLock());
     pivotGenerator.setState(PivotGenerator::initialState);
-}
-
-void ConvertDlsFile(char* path, const char* lowerPath)
-{
-    if (!path || !lowerPath)
-        return;
-    JobRequest request;
-    request.path = path;
-    request.lowerPath = lowerPath;
-    if (progressHook)
-        request.progress = [](const JobProgress&) { progressHook(); };
-    const JobReport report = runConversionJob(request);
-    if (report.ok() && revealHook)
-        revealHook(report.outputPath.c_str());
+    pivotLedger().clear();
 }
 
 } // namespace dls2mml

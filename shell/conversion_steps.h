@@ -5,7 +5,8 @@
 //             in order with the process-wide pivot state, the rest need none;
 //   a block   BlockCoder: one slice's frame, sorted with the pivot state (in
 //             input order, on the one instance that holds the state) or
-//             without it (anywhere);
+//             without it (anywhere), with its slice's digest for the ledger
+//             of owed draws (pivot_ledger.h);
 //   assembly  DocumentAssembly: the frames, in input order, into the stream
 //             and the document, exactly as runConversionJob writes it.
 //
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "compressor/block_pipeline.h"
 #include "shell/conversion_job.h"
@@ -43,10 +45,10 @@ public:
     // is the next in the run's order of draws; without it the block must have
     // distinct rotations (the plan said so), else inputChanged.
     std::size_t code(std::size_t length, bool withPivotState) noexcept;
-    // Draws, from the first length bytes of slice(), what coding the block in
-    // order would have drawn: a block coded earlier without the state is owed.
-    bool drawOwed(std::size_t length) noexcept;
     JobFailure failure() const noexcept { return failure_; }
+    // The CRC-64 of the slice last coded, for the ledger of owed draws
+    // (pivot_ledger.h), which checks a block read again against it.
+    std::uint64_t sliceDigest() const noexcept { return sliceDigest_; }
 
 private:
     BlockWorkPtr work_;
@@ -54,6 +56,7 @@ private:
     std::unique_ptr<std::uint8_t[]> frame_;
     std::size_t frameLength_ = 0;
     JobFailure failure_ = JobFailure::none;
+    std::uint64_t sliceDigest_ = 0;
 };
 
 class DocumentAssembly {
@@ -71,8 +74,8 @@ public:
     bool addFrame(std::span<const std::uint8_t> frame, std::size_t sliceLength);
     // Writes what is left and commits the document; the report as the job's.
     JobReport finish();
-    // Gives up: no document, an earlier one stays.
-    JobReport abandon(JobFailure failure);
+    // Gives up: no document, an earlier one stays. detail follows the failure's words.
+    JobReport abandon(JobFailure failure, const std::string& detail = {});
 
 private:
     struct Open;

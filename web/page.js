@@ -231,7 +231,7 @@
     const lead = (w) => (message.kind === 'bank' ? w.bankFailed : w.documentFailed);
     const own = (w) => message.failureKind && w.failures[message.failureKind];
     if (message.stateUnknown) {
-      parts.note.append(element('span', 'lead', (w) => w.stateUnknown));
+      parts.note.append(element('span', 'lead', (w) => w.stateUnknown), ' ', element('span', 'reason', message.reason));
     } else if (own(words)) {
       parts.note.append(element('span', 'lead', (w) => own(w) || lead(w) + message.reason));
     } else {

@@ -21,7 +21,7 @@ set_target_properties(dls2mml_web PROPERTIES OUTPUT_NAME dls2mml-worker SUFFIX .
 target_link_options(dls2mml_web PRIVATE
   -sSINGLE_FILE=1 -sENVIRONMENT=worker -sFILESYSTEM=0
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=33554432 -sMAXIMUM_MEMORY=2147483648
-  -sEXPORTED_FUNCTIONS=_dls2mmlKindOfName,_dls2mmlConvert,_dls2mmlConvertInstruments,_dls2mmlListInstruments,_dls2mmlDecode,_dls2mmlFreshState,_dls2mmlSliceBytes,_dls2mmlSliceRoom,_dls2mmlCodeBlock,_dls2mmlFrame,_dls2mmlBlockFailure,_dls2mmlDrawOwed,_dls2mmlAssemblyStart,_dls2mmlFrameRoom,_dls2mmlAssemblyAdd,_dls2mmlAssemblyFinish,_dls2mmlAssemblyAbandon
+  -sEXPORTED_FUNCTIONS=_dls2mmlKindOfName,_dls2mmlConvert,_dls2mmlConvertInstruments,_dls2mmlListInstruments,_dls2mmlDecode,_dls2mmlFreshState,_dls2mmlSliceBytes,_dls2mmlSliceRoom,_dls2mmlCodeBlock,_dls2mmlFrame,_dls2mmlBlockFailure,_dls2mmlAssemblyStart,_dls2mmlFrameRoom,_dls2mmlAssemblyAdd,_dls2mmlAssemblyFinish,_dls2mmlAssemblyAbandon,_dls2mmlSliceDigest,_dls2mmlDigestRoom,_dls2mmlLedgerOwe,_dls2mmlLedgerSettle,_dls2mmlLedgerUnknown,_dls2mmlAssemblyStateUnknown
   -sEXPORTED_RUNTIME_METHODS=ccall
   --post-js ${WEB_DIR}/worker.js)
 

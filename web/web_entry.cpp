@@ -18,14 +18,18 @@
 #include "shell/conversion_steps.h"
 #include "shell/decode_job.h"
 #include "shell/document/output_name.h"
+#include "shell/pivot_ledger.h"
 
 namespace {
 
 // clang-format off
 EM_JS(void, webConverted, (int ok, const char* reason, const char* outputName, double inputBytes,
-                           double streamBytes, double documentBytes), {
-    webIo.converted(ok, UTF8ToString(reason), UTF8ToString(outputName), inputBytes, streamBytes, documentBytes);
+                           double streamBytes, double documentBytes, int stateUnknown), {
+    webIo.converted(ok, UTF8ToString(reason), UTF8ToString(outputName), inputBytes, streamBytes, documentBytes,
+                    stateUnknown);
 });
+EM_JS(double, webReplayOpen, (const char* key), { return webIo.replayOpen(UTF8ToString(key)); });
+EM_JS(double, webReplayRead, (std::uint8_t* buffer, std::size_t length), { return webIo.replayRead(buffer, length); });
 EM_JS(void, webChosen, (double wholeBankBytes, double instrumentsKept, double instrumentsInBank), {
     webIo.chosen(wholeBankBytes, instrumentsKept, instrumentsInBank);
 });
@@ -74,7 +78,49 @@ void reportConverted(const dls2mml::JobReport& report)
 {
     webConverted(report.ok(), report.reason.c_str(), report.outputPath.c_str(),
                  static_cast<double>(report.inputBytes), static_cast<double>(report.streamBytes),
-                 static_cast<double>(report.documentBytes));
+                 static_cast<double>(report.documentBytes), report.failure == dls2mml::JobFailure::pivotStateUnknown);
+}
+
+// An earlier file of the page, read again for the ledger of owed draws: the
+// worker keeps every File it converted under a key of its own.
+class ReplayInput final : public dls2mml::InputFile {
+public:
+    explicit ReplayInput(std::uint64_t size) : size_(size) {}
+    std::uint64_t size() const noexcept override { return size_; }
+    dls2mml::IoStatus read(std::span<std::uint8_t> buffer, std::size_t& got) noexcept override
+    {
+        const double n = webReplayRead(buffer.data(), buffer.size());
+        if (n < 0) {
+            got = 0;
+            return {dls2mml::IoError::cannotRead, "the browser could not read the file again"};
+        }
+        got = static_cast<std::size_t>(n);
+        return {};
+    }
+    bool rereadable() const noexcept override { return true; }
+
+private:
+    std::uint64_t size_;
+};
+
+class PageReopener final : public dls2mml::InputReopener {
+public:
+    bool reopen(const std::string& key, std::unique_ptr<dls2mml::InputFile>& input) override
+    {
+        const double size = webReplayOpen(key.c_str());
+        if (size < 0)
+            return false;
+        input = std::make_unique<ReplayInput>(static_cast<std::uint64_t>(size));
+        return true;
+    }
+};
+
+dls2mml::PivotLedger& ledger()
+{
+    static PageReopener reopener;
+    dls2mml::PivotLedger& ledger = dls2mml::pivotLedger();
+    ledger.setReopener(&reopener);
+    return ledger;
 }
 
 // The steps of a conversion spread over the page's workers: this instance's
@@ -88,13 +134,17 @@ dls2mml::BlockCoder& coder()
 dls2mml::DocumentAssembly assembly;
 std::vector<std::uint8_t> frameRoom;
 
-int convert(const char* name, const char* instruments)
+// key: the file's key for the ledger (a replay opens it again by the key).
+int convert(const char* name, const char* key, const char* instruments)
 {
     dls2mml::JobRequest request;
-    request.path = name;
-    request.lowerPath = dls2mml::lowerAscii(request.path);
+    request.path = key;
+    request.lowerPath = dls2mml::lowerAscii(name);
+    if (auto derived = dls2mml::deriveOutputName(name, request.lowerPath))
+        request.outputPath = *derived;
     request.threads = 1; // a worker without shared memory: every stage on this thread
     request.instruments = instruments;
+    request.ledger = &ledger();
     const dls2mml::JobReport report = dls2mml::runConversionJob(request);
     reportConverted(report);
     if (report.ok() && *instruments != '\0')
@@ -120,11 +170,14 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlKindOfName(const char* name)
 
 // Converts the current file; name is its name in UTF-8, which the output-name
 // rule turns into the document's name. Returns 1 on success.
-EMSCRIPTEN_KEEPALIVE int dls2mmlConvert(const char* name) { return convert(name, ""); }
+EMSCRIPTEN_KEEPALIVE int dls2mmlConvert(const char* name, const char* key) { return convert(name, key, ""); }
 
 // Converts the current file cut to the instruments of list (the form that
 // --instruments takes): the document of the smaller bank. Returns 1 on success.
-EMSCRIPTEN_KEEPALIVE int dls2mmlConvertInstruments(const char* name, const char* list) { return convert(name, list); }
+EMSCRIPTEN_KEEPALIVE int dls2mmlConvertInstruments(const char* name, const char* key, const char* list)
+{
+    return convert(name, key, list);
+}
 
 // Lists the instruments of the current file for the page's chooser, when it
 // is a sound DLS bank: it is read whole (from the start) for that. Returns 1
@@ -200,10 +253,6 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlBlockFailure()
     }
 }
 
-// Draws for the slice put there what coding it in order would have drawn
-// (a block owed from an earlier file). Returns 1 on success.
-EMSCRIPTEN_KEEPALIVE int dls2mmlDrawOwed(int length) { return coder().drawOwed(static_cast<std::size_t>(length)); }
-
 // Opens the document of the current file (name: its name, for the output
 // name rule), for inputBytes of bank. Returns 1; on a failure reports it and
 // returns 0.
@@ -243,6 +292,58 @@ EMSCRIPTEN_KEEPALIVE int dls2mmlAssemblyFinish()
     const dls2mml::JobReport report = assembly.finish();
     reportConverted(report);
     return report.ok();
+}
+
+// The CRC-64 of the slice last coded, as two 32-bit halves (low first) at
+// the pointer returned.
+EMSCRIPTEN_KEEPALIVE const std::uint32_t* dls2mmlSliceDigest()
+{
+    static std::uint32_t halves[2];
+    const std::uint64_t digest = coder().sliceDigest();
+    halves[0] = static_cast<std::uint32_t>(digest);
+    halves[1] = static_cast<std::uint32_t>(digest >> 32);
+    return halves;
+}
+
+// Room for count digests (two 32-bit halves each) that the worker copies in.
+std::vector<std::uint32_t> digestRoom;
+EMSCRIPTEN_KEEPALIVE std::uint32_t* dls2mmlDigestRoom(int count)
+{
+    try {
+        digestRoom.resize(2 * static_cast<std::size_t>(count));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return digestRoom.data();
+}
+
+// Records in the ledger that the file under key (length bytes) owes the draws
+// of count blocks from firstBlock on, whose digests are in the digest room.
+EMSCRIPTEN_KEEPALIVE void dls2mmlLedgerOwe(const char* key, double length, double firstBlock, int count)
+{
+    dls2mml::OwedInput owed;
+    owed.path = key;
+    owed.length = static_cast<std::uint64_t>(length);
+    owed.firstOwedBlock = static_cast<std::uint64_t>(firstBlock);
+    try {
+        for (int i = 0; i < count; ++i)
+            owed.digests.push_back(digestRoom[2 * i] | std::uint64_t{digestRoom[2 * i + 1]} << 32);
+        ledger().record(std::move(owed));
+    } catch (const std::bad_alloc&) {
+        ledger().markUnknown("no memory to keep the draws owed by " + std::string(key));
+    }
+}
+
+// Draws everything owed, in order. Returns 1 when the state is known.
+EMSCRIPTEN_KEEPALIVE int dls2mmlLedgerSettle() { return ledger().settle(); }
+
+// Draws were made that no replay can reproduce: the state is unknown.
+EMSCRIPTEN_KEEPALIVE void dls2mmlLedgerUnknown(const char* why) { ledger().markUnknown(why); }
+
+// Gives the document up for a state that cannot be known, reporting why.
+EMSCRIPTEN_KEEPALIVE void dls2mmlAssemblyStateUnknown()
+{
+    reportConverted(assembly.abandon(dls2mml::JobFailure::pivotStateUnknown, ledger().whyUnknown()));
 }
 
 // Gives the document up, reporting why: the failure's code as

@@ -20,6 +20,9 @@ var webIo = (() => {
   let committed = null;
   let report = null;
   let listing = null; // the bank's instruments, for the page's chooser
+  const kept = new Map(); // key: File
+  let keys = new WeakMap(); // File: key
+  let replay = null; // the earlier file being read again: {file, position}
 
   function post(message) { self.postMessage(message); }
 
@@ -121,8 +124,38 @@ var webIo = (() => {
       pages = [];
       length = 0;
     },
-    converted(ok, reason, name, inputBytes, streamBytes, documentBytes) {
-      report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes};
+    converted(ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown) {
+      report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown: !!stateUnknown};
+    },
+    // The banks converted, each under its key (its name, made unique), for
+    // the ledger's replays.
+    keep(file) {
+      if (keys.has(file)) return;
+      let key = file.name;
+      for (let n = 2; kept.has(key); ++n) key = `${file.name} (${n})`;
+      keys.set(file, key);
+      kept.set(key, file);
+    },
+    keyOf(file) { return keys.get(file); },
+    forgetKept() {
+      kept.clear();
+      keys = new WeakMap();
+    },
+    replayOpen(key) {
+      replay = kept.has(key) ? {file: kept.get(key), position: 0} : null;
+      return replay ? replay.file.size : -1;
+    },
+    replayRead(pointer, count) {
+      try {
+        const end = Math.min(replay.file.size, replay.position + count);
+        if (end <= replay.position) return 0;
+        const bytes = new Uint8Array(reader.readAsArrayBuffer(replay.file.slice(replay.position, end)));
+        HEAPU8.set(bytes, pointer);
+        replay.position += bytes.length;
+        return bytes.length;
+      } catch (error) {
+        return -1; // changed or gone since it was chosen
+      }
     },
     chosen(wholeBankBytes, instrumentsKept, instrumentsInBank) {
       Object.assign(report, {wholeBankBytes, instrumentsKept, instrumentsInBank});
@@ -157,9 +190,11 @@ const readSlice = (() => {
 function codeSlice(file, from, length, withState) {
   if (readSlice(file, from, length) < 0) return {failure: 4};
   const frameLength = Module._dls2mmlCodeBlock(length, withState ? 1 : 0);
-  if (!frameLength) return {failure: Module._dls2mmlBlockFailure()};
+  const halves = Module._dls2mmlSliceDigest() >> 2;
+  const digest = [HEAPU32[halves], HEAPU32[halves + 1]];
+  if (!frameLength) return {failure: Module._dls2mmlBlockFailure(), digest};
   const at = Module._dls2mmlFrame();
-  return {frame: HEAPU8.slice(at, at + frameLength).buffer};
+  return {frame: HEAPU8.slice(at, at + frameLength).buffer, digest};
 }
 
 // A helper: codes the blocks the keeper hands it, each on its own.
@@ -171,42 +206,29 @@ function helperRole(keeper) {
   keeper.postMessage({type: 'ready'});
 }
 
-// The blocks owed to the pivot state: ranges of earlier files' blocks coded
-// without drawing, which the state must still draw for, in order, before the
-// next block that depends on it. When one of those files can no longer be
-// read as it was, the state is unknown until the page starts afresh.
-const owedDraws = (() => {
-  let owed = [];
-  let known = true;
-  return {
-    owe(file, fromBlock, toBlock) {
-      if (known && fromBlock < toBlock) owed.push({file, fromBlock, toBlock, size: file.size, modified: file.lastModified});
-    },
-    // Draws everything owed; false when the state cannot be known.
-    settle(sliceBytes) {
-      while (known && owed.length) {
-        const entry = owed[0];
-        for (let index = entry.fromBlock; index < entry.toBlock; ++index) {
-          const from = index * sliceBytes;
-          const length = Math.min(sliceBytes, entry.size - from);
-          if (entry.file.size !== entry.size || entry.file.lastModified !== entry.modified ||
-            readSlice(entry.file, from, length) < 0 || !Module._dls2mmlDrawOwed(length)) {
-            known = false;
-            owed = [];
-            return false;
-          }
-          entry.fromBlock = index + 1; // drawn: a later failure does not draw it again
-        }
-        owed.shift();
-      }
-      return known;
-    },
-    afresh() {
-      owed = [];
-      known = true;
-    },
-  };
-})();
+// The ledger of owed draws (shell/pivot_ledger.h) lives in the keeper's
+// instance: the blocks a bank coded without drawing are recorded there with
+// their digests, and before the next block that needs the pivot state the
+// ledger reads their files again by key (webIo.replayOpen), checks them and
+// draws for them in order. An earlier file that changed or is gone leaves the
+// state unknown until the page starts afresh.
+const owedDraws = {
+  // digests: [low, high] halves of each block's CRC-64, by block index.
+  owe(key, file, fromBlock, toBlock, digests) {
+    const count = toBlock - fromBlock;
+    if (count <= 0) return;
+    const room = Module._dls2mmlDigestRoom(count) >> 2;
+    for (let i = 0; i < count; ++i) {
+      HEAPU32[room + 2 * i] = digests[fromBlock + i][0];
+      HEAPU32[room + 2 * i + 1] = digests[fromBlock + i][1];
+    }
+    Module.ccall('dls2mmlLedgerOwe', null, ['string', 'number', 'number', 'number'], [key, file.size, fromBlock, count]);
+  },
+  // Draws everything owed; false when the state cannot be known.
+  settle() { return !!Module._dls2mmlLedgerSettle(); },
+  // Draws were made that no replay can give again.
+  lost(why) { Module.ccall('dls2mmlLedgerUnknown', null, ['string'], [why]); },
+};
 
 // The keeper: the files in order, each bank's blocks spread over the pool.
 function keeperRole(helperPorts, early) {
@@ -268,11 +290,11 @@ function keeperRole(helperPorts, early) {
   // comes back refused, and when the document reaches it, the keeper draws
   // what is owed (earlier files' blocks, then this one's before it) and
   // codes it with the state. The frames go into the document in order.
-  // Returns whether the bank failed for a state that cannot be known.
-  async function convertBank(id, file) {
-    if (!Module.ccall('dls2mmlAssemblyStart', 'number', ['string', 'number'], [file.name, file.size])) return {};
+  async function convertBank(id, file, key) {
+    if (!Module.ccall('dls2mmlAssemblyStart', 'number', ['string', 'number'], [file.name, file.size])) return;
     const job = ++jobSerial;
     current = {job, frames: new Map()};
+    const digests = [];
     const blocks = Math.ceil(file.size / sliceBytes);
     timing.blocks = blocks;
     const lengthOf = (index) => Math.min(sliceBytes, file.size - index * sliceBytes);
@@ -287,8 +309,8 @@ function keeperRole(helperPorts, early) {
     // The block at added needs the state: settle what is owed, then code it in order.
     const codeWithState = () => {
       const settling = performance.now();
-      owedDraws.owe(file, drawn, added);
-      const known = owedDraws.settle(sliceBytes);
+      owedDraws.owe(key, file, drawn, added, digests);
+      const known = owedDraws.settle();
       timing.owed += (performance.now() - settling) / 1000;
       if (!known) return null;
       drawn = added + 1;
@@ -314,6 +336,7 @@ function keeperRole(helperPorts, early) {
       }
       for (let next = current.frames.get(added); next; next = current.frames.get(added)) {
         current.frames.delete(added);
+        digests[added] = next.digest;
         if (next.failure === 1) next = codeWithState();
         if (!next) {
           stateUnknown = true;
@@ -341,19 +364,19 @@ function keeperRole(helperPorts, early) {
       await (index >= 0 ? nextTurn() : helperFrame());
     }
     current = null;
-    // The blocks not drawn for are owed; an unreadable bank leaves the state unknown later.
-    owedDraws.owe(file, drawn, blocks);
     if (stateUnknown) {
-      Module._dls2mmlAssemblyAbandon(1);
-      return {stateUnknown};
+      Module._dls2mmlAssemblyStateUnknown();
+      return;
     }
     if (failure) {
+      // Where the draws stopped is no run's: the state is unknown from here.
+      owedDraws.lost(`${key} stopped part-way through its conversion`);
       Module._dls2mmlAssemblyAbandon(failure);
-      return {};
+      return;
     }
+    owedDraws.owe(key, file, drawn, blocks, digests);
     if (!refused) post({type: 'progress', id, done: file.size, total: file.size});
     Module._dls2mmlAssemblyFinish();
-    return {};
   }
 
   // list: the instruments to keep (as --instruments takes them), or none.
@@ -370,23 +393,18 @@ function keeperRole(helperPorts, early) {
     post({type: 'started', id, kind, total: file.size});
     webIo.start(id, file);
     const began = performance.now();
-    let stateUnknown = false;
+    if (kind === 'bank') webIo.keep(file);
     if (kind === 'bank' && list) {
-      // A cut bank is small and every one of its blocks draws: here alone.
-      stateUnknown = !owedDraws.settle(sliceBytes);
-      if (!stateUnknown) Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string'], [file.name, list]);
+      // A cut bank is small: the conversion job does it all here, with the ledger.
+      Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string', 'string'],
+        [file.name, webIo.keyOf(file), list]);
     } else if (kind === 'bank') {
-      stateUnknown = !!(await convertBank(id, file)).stateUnknown;
+      await convertBank(id, file, webIo.keyOf(file));
     } else {
       Module.ccall('dls2mmlDecode', 'number', ['string'], [file.name]);
     }
     const seconds = (performance.now() - began) / 1000;
     const {report, blob} = webIo.finishJob();
-    if (stateUnknown) {
-      post({type: 'finished', id, kind, seconds, list: list || null, choosable: false, ok: false, stateUnknown,
-        reason: '', blob: null});
-      return;
-    }
     // A whole DLS bank converted: its instruments can be chosen from (listed
     // when the page asks, since that reads the bank whole).
     const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
@@ -411,8 +429,8 @@ function keeperRole(helperPorts, early) {
     } else if (message.type === 'list') {
       listFile(message.id, message.file);
     } else if (message.type === 'fresh') {
-      Module._dls2mmlFreshState();
-      owedDraws.afresh();
+      Module._dls2mmlFreshState(); // the ledger too
+      webIo.forgetKept();
       post({type: 'fresh'});
     }
   }

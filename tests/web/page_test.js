@@ -318,6 +318,7 @@ async function main() {
         assert.equal(refused.state, 'failed');
         assert.equal(refused.href, null);
         assert.match(refused.note, /^An earlier bank has changed or is gone .*"Start afresh"/);
+        assert.match(refused.reason, /gone\.dls/, 'the converter\'s words name the bank that changed');
         const [unneeded] = await drop(pool, [input('Piano.DLS')]);
         assert.equal(unneeded.state, 'done', 'a bank that needs no state still converts');
         await pool.click('#fresh');
