@@ -26,6 +26,8 @@ struct SliceTask {
     std::size_t frameLength = 0; // 0: the block was not coded (the pipeline stopped)
 };
 
+} // namespace
+
 // What one thread needs to carry a block through every stage; made once per
 // thread and reused for each block it takes.
 struct BlockWork {
@@ -35,6 +37,43 @@ struct BlockWork {
     SortArrays arrays{bufferSizeForLevel1};
     ModelSet models;
 };
+
+namespace {
+
+// The stages of one block, shared by the pipeline's threads and by callers
+// that schedule blocks themselves, so that both code every block alike.
+std::int32_t prepassBlock(std::span<const std::uint8_t> slice, BlockWork& work) noexcept
+{
+    return runLengthPrepass(work.block.span(), slice);
+}
+
+// Sorts the pre-passed block (length m): a block sorted without draws must
+// have all rotations distinct, its order then being unique whatever the draws.
+PipelineFault sortPrepassed(std::int32_t length, BlockSortKind sort, BlockWork& work, SortedBlock& sorted) noexcept
+{
+    const std::span<std::uint8_t> block = work.block.span();
+    sorted.length = length;
+    SortResult result;
+    if (sort == BlockSortKind::drawsPivots) {
+        result = sortBlock(block, length, work.lastColumn.span(), work.arrays, pivotGenerator);
+    } else {
+        if (hasEqualRotations(block.first(static_cast<std::size_t>(length))))
+            return PipelineFault::inputChanged;
+        result = sortDistinctRotations(block, length, work.lastColumn.span(), work.arrays);
+    }
+    if (!result.ok)
+        return PipelineFault::sortFailed;
+    sorted.primaryIndex = result.primaryIndex;
+    sorted.ok = true;
+    return PipelineFault::none;
+}
+
+std::size_t codeSorted(BlockWork& work, const SortedBlock& sorted, std::span<std::uint8_t> frame,
+                       std::size_t& symbolCount) noexcept
+{
+    return codeSortedBlock(work.lastColumn.span(), sorted, work.ranks.span(), work.lastColumn.span(), work.models,
+                           frame, &symbolCount);
+}
 
 class Pipeline {
 public:
@@ -77,30 +116,23 @@ private:
     // Every stage of one block, on whichever thread has it.
     void codeBlock(SliceTask& task, BlockWork& work)
     {
-        const std::span<std::uint8_t> block = work.block.span();
         const std::span<const std::uint8_t> slice = task.slice.span().first(task.got);
         SortedBlock sorted;
-        sorted.length = runLengthPrepass(block, slice);
-        const auto m = static_cast<std::size_t>(sorted.length);
-        SortResult result;
+        const std::int32_t prepassed = prepassBlock(slice, work);
+        const auto m = static_cast<std::size_t>(prepassed);
+        PipelineFault fault = PipelineFault::none;
         if (task.index < orderedBlocks_) {
             if (!waitForSortTurn(task.index))
                 return;
-            result = sortBlock(block, sorted.length, work.lastColumn.span(), work.arrays, pivotGenerator);
+            fault = sortPrepassed(prepassed, BlockSortKind::drawsPivots, work, sorted);
             passSortTurn();
         } else {
-            if (hasEqualRotations(block.first(m)))
-                return stop(task.index, PipelineFault::inputChanged);
-            // All rotations distinct: the order is unique, any correct sort finds it.
-            result = sortDistinctRotations(block, sorted.length, work.lastColumn.span(), work.arrays);
+            fault = sortPrepassed(prepassed, BlockSortKind::distinctRotations, work, sorted);
         }
-        if (!result.ok)
-            return stop(task.index, PipelineFault::sortFailed);
-        sorted.primaryIndex = result.primaryIndex;
-        sorted.ok = true;
+        if (fault != PipelineFault::none)
+            return stop(task.index, fault);
         std::size_t symbolCount = 0;
-        const std::size_t length = codeSortedBlock(work.lastColumn.span(), sorted, work.ranks.span(),
-                                                   work.lastColumn.span(), work.models, task.frame.span(), &symbolCount);
+        const std::size_t length = codeSorted(work, sorted, task.frame.span(), symbolCount);
         const std::span<std::uint8_t> frame = task.frame.span().first(length);
         if (damage_)
             damage_(task.index, frame);
@@ -198,6 +230,30 @@ private:
 };
 
 } // namespace
+
+void BlockWorkDeleter::operator()(BlockWork* work) const noexcept { delete work; }
+
+BlockWorkPtr makeBlockWork() noexcept
+{
+    try {
+        return BlockWorkPtr(new BlockWork);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+PipelineFault codeOneBlock(std::span<const std::uint8_t> slice, BlockSortKind sort, BlockWork& work,
+                           std::span<std::uint8_t> frame, std::size_t& frameLength) noexcept
+{
+    frameLength = 0;
+    SortedBlock sorted;
+    if (const PipelineFault fault = sortPrepassed(prepassBlock(slice, work), sort, work, sorted);
+        fault != PipelineFault::none)
+        return fault;
+    std::size_t symbolCount = 0;
+    frameLength = codeSorted(work, sorted, frame, symbolCount);
+    return PipelineFault::none;
+}
 
 unsigned threadsForCores() noexcept
 {

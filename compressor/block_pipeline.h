@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 
 #include "compressor/frame_hints.h"
@@ -69,6 +70,26 @@ struct PipelineOptions {
     FrameCheck check;   // may be empty
     FrameDamage damage; // empty but in tests
 };
+
+// One block through every stage, for callers that schedule blocks themselves
+// (the page's workers): the same steps each thread of the pipeline takes.
+struct BlockWork;
+struct BlockWorkDeleter {
+    void operator()(BlockWork* work) const noexcept;
+};
+using BlockWorkPtr = std::unique_ptr<BlockWork, BlockWorkDeleter>;
+// The buffers one block needs, made once and reused; null without memory.
+BlockWorkPtr makeBlockWork() noexcept;
+
+enum class BlockSortKind {
+    drawsPivots,       // the sort that draws from the process-wide generator: blocks in input order only
+    distinctRotations, // draws nothing; a block with equal rotations is refused (inputChanged)
+};
+
+// Pre-passes slice (1 .. 524,288 bytes) and sorts it; then codes it into
+// frame (frameBound(slice.size()) bytes). frameLength: the frame's bytes.
+PipelineFault codeOneBlock(std::span<const std::uint8_t> slice, BlockSortKind sort, BlockWork& work,
+                           std::span<std::uint8_t> frame, std::size_t& frameLength) noexcept;
 
 // Runs every slice through the block pipeline; stops after the first fault.
 PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options = {});

@@ -89,7 +89,14 @@ extern const std::array<std::uint64_t, rescaleTotal + 1> totalReciprocals;
 // floor(n / total) with total's entry of totalReciprocals.
 inline std::uint32_t divideByReciprocal(std::uint32_t n, std::uint64_t reciprocal, std::uint32_t total) noexcept
 {
-#if defined(__SIZEOF_INT128__)
+#if defined(__wasm__)
+    // WebAssembly has no 128-bit multiply (it would be a library call): the
+    // same high word from two 64-bit products, which cannot overflow.
+    (void)total;
+    const std::uint64_t low = static_cast<std::uint64_t>(n) * static_cast<std::uint32_t>(reciprocal);
+    const std::uint64_t high = static_cast<std::uint64_t>(n) * (reciprocal >> 32);
+    return static_cast<std::uint32_t>((high + (low >> 32)) >> 32);
+#elif defined(__SIZEOF_INT128__)
     (void)total;
     __extension__ using Wide = unsigned __int128;
     return static_cast<std::uint32_t>((static_cast<Wide>(n) * reciprocal) >> 64);

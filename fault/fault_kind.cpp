@@ -52,6 +52,7 @@ constexpr KindEntry kinds[] = {
     {FaultKind::fromTerminal, "fromTerminal",
      "standard input is a terminal: give a FILE or redirect the input (-f reads it anyway)"},
     {FaultKind::selectionRefused, "selectionRefused", "cannot choose instruments"},
+    {FaultKind::pivotStateUnknown, "pivotStateUnknown", "the pivot state left by the earlier banks is unknown"},
     {FaultKind::notDlsBank, "notDlsBank", "not a sound DLS bank"},
     {FaultKind::badArgument, "badArgument", "invalid argument"},
     {FaultKind::bufferTooSmall, "bufferTooSmall", "output buffer too small"},

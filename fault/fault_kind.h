@@ -47,6 +47,7 @@ enum class FaultKind : std::uint8_t {
     toTerminal,       // a bank is not written to a terminal
     fromTerminal,     // a bank or a document is not typed in on a terminal
     selectionRefused, // the instruments asked for cannot be chosen from this input
+    pivotStateUnknown, // the input needs the pivot state, which an earlier input left unknown (shell/pivot_ledger.h)
     notDlsBank,       // the input is not a sound DLS bank where one is needed
     // What a caller gets wrong, or what should never happen.
     badArgument,      // an argument or option the call cannot take (the command line's usage errors)

@@ -11,18 +11,19 @@
 #include "compressor/block_pipeline.h"
 #include "bank/instrument_selection.h"
 #include "compressor/pivot_generator.h"
+#include "shell/conversion_steps.h"
 #include "shell/document/cue_point_document.h"
 #include "shell/document/document_stream.h"
+#include "checks/crc64.h"
 #include "checks/document_verifier.h"
 #include "platform/file_system.h"
 #include "shell/document/output_name.h"
+#include "shell/pivot_ledger.h"
+#include "shell/sort_plan.h"
 #include "text/base64_lines.h"
 
 namespace dls2mml {
 namespace {
-
-RevealHook revealHook = nullptr;
-ProgressHook progressHook = nullptr;
 
 JobReport failed(JobReport report, FaultKind kind, const std::string& detail = {})
 {
@@ -105,10 +106,19 @@ struct Verification {
     WrittenStream written;
 };
 
+// With a ledger: the blocks from ordered on are sorted without drawing, and
+// the digest of each is kept for the ledger as its slice is read.
+struct OwedBlocks {
+    std::uint64_t ordered = allBlocksOrdered;
+    std::vector<std::uint64_t> digests;
+    bool sorted = false; // every block went through the pipeline
+};
+
 // Compresses the input into the document as the blocks come; with
-// verification, each frame is decoded back before it goes on.
+// verification, each frame is decoded back before it goes on. The first
+// ordered blocks are sorted in order with the process-wide pivot state.
 JobReport convert(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report,
-                  Verification* verification)
+                  Verification* verification, std::uint64_t ordered, OwedBlocks* owed)
 {
     const std::uint64_t total = input.size();
     DocumentStream document(output, total);
@@ -117,6 +127,7 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     IoStatus readStatus;
     IoStatus writeStatus;
     bool tooLarge = false;
+    std::uint64_t slices = 0;
     const SliceReader reader = [&](std::span<std::uint8_t> buffer, std::size_t& got) {
         readStatus = readSlice(input, buffer, got);
         if (!readStatus)
@@ -127,6 +138,11 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
             return false;
         }
         if (got > 0) {
+            if (owed && slices++ >= ordered) {
+                Crc64 digest;
+                digest.add(buffer.first(got));
+                owed->digests.push_back(digest.value());
+            }
             finished.read(got);
             if (request.inspect)
                 request.inspect(std::span<const std::uint8_t>(buffer.first(got)));
@@ -146,9 +162,7 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     };
     PipelineOptions options;
     options.threads = request.threads;
-    // The caller's count is of the file's blocks; a bank cut from it has
-    // blocks of its own, so every one of them keeps to the order.
-    options.orderedBlocks = request.instruments.empty() ? request.orderedBlocks : UINT64_MAX;
+    options.orderedBlocks = ordered;
     options.damage = request.damageFrame;
     if (verification)
         options.check = [&frames = verification->frames](std::size_t block, std::span<const std::uint8_t> slice,
@@ -172,6 +186,8 @@ JobReport convert(InputFile& input, OutputFile& output, const JobRequest& reques
     case PipelineFault::checkFailed:
         return failed(std::move(report), FaultKind::verifyFailed, verification->frames.problem());
     }
+    if (owed)
+        owed->sorted = true;
     report.inputBytes = result.inputLength;
     report.streamBytes = document.streamLength();
     report.documentBytes = documentLength(report.inputBytes, report.streamBytes);
@@ -282,7 +298,7 @@ private:
 // Reads the whole bank and cuts it to the instruments of the list; cut
 // receives the bank to convert. Nothing is written on a refusal.
 JobReport cutToInstruments(InputFile& input, const std::string& list, std::unique_ptr<InputFile>& cut,
-                           JobReport report)
+                           JobReport report, std::int64_t* lastNeedingState)
 {
     try {
         if (std::string problem = checkInstrumentList(list); !problem.empty())
@@ -313,6 +329,8 @@ JobReport cutToInstruments(InputFile& input, const std::string& list, std::uniqu
         report.wavesInBank = result.wavesInBank;
         if (!result.unchanged)
             bank = std::move(result.bytes);
+        if (lastNeedingState)
+            *lastNeedingState = lastBlockNeedingState(bank);
         cut = std::make_unique<MemoryInput>(std::move(bank), input);
     } catch (const std::bad_alloc&) {
         return failed(std::move(report), FaultKind::outOfMemory);
@@ -320,15 +338,67 @@ JobReport cutToInstruments(InputFile& input, const std::string& list, std::uniqu
     return report;
 }
 
-} // namespace
+// --- one input at a time (JobRequest::ledger) ---
 
-void setRevealHook(RevealHook hook) { revealHook = hook; }
-
-void setProgressHook(ProgressHook hook) { progressHook = hook; }
-
-JobReport runConversionJob(const JobRequest& request)
+// This input's own last block that needs the pivot state, read through the
+// ledger's opener (the page's keeps its files), or cannotScan.
+std::int64_t scanForState(const JobRequest& request)
 {
-    JobReport report;
+    if (request.input)
+        return cannotScan;
+    std::unique_ptr<InputFile> again;
+    if (!request.ledger->reopener().reopen(request.path, again))
+        return cannotScan;
+    const std::uint64_t total = again->size();
+    std::uint64_t done = 0;
+    return lastBlockNeedingState(*again, [&] {
+        done += blockSizeForLevel1;
+        if (request.preparing)
+            request.preparing({std::min(done, total), total});
+    });
+}
+
+// Converts as one run over every input so far would: the earlier inputs' owed
+// draws made first where this one needs the state, its blocks after its own
+// last state-dependent block sorted on any core and owed in turn.
+JobReport convertCarrying(InputFile& input, OutputFile& output, const JobRequest& request, JobReport report,
+                          Verification* verification, std::int64_t lastNeedingState)
+{
+    PivotLedger& ledger = *request.ledger;
+    OwedBlocks owed;
+    owed.ordered = 0;
+    if (lastNeedingState != noBlockNeedsState) {
+        const SettleProgress progress = [&](std::uint64_t done, std::uint64_t total) {
+            if (request.preparing)
+                request.preparing({done, total});
+        };
+        if (ledger.settle(progress))
+            owed.ordered = lastNeedingState == cannotScan ? allBlocksOrdered : static_cast<std::uint64_t>(lastNeedingState) + 1;
+        else if (lastNeedingState != cannotScan)
+            return failed(std::move(report), FaultKind::pivotStateUnknown, ledger.whyUnknown());
+        // An input that cannot be scanned may still need no state: with none
+        // of its blocks ordered, the pipeline stops at the first that does.
+    }
+    report = convert(input, output, request, std::move(report), verification, owed.ordered, &owed);
+    if (owed.sorted) {
+        ledger.record({request.path, request.instruments, report.inputBytes, owed.ordered, std::move(owed.digests)});
+        return report;
+    }
+    // The pipeline stopped part-way.
+    if (!ledger.stateKnown()) {
+        if (report.fault.kind == FaultKind::inputChanged && lastNeedingState == cannotScan)
+            return failed(std::move(report), FaultKind::pivotStateUnknown, ledger.whyUnknown());
+        return report;
+    }
+    // How far the draws got depends on where the threads stopped, which no
+    // run over the same inputs need repeat: the state is unknown from here.
+    ledger.markUnknown(request.path + " stopped part-way through its conversion");
+    return report;
+}
+
+// The document's path by the request: none for memory or a given output.
+bool nameOutput(const JobRequest& request, JobReport& report)
+{
     if (request.discardOutput || request.output) {
         report.outputPath.clear();
     } else if (request.toStandardOutput) {
@@ -338,8 +408,156 @@ JobReport runConversionJob(const JobRequest& request)
     } else if (auto derived = deriveOutputName(request.path, request.lowerPath)) {
         report.outputPath = *derived;
     } else {
-        return failed(std::move(report), FaultKind::noDlsInName);
+        report = failed(std::move(report), FaultKind::noDlsInName);
+        return false;
     }
+    return true;
+}
+
+// The document's output by the request, named by nameOutput.
+bool openOutput(const JobRequest& request, JobReport& report, std::unique_ptr<OutputFile>& output)
+{
+    if (request.output) {
+        output = std::make_unique<BorrowedOutput>(*request.output);
+    } else if (request.discardOutput) {
+        output = std::make_unique<DiscardedOutput>();
+    } else if (request.toStandardOutput) {
+        output = standardOutput();
+    } else if (IoStatus status = createOutputFile(report.outputPath, output); !status) {
+        report = failedAtOutput(std::move(report), status);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::size_t blockSliceBytes() noexcept { return blockSizeForLevel1; }
+
+BlockCoder::BlockCoder() noexcept : work_(makeBlockWork())
+{
+    try {
+        slice_ = std::make_unique<std::uint8_t[]>(blockSizeForLevel1);
+        frame_ = std::make_unique<std::uint8_t[]>(frameBound(blockSizeForLevel1));
+    } catch (const std::bad_alloc&) {
+        work_.reset();
+    }
+}
+
+std::span<std::uint8_t> BlockCoder::slice() noexcept
+{
+    return work_ ? std::span<std::uint8_t>(slice_.get(), blockSizeForLevel1) : std::span<std::uint8_t>();
+}
+
+std::span<const std::uint8_t> BlockCoder::frame() const noexcept
+{
+    return work_ ? std::span<const std::uint8_t>(frame_.get(), frameLength_) : std::span<const std::uint8_t>();
+}
+
+namespace {
+
+FaultKind failureOfBlock(PipelineFault fault)
+{
+    switch (fault) {
+    case PipelineFault::none: return FaultKind::none;
+    case PipelineFault::outOfMemory: return FaultKind::outOfMemory;
+    case PipelineFault::inputChanged: return FaultKind::inputChanged;
+    default: return FaultKind::compressFailed;
+    }
+}
+
+} // namespace
+
+std::size_t BlockCoder::code(std::size_t length, bool withPivotState) noexcept
+{
+    frameLength_ = 0;
+    if (!work_ || length == 0 || length > blockSizeForLevel1) {
+        failure_ = work_ ? FaultKind::compressFailed : FaultKind::outOfMemory;
+        return 0;
+    }
+    const BlockSortKind sort = withPivotState ? BlockSortKind::drawsPivots : BlockSortKind::distinctRotations;
+    Crc64 digest;
+    digest.add(std::span<const std::uint8_t>(slice_.get(), length));
+    sliceDigest_ = digest.value();
+    const PipelineFault fault = codeOneBlock(std::span<const std::uint8_t>(slice_.get(), length), sort, *work_,
+                                             std::span<std::uint8_t>(frame_.get(), frameBound(length)), frameLength_);
+    failure_ = failureOfBlock(fault);
+    return failure_ == FaultKind::none ? frameLength_ : 0;
+}
+
+struct DocumentAssembly::Open {
+    std::unique_ptr<OutputFile> output;
+    std::unique_ptr<DocumentStream> document;
+    std::uint64_t inputBytes = 0;
+    IoStatus writeStatus;
+};
+
+DocumentAssembly::DocumentAssembly() = default;
+DocumentAssembly::~DocumentAssembly() = default;
+
+JobReport DocumentAssembly::start(const JobRequest& request, std::uint64_t inputLength)
+{
+    open_.reset();
+    report_ = {};
+    if (inputLength > maxLength32)
+        return failed(std::move(report_), FaultKind::tooLarge, inputTooLarge);
+    if (!nameOutput(request, report_))
+        return report_;
+    try {
+        auto open = std::make_unique<Open>();
+        if (!openOutput(request, report_, open->output))
+            return report_;
+        open->document = std::make_unique<DocumentStream>(*open->output, inputLength);
+        open_ = std::move(open);
+    } catch (const std::bad_alloc&) {
+        return failed(std::move(report_), FaultKind::outOfMemory);
+    }
+    return report_;
+}
+
+bool DocumentAssembly::addFrame(std::span<const std::uint8_t> frame, std::size_t sliceLength)
+{
+    if (!open_ || !open_->writeStatus)
+        return false;
+    open_->writeStatus = open_->document->addFrame(frame);
+    open_->inputBytes += sliceLength;
+    return static_cast<bool>(open_->writeStatus);
+}
+
+JobReport DocumentAssembly::finish()
+{
+    if (!open_)
+        return report_;
+    const std::unique_ptr<Open> open = std::move(open_);
+    if (!open->writeStatus) {
+        if (open->document->tooLarge())
+            return failed(std::move(report_), FaultKind::tooLarge, open->writeStatus.detail);
+        return failedAtOutput(std::move(report_), open->writeStatus);
+    }
+    report_.inputBytes = open->inputBytes;
+    report_.streamBytes = open->document->streamLength();
+    report_.documentBytes = documentLength(report_.inputBytes, report_.streamBytes);
+    if (IoStatus status = open->document->finish(open->inputBytes); !status) {
+        if (open->document->tooLarge())
+            return failed(std::move(report_), FaultKind::tooLarge, status.detail);
+        return failedAtOutput(std::move(report_), status);
+    }
+    if (IoStatus status = open->output->commit(); !status)
+        return failedAtOutput(std::move(report_), status);
+    return report_;
+}
+
+JobReport DocumentAssembly::abandon(FaultKind failure, const std::string& detail)
+{
+    open_.reset(); // the uncommitted output removes its temporary
+    return failed(std::move(report_), failure, detail);
+}
+
+JobReport runConversionJob(const JobRequest& request)
+{
+    JobReport report;
+    if (!nameOutput(request, report))
+        return report;
 
     std::unique_ptr<InputFile> opened;
     if (!request.input) {
@@ -350,23 +568,20 @@ JobReport runConversionJob(const JobRequest& request)
     if (input->size() != UINT64_MAX && input->size() > maxLength32)
         return failed(std::move(report), FaultKind::tooLarge, inputTooLarge);
     std::unique_ptr<InputFile> chosen;
+    std::int64_t lastNeedingState = cannotScan;
     if (!request.instruments.empty()) {
-        report = cutToInstruments(*input, request.instruments, chosen, std::move(report));
+        report = cutToInstruments(*input, request.instruments, chosen, std::move(report),
+                                  request.ledger ? &lastNeedingState : nullptr);
         if (!report.ok())
             return report;
         input = chosen.get();
+    } else if (request.ledger) {
+        lastNeedingState = scanForState(request);
     }
 
     std::unique_ptr<OutputFile> output;
-    if (request.output) {
-        output = std::make_unique<BorrowedOutput>(*request.output);
-    } else if (request.discardOutput) {
-        output = std::make_unique<DiscardedOutput>();
-    } else if (request.toStandardOutput) {
-        output = standardOutput();
-    } else if (IoStatus status = createOutputFile(report.outputPath, output); !status) {
-        return failedAtOutput(std::move(report), status);
-    }
+    if (!openOutput(request, report, output))
+        return report;
     // Device and inode, so that links and other names of the input count too.
     if (input->identity().sameAs(output->identity()))
         return failed(std::move(report), FaultKind::sameFile);
@@ -388,7 +603,14 @@ JobReport runConversionJob(const JobRequest& request)
     }
     {
         const std::lock_guard<std::mutex> turn(pivotStateLock());
-        report = convert(*input, *output, request, std::move(report), verification.get());
+        if (request.ledger) {
+            report = convertCarrying(*input, *output, request, std::move(report), verification.get(), lastNeedingState);
+        } else {
+            // The caller's count is of the file's blocks; a bank cut from it
+            // has blocks of its own, so every one of them keeps to the order.
+            const std::uint64_t ordered = request.instruments.empty() ? request.orderedBlocks : allBlocksOrdered;
+            report = convert(*input, *output, request, std::move(report), verification.get(), ordered, nullptr);
+        }
     }
     const bool changed = input->changedSinceOpen();
     opened.reset();
@@ -415,20 +637,7 @@ void startPivotStateAfresh()
 {
     const std::lock_guard<std::mutex> turn(pivotStateLock());
     pivotGenerator.setState(PivotGenerator::initialState);
-}
-
-void ConvertDlsFile(char* path, const char* lowerPath)
-{
-    if (!path || !lowerPath)
-        return;
-    JobRequest request;
-    request.path = path;
-    request.lowerPath = lowerPath;
-    if (progressHook)
-        request.progress = [](const JobProgress&) { progressHook(); };
-    const JobReport report = runConversionJob(request);
-    if (report.ok() && revealHook)
-        revealHook(report.outputPath.c_str());
+    pivotLedger().clear();
 }
 
 } // namespace dls2mml

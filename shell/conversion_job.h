@@ -20,6 +20,7 @@ namespace dls2mml {
 
 class InputFile;
 class OutputFile;
+class PivotLedger;
 
 struct JobProgress {
     std::uint64_t done = 0;
@@ -41,6 +42,12 @@ struct JobRequest {
     // core. All, unless the caller has scanned every input of the run
     // (planSorts) and knows where the last block that needs that state lies.
     std::uint64_t orderedBlocks = UINT64_MAX;
+    // One input at a time, as one run would convert them all (the window, the
+    // page): with a ledger (normally &pivotLedger()) the job scans this input
+    // for its own last block that needs the pivot state, brings the state up
+    // to date first if there is one (pivot_ledger.h), sorts every later block
+    // on any core, and records those as owed. orderedBlocks is then not read.
+    PivotLedger* ledger = nullptr;
     // The instruments to keep (bank/instrument_selection.h gives the list's
     // form): the bank is read whole, cut to them and the waves they use, and
     // the smaller bank converted. Empty: the whole input, byte for byte.
@@ -48,6 +55,10 @@ struct JobRequest {
     // Input bytes finished (compressed and handed on), and the input's length
     // (UINT64_MAX when unknown). May be empty.
     std::function<void(const JobProgress&)> progress;
+    // Called now and then while the job reads before converting (with a
+    // ledger: its scan of the input, the earlier inputs read again), with the
+    // bytes done and in all of that step. May be empty.
+    std::function<void(const JobProgress&)> preparing;
     // Sees every input byte once, in order, as it is read. May be empty.
     std::function<void(std::span<const std::uint8_t>)> inspect;
     // For tests of --verify: faults put into a frame just coded (block index,
@@ -81,20 +92,5 @@ JobReport runConversionJob(const JobRequest& request);
 // program has it (the page's "Start afresh"); a later document then comes out
 // as from a fresh run.
 void startPivotStateAfresh();
-
-// Called after a document was written completely (the window's file-manager
-// reveal). None by default.
-using RevealHook = void (*)(const char* documentPath);
-void setRevealHook(RevealHook hook);
-
-// Called after each block read while ConvertDlsFile runs, on its thread (the
-// window shows Windows it is alive). None by default.
-using ProgressHook = void (*)();
-void setProgressHook(ProgressHook hook);
-
-// The window's entry: converts path silently; on success calls the reveal hook.
-// path is the dropped path (UTF-8 on Windows, as every path the file calls
-// take); lowerPath its lower-cased copy.
-void ConvertDlsFile(char* path, const char* lowerPath);
 
 } // namespace dls2mml

@@ -1,5 +1,6 @@
 #include "shell/sort_plan.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <new>
@@ -39,21 +40,45 @@ std::int64_t lastBlockNeedingState(const std::string& path)
     std::unique_ptr<InputFile> input;
     if (!openInputFile(path, input) || input->size() == UINT64_MAX)
         return cannotScan;
+    return lastBlockNeedingState(*input);
+}
+
+std::int64_t lastBlockNeedingState(InputFile& input, const std::function<void()>& perBlock)
+{
     try {
         ByteBuffer slice(blockSizeForLevel1);
         ByteBuffer prepassed(bufferSizeForLevel1);
         std::int64_t last = noBlockNeedsState;
         for (std::int64_t index = 0;; ++index) {
             std::size_t got = 0;
-            if (!readFullSlice(*input, slice.span(), got))
+            if (!readFullSlice(input, slice.span(), got))
                 return cannotScan;
             if (got == 0)
                 return last;
             if (sliceHasEqualRotations(slice.span().first(got), prepassed.span()))
                 last = index;
+            if (perBlock)
+                perBlock();
             if (got < slice.size)
                 return last;
         }
+    } catch (const std::bad_alloc&) {
+        return cannotScan;
+    }
+}
+
+std::int64_t lastBlockNeedingState(std::span<const std::uint8_t> bytes)
+{
+    try {
+        ByteBuffer prepassed(bufferSizeForLevel1);
+        std::int64_t last = noBlockNeedsState;
+        std::int64_t index = 0;
+        for (std::size_t at = 0; at < bytes.size(); at += blockSizeForLevel1, ++index) {
+            const std::span<const std::uint8_t> slice = bytes.subspan(at, std::min(blockSizeForLevel1, bytes.size() - at));
+            if (sliceHasEqualRotations(slice, prepassed.span()))
+                last = index;
+        }
+        return last;
     } catch (const std::bad_alloc&) {
         return cannotScan;
     }

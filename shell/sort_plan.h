@@ -14,6 +14,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,5 +31,13 @@ std::vector<std::uint64_t> planSorts(const std::vector<std::string>& paths);
 inline constexpr std::int64_t noBlockNeedsState = -1;
 inline constexpr std::int64_t cannotScan = -2;
 std::int64_t lastBlockNeedingState(const std::string& path);
+
+class InputFile;
+// The same for an input already open, read from where it stands to its end
+// (cannotScan when a read fails); perBlock, if given, is called after each
+// block (the window shows the system it is alive).
+std::int64_t lastBlockNeedingState(InputFile& input, const std::function<void()>& perBlock = {});
+// The same for an input held in memory (a bank cut to some instruments).
+std::int64_t lastBlockNeedingState(std::span<const std::uint8_t> bytes);
 
 } // namespace dls2mml

@@ -1,22 +1,110 @@
-// The drop page: hands dropped or chosen files to the worker in order and
-// lists each with its progress, its sizes and its result for download.
+// The drop page: hands dropped or chosen files in order to the keeper of its
+// pool of workers and lists each with its progress, its sizes and its result
+// for download, in the page's language.
 'use strict';
 (() => {
   const list = document.getElementById('files');
   const stateCount = document.getElementById('state-count');
   const fatal = document.getElementById('fatal');
   const source = document.getElementById('worker-source').textContent;
-  const worker = new Worker(URL.createObjectURL(new Blob([source], {type: 'text/javascript'})));
+  const workerUrl = URL.createObjectURL(new Blob([source], {type: 'text/javascript'}));
+
+  // --- the pool of workers ---
+  // One per core, fewer where the device says its memory is short: each has
+  // its own instance of the converter, whose memory starts at 32 MiB and
+  // grows to about this much while it codes a block.
+  const instanceMiB = 64;
+  function poolSize() {
+    let size = Math.max(1, Math.floor(navigator.hardwareConcurrency || 1));
+    // At most a quarter of the memory the device reports, in whole instances.
+    if (navigator.deviceMemory) size = Math.min(size, Math.floor(navigator.deviceMemory * 1024 / 4 / instanceMiB));
+    return Math.max(1, Math.min(size, 32));
+  }
+  // The keeper takes the files and holds the pivot state; it reaches each
+  // helper through a channel of its own (no memory is shared).
+  const worker = new Worker(workerUrl);
+  const helperPorts = [];
+  for (let i = 1; i < poolSize(); ++i) {
+    const helper = new Worker(workerUrl);
+    const channel = new MessageChannel();
+    helper.postMessage({role: 'helper', keeper: channel.port1}, [channel.port1]);
+    helper.onerror = (event) => stopped(event);
+    helperPorts.push(channel.port2);
+  }
+  worker.postMessage({role: 'keeper', helpers: helperPorts}, helperPorts);
+  document.body.dataset.workers = String(helperPorts.length + 1);
   const rows = new Map();
   let nextId = 0;
   let banksOnState = 0;
 
-  const bytes = (n) => `${n.toLocaleString('en-US')} bytes`;
+  // --- the page's language ---
+  // First of Japanese and English among the browser's languages, English
+  // otherwise; a choice made with the switch is kept where the browser lets
+  // the page keep it (a page opened from disk may not).
+  const languageKey = 'dls2mml.language';
+  function storedLanguage() {
+    try {
+      return localStorage.getItem(languageKey);
+    } catch (error) {
+      return null;
+    }
+  }
+  function browserLanguage() {
+    for (const tag of navigator.languages || [navigator.language || '']) {
+      const primary = String(tag).toLowerCase().split('-')[0];
+      if (primary in pageWords) return primary;
+    }
+    return 'en';
+  }
+  let language = pageWords[storedLanguage()] ? storedLanguage() : browserLanguage();
+  let words = pageWords[language];
+  // Each shown text is kept as a function of the words, so a change of
+  // language can say everything again.
+  const spoken = new Set();
+  function say(node, text) {
+    node.wordsFor = typeof text === 'function' ? text : () => text;
+    node.textContent = node.wordsFor(words);
+    spoken.add(node);
+  }
+  function sayAttribute(node, name, text) {
+    node.attributesFor = Object.assign(node.attributesFor || {}, {[name]: text});
+    node.setAttribute(name, text(words));
+    spoken.add(node);
+  }
+  function speak(chosen) {
+    language = chosen;
+    words = pageWords[language];
+    document.documentElement.lang = language;
+    for (const node of spoken) {
+      if (!node.isConnected) {
+        spoken.delete(node);
+        continue;
+      }
+      if (node.wordsFor) node.textContent = node.wordsFor(words);
+      for (const [name, text] of Object.entries(node.attributesFor || {})) node.setAttribute(name, text(words));
+    }
+    for (const button of document.querySelectorAll('#language button')) {
+      button.setAttribute('aria-pressed', String(button.dataset.language === language));
+    }
+  }
+  for (const node of document.querySelectorAll('[data-text]')) say(node, (w) => w[node.dataset.text]);
+  for (const button of document.querySelectorAll('#language button')) {
+    button.addEventListener('click', () => {
+      try {
+        localStorage.setItem(languageKey, button.dataset.language);
+      } catch (error) {
+        // Not kept: this page shows the choice until it is closed.
+      }
+      speak(button.dataset.language);
+    });
+  }
 
+  // Text nodes made by the page: text is a string (a file's or the
+  // converter's own words) or a function of the words.
   function element(tag, className, text) {
     const node = document.createElement(tag);
     if (className) node.className = className;
-    if (text !== undefined) node.textContent = text;
+    if (text !== undefined) say(node, text);
     return node;
   }
 
@@ -27,7 +115,7 @@
       file,
       name: element('span', 'name', title || file.name),
       result: element('span', 'result'),
-      note: element('span', 'note', 'waiting'),
+      note: element('span', 'note', (w) => w.waiting),
       progress: element('progress'),
     };
     parts.progress.hidden = true;
@@ -64,19 +152,19 @@
   function convertChosen(file, numbers) {
     const list = listOf(numbers);
     const id = nextId++;
-    rows.set(id, Object.assign(makeRow(file, `${file.name}, instruments ${list}`), {id}));
+    rows.set(id, Object.assign(makeRow(file, (w) => w.chosenTitle(file.name, list)), {id}));
     worker.postMessage({type: 'files', files: [file], ids: [id], lists: [list]});
   }
 
-  const patchOf = (i) => `${i.drums ? 'drums' : 'melodic'} ${i.bankMsb}/${i.bankLsb} program ${i.program}`;
+  const patchOf = (i) => (w) => w.patch(i.drums, i.bankMsb, i.bankLsb, i.program);
 
   // "choose instruments…" under a converted DLS bank. Opening it asks the
   // worker for the instruments (it reads the bank whole for that), each then
   // shown with its number, name, patch and the bytes of wave data it uses.
   function addChooser(parts) {
     const chooser = element('details', 'chooser');
-    const waiting = element('p', 'quiet', 'reading the bank\'s instruments…');
-    chooser.append(element('summary', null, 'choose instruments…'), waiting);
+    const waiting = element('p', 'quiet', (w) => w.readingInstruments);
+    chooser.append(element('summary', null, (w) => w.chooseInstruments), waiting);
     chooser.addEventListener('toggle', () => {
       if (!chooser.open || parts.asked) return;
       parts.asked = true;
@@ -90,14 +178,14 @@
   function fillChooser(parts, listing) {
     parts.waiting.remove();
     if (!listing) {
-      parts.chooser.append(element('p', 'note', 'its instruments cannot be read: not a sound DLS bank'));
+      parts.chooser.append(element('p', 'note', (w) => w.noInstruments));
       return;
     }
     const table = element('table');
     const head = element('tr');
-    for (const title of ['', '#', 'name', 'patch', 'wave bytes']) {
-      head.append(element('th', title === '#' || title === 'wave bytes' ? 'number' : null, title));
-    }
+    pageWords.en.columns.forEach((title, column) => {
+      head.append(element('th', column === 1 || column === 4 ? 'number' : null, (w) => w.columns[column]));
+    });
     table.append(head);
     const boxes = [];
     for (const instrument of listing.instruments) {
@@ -105,34 +193,50 @@
       const box = element('input');
       box.type = 'checkbox';
       box.value = String(instrument.number);
-      box.setAttribute('aria-label', `instrument ${instrument.number}`);
+      sayAttribute(box, 'aria-label', (w) => w.instrumentLabel(instrument.number));
       boxes.push(box);
       const cell = element('td');
       cell.append(box);
       line.append(cell, element('td', 'number', String(instrument.number)),
-        element('td', null, instrument.name || '(no name)'), element('td', null, patchOf(instrument)),
-        element('td', 'number', instrument.waveBytes.toLocaleString('en-US')));
+        element('td', 'given', instrument.name || ((w) => w.noName)), element('td', null, patchOf(instrument)),
+        element('td', 'number', (w) => w.number(instrument.waveBytes)));
       table.append(line);
     }
-    const total = element('p', 'quiet', `${bytes(listing.waveBytes)} of wave data in all, each wave counted once`);
-    const button = element('button', null, 'Convert the chosen instruments');
+    const total = element('p', 'quiet', (w) => w.waveTotal(listing.waveBytes));
+    const button = element('button', null, (w) => w.convertChosen);
     button.type = 'button';
-    const say = element('span', 'note');
+    const hint = element('span', 'note');
     button.addEventListener('click', () => {
       const numbers = boxes.filter((box) => box.checked).map((box) => Number(box.value));
       if (!numbers.length) {
-        say.textContent = 'choose one instrument at least';
+        say(hint, (w) => w.chooseOne);
         return;
       }
-      say.textContent = '';
+      say(hint, '');
       convertChosen(parts.file, numbers);
     });
-    parts.chooser.append(table, total, button, say);
+    parts.chooser.append(table, total, button, hint);
   }
 
   function showState() {
-    stateCount.textContent = banksOnState === 0 ? 'no bank converted on it yet'
-      : `${banksOnState} bank${banksOnState === 1 ? '' : 's'} converted on it so far`;
+    const count = banksOnState;
+    say(stateCount, (w) => (count === 0 ? w.stateNone : w.stateSome(count)));
+  }
+
+  // A failure: the page's own message for the failure's kind where it has
+  // one, else a lead in the page's words and the converter's reason in its own.
+  function showFailure(parts, message) {
+    parts.note.wordsFor = null; // its parts speak for themselves
+    parts.note.textContent = '';
+    const lead = (w) => (message.kind === 'bank' ? w.bankFailed : w.documentFailed);
+    const own = (w) => message.failureKind && w.failures[message.failureKind];
+    if (message.stateUnknown) {
+      parts.note.append(element('span', 'lead', (w) => w.stateUnknown), ' ', element('span', 'reason', message.reason));
+    } else if (own(words)) {
+      parts.note.append(element('span', 'lead', (w) => own(w) || lead(w) + message.reason));
+    } else {
+      parts.note.append(element('span', 'lead', lead), element('span', 'reason', message.reason));
+    }
   }
 
   function finished(parts, message) {
@@ -143,7 +247,7 @@
     }
     if (!message.ok) {
       parts.row.className = 'failed';
-      parts.note.textContent = message.reason;
+      showFailure(parts, message);
       return;
     }
     parts.row.className = 'done';
@@ -153,16 +257,15 @@
     parts.result.append(link);
     const [from, to] = message.kind === 'bank' ? [message.inputBytes, message.documentBytes]
       : [parts.total, message.bankBytes];
-    parts.note.textContent = message.kind === 'bank' ? `bank ${bytes(from)} → document ${bytes(to)}`
-      : `document ${bytes(from)}, checked → bank ${bytes(to)}`;
-    if (message.list) {
-      parts.note.textContent += ` (${message.instrumentsKept} of ${message.instrumentsInBank} instruments,` +
-        ` from a bank of ${bytes(message.wholeBankBytes)})`;
-    }
+    const summary = message.kind === 'bank' ? (w) => w.bankDone(from, to) : (w) => w.documentDone(from, to);
+    const chosen = message.list ? (w) => w.chosenPart(message.instrumentsKept, message.instrumentsInBank,
+      message.wholeBankBytes) : () => '';
+    say(parts.note, (w) => summary(w) + chosen(w));
     if (message.choosable) addChooser(parts);
     parts.row.dataset.input = String(from);
     parts.row.dataset.output = String(to);
     parts.row.dataset.seconds = String(message.seconds);
+    if (message.timing) parts.row.dataset.timing = JSON.stringify(message.timing);
   }
 
   worker.onmessage = ({data: message}) => {
@@ -184,11 +287,11 @@
     if (!parts) return;
     if (message.type === 'skipped') {
       parts.row.className = 'skipped';
-      parts.note.textContent = 'skipped: neither a bank (".dls" in its name) nor a document (.mml)';
+      say(parts.note, (w) => w.skipped);
     } else if (message.type === 'started') {
       parts.row.className = 'working';
       parts.total = message.total;
-      parts.note.textContent = message.kind === 'bank' ? 'converting' : 'checking';
+      say(parts.note, (w) => (message.kind === 'bank' ? w.converting : w.checking));
       parts.progress.max = Math.max(1, message.total);
       parts.progress.value = 0;
       parts.progress.hidden = false;
@@ -198,11 +301,14 @@
       finished(parts, message);
     }
   };
-  worker.onerror = (event) => {
+  function stopped(event) {
     fatal.hidden = false;
-    fatal.textContent = `The converter stopped: ${event.message || 'unknown error'}. Reload the page to start again.`;
-  };
+    say(fatal, (w) => w.fatal(event.message));
+  }
+  worker.onerror = stopped;
 
+  speak(language);
+  showState();
   document.getElementById('fresh').addEventListener('click', () => worker.postMessage({type: 'fresh'}));
   const chooser = document.getElementById('choose');
   chooser.addEventListener('change', () => {

@@ -1,6 +1,11 @@
-// The page's worker: takes the dropped files in order, runs each through the
-// converter compiled to WebAssembly and posts back progress and results.
-// Appended to the module's own loader, so Module and HEAPU8 are in scope.
+// The page's workers, each with its own instance of the converter compiled to
+// WebAssembly. Appended to the module's own loader, so Module and HEAPU8 are
+// in scope. One worker, the keeper, holds the block sort's pivot state: it
+// takes the dropped files in order, does every step that must follow the
+// order of draws, hands the other blocks out to the helpers (and itself),
+// puts their frames back in order into the document, and posts progress and
+// results to the page. A helper codes the blocks it is handed, which need no
+// state, each read straight from the dropped file.
 'use strict';
 
 // The file calls of file_system_web.cpp and the reports of web_entry.cpp.
@@ -15,6 +20,9 @@ var webIo = (() => {
   let committed = null;
   let report = null;
   let listing = null; // the bank's instruments, for the page's chooser
+  const kept = new Map(); // key: File
+  let keys = new WeakMap(); // File: key
+  let replay = null; // the earlier file being read again: {file, position}
 
   function post(message) { self.postMessage(message); }
 
@@ -116,8 +124,38 @@ var webIo = (() => {
       pages = [];
       length = 0;
     },
-    converted(ok, reason, name, inputBytes, streamBytes, documentBytes) {
-      report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes};
+    converted(ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown) {
+      report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown: !!stateUnknown};
+    },
+    // The banks converted, each under its key (its name, made unique), for
+    // the ledger's replays.
+    keep(file) {
+      if (keys.has(file)) return;
+      let key = file.name;
+      for (let n = 2; kept.has(key); ++n) key = `${file.name} (${n})`;
+      keys.set(file, key);
+      kept.set(key, file);
+    },
+    keyOf(file) { return keys.get(file); },
+    forgetKept() {
+      kept.clear();
+      keys = new WeakMap();
+    },
+    replayOpen(key) {
+      replay = kept.has(key) ? {file: kept.get(key), position: 0} : null;
+      return replay ? replay.file.size : -1;
+    },
+    replayRead(pointer, count) {
+      try {
+        const end = Math.min(replay.file.size, replay.position + count);
+        if (end <= replay.position) return 0;
+        const bytes = new Uint8Array(reader.readAsArrayBuffer(replay.file.slice(replay.position, end)));
+        HEAPU8.set(bytes, pointer);
+        replay.position += bytes.length;
+        return bytes.length;
+      } catch (error) {
+        return -1; // changed or gone since it was chosen
+      }
     },
     chosen(wholeBankBytes, instrumentsKept, instrumentsInBank) {
       Object.assign(report, {wholeBankBytes, instrumentsKept, instrumentsInBank});
@@ -131,37 +169,109 @@ var webIo = (() => {
   };
 })();
 
-(() => {
-  const queue = [];
-  let ready = false;
+// Reads one slice of a file into the instance's block coder; its length, or
+// -1 when the browser cannot read it (the file changed or is gone).
+const readSlice = (() => {
+  const reader = new FileReaderSync();
+  return (file, from, length) => {
+    try {
+      const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(from, from + length)));
+      if (bytes.length !== length) return -1;
+      HEAPU8.set(bytes, Module._dls2mmlSliceRoom());
+      return length;
+    } catch (error) {
+      return -1;
+    }
+  };
+})();
+
+// Codes one slice in this instance: {frame (an ArrayBuffer)} or {failure}
+// (codes of dls2mmlBlockFailure; 4: the slice could not be read).
+function codeSlice(file, from, length, withState) {
+  if (readSlice(file, from, length) < 0) return {failure: 4};
+  const frameLength = Module._dls2mmlCodeBlock(length, withState ? 1 : 0);
+  const halves = Module._dls2mmlSliceDigest() >> 2;
+  const digest = [HEAPU32[halves], HEAPU32[halves + 1]];
+  if (!frameLength) return {failure: Module._dls2mmlBlockFailure(), digest};
+  const at = Module._dls2mmlFrame();
+  return {frame: HEAPU8.slice(at, at + frameLength).buffer, digest};
+}
+
+// A helper: codes the blocks the keeper hands it, each on its own.
+function helperRole(keeper) {
+  keeper.onmessage = ({data: block}) => {
+    const result = codeSlice(block.file, block.from, block.length, false);
+    keeper.postMessage(Object.assign({job: block.job, index: block.index}, result), result.frame ? [result.frame] : []);
+  };
+  keeper.postMessage({type: 'ready'});
+}
+
+// The ledger of owed draws (shell/pivot_ledger.h) lives in the keeper's
+// instance: the blocks a bank coded without drawing are recorded there with
+// their digests, and before the next block that needs the pivot state the
+// ledger reads their files again by key (webIo.replayOpen), checks them and
+// draws for them in order. An earlier file that changed or is gone leaves the
+// state unknown until the page starts afresh.
+const owedDraws = {
+  // digests: [low, high] halves of each block's CRC-64, by block index.
+  owe(key, file, fromBlock, toBlock, digests) {
+    const count = toBlock - fromBlock;
+    if (count <= 0) return;
+    const room = Module._dls2mmlDigestRoom(count) >> 2;
+    for (let i = 0; i < count; ++i) {
+      HEAPU32[room + 2 * i] = digests[fromBlock + i][0];
+      HEAPU32[room + 2 * i + 1] = digests[fromBlock + i][1];
+    }
+    Module.ccall('dls2mmlLedgerOwe', null, ['string', 'number', 'number', 'number'], [key, file.size, fromBlock, count]);
+  },
+  // Draws everything owed; false when the state cannot be known.
+  settle() { return !!Module._dls2mmlLedgerSettle(); },
+  // Draws were made that no replay can give again.
+  lost(why) { Module.ccall('dls2mmlLedgerUnknown', null, ['string'], [why]); },
+};
+
+// The keeper: the files in order, each bank's blocks spread over the pool.
+function keeperRole(helperPorts, early) {
+  const queue = early;
+  const sliceBytes = Module._dls2mmlSliceBytes();
+  const helpers = [];   // {port, outstanding (blocks handed to it), ready}
+  let jobSerial = 0;
+  let wake = null;      // resolves when a helper's frame arrives
+  let current = null;   // the bank being converted: its frames by index
+
+  for (const port of helperPorts) {
+    const helper = {port, outstanding: 0, ready: false};
+    port.onmessage = ({data}) => {
+      if (data.type === 'ready') {
+        helper.ready = true;
+      } else {
+        --helper.outstanding;
+        if (current && data.job === current.job) current.frames.set(data.index, data);
+      }
+      if (wake) wake();
+    };
+    helpers.push(helper);
+  }
+
+  const post = (message, transfer) => self.postMessage(message, transfer || []);
+  // A turn of the event loop, so that the helpers' frames come in.
+  const channel = new MessageChannel();
+  let turnDone = null;
+  channel.port1.onmessage = () => turnDone();
+  const nextTurn = () => new Promise((resolve) => {
+    turnDone = resolve;
+    channel.port2.postMessage(0);
+  });
+  const helperFrame = () => new Promise((resolve) => {
+    wake = () => {
+      wake = null;
+      resolve();
+    };
+  });
 
   // The converter's own rule tells banks from documents (dls2mmlKindOfName).
   function kindOf(name) {
     return ['skipped', 'bank', 'document'][Module.ccall('dls2mmlKindOfName', 'number', ['string'], [name])];
-  }
-
-  // list: the instruments to keep (as --instruments takes them), or none.
-  function runFile(id, file, list) {
-    const kind = kindOf(file.name);
-    if (kind === 'skipped') {
-      self.postMessage({type: 'skipped', id});
-      return;
-    }
-    self.postMessage({type: 'started', id, kind, total: file.size});
-    webIo.start(id, file);
-    const began = performance.now();
-    if (kind === 'bank' && list) {
-      Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string'], [file.name, list]);
-    } else {
-      Module.ccall(kind === 'bank' ? 'dls2mmlConvert' : 'dls2mmlDecode', 'number', ['string'], [file.name]);
-    }
-    const seconds = (performance.now() - began) / 1000;
-    const {report, blob} = webIo.finishJob();
-    // A whole DLS bank converted: its instruments can be chosen from (listed
-    // when the page asks, since that reads the bank whole).
-    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
-    self.postMessage(Object.assign({type: 'finished', id, kind, seconds, list: list || null, choosable}, report,
-      {blob: report.ok ? blob : null}));
   }
 
   // The file starts as a RIFF 'DLS ' form.
@@ -171,39 +281,195 @@ var webIo = (() => {
       String.fromCharCode(...head.subarray(8, 12)) === 'DLS ';
   }
 
+  // Blocks in flight ahead of the one the document takes next, at most.
+  const ahead = Math.max(8, 3 * (helpers.length + 1));
+
+  // A whole bank. Every block is first coded without the pivot state, over
+  // the pool: a block whose rotations are all distinct has one sorted order,
+  // whatever the draws, so its frame is final. A block with equal rotations
+  // comes back refused, and when the document reaches it, the keeper draws
+  // what is owed (earlier files' blocks, then this one's before it) and
+  // codes it with the state. The frames go into the document in order.
+  async function convertBank(id, file, key) {
+    if (!Module.ccall('dls2mmlAssemblyStart', 'number', ['string', 'number'], [file.name, file.size])) return;
+    const job = ++jobSerial;
+    current = {job, frames: new Map()};
+    const digests = [];
+    const blocks = Math.ceil(file.size / sliceBytes);
+    timing.blocks = blocks;
+    const lengthOf = (index) => Math.min(sliceBytes, file.size - index * sliceBytes);
+    let handedOut = 0;     // the next block to code
+    let added = 0;         // frames in the document
+    let drawn = 0;         // this bank's blocks before this one have drawn (or been owed)
+    let lastProgress = -Infinity;
+    let failure = 0;
+    let refused = false;   // the document took no more: its finish says why
+    let stateUnknown = false;
+    const room = () => handedOut < blocks && handedOut < added + ahead;
+    // The block at added needs the state: settle what is owed, then code it in order.
+    const codeWithState = () => {
+      const settling = performance.now();
+      owedDraws.owe(key, file, drawn, added, digests);
+      const known = owedDraws.settle();
+      timing.owed += (performance.now() - settling) / 1000;
+      if (!known) return null;
+      drawn = added + 1;
+      return codeSlice(file, added * sliceBytes, lengthOf(added), true);
+    };
+    while (added < blocks && !failure && !refused) {
+      for (const helper of helpers) {
+        // Two blocks each, so that a helper has the next one while its frame travels.
+        while (helper.ready && helper.outstanding < 2 && room()) {
+          ++helper.outstanding;
+          helper.port.postMessage({job, index: handedOut, file, from: handedOut * sliceBytes,
+            length: lengthOf(handedOut)});
+          ++handedOut;
+        }
+      }
+      let index = -1;
+      if (room()) {
+        index = handedOut++;
+        const coding = performance.now();
+        current.frames.set(index, codeSlice(file, index * sliceBytes, lengthOf(index), false));
+        timing.keeper += (performance.now() - coding) / 1000;
+        ++timing.keeperBlocks;
+      }
+      for (let next = current.frames.get(added); next; next = current.frames.get(added)) {
+        current.frames.delete(added);
+        digests[added] = next.digest;
+        if (next.failure === 1) next = codeWithState();
+        if (!next) {
+          stateUnknown = true;
+          failure = 1;
+          break;
+        }
+        if (next.failure) {
+          failure = next.failure;
+          break;
+        }
+        const frame = new Uint8Array(next.frame);
+        HEAPU8.set(frame, Module._dls2mmlFrameRoom(frame.length));
+        if (!Module._dls2mmlAssemblyAdd(frame.length, lengthOf(added))) {
+          refused = true;
+          break;
+        }
+        ++added;
+      }
+      if (failure || refused || added === blocks) break;
+      if (performance.now() - lastProgress >= 50) {
+        lastProgress = performance.now();
+        post({type: 'progress', id, done: added * sliceBytes, total: file.size});
+      }
+      // Coded a block here: let the helpers' frames in; else wait for one.
+      await (index >= 0 ? nextTurn() : helperFrame());
+    }
+    current = null;
+    if (stateUnknown) {
+      Module._dls2mmlAssemblyStateUnknown();
+      return;
+    }
+    if (failure) {
+      // Where the draws stopped is no run's: the state is unknown from here.
+      owedDraws.lost(`${key} stopped part-way through its conversion`);
+      Module._dls2mmlAssemblyAbandon(failure);
+      return;
+    }
+    owedDraws.owe(key, file, drawn, blocks, digests);
+    if (!refused) post({type: 'progress', id, done: file.size, total: file.size});
+    Module._dls2mmlAssemblyFinish();
+  }
+
+  // list: the instruments to keep (as --instruments takes them), or none.
+  // Where a bank's time went, in seconds, for the page's timing line.
+  let timing = {};
+
+  async function runFile(id, file, list) {
+    timing = {owed: 0, keeper: 0, keeperBlocks: 0, blocks: 0};
+    const kind = kindOf(file.name);
+    if (kind === 'skipped') {
+      post({type: 'skipped', id});
+      return;
+    }
+    post({type: 'started', id, kind, total: file.size});
+    webIo.start(id, file);
+    const began = performance.now();
+    if (kind === 'bank') webIo.keep(file);
+    if (kind === 'bank' && list) {
+      // A cut bank is small: the conversion job does it all here, with the ledger.
+      Module.ccall('dls2mmlConvertInstruments', 'number', ['string', 'string', 'string'],
+        [file.name, webIo.keyOf(file), list]);
+    } else if (kind === 'bank') {
+      await convertBank(id, file, webIo.keyOf(file));
+    } else {
+      Module.ccall('dls2mmlDecode', 'number', ['string'], [file.name]);
+    }
+    const seconds = (performance.now() - began) / 1000;
+    const {report, blob} = webIo.finishJob();
+    // A whole DLS bank converted: its instruments can be chosen from (listed
+    // when the page asks, since that reads the bank whole).
+    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
+    post(Object.assign({type: 'finished', id, kind, seconds, timing, list: list || null, choosable}, report,
+      {blob: report.ok ? blob : null}));
+  }
+
   // The instruments of a converted bank, for the page's chooser; null when
   // they cannot be read.
   function listFile(id, file) {
     webIo.start(id, file);
     Module.ccall('dls2mmlListInstruments', 'number', ['string'], [file.name]);
     const {listing} = webIo.finishJob();
-    self.postMessage({type: 'listing', id, listing});
+    post({type: 'listing', id, listing});
   }
 
-  function handle(message) {
+  async function handle(message) {
     if (message.type === 'files') {
-      message.files.forEach((file, index) => runFile(message.ids[index], file, message.lists && message.lists[index]));
+      for (let index = 0; index < message.files.length; ++index) {
+        await runFile(message.ids[index], message.files[index], message.lists && message.lists[index]);
+      }
     } else if (message.type === 'list') {
       listFile(message.id, message.file);
     } else if (message.type === 'fresh') {
-      Module._dls2mmlFreshState();
-      self.postMessage({type: 'fresh'});
+      Module._dls2mmlFreshState(); // the ledger too
+      webIo.forgetKept();
+      post({type: 'fresh'});
     }
   }
 
-  function drain() {
-    while (ready && queue.length) handle(queue.shift());
+  let draining = false;
+  async function drain() {
+    if (draining) return;
+    draining = true;
+    while (queue.length) await handle(queue.shift());
+    draining = false;
   }
-
   self.onmessage = (event) => {
     queue.push(event.data);
     drain();
   };
+  post({type: 'ready'});
+  drain();
+}
 
+// The page gives each worker its role once the instance is ready.
+(() => {
+  let role = null;
+  let started = false;
+  const early = []; // the page's messages before the role began
+  let begun = false;
+  function begin() {
+    if (!started || !role || begun) return;
+    begun = true;
+    if (role.role === 'keeper') keeperRole(role.helpers, early);
+    else helperRole(role.keeper);
+  }
+  self.onmessage = (event) => {
+    if (role) early.push(event.data);
+    else role = event.data;
+    begin();
+  };
   function start() {
-    ready = true;
-    self.postMessage({type: 'ready'});
-    drain();
+    started = true;
+    begin();
   }
   if (runtimeInitialized) start();
   else Module.onRuntimeInitialized = start;

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/utf16.h"
-#include "shell/conversion_job.h"
 #include "shell/document/output_name.h"
+#include "shell/window/window_job.h"
 
 namespace dls2mml {
 namespace {

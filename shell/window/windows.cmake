@@ -14,6 +14,7 @@ set_source_files_properties(${PROJECT_SOURCE_DIR}/shell/window/dls2mml.rc ${PROJ
 
 add_executable(dls2mml-gui WIN32
   ${PROJECT_SOURCE_DIR}/shell/window/main_window.cpp
+  ${PROJECT_SOURCE_DIR}/shell/window/window_job.cpp
   ${PROJECT_SOURCE_DIR}/shell/window/dls2mml.rc)
 target_include_directories(dls2mml-gui PRIVATE ${PROJECT_BINARY_DIR}/shell/window)
 target_link_libraries(dls2mml-gui PRIVATE dls2mml_core user32 gdi32 shell32)
@@ -58,7 +59,8 @@ if(DLS2MML_TESTS)
     ${PROJECT_SOURCE_DIR}/tests/shell/window/status_line_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/shell/window/drop_path_test.cpp
     ${PROJECT_SOURCE_DIR}/tests/platform/file_system_win32_test.cpp
-    ${PROJECT_SOURCE_DIR}/shell/window/main_window.cpp)
+    ${PROJECT_SOURCE_DIR}/shell/window/main_window.cpp
+    ${PROJECT_SOURCE_DIR}/shell/window/window_job.cpp)
   target_link_libraries(dls2mml_window_tests PRIVATE dls2mml_core GTest::gtest_main user32 gdi32 shell32)
   dls2mml_warnings(dls2mml_window_tests)
   gtest_discover_tests(dls2mml_window_tests DISCOVERY_TIMEOUT 60)

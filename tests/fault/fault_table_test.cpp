@@ -58,6 +58,7 @@ const KindRow kindRows[] = {
     {FaultKind::fromTerminal, 1, DLS2MML_E_INTERNAL,
      "standard input is a terminal: give a FILE or redirect the input (-f reads it anyway)"},
     {FaultKind::selectionRefused, 1, DLS2MML_E_SELECTION, "cannot choose instruments"},
+    {FaultKind::pivotStateUnknown, 1, DLS2MML_E_INTERNAL, "the pivot state left by the earlier banks is unknown"},
     {FaultKind::notDlsBank, 1, DLS2MML_E_BANK, "not a sound DLS bank"},
     {FaultKind::badArgument, 2, DLS2MML_E_ARGUMENT, "invalid argument"},
     {FaultKind::bufferTooSmall, 1, DLS2MML_E_CAPACITY, "output buffer too small"},

@@ -14,6 +14,7 @@
 #include "shell/conversion_job.h"
 #include "shell/document/cue_point_document.h"
 #include "shell/document/output_name.h"
+#include "shell/window/window_job.h"
 #include "support/job_support.h"
 #include "support/test_support.h"
 

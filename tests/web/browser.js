@@ -33,8 +33,21 @@ async function launch(work) {
 }
 
 // Opens the page and keeps every page error and console error it reports.
-async function openPage(browser, url, problems) {
+// languages: what the browser says it prefers (navigator.languages), if
+// given; cores: the cores it reports (navigator.hardwareConcurrency), if given.
+async function openPage(browser, url, problems, languages, cores) {
   const page = await browser.newPage();
+  if (cores) {
+    await page.evaluateOnNewDocument((count) => {
+      Object.defineProperty(navigator, 'hardwareConcurrency', {get: () => count});
+    }, cores);
+  }
+  if (languages) {
+    await page.evaluateOnNewDocument((list) => {
+      Object.defineProperty(navigator, 'languages', {get: () => list});
+      Object.defineProperty(navigator, 'language', {get: () => list[0]});
+    }, languages);
+  }
   page.on('pageerror', (error) => problems.push(`page error: ${error.message}`));
   page.on('console', (message) => {
     if (message.type() === 'error') problems.push(`console error: ${message.text()}`);
@@ -58,9 +71,11 @@ async function drop(page, files, timeout = 120000) {
     return {
       state: row.className, name: row.querySelector('.name').textContent,
       note: row.querySelector('.note').textContent,
+      reason: row.querySelector('.note .reason') && row.querySelector('.note .reason').textContent,
       download: link && link.download, href: link && link.href,
       input: row.dataset.input && Number(row.dataset.input), output: row.dataset.output && Number(row.dataset.output),
       seconds: row.dataset.seconds && Number(row.dataset.seconds),
+      timing: row.dataset.timing && JSON.parse(row.dataset.timing),
       progress: [row.querySelector('progress').value, row.querySelector('progress').max],
     };
   }), before);

@@ -53,6 +53,17 @@ function makeInputs() {
   fs.writeFileSync(input('notes.txt'), 'not a bank\n');
   fs.writeFileSync(input('empty.DLS'), '');
   fs.writeFileSync(input('a.dlsx'), 'abc');
+  // For the pool of workers: banks of several blocks, and one whose block
+  // that depends on the state comes after two that do not and before one more.
+  const block = 524288;
+  execFileSync(makeBank, [input('big1.dls'), '--size', '3000000', '--seed', '11']);
+  execFileSync(makeBank, [input('big2.dls'), '--size', '2500000', '--seed', '12']);
+  execFileSync(makeBank, [input('gone.dls'), '--size', '1500000', '--seed', '14']);
+  execFileSync(makeBank, [input('other.dls'), '--size', '1500000', '--seed', '15']);
+  const late = fs.readFileSync(input('big1.dls'));
+  fs.writeFileSync(input('late.dls'), Buffer.concat([late.subarray(0, 2 * block), Buffer.alloc(block, 'aaabaabb'),
+    late.subarray(2 * block, 2 * block + 400000)]));
+  fs.copyFileSync(input('late.dls'), input('later.dls'));
   fs.mkdirSync(path.join(work, 'doc'));
   fs.copyFileSync(input('kit.dls'), path.join(work, 'doc', 'kit.dls'));
   execFileSync(converter, ['-q', path.join(work, 'doc', 'kit.dls')]);
@@ -84,6 +95,8 @@ async function main() {
   const input = makeInputs();
   const chained = nativeDocuments(['Piano.DLS', 'empty.DLS', 'kit.dls', 'song.dls.bak', 'a.dlsx'], 'native', input);
   const fresh = nativeDocuments(['song.dls.bak'], 'fresh', input);
+  const pooled = nativeDocuments(['big1.dls', 'big2.dls', 'late.dls'], 'pooled', input);
+  const freshLater = nativeDocuments(['later.dls'], 'fresh-later', input);
   const faultLine = spawnSync(converter, ['-t', input('broken_dls.mml')], {encoding: 'utf8'}).stderr.trim();
 
   const server = await serve(webDir);
@@ -92,10 +105,36 @@ async function main() {
   try {
     const page = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems);
 
-    await check('the heading and title are the window\'s texts read as code page 932', async () => {
-      assert.equal(await page.title(), cp932(windowTexts.title));
-      const lines = await page.$$eval('#status span', (spans) => spans.map((s) => s.textContent));
-      assert.deepEqual(lines, [cp932(windowTexts.line0), cp932(windowTexts.line1)]);
+    // The browser's languages in order: the page speaks the first of
+    // Japanese and English among them, English when neither is there.
+    const languageCases = [
+      [['ja-JP', 'en-US'], 'ja'], [['fr-FR', 'ja'], 'ja'], [['en-GB', 'ja-JP'], 'en'], [['de-DE', 'fr'], 'en'],
+      [['JA'], 'ja'],
+    ];
+    const afresh = {ja: '初期状態に戻す', en: 'Start afresh'};
+    for (const [languages, expected] of languageCases) {
+      await check(`browser languages ${languages.join(', ')}: the page speaks ${expected}`, async () => {
+        const other = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems, languages);
+        try {
+          assert.equal(await other.$eval('html', (html) => html.lang), expected);
+          assert.equal(await other.$eval('#fresh', (button) => button.textContent), afresh[expected]);
+          assert.equal(await other.$eval(`#language [data-language="${expected}"]`,
+            (button) => button.getAttribute('aria-pressed')), 'true');
+        } finally {
+          await other.close();
+        }
+      });
+    }
+
+    await check('in Japanese the heading and title are the window\'s texts read as code page 932', async () => {
+      const japanese = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems, ['ja-JP']);
+      try {
+        assert.equal(await japanese.title(), cp932(windowTexts.title));
+        const lines = await japanese.$$eval('#status span', (spans) => spans.map((s) => s.textContent));
+        assert.deepEqual(lines, [cp932(windowTexts.line0), cp932(windowTexts.line1)]);
+      } finally {
+        await japanese.close();
+      }
     });
 
     const first = await drop(page, [input('Piano.DLS'), input('notes.txt'), input('empty.DLS'), input('kit.dls')]);
@@ -186,8 +225,52 @@ async function main() {
     await check('a damaged document shows its fault as the check reports it', async () => {
       assert.equal(second[2].state, 'failed');
       assert.equal(second[2].href, null);
-      assert.match(second[2].note, /^line \d+, column \d+: /);
-      assert.equal(`dls2mml: ${input('broken_dls.mml')}: ${second[2].note}`, faultLine);
+      assert.match(second[2].reason, /^line \d+, column \d+: /);
+      assert.equal(second[2].note, `not checked: ${second[2].reason}`, 'the page\'s lead, then the check\'s words');
+      assert.equal(`dls2mml: ${input('broken_dls.mml')}: ${second[2].reason}`, faultLine);
+    });
+
+    // What the page says in its own words: every text shown but the files'
+    // names, the instruments' names, the documents' names and the converter's reasons.
+    const pageTexts = () => page.evaluate(() => {
+      const skip = '.name, .given, .reason, a, #language, script, style, title';
+      const texts = [];
+      const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+      for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+        const text = node.textContent.trim();
+        if (text && !node.parentElement.closest(skip) && node.parentElement.closest('[hidden]') === null) {
+          texts.push(text);
+        }
+      }
+      for (const box of document.querySelectorAll('[aria-label]')) texts.push(box.getAttribute('aria-label'));
+      return texts;
+    });
+
+    await check('the switch says every text of the page in Japanese, a reload keeps it, and back in English', async () => {
+      await page.click('#language [data-language="ja"]');
+      assert.equal(await page.$eval('html', (html) => html.lang), 'ja');
+      // Words of the format and of file names may stay as they are.
+      const untranslated = (await pageTexts()).filter((text) =>
+        /[A-Za-z]{2,}/.test(text.replace(/\b(DLS|MML|dls|mml|Ver)\b/g, '')));
+      assert.deepEqual(untranslated, []);
+      const notes = await page.$$eval('#files li.done > .note', (found) => found.map((note) => note.textContent));
+      assert.ok(notes.length > 4 && notes.every((note) => /バイト/.test(note)), notes.join('\n'));
+      assert.equal(await page.$eval('#files li:nth-child(2) .note', (note) => note.textContent),
+        'スキップしました：バンク（名前に「.dls」を含むもの）でも文書（.mml）でもありません');
+      const failed = await page.$$eval('#files li.failed > .note', (found) => found.map((note) => note.textContent));
+      assert.deepEqual(failed, [`検査で問題が見つかりました：${second[2].reason}`]);
+      const again = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems, ['en-US']);
+      try {
+        assert.equal(await again.$eval('html', (html) => html.lang), 'ja', 'the choice outlives the page');
+      } finally {
+        await again.close();
+      }
+      await page.click('#language [data-language="en"]');
+      assert.equal(await page.$eval('html', (html) => html.lang), 'en');
+      const english = await pageTexts();
+      assert.ok(english.every((text) => !/[\u3040-\u30ff]/.test(text)), english.join('\n'));
+      assert.equal(await page.$eval('#files li:nth-child(2) .note', (note) => note.textContent),
+        'skipped: neither a bank (".dls" in its name) nor a document (.mml)');
     });
 
     await check('a fresh state gives a fresh run\'s document', async () => {
@@ -203,6 +286,49 @@ async function main() {
       assert.equal(row.state, 'done', row.note);
       await local.close();
     });
+
+    // A page with a pool of four workers: the blocks that need no state are
+    // coded on all of them, the rest in order on the keeper.
+    const poolUrl = `http://127.0.0.1:${server.address().port}/`;
+    const pool = await openPage(browser, poolUrl, problems, ['en-US'], 4);
+    try {
+      await check('a pool of four workers: big banks in one drop, a block needing the state in the next', async () => {
+        assert.equal(await pool.$eval('body', (body) => body.dataset.workers), '4');
+        const banks = await drop(pool, [input('big1.dls'), input('big2.dls')]);
+        const [late] = await drop(pool, [input('late.dls')]);
+        for (const [row, name] of [[banks[0], 'big1_dls.mml'], [banks[1], 'big2_dls.mml'], [late, 'late_dls.mml']]) {
+          assert.equal(row.state, 'done', `${row.name}: ${row.note}`);
+          assert.deepEqual(row.progress, [row.input, row.input], `${row.name}: progress`);
+          sameBytes(await linked(pool, row.href), path.join(pooled, name));
+        }
+        // The same bytes converted on a fresh state give another document.
+        assert.ok(!fs.readFileSync(path.join(pooled, 'late_dls.mml')).equals(
+          fs.readFileSync(path.join(freshLater, 'later_dls.mml'))), 'the test block does not depend on the state');
+      });
+
+      await check('an earlier bank changed before a later drop that needs the state: no document, the message', async () => {
+        await pool.click('#fresh');
+        await pool.waitForFunction(() => /no bank/.test(document.getElementById('state-count').textContent));
+        const [gone] = await drop(pool, [input('gone.dls')]);
+        assert.equal(gone.state, 'done', gone.note);
+        fs.copyFileSync(input('other.dls'), input('gone.dls'));
+        const later = new Date(Date.now() + 60000);
+        fs.utimesSync(input('gone.dls'), later, later);
+        const [refused] = await drop(pool, [input('later.dls')]);
+        assert.equal(refused.state, 'failed');
+        assert.equal(refused.href, null);
+        assert.match(refused.note, /^An earlier bank has changed or is gone .*"Start afresh"/);
+        assert.match(refused.reason, /gone\.dls/, 'the converter\'s words name the bank that changed');
+        const [unneeded] = await drop(pool, [input('Piano.DLS')]);
+        assert.equal(unneeded.state, 'done', 'a bank that needs no state still converts');
+        await pool.click('#fresh');
+        await pool.waitForFunction(() => /no bank/.test(document.getElementById('state-count').textContent));
+        const [again] = await drop(pool, [input('later.dls')]);
+        sameBytes(await linked(pool, again.href), path.join(freshLater, 'later_dls.mml'));
+      });
+    } finally {
+      await pool.close();
+    }
 
     await check('no page error and no console error', async () => {
       assert.deepEqual(problems, []);

@@ -15,6 +15,9 @@
 # command line's for the same files in the same order and the file manager
 # asked for each by its exact wide path, and counts the 255-character limit in
 # UTF-16 units (a Hangul and emoji path of 251 converts, one of 252 does not);
+# a large bank, converted on every core, then a drop of a file with a block
+# whose output depends on the pivot state (the draws the large bank's blocks
+# owe are made first) give the command line's documents for the whole run;
 # a drop that takes longer than the
 # system's 5 s "not responding" limit never makes the window count as hung;
 # other keys leave the window open; Escape, F12 and WM_CLOSE end it with exit
@@ -230,6 +233,16 @@ drop3_docs=("$wide/café_dls.mml" "$wide/한국 뱅크_dls.mml" "$wide/🎹 pian
 docs3=${#drop3_docs[@]}
 too_long+=("$hdir/ab.dls")
 
+# A large bank, whose blocks the window sorts on every core, then a file with
+# a block whose output depends on the pivot state (block 2), dropped on its own.
+carry=$scratch/carry
+mkdir -p "$carry"
+periodic() { (set +o pipefail; yes "$1" | tr -d '\n' | head -c "$2"); }
+bank "$carry/large.dls" 8000000 21
+{ head -c 1048576 "$carry/large.dls"; periodic aaabaabb 524288; head -c 300000 "$drop/Piano.DLS"; } >"$carry/needs_state.dls"
+drop4=("$carry/large.dls") drop5=("$carry/needs_state.dls")
+drop45_docs=("$carry/large_dls.mml" "$carry/needs_state_dls.mml")
+
 # The command line on copies, in one call, in the window's order (the path
 # the window skips as not naming a bank, notes.txt, is not a conversion).
 # The copies are named by position, so a bank dropped twice gets two
@@ -261,6 +274,11 @@ make_reference() { # folder
     done
     refs+=("${wide_refs[@]}") ref_docs+=("${wide_docs[@]}")
     wide_refs=() wide_docs=()
+    mkdir -p "$dir/carry"
+    for f in "${drop4[@]}" "${drop5[@]}"; do
+        cp "$f" "$dir/carry/"
+        refs+=("$dir/carry/${f##*/}") ref_docs+=("$dir/carry/$(basename "${f##*/}" .dls)_dls.mml")
+    done
 }
 wide_refs=() wide_docs=()
 make_reference "$scratch/ref-exe"
@@ -277,6 +295,8 @@ fi
 mkdir "$scratch/fresh"
 cp "$drop/periodic1.dls" "$scratch/fresh/"
 wine "$cli" -q "$(winpath "$scratch/fresh/periodic1.dls")" </dev/null >/dev/null 2>&1 || true
+cp "$carry/needs_state.dls" "$scratch/fresh/"
+wine "$cli" -q "$(winpath "$scratch/fresh/needs_state.dls")" </dev/null >/dev/null 2>&1 || true
 
 # --- Start-up ----------------------------------------------------------------
 t0=$EPOCHREALTIME
@@ -464,6 +484,24 @@ check "Unicode drop: the Japanese name's document equals the ANSI drop's" \
 check "Unicode drop: one file-manager start per document, by its exact wide path" \
     equal "$(reveals)" "$(expect_reveals "${drop1_docs[@]}" "${drop2_docs[@]}" "${drop3_docs[@]}")"
 
+# --- A large bank on every core, then a file that needs the pivot state ------------
+out=$(run_driver dropw "$window" "$(winpath "${drop4[0]}")")
+check "large bank dropped" equal "$out" "dropped 1"
+wait_reveals $((docs1 + docs2 + docs3 + 1))
+t0=$EPOCHREALTIME
+out=$(run_driver dropw "$window" "$(winpath "${drop5[0]}")")
+wait_reveals $((docs1 + docs2 + docs3 + 2))
+echo "     the file needing the state (owed draws made first) handled in $(elapsed "$t0") s"
+check "file needing the state dropped" equal "$out" "dropped 1"
+check "large bank, then a file needing the state: documents equal the command line's (dls2mml.exe)" \
+    same_documents "${drop45_docs[@]}" -- "${ref_exe[@]:docs1+docs2+docs3:2}"
+if [[ -n $reference ]]; then
+    check "large bank, then a file needing the state: documents equal the command line's (native)" \
+        same_documents "${drop45_docs[@]}" -- "${ref_native[@]:docs1+docs2+docs3:2}"
+fi
+check "the file needing the state got the state carried (differs from one converted alone)" \
+    bash -c '[[ -s $1 ]] && ! cmp -s "$1" "$2"' _ "${drop45_docs[1]}" "$scratch/fresh/needs_state_dls.mml"
+
 # --- A drop longer than the "not responding" limit -------------------------------
 # The bank arrives through a pipe, a quarter MiB every 0.6 s (about 7 s in
 # all), so the conversion inside the drop message outlasts the system's 5 s
@@ -490,7 +528,7 @@ watched=$(run_driver watch "$window" $((chunks * 600 + 500)))
 wait "$slow_drop" || true
 # While converting, the window looks at its queue, and the system may answer
 # the driver's check message then: the file manager's start tells the end.
-wait_reveals $((docs1 + docs2 + docs3 + 1))
+wait_reveals $((docs1 + docs2 + docs3 + 3))
 # The drop ends only after the feeder closed the pipe; a feeder still there
 # means the window stopped reading early: stop it rather than wait for ever.
 if kill -0 "$feeder" 2>/dev/null; then pkill -P "$feeder" 2>/dev/null || true; kill "$feeder" 2>/dev/null || true; fi
