@@ -178,7 +178,7 @@ bool PivotLedger::replay(const OwedInput& owed, ReplayWork& work, std::uint64_t&
         const std::span<const std::uint8_t> bytes = slice.first(got);
         Crc64 digest;
         digest.add(bytes);
-        if (digest.value() != owed.digests[index - owed.firstOwedBlock]) {
+        if (digest.value() != owed.digests[static_cast<std::size_t>(index - owed.firstOwedBlock)]) {
             markUnknown(changedWords(owed.path));
             return false;
         }

@@ -302,6 +302,37 @@ TEST_F(PivotLedgerTest, ChangesOutsideTheOwedBlocksDoNotMatter)
     writeFile(path("late.dls"), bytesOf("late.dls"));
 }
 
+// Shows the next scan another file's bytes than the conversion then reads,
+// as if the input changed between the two.
+class SwappingReopener final : public InputReopener {
+public:
+    bool reopen(const std::string& path, std::unique_ptr<InputFile>& input) override
+    {
+        const bool swap = swapNext;
+        swapNext = false;
+        return fileReopener().reopen(swap ? swapTo : path, input);
+    }
+    bool swapNext = false;
+    std::string swapTo;
+};
+
+// A conversion stopped after some of its blocks were sorted: how far its
+// draws got is not something a run repeats, so the state is unknown.
+TEST_F(PivotLedgerTest, AConversionThatStopsPartWayLeavesTheStateUnknown)
+{
+    SwappingReopener swapping;
+    swapping.swapTo = path("big2.dls");
+    pivotLedger().setReopener(&swapping);
+    ASSERT_TRUE(dropped({"big1.dls"}, 0).ok());
+    swapping.swapNext = true; // late.dls scanned as big2.dls: no block ordered, its block 2 stops the pipeline
+    EXPECT_EQ(dropped({"late.dls"}, 1).failure, JobFailure::inputChanged);
+    EXPECT_FALSE(pivotLedger().stateKnown());
+    const JobReport refused = dropped({"short.dls"}, 2);
+    EXPECT_EQ(refused.failure, JobFailure::pivotStateUnknown);
+    EXPECT_NE(refused.reason.find(path("late.dls") + " stopped part-way"), std::string::npos) << refused.reason;
+    EXPECT_TRUE(dropped({"big2.dls"}, 3).ok()) << "needs no state";
+}
+
 // An input that cannot be scanned (read once, as from a pipe): with the state
 // known it is converted in order after the owed draws are made; with it
 // unknown it converts as long as none of its blocks needs the state.
