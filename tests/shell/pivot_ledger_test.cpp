@@ -325,11 +325,11 @@ TEST_F(PivotLedgerTest, AConversionThatStopsPartWayLeavesTheStateUnknown)
     pivotLedger().setReopener(&swapping);
     ASSERT_TRUE(dropped({"big1.dls"}, 0).ok());
     swapping.swapNext = true; // late.dls scanned as big2.dls: no block ordered, its block 2 stops the pipeline
-    EXPECT_EQ(dropped({"late.dls"}, 1).failure, JobFailure::inputChanged);
+    EXPECT_EQ(dropped({"late.dls"}, 1).fault.kind, FaultKind::inputChanged);
     EXPECT_FALSE(pivotLedger().stateKnown());
     const JobReport refused = dropped({"short.dls"}, 2);
-    EXPECT_EQ(refused.failure, JobFailure::pivotStateUnknown);
-    EXPECT_NE(refused.reason.find(path("late.dls") + " stopped part-way"), std::string::npos) << refused.reason;
+    EXPECT_EQ(refused.fault.kind, FaultKind::pivotStateUnknown);
+    EXPECT_NE(refused.fault.words.find(path("late.dls") + " stopped part-way"), std::string::npos) << refused.fault.words;
     EXPECT_TRUE(dropped({"big2.dls"}, 3).ok()) << "needs no state";
 }
 
