@@ -7,6 +7,7 @@
 // exists, so that an interrupting signal can remove it before the process
 // ends by that signal.
 #include "platform/file_system.h"
+#include "platform/spool_copy.h"
 #include "platform/temporary_name.h"
 
 #include <cerrno>
@@ -509,26 +510,20 @@ public:
     FileIdentity identity() const noexcept override { return standardOutputIdentity(); }
     IoStatus commit() noexcept override
     {
-        constexpr std::size_t piece = 1 << 18;
-        std::vector<std::uint8_t> buffer;
-        try {
-            buffer.resize(piece);
-        } catch (const std::bad_alloc&) {
-            return {IoError::writeFailed, "out of memory"};
-        }
-        for (std::uint64_t offset = 0;;) {
-            const ssize_t n = ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(offset));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return failure(IoError::writeFailed, errno);
-            if (n == 0)
-                break;
-            if (IoStatus status = writeAll(STDOUT_FILENO, std::span(buffer).first(static_cast<std::size_t>(n)));
-                !status)
-                return status;
-            offset += static_cast<std::uint64_t>(n);
-        }
+        const auto readAt = [this](std::uint64_t offset, std::span<std::uint8_t> piece, std::size_t& got) {
+            for (;;) {
+                const ssize_t n = ::pread(fd_, piece.data(), piece.size(), static_cast<off_t>(offset));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    return failure(IoError::writeFailed, errno);
+                got = static_cast<std::size_t>(n);
+                return IoStatus{};
+            }
+        };
+        const auto writeOut = [](std::span<const std::uint8_t> bytes) { return writeAll(STDOUT_FILENO, bytes); };
+        if (IoStatus status = copySpoolOut(readAt, writeOut); !status)
+            return status;
         ::close(fd_);
         fd_ = -1;
         return {};

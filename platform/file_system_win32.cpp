@@ -16,6 +16,7 @@
 #include <stdlib.h>
 
 #include "platform/file_system.h"
+#include "platform/spool_copy.h"
 #include "platform/temporary_name.h"
 #include "platform/utf16.h"
 
@@ -527,24 +528,17 @@ public:
         LARGE_INTEGER length{};
         if (!GetFileSizeEx(handle_, &length))
             return failure(IoError::writeFailed, GetLastError());
-        constexpr std::size_t piece = 1 << 18;
-        std::vector<std::uint8_t> buffer;
-        try {
-            buffer.resize(piece);
-        } catch (const std::bad_alloc&) {
-            return {IoError::writeFailed, "out of memory"};
-        }
-        _setmode(_fileno(stdout), _O_BINARY);
         const auto total = static_cast<std::uint64_t>(length.QuadPart);
-        for (std::uint64_t offset = 0; offset < total;) {
-            const std::span<std::uint8_t> part =
-                std::span(buffer).first(static_cast<std::size_t>(std::min<std::uint64_t>(piece, total - offset)));
-            if (IoStatus status = readAllAt(handle_, offset, part); !status)
-                return status;
-            if (std::fwrite(part.data(), 1, part.size(), stdout) != part.size())
-                return streamFailure();
-            offset += part.size();
-        }
+        const auto readAt = [this, total](std::uint64_t offset, std::span<std::uint8_t> piece, std::size_t& got) {
+            got = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), total - offset));
+            return readAllAt(handle_, offset, piece.first(got));
+        };
+        const auto writeOut = [](std::span<const std::uint8_t> bytes) {
+            return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() ? IoStatus{} : streamFailure();
+        };
+        _setmode(_fileno(stdout), _O_BINARY);
+        if (IoStatus status = copySpoolOut(readAt, writeOut); !status)
+            return status;
         if (std::fflush(stdout) != 0)
             return streamFailure();
         close();
