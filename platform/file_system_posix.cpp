@@ -6,6 +6,7 @@
 // and tried again on a collision. Its name sits in a fixed slot while it
 // exists, so that an interrupting signal can remove it before the process
 // ends by that signal.
+#include "platform/cleanup_slots.h"
 #include "platform/file_system.h"
 #include "platform/spool_copy.h"
 #include "platform/temporary_name.h"
@@ -44,12 +45,7 @@ bool isDiskFull(int code) { return code == ENOSPC || code == EDQUOT; }
 
 constexpr int interruptSignals[] = {SIGHUP, SIGINT, SIGTERM};
 
-struct TemporarySlot {
-    std::atomic<bool> armed{false};
-    char path[PATH_MAX];
-};
-
-TemporarySlot temporarySlots[8];
+CleanupSlots<char, PATH_MAX> temporarySlots;
 pthread_t cleanupThread;
 std::atomic<bool> cleanupInstalled{false};
 
@@ -59,9 +55,7 @@ extern "C" void removeTemporariesAndDie(int signal)
         pthread_kill(cleanupThread, signal);
         return;
     }
-    for (TemporarySlot& slot : temporarySlots)
-        if (slot.armed.load())
-            ::unlink(slot.path);
+    temporarySlots.forEachArmed([](const char* path, NoSlotData&) { ::unlink(path); });
     ::signal(signal, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
@@ -91,26 +85,9 @@ private:
 
 // Call with the signals held. -1 when every slot is taken or the name too
 // long; the temporary then merely outlives an interrupted run.
-int armSlot(const std::string& path)
-{
-    if (path.size() >= PATH_MAX)
-        return -1;
-    for (int i = 0; i < static_cast<int>(std::size(temporarySlots)); ++i) {
-        TemporarySlot& slot = temporarySlots[i];
-        if (!slot.armed.load()) {
-            std::memcpy(slot.path, path.c_str(), path.size() + 1);
-            slot.armed.store(true);
-            return i;
-        }
-    }
-    return -1;
-}
+int armSlot(const std::string& path) { return temporarySlots.arm(path); }
 
-void disarmSlot(int index)
-{
-    if (index >= 0)
-        temporarySlots[index].armed.store(false);
-}
+void disarmSlot(int index) { temporarySlots.disarm(index); }
 
 // --- Temporary names ---
 

@@ -15,6 +15,7 @@
 #define _CRT_RAND_S // rand_s: the system's random numbers, from the C runtime
 #include <stdlib.h>
 
+#include "platform/cleanup_slots.h"
 #include "platform/file_system.h"
 #include "platform/spool_copy.h"
 #include "platform/temporary_name.h"
@@ -114,13 +115,11 @@ constexpr DWORD renamePauseMs = 50;
 // The wide path a slot holds, at most this many units with its terminator.
 constexpr std::size_t slotPathUnits = 1024;
 
-struct TemporarySlot {
-    bool armed = false;
+struct SlotHandle {
     HANDLE handle = INVALID_HANDLE_VALUE; // open while written, closed before the move
-    wchar_t path[slotPathUnits];
 };
 
-TemporarySlot temporarySlots[8];
+CleanupSlots<wchar_t, slotPathUnits, SlotHandle> temporarySlots;
 SRWLOCK slotLock = SRWLOCK_INIT;
 std::atomic<bool> cleanupInstalled{false};
 
@@ -136,18 +135,7 @@ public:
 // merely outlives an interrupted run.
 int armSlot(const std::u16string& path, HANDLE handle)
 {
-    if (path.size() >= slotPathUnits)
-        return -1;
-    for (int i = 0; i < static_cast<int>(std::size(temporarySlots)); ++i) {
-        TemporarySlot& slot = temporarySlots[i];
-        if (!slot.armed) {
-            std::memcpy(slot.path, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
-            slot.handle = handle;
-            slot.armed = true;
-            return i;
-        }
-    }
-    return -1;
+    return temporarySlots.arm(std::wstring_view(wideText(path), path.size()), SlotHandle{handle});
 }
 
 // The exit status of a console program ended by Ctrl-C or Ctrl-Break, as the
@@ -167,9 +155,7 @@ BOOL WINAPI removeTemporariesAndEnd(DWORD event)
         return FALSE;
     }
     AcquireSRWLockExclusive(&slotLock); // kept until the process ends
-    for (TemporarySlot& slot : temporarySlots) {
-        if (!slot.armed)
-            continue;
+    temporarySlots.forEachArmed([](const wchar_t* path, const SlotHandle& slot) {
         // A temporary still open is shared with nobody for deletion, so it is
         // marked through our own handle; it goes when the handle closes, which
         // ending the process does.
@@ -177,8 +163,8 @@ BOOL WINAPI removeTemporariesAndEnd(DWORD event)
         disposition.DeleteFile = TRUE;
         if (slot.handle == INVALID_HANDLE_VALUE ||
             !SetFileInformationByHandle(slot.handle, FileDispositionInfo, &disposition, sizeof disposition))
-            DeleteFileW(slot.path);
-    }
+            DeleteFileW(path);
+    });
     // Ended at once: the other threads are mid-work, and neither the C
     // runtime's exit handlers nor any destructor may run now.
     TerminateProcess(GetCurrentProcess(), interruptedStatus);
@@ -412,13 +398,13 @@ private:
         const HANDLE handle = handle_;
         handle_ = INVALID_HANDLE_VALUE;
         if (slot_ >= 0)
-            temporarySlots[slot_].handle = INVALID_HANDLE_VALUE;
+            temporarySlots.extra(slot_).handle = INVALID_HANDLE_VALUE;
         return CloseHandle(handle) != 0;
     }
     void disarmSlot()
     {
         if (slot_ >= 0)
-            temporarySlots[slot_].armed = false;
+            temporarySlots.disarm(slot_);
         slot_ = -1;
     }
 
@@ -553,7 +539,7 @@ private:
             CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
         if (slot_ >= 0)
-            temporarySlots[slot_].armed = false;
+            temporarySlots.disarm(slot_);
         slot_ = -1;
     }
 
