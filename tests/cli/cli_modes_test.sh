@@ -4,20 +4,14 @@
 # parsing, the note on inputs that are not DLS banks, -l, progress and help.
 #   bash tests/cli/cli_modes_test.sh path/to/dls2mml path/to/make_sample_bank
 set -u
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=$(realpath "$1")
 MAKE_BANK=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
-skip() { echo "skip $1"; }
-run() { "$BIN" "$@" >out.txt 2>err.txt; rc=$?; }
-same() { cmp -s "$1" "$2"; }
+# shellcheck source=../support/cli_checks.sh
+. "$HERE/../support/cli_checks.sh"
 # Runs a command on a terminal (a pseudo-terminal for standard input and
 # output). script hands its command line to a shell, so each word is quoted:
 # the program's path may hold spaces.

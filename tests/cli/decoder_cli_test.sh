@@ -3,19 +3,15 @@
 # --verify, and that a faulty document writes nothing and exits 1.
 #   bash tests/cli/decoder_cli_test.sh path/to/dls2mml path/to/make_sample_bank
 set -u
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=$(realpath "$1")
 MAKE_BANK=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-failures=0
+# shellcheck source=../support/cli_checks.sh
+. "$HERE/../support/cli_checks.sh"
 round_trips=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
-run() { "$BIN" "$@" >out.txt 2>err.txt; rc=$?; }
 
 "$MAKE_BANK" bank.dls >/dev/null || exit 1
 "$MAKE_BANK" Big.DLS --size 1200000 --seed 3 >/dev/null || exit 1

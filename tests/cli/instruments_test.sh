@@ -6,18 +6,14 @@
 # reads cut banks with a DLS reader we did not write.)
 #   bash tests/cli/instruments_test.sh path/to/dls2mml path/to/make_sample_bank
 set -u
+HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=$(realpath "$1")
 MAKE_BANK=$(realpath "$2")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-failures=0
-check() { # check DESCRIPTION COMMAND...
-    local what=$1
-    shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
-}
-run() { "$BIN" "$@" >out.txt 2>err.txt; rc=$?; }
+# shellcheck source=../support/cli_checks.sh
+. "$HERE/../support/cli_checks.sh"
 
 "$MAKE_BANK" Piano.DLS >/dev/null || exit 1
 "$MAKE_BANK" shared.dls --size 300000 --shared --level2 >/dev/null || exit 1
