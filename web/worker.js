@@ -169,26 +169,25 @@ var webIo = (() => {
   };
 })();
 
-// Reads one slice of a file into the instance's block coder; its length, or
-// -1 when the browser cannot read it (the file changed or is gone).
+// Reads one slice of a file, waiting for it: its bytes, or null when the
+// browser cannot read it (the file changed or is gone).
 const readSlice = (() => {
   const reader = new FileReaderSync();
   return (file, from, length) => {
     try {
-      const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(from, from + length)));
-      if (bytes.length !== length) return -1;
-      HEAPU8.set(bytes, Module._dls2mmlSliceRoom());
-      return length;
+      return reader.readAsArrayBuffer(file.slice(from, from + length));
     } catch (error) {
-      return -1;
+      return null;
     }
   };
 })();
 
-// Codes one slice in this instance: {frame (an ArrayBuffer)} or {failure}
-// (codes of dls2mmlBlockFailure; 4: the slice could not be read).
-function codeSlice(file, from, length, withState) {
-  if (readSlice(file, from, length) < 0) return {failure: 4};
+// Codes one slice (an ArrayBuffer, or null when it could not be read) in this
+// instance: {frame (an ArrayBuffer)} or {failure} (codes of
+// dls2mmlBlockFailure; 4: the slice could not be read).
+function codeSlice(bytes, length, withState) {
+  if (!bytes || bytes.byteLength !== length) return {failure: 4};
+  HEAPU8.set(new Uint8Array(bytes), Module._dls2mmlSliceRoom());
   const frameLength = Module._dls2mmlCodeBlock(length, withState ? 1 : 0);
   const halves = Module._dls2mmlSliceDigest() >> 2;
   const digest = [HEAPU32[halves], HEAPU32[halves + 1]];
@@ -197,11 +196,23 @@ function codeSlice(file, from, length, withState) {
   return {frame: HEAPU8.slice(at, at + frameLength).buffer, digest};
 }
 
-// A helper: codes the blocks the keeper hands it, each on its own.
+// A helper: codes the blocks the keeper hands it, each on its own, with the
+// slice's bytes read by the keeper (a read in a worker moves only while that
+// worker's event loop turns, which a helper's does not while it codes).
 function helperRole(keeper) {
+  let lastEnd = -1;
+  let lastJob = 0;
   keeper.onmessage = ({data: block}) => {
-    const result = codeSlice(block.file, block.from, block.length, false);
-    keeper.postMessage(Object.assign({job: block.job, index: block.index}, result), result.frame ? [result.frame] : []);
+    const began = performance.now();
+    if (block.job !== lastJob) lastEnd = -1;
+    lastJob = block.job;
+    const result = codeSlice(block.bytes, block.length, false);
+    const ended = performance.now();
+    // The coding time and the idle gap before it, for the keeper's timing.
+    result.spent = [ended - began, lastEnd < 0 ? 0 : began - lastEnd];
+    lastEnd = ended;
+    keeper.postMessage(Object.assign({job: block.job, index: block.index}, result),
+      result.frame ? [result.frame] : []);
   };
   keeper.postMessage({type: 'ready'});
 }
@@ -236,7 +247,7 @@ function keeperRole(helperPorts, early) {
   const sliceBytes = Module._dls2mmlSliceBytes();
   const helpers = [];   // {port, outstanding (blocks handed to it), ready}
   let jobSerial = 0;
-  let wake = null;      // resolves when a helper's frame arrives
+  let wake = null;      // resolves when a helper's frame or a slice arrives
   let current = null;   // the bank being converted: its frames by index
 
   for (const port of helperPorts) {
@@ -246,7 +257,12 @@ function keeperRole(helperPorts, early) {
         helper.ready = true;
       } else {
         --helper.outstanding;
-        if (current && data.job === current.job) current.frames.set(data.index, data);
+        if (current && data.job === current.job) {
+          current.frames.set(data.index, data);
+          timing.helper += data.spent[0] / 1000;
+          timing.helperIdle += data.spent[1] / 1000;
+          ++timing.helperBlocks;
+        }
       }
       if (wake) wake();
     };
@@ -262,7 +278,7 @@ function keeperRole(helperPorts, early) {
     turnDone = resolve;
     channel.port2.postMessage(0);
   });
-  const helperFrame = () => new Promise((resolve) => {
+  const arrival = () => new Promise((resolve) => {
     wake = () => {
       wake = null;
       resolve();
@@ -281,8 +297,12 @@ function keeperRole(helperPorts, early) {
       String.fromCharCode(...head.subarray(8, 12)) === 'DLS ';
   }
 
+  // Blocks handed to a helper and not yet back: one coding, the next ones
+  // being read meanwhile (and one more for the time a frame takes to come
+  // back and the next block to go out).
+  const depth = 3;
   // Blocks in flight ahead of the one the document takes next, at most.
-  const ahead = Math.max(8, 3 * (helpers.length + 1));
+  const ahead = Math.max(8, (depth + 1) * helpers.length);
 
   // A whole bank. Every block is first coded without the pivot state, over
   // the pool: a block whose rotations are all distinct has one sorted order,
@@ -298,6 +318,8 @@ function keeperRole(helperPorts, early) {
     const blocks = Math.ceil(file.size / sliceBytes);
     timing.blocks = blocks;
     const lengthOf = (index) => Math.min(sliceBytes, file.size - index * sliceBytes);
+    let readOut = 0;       // the next block whose slice to read
+    const read = new Map(); // slices read and not yet handed out: bytes (null: unreadable) by index
     let handedOut = 0;     // the next block to code
     let added = 0;         // frames in the document
     let drawn = 0;         // this bank's blocks before this one have drawn (or been owed)
@@ -305,7 +327,18 @@ function keeperRole(helperPorts, early) {
     let failure = 0;
     let refused = false;   // the document took no more: its finish says why
     let stateUnknown = false;
-    const room = () => handedOut < blocks && handedOut < added + ahead;
+    // Slices are read here, without waiting (this worker's event loop turns
+    // while the helpers code), at most ahead blocks past the document.
+    const room = () => readOut < blocks && readOut < added + ahead;
+    const readNext = () => {
+      const index = readOut++;
+      const from = index * sliceBytes;
+      const done = (bytes) => {
+        read.set(index, bytes);
+        if (wake) wake();
+      };
+      file.slice(from, from + lengthOf(index)).arrayBuffer().then(done, () => done(null));
+    };
     // The block at added needs the state: settle what is owed, then code it in order.
     const codeWithState = () => {
       const settling = performance.now();
@@ -314,26 +347,31 @@ function keeperRole(helperPorts, early) {
       timing.owed += (performance.now() - settling) / 1000;
       if (!known) return null;
       drawn = added + 1;
-      return codeSlice(file, added * sliceBytes, lengthOf(added), true);
+      return codeSlice(readSlice(file, added * sliceBytes, lengthOf(added)), lengthOf(added), true);
     };
     while (added < blocks && !failure && !refused) {
+      while (room()) readNext();
       for (const helper of helpers) {
-        // Two blocks each, so that a helper has the next one while its frame travels.
-        while (helper.ready && helper.outstanding < 2 && room()) {
+        while (helper.ready && helper.outstanding < depth && read.has(handedOut)) {
+          const bytes = read.get(handedOut);
+          read.delete(handedOut);
           ++helper.outstanding;
-          helper.port.postMessage({job, index: handedOut, file, from: handedOut * sliceBytes,
-            length: lengthOf(handedOut)});
+          helper.port.postMessage({job, index: handedOut, bytes, length: lengthOf(handedOut)}, bytes ? [bytes] : []);
           ++handedOut;
         }
       }
+      // The keeper codes blocks itself only in a pool without helpers: else
+      // it stays free to hand blocks out the moment a helper sends a frame.
       let index = -1;
-      if (room()) {
+      if (!helpers.length && read.has(handedOut)) {
         index = handedOut++;
         const coding = performance.now();
-        current.frames.set(index, codeSlice(file, index * sliceBytes, lengthOf(index), false));
+        current.frames.set(index, codeSlice(read.get(index), lengthOf(index), false));
+        read.delete(index);
         timing.keeper += (performance.now() - coding) / 1000;
         ++timing.keeperBlocks;
       }
+      const assembling = performance.now();
       for (let next = current.frames.get(added); next; next = current.frames.get(added)) {
         current.frames.delete(added);
         digests[added] = next.digest;
@@ -355,13 +393,16 @@ function keeperRole(helperPorts, early) {
         }
         ++added;
       }
+      timing.assembly += (performance.now() - assembling) / 1000;
       if (failure || refused || added === blocks) break;
       if (performance.now() - lastProgress >= 50) {
         lastProgress = performance.now();
         post({type: 'progress', id, done: added * sliceBytes, total: file.size});
       }
-      // Coded a block here: let the helpers' frames in; else wait for one.
-      await (index >= 0 ? nextTurn() : helperFrame());
+      // Coded a block here: let the reads and frames in; else wait for one.
+      const waiting = performance.now();
+      await (index >= 0 ? nextTurn() : arrival());
+      timing[index >= 0 ? 'turns' : 'waiting'] += (performance.now() - waiting) / 1000;
     }
     current = null;
     if (stateUnknown) {
@@ -376,7 +417,9 @@ function keeperRole(helperPorts, early) {
     }
     owedDraws.owe(key, file, drawn, blocks, digests);
     if (!refused) post({type: 'progress', id, done: file.size, total: file.size});
+    const finishing = performance.now();
     Module._dls2mmlAssemblyFinish();
+    timing.finish = (performance.now() - finishing) / 1000;
   }
 
   // list: the instruments to keep (as --instruments takes them), or none.
@@ -384,7 +427,8 @@ function keeperRole(helperPorts, early) {
   let timing = {};
 
   async function runFile(id, file, list) {
-    timing = {owed: 0, keeper: 0, keeperBlocks: 0, blocks: 0};
+    timing = {owed: 0, keeper: 0, keeperBlocks: 0, blocks: 0, helper: 0, helperIdle: 0, helperBlocks: 0,
+      assembly: 0, turns: 0, waiting: 0, finish: 0};
     const kind = kindOf(file.name);
     if (kind === 'skipped') {
       post({type: 'skipped', id});
