@@ -15,8 +15,19 @@ var webIo = (() => {
   let input = null;
   let inputPosition = 0;
   let job = null; // {id, lastProgress}
+  // The output in pages of pageSize bytes. A page is bytes (an Uint8Array)
+  // while it may still change; once every byte of it has been written and
+  // it is not the first (whose head the document writes last), it becomes a
+  // Blob of those bytes, made while the helpers code on, so that committing
+  // the document copies little and the page's memory serves again. A sealed
+  // page written or read again is first read back (only when the document's
+  // head changes length and its text moves).
   let pages = [];
+  let filled = []; // bytes written from each page's start with no gap
   let length = 0;
+  // Pages to use again: fresh memory costs more to touch than to copy into.
+  const spare = [];
+  const spareMost = 8;
   let committed = null;
   let report = null;
   let listing = null; // the bank's instruments, for the page's chooser
@@ -33,8 +44,40 @@ var webIo = (() => {
     post({type: 'progress', id: job.id, done: inputPosition, total: input.size});
   }
 
-  // Runs fn(place, page offset, page, piece length) over the pages covering
-  // [offset, offset + count), making missing pages when make is set.
+  function takePage() {
+    const page = spare.pop();
+    if (!page) return new Uint8Array(pageSize);
+    page.fill(0);
+    return page;
+  }
+  function release(page) {
+    if (page instanceof Uint8Array && spare.length < spareMost) spare.push(page);
+  }
+  function releaseAll() {
+    pages.forEach(release);
+    pages = [];
+    filled = [];
+    length = 0;
+  }
+  // The page at index as bytes, read back if sealed; a missing page is made
+  // when make is set.
+  function bytesOf(index, make) {
+    let page = pages[index];
+    if (page instanceof Blob) {
+      const bytes = new Uint8Array(reader.readAsArrayBuffer(page));
+      page = takePage();
+      page.set(bytes);
+      pages[index] = page;
+    } else if (!page && make) {
+      page = pages[index] = takePage();
+      filled[index] = 0;
+    }
+    return page;
+  }
+
+  // Runs fn(place, page offset, page, piece length, page index) over the
+  // pages covering [offset, offset + count), making missing pages when make
+  // is set.
   function eachPiece(offset, count, make, fn) {
     let done = 0;
     while (done < count) {
@@ -42,8 +85,7 @@ var webIo = (() => {
       const index = Math.floor(at / pageSize);
       const within = at - index * pageSize;
       const n = Math.min(pageSize - within, count - done);
-      if (!pages[index] && make) pages[index] = new Uint8Array(pageSize);
-      fn(done, within, pages[index], n);
+      fn(done, within, bytesOf(index, make), n, index);
       done += n;
     }
   }
@@ -63,8 +105,7 @@ var webIo = (() => {
       input = null;
       job = null;
       committed = null;
-      pages = [];
-      length = 0;
+      releaseAll();
       return result;
     },
     inputSize() { return input ? input.size : -1; },
@@ -82,14 +123,19 @@ var webIo = (() => {
       }
     },
     outputOpen() {
-      pages = [];
-      length = 0;
+      releaseAll();
       return 1;
     },
     outputWriteAt(offset, pointer, count) {
       try {
-        eachPiece(offset, count, true, (done, within, page, n) =>
-          page.set(HEAPU8.subarray(pointer + done, pointer + done + n), within));
+        eachPiece(offset, count, true, (done, within, page, n, index) => {
+          page.set(HEAPU8.subarray(pointer + done, pointer + done + n), within);
+          if (within <= filled[index]) filled[index] = Math.max(filled[index], within + n);
+          if (index > 0 && filled[index] === pageSize) {
+            pages[index] = new Blob([page]);
+            release(page);
+          }
+        });
         length = Math.max(length, offset + count);
         return 1;
       } catch (error) {
@@ -107,22 +153,27 @@ var webIo = (() => {
     outputTruncate(newLength) {
       length = Math.min(length, newLength);
       const kept = Math.ceil(length / pageSize);
+      pages.slice(kept).forEach(release);
       pages.length = Math.min(pages.length, kept);
-      const last = pages[kept - 1];
-      if (last) last.fill(0, length - (kept - 1) * pageSize);
+      filled.length = Math.min(filled.length, kept);
+      if (kept > 0 && pages[kept - 1]) {
+        const end = length - (kept - 1) * pageSize;
+        bytesOf(kept - 1, false).fill(0, end);
+        filled[kept - 1] = Math.min(filled[kept - 1], end);
+      }
     },
     outputCommit() {
       const parts = [];
       for (let index = 0; index * pageSize < length; ++index) {
         const page = pages[index] || new Uint8Array(pageSize);
-        parts.push(page.subarray(0, Math.min(pageSize, length - index * pageSize)));
+        // A sealed page is whole, and only the last may be short.
+        parts.push(page instanceof Blob ? page : page.subarray(0, Math.min(pageSize, length - index * pageSize)));
       }
       committed = new Blob(parts, {type: 'application/octet-stream'});
-      pages = [];
+      releaseAll();
     },
     outputDiscard() {
-      pages = [];
-      length = 0;
+      releaseAll();
     },
     converted(ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown) {
       report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown: !!stateUnknown};
@@ -290,9 +341,10 @@ function keeperRole(helperPorts, early) {
     return ['skipped', 'bank', 'document'][Module.ccall('dls2mmlKindOfName', 'number', ['string'], [name])];
   }
 
-  // The file starts as a RIFF 'DLS ' form.
-  function isDlsForm(file) {
-    const head = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, 12)));
+  // The first bytes of the bank last converted (kept from its first slice).
+  let bankHead = new Uint8Array(0);
+  // The bank starts as a RIFF 'DLS ' form.
+  function isDlsForm(head) {
     return head.length === 12 && String.fromCharCode(...head.subarray(0, 4)) === 'RIFF' &&
       String.fromCharCode(...head.subarray(8, 12)) === 'DLS ';
   }
@@ -314,6 +366,7 @@ function keeperRole(helperPorts, early) {
     if (!Module.ccall('dls2mmlAssemblyStart', 'number', ['string', 'number'], [file.name, file.size])) return;
     const job = ++jobSerial;
     current = {job, frames: new Map()};
+    bankHead = new Uint8Array(0);
     const digests = [];
     const blocks = Math.ceil(file.size / sliceBytes);
     timing.blocks = blocks;
@@ -334,6 +387,7 @@ function keeperRole(helperPorts, early) {
       const index = readOut++;
       const from = index * sliceBytes;
       const done = (bytes) => {
+        if (index === 0 && bytes && current && current.job === job) bankHead = new Uint8Array(bytes.slice(0, 12));
         read.set(index, bytes);
         if (wake) wake();
       };
@@ -451,7 +505,7 @@ function keeperRole(helperPorts, early) {
     const {report, blob} = webIo.finishJob();
     // A whole DLS bank converted: its instruments can be chosen from (listed
     // when the page asks, since that reads the bank whole).
-    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
+    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(bankHead);
     post(Object.assign({type: 'finished', id, kind, seconds, timing, list: list || null, choosable}, report,
       {blob: report.ok ? blob : null}));
   }
