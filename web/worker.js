@@ -234,9 +234,10 @@ const readSlice = (() => {
 })();
 
 // Codes one slice (an ArrayBuffer, or null when it could not be read) in this
-// instance: {frame (an ArrayBuffer)} or {failure} (codes of
-// dls2mmlBlockFailure; 4: the slice could not be read).
-function codeSlice(bytes, length, withState) {
+// instance: {frame (an ArrayBuffer holding frameLength bytes)} or {failure}
+// (codes of dls2mmlBlockFailure; 4: the slice could not be read). The frame
+// goes into spare when it fits: memory touched before costs less than fresh.
+function codeSlice(bytes, length, withState, spare) {
   if (!bytes || bytes.byteLength !== length) return {failure: 4};
   HEAPU8.set(new Uint8Array(bytes), Module._dls2mmlSliceRoom());
   const frameLength = Module._dls2mmlCodeBlock(length, withState ? 1 : 0);
@@ -244,7 +245,9 @@ function codeSlice(bytes, length, withState) {
   const digest = [HEAPU32[halves], HEAPU32[halves + 1]];
   if (!frameLength) return {failure: Module._dls2mmlBlockFailure(), digest};
   const at = Module._dls2mmlFrame();
-  return {frame: HEAPU8.slice(at, at + frameLength).buffer, digest};
+  const frame = spare && spare.byteLength >= frameLength ? spare : new ArrayBuffer(Math.ceil(frameLength / 65536) * 65536);
+  new Uint8Array(frame, 0, frameLength).set(HEAPU8.subarray(at, at + frameLength));
+  return {frame, frameLength, digest};
 }
 
 // A helper: codes the blocks the keeper hands it, each on its own, with the
@@ -257,7 +260,8 @@ function helperRole(keeper) {
     const began = performance.now();
     if (block.job !== lastJob) lastEnd = -1;
     lastJob = block.job;
-    const result = codeSlice(block.bytes, block.length, false);
+    // The keeper sends back the memory of frames it has taken, to be filled again.
+    const result = codeSlice(block.bytes, block.length, false, block.spare);
     const ended = performance.now();
     // The coding time and the idle gap before it, for the keeper's timing.
     result.spent = [ended - began, lastEnd < 0 ? 0 : began - lastEnd];
@@ -355,6 +359,9 @@ function keeperRole(helperPorts, early) {
   const depth = 3;
   // Blocks in flight ahead of the one the document takes next, at most.
   const ahead = Math.max(8, (depth + 1) * helpers.length);
+  // Frames' memory, taken into the document and going back to a helper.
+  const spareFrames = [];
+  const spareFramesMost = depth * helpers.length;
 
   // A whole bank. Every block is first coded without the pivot state, over
   // the pool: a block whose rotations are all distinct has one sorted order,
@@ -410,7 +417,9 @@ function keeperRole(helperPorts, early) {
           const bytes = read.get(handedOut);
           read.delete(handedOut);
           ++helper.outstanding;
-          helper.port.postMessage({job, index: handedOut, bytes, length: lengthOf(handedOut)}, bytes ? [bytes] : []);
+          const spare = spareFrames.pop();
+          helper.port.postMessage({job, index: handedOut, bytes, length: lengthOf(handedOut), spare},
+            [bytes, spare].filter((buffer) => buffer));
           ++handedOut;
         }
       }
@@ -439,8 +448,9 @@ function keeperRole(helperPorts, early) {
           failure = next.failure;
           break;
         }
-        const frame = new Uint8Array(next.frame);
+        const frame = new Uint8Array(next.frame, 0, next.frameLength);
         HEAPU8.set(frame, Module._dls2mmlFrameRoom(frame.length));
+        if (spareFrames.length < spareFramesMost) spareFrames.push(next.frame);
         if (!Module._dls2mmlAssemblyAdd(frame.length, lengthOf(added))) {
           refused = true;
           break;
