@@ -21,10 +21,13 @@
     return Math.max(1, Math.min(size, 32));
   }
   // The keeper takes the files and holds the pivot state; it reaches each
-  // helper through a channel of its own (no memory is shared).
+  // helper through a channel of its own (no memory is shared). The helpers
+  // code the blocks, one per core; the keeper only hands them out and puts
+  // the frames together (and codes the rare block that needs the state), so
+  // that it answers a helper's frame at once with the next block.
   const worker = new Worker(workerUrl);
   const helperPorts = [];
-  for (let i = 1; i < poolSize(); ++i) {
+  for (let i = 0; i < poolSize(); ++i) {
     const helper = new Worker(workerUrl);
     const channel = new MessageChannel();
     helper.postMessage({role: 'helper', keeper: channel.port1}, [channel.port1]);
@@ -32,7 +35,7 @@
     helperPorts.push(channel.port2);
   }
   worker.postMessage({role: 'keeper', helpers: helperPorts}, helperPorts);
-  document.body.dataset.workers = String(helperPorts.length + 1);
+  document.body.dataset.workers = String(helperPorts.length);
   const rows = new Map();
   let nextId = 0;
   let banksOnState = 0;

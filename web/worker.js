@@ -15,8 +15,19 @@ var webIo = (() => {
   let input = null;
   let inputPosition = 0;
   let job = null; // {id, lastProgress}
+  // The output in pages of pageSize bytes. A page is bytes (an Uint8Array)
+  // while it may still change; once every byte of it has been written and
+  // it is not the first (whose head the document writes last), it becomes a
+  // Blob of those bytes, made while the helpers code on, so that committing
+  // the document copies little and the page's memory serves again. A sealed
+  // page written or read again is first read back (only when the document's
+  // head changes length and its text moves).
   let pages = [];
+  let filled = []; // bytes written from each page's start with no gap
   let length = 0;
+  // Pages to use again: fresh memory costs more to touch than to copy into.
+  const spare = [];
+  const spareMost = 8;
   let committed = null;
   let report = null;
   let listing = null; // the bank's instruments, for the page's chooser
@@ -33,8 +44,40 @@ var webIo = (() => {
     post({type: 'progress', id: job.id, done: inputPosition, total: input.size});
   }
 
-  // Runs fn(place, page offset, page, piece length) over the pages covering
-  // [offset, offset + count), making missing pages when make is set.
+  function takePage() {
+    const page = spare.pop();
+    if (!page) return new Uint8Array(pageSize);
+    page.fill(0);
+    return page;
+  }
+  function release(page) {
+    if (page instanceof Uint8Array && spare.length < spareMost) spare.push(page);
+  }
+  function releaseAll() {
+    pages.forEach(release);
+    pages = [];
+    filled = [];
+    length = 0;
+  }
+  // The page at index as bytes, read back if sealed; a missing page is made
+  // when make is set.
+  function bytesOf(index, make) {
+    let page = pages[index];
+    if (page instanceof Blob) {
+      const bytes = new Uint8Array(reader.readAsArrayBuffer(page));
+      page = takePage();
+      page.set(bytes);
+      pages[index] = page;
+    } else if (!page && make) {
+      page = pages[index] = takePage();
+      filled[index] = 0;
+    }
+    return page;
+  }
+
+  // Runs fn(place, page offset, page, piece length, page index) over the
+  // pages covering [offset, offset + count), making missing pages when make
+  // is set.
   function eachPiece(offset, count, make, fn) {
     let done = 0;
     while (done < count) {
@@ -42,8 +85,7 @@ var webIo = (() => {
       const index = Math.floor(at / pageSize);
       const within = at - index * pageSize;
       const n = Math.min(pageSize - within, count - done);
-      if (!pages[index] && make) pages[index] = new Uint8Array(pageSize);
-      fn(done, within, pages[index], n);
+      fn(done, within, bytesOf(index, make), n, index);
       done += n;
     }
   }
@@ -63,8 +105,7 @@ var webIo = (() => {
       input = null;
       job = null;
       committed = null;
-      pages = [];
-      length = 0;
+      releaseAll();
       return result;
     },
     inputSize() { return input ? input.size : -1; },
@@ -82,14 +123,19 @@ var webIo = (() => {
       }
     },
     outputOpen() {
-      pages = [];
-      length = 0;
+      releaseAll();
       return 1;
     },
     outputWriteAt(offset, pointer, count) {
       try {
-        eachPiece(offset, count, true, (done, within, page, n) =>
-          page.set(HEAPU8.subarray(pointer + done, pointer + done + n), within));
+        eachPiece(offset, count, true, (done, within, page, n, index) => {
+          page.set(HEAPU8.subarray(pointer + done, pointer + done + n), within);
+          if (within <= filled[index]) filled[index] = Math.max(filled[index], within + n);
+          if (index > 0 && filled[index] === pageSize) {
+            pages[index] = new Blob([page]);
+            release(page);
+          }
+        });
         length = Math.max(length, offset + count);
         return 1;
       } catch (error) {
@@ -107,22 +153,27 @@ var webIo = (() => {
     outputTruncate(newLength) {
       length = Math.min(length, newLength);
       const kept = Math.ceil(length / pageSize);
+      pages.slice(kept).forEach(release);
       pages.length = Math.min(pages.length, kept);
-      const last = pages[kept - 1];
-      if (last) last.fill(0, length - (kept - 1) * pageSize);
+      filled.length = Math.min(filled.length, kept);
+      if (kept > 0 && pages[kept - 1]) {
+        const end = length - (kept - 1) * pageSize;
+        bytesOf(kept - 1, false).fill(0, end);
+        filled[kept - 1] = Math.min(filled[kept - 1], end);
+      }
     },
     outputCommit() {
       const parts = [];
       for (let index = 0; index * pageSize < length; ++index) {
         const page = pages[index] || new Uint8Array(pageSize);
-        parts.push(page.subarray(0, Math.min(pageSize, length - index * pageSize)));
+        // A sealed page is whole, and only the last may be short.
+        parts.push(page instanceof Blob ? page : page.subarray(0, Math.min(pageSize, length - index * pageSize)));
       }
       committed = new Blob(parts, {type: 'application/octet-stream'});
-      pages = [];
+      releaseAll();
     },
     outputDiscard() {
-      pages = [];
-      length = 0;
+      releaseAll();
     },
     converted(ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown) {
       report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown: !!stateUnknown};
@@ -169,41 +220,73 @@ var webIo = (() => {
   };
 })();
 
-// Reads one slice of a file into the instance's block coder; its length, or
-// -1 when the browser cannot read it (the file changed or is gone).
+// Reads one slice of a file, waiting for it: its bytes, or null when the
+// browser cannot read it (the file changed or is gone).
 const readSlice = (() => {
   const reader = new FileReaderSync();
   return (file, from, length) => {
     try {
-      const bytes = new Uint8Array(reader.readAsArrayBuffer(file.slice(from, from + length)));
-      if (bytes.length !== length) return -1;
-      HEAPU8.set(bytes, Module._dls2mmlSliceRoom());
-      return length;
+      return reader.readAsArrayBuffer(file.slice(from, from + length));
     } catch (error) {
-      return -1;
+      return null;
     }
   };
 })();
 
-// Codes one slice in this instance: {frame (an ArrayBuffer)} or {failure}
-// (codes of dls2mmlBlockFailure; 4: the slice could not be read).
-function codeSlice(file, from, length, withState) {
-  if (readSlice(file, from, length) < 0) return {failure: 4};
+// Codes one slice (an ArrayBuffer, or null when it could not be read) in this
+// instance: {frame (an ArrayBuffer holding frameLength bytes)} or {failure}
+// (codes of dls2mmlBlockFailure; 4: the slice could not be read). The frame
+// goes into spare when it fits: memory touched before costs less than fresh.
+function codeSlice(bytes, length, withState, spare) {
+  if (!bytes || bytes.byteLength !== length) return {failure: 4};
+  HEAPU8.set(new Uint8Array(bytes), Module._dls2mmlSliceRoom());
   const frameLength = Module._dls2mmlCodeBlock(length, withState ? 1 : 0);
   const halves = Module._dls2mmlSliceDigest() >> 2;
   const digest = [HEAPU32[halves], HEAPU32[halves + 1]];
   if (!frameLength) return {failure: Module._dls2mmlBlockFailure(), digest};
   const at = Module._dls2mmlFrame();
-  return {frame: HEAPU8.slice(at, at + frameLength).buffer, digest};
+  const frame = spare && spare.byteLength >= frameLength ? spare : new ArrayBuffer(Math.ceil(frameLength / 65536) * 65536);
+  new Uint8Array(frame, 0, frameLength).set(HEAPU8.subarray(at, at + frameLength));
+  return {frame, frameLength, digest};
 }
 
-// A helper: codes the blocks the keeper hands it, each on its own.
+// A helper: codes the blocks the keeper hands it, each on its own, with the
+// slice's bytes read by the keeper (a read in a worker moves only while that
+// worker's event loop turns, which a helper's does not while it codes).
 function helperRole(keeper) {
+  let lastEnd = -1;
+  let lastJob = 0;
   keeper.onmessage = ({data: block}) => {
-    const result = codeSlice(block.file, block.from, block.length, false);
-    keeper.postMessage(Object.assign({job: block.job, index: block.index}, result), result.frame ? [result.frame] : []);
+    const began = performance.now();
+    if (block.job !== lastJob) lastEnd = -1;
+    lastJob = block.job;
+    // The keeper sends back the memory of frames it has taken, to be filled again.
+    const result = codeSlice(block.bytes, block.length, false, block.spare);
+    const ended = performance.now();
+    // The coding time and the idle gap before it, for the keeper's timing.
+    result.spent = [ended - began, lastEnd < 0 ? 0 : began - lastEnd];
+    lastEnd = ended;
+    keeper.postMessage(Object.assign({job: block.job, index: block.index}, result),
+      result.frame ? [result.frame] : []);
   };
+  warmUp();
   keeper.postMessage({type: 'ready'});
+}
+
+// Codes one slice of made-up bytes, with the sort that draws nothing (the
+// pivot state is the keeper's and stays untouched), before the first drop:
+// the engine then runs the coder's optimized code from the first real block
+// on, and the instance's memory has grown to what a block needs.
+function warmUp() {
+  const length = Module._dls2mmlSliceBytes();
+  const bytes = new Uint8Array(length);
+  for (let i = 0, x = 2463534242; i < length; ++i) {
+    x ^= x << 13;
+    x ^= x >>> 17;
+    x ^= x << 5;
+    bytes[i] = x & 0xFF;
+  }
+  codeSlice(bytes.buffer, length, false);
 }
 
 // The ledger of owed draws (shell/pivot_ledger.h) lives in the keeper's
@@ -236,7 +319,7 @@ function keeperRole(helperPorts, early) {
   const sliceBytes = Module._dls2mmlSliceBytes();
   const helpers = [];   // {port, outstanding (blocks handed to it), ready}
   let jobSerial = 0;
-  let wake = null;      // resolves when a helper's frame arrives
+  let wake = null;      // resolves when a helper's frame or a slice arrives
   let current = null;   // the bank being converted: its frames by index
 
   for (const port of helperPorts) {
@@ -246,7 +329,12 @@ function keeperRole(helperPorts, early) {
         helper.ready = true;
       } else {
         --helper.outstanding;
-        if (current && data.job === current.job) current.frames.set(data.index, data);
+        if (current && data.job === current.job) {
+          current.frames.set(data.index, data);
+          timing.helper += data.spent[0] / 1000;
+          timing.helperIdle += data.spent[1] / 1000;
+          ++timing.helperBlocks;
+        }
       }
       if (wake) wake();
     };
@@ -262,7 +350,7 @@ function keeperRole(helperPorts, early) {
     turnDone = resolve;
     channel.port2.postMessage(0);
   });
-  const helperFrame = () => new Promise((resolve) => {
+  const arrival = () => new Promise((resolve) => {
     wake = () => {
       wake = null;
       resolve();
@@ -274,15 +362,23 @@ function keeperRole(helperPorts, early) {
     return ['skipped', 'bank', 'document'][Module.ccall('dls2mmlKindOfName', 'number', ['string'], [name])];
   }
 
-  // The file starts as a RIFF 'DLS ' form.
-  function isDlsForm(file) {
-    const head = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, 12)));
+  // The first bytes of the bank last converted (kept from its first slice).
+  let bankHead = new Uint8Array(0);
+  // The bank starts as a RIFF 'DLS ' form.
+  function isDlsForm(head) {
     return head.length === 12 && String.fromCharCode(...head.subarray(0, 4)) === 'RIFF' &&
       String.fromCharCode(...head.subarray(8, 12)) === 'DLS ';
   }
 
+  // Blocks handed to a helper and not yet back: one coding, the next ones
+  // being read meanwhile (and one more for the time a frame takes to come
+  // back and the next block to go out).
+  const depth = 3;
   // Blocks in flight ahead of the one the document takes next, at most.
-  const ahead = Math.max(8, 3 * (helpers.length + 1));
+  const ahead = Math.max(8, (depth + 1) * helpers.length);
+  // Frames' memory, taken into the document and going back to a helper.
+  const spareFrames = [];
+  const spareFramesMost = depth * helpers.length;
 
   // A whole bank. Every block is first coded without the pivot state, over
   // the pool: a block whose rotations are all distinct has one sorted order,
@@ -294,10 +390,13 @@ function keeperRole(helperPorts, early) {
     if (!Module.ccall('dls2mmlAssemblyStart', 'number', ['string', 'number'], [file.name, file.size])) return;
     const job = ++jobSerial;
     current = {job, frames: new Map()};
+    bankHead = new Uint8Array(0);
     const digests = [];
     const blocks = Math.ceil(file.size / sliceBytes);
     timing.blocks = blocks;
     const lengthOf = (index) => Math.min(sliceBytes, file.size - index * sliceBytes);
+    let readOut = 0;       // the next block whose slice to read
+    const read = new Map(); // slices read and not yet handed out: bytes (null: unreadable) by index
     let handedOut = 0;     // the next block to code
     let added = 0;         // frames in the document
     let drawn = 0;         // this bank's blocks before this one have drawn (or been owed)
@@ -305,7 +404,19 @@ function keeperRole(helperPorts, early) {
     let failure = 0;
     let refused = false;   // the document took no more: its finish says why
     let stateUnknown = false;
-    const room = () => handedOut < blocks && handedOut < added + ahead;
+    // Slices are read here, without waiting (this worker's event loop turns
+    // while the helpers code), at most ahead blocks past the document.
+    const room = () => readOut < blocks && readOut < added + ahead;
+    const readNext = () => {
+      const index = readOut++;
+      const from = index * sliceBytes;
+      const done = (bytes) => {
+        if (index === 0 && bytes && current && current.job === job) bankHead = new Uint8Array(bytes.slice(0, 12));
+        read.set(index, bytes);
+        if (wake) wake();
+      };
+      file.slice(from, from + lengthOf(index)).arrayBuffer().then(done, () => done(null));
+    };
     // The block at added needs the state: settle what is owed, then code it in order.
     const codeWithState = () => {
       const settling = performance.now();
@@ -314,26 +425,33 @@ function keeperRole(helperPorts, early) {
       timing.owed += (performance.now() - settling) / 1000;
       if (!known) return null;
       drawn = added + 1;
-      return codeSlice(file, added * sliceBytes, lengthOf(added), true);
+      return codeSlice(readSlice(file, added * sliceBytes, lengthOf(added)), lengthOf(added), true);
     };
     while (added < blocks && !failure && !refused) {
+      while (room()) readNext();
       for (const helper of helpers) {
-        // Two blocks each, so that a helper has the next one while its frame travels.
-        while (helper.ready && helper.outstanding < 2 && room()) {
+        while (helper.ready && helper.outstanding < depth && read.has(handedOut)) {
+          const bytes = read.get(handedOut);
+          read.delete(handedOut);
           ++helper.outstanding;
-          helper.port.postMessage({job, index: handedOut, file, from: handedOut * sliceBytes,
-            length: lengthOf(handedOut)});
+          const spare = spareFrames.pop();
+          helper.port.postMessage({job, index: handedOut, bytes, length: lengthOf(handedOut), spare},
+            [bytes, spare].filter((buffer) => buffer));
           ++handedOut;
         }
       }
+      // The keeper codes blocks itself only in a pool without helpers: else
+      // it stays free to hand blocks out the moment a helper sends a frame.
       let index = -1;
-      if (room()) {
+      if (!helpers.length && read.has(handedOut)) {
         index = handedOut++;
         const coding = performance.now();
-        current.frames.set(index, codeSlice(file, index * sliceBytes, lengthOf(index), false));
+        current.frames.set(index, codeSlice(read.get(index), lengthOf(index), false));
+        read.delete(index);
         timing.keeper += (performance.now() - coding) / 1000;
         ++timing.keeperBlocks;
       }
+      const assembling = performance.now();
       for (let next = current.frames.get(added); next; next = current.frames.get(added)) {
         current.frames.delete(added);
         digests[added] = next.digest;
@@ -347,21 +465,25 @@ function keeperRole(helperPorts, early) {
           failure = next.failure;
           break;
         }
-        const frame = new Uint8Array(next.frame);
+        const frame = new Uint8Array(next.frame, 0, next.frameLength);
         HEAPU8.set(frame, Module._dls2mmlFrameRoom(frame.length));
+        if (spareFrames.length < spareFramesMost) spareFrames.push(next.frame);
         if (!Module._dls2mmlAssemblyAdd(frame.length, lengthOf(added))) {
           refused = true;
           break;
         }
         ++added;
       }
+      timing.assembly += (performance.now() - assembling) / 1000;
       if (failure || refused || added === blocks) break;
       if (performance.now() - lastProgress >= 50) {
         lastProgress = performance.now();
         post({type: 'progress', id, done: added * sliceBytes, total: file.size});
       }
-      // Coded a block here: let the helpers' frames in; else wait for one.
-      await (index >= 0 ? nextTurn() : helperFrame());
+      // Coded a block here: let the reads and frames in; else wait for one.
+      const waiting = performance.now();
+      await (index >= 0 ? nextTurn() : arrival());
+      timing[index >= 0 ? 'turns' : 'waiting'] += (performance.now() - waiting) / 1000;
     }
     current = null;
     if (stateUnknown) {
@@ -376,7 +498,9 @@ function keeperRole(helperPorts, early) {
     }
     owedDraws.owe(key, file, drawn, blocks, digests);
     if (!refused) post({type: 'progress', id, done: file.size, total: file.size});
+    const finishing = performance.now();
     Module._dls2mmlAssemblyFinish();
+    timing.finish = (performance.now() - finishing) / 1000;
   }
 
   // list: the instruments to keep (as --instruments takes them), or none.
@@ -384,7 +508,8 @@ function keeperRole(helperPorts, early) {
   let timing = {};
 
   async function runFile(id, file, list) {
-    timing = {owed: 0, keeper: 0, keeperBlocks: 0, blocks: 0};
+    timing = {owed: 0, keeper: 0, keeperBlocks: 0, blocks: 0, helper: 0, helperIdle: 0, helperBlocks: 0,
+      assembly: 0, turns: 0, waiting: 0, finish: 0};
     const kind = kindOf(file.name);
     if (kind === 'skipped') {
       post({type: 'skipped', id});
@@ -407,7 +532,7 @@ function keeperRole(helperPorts, early) {
     const {report, blob} = webIo.finishJob();
     // A whole DLS bank converted: its instruments can be chosen from (listed
     // when the page asks, since that reads the bank whole).
-    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(file);
+    const choosable = kind === 'bank' && !list && report.ok && isDlsForm(bankHead);
     post(Object.assign({type: 'finished', id, kind, seconds, timing, list: list || null, choosable}, report,
       {blob: report.ok ? blob : null}));
   }

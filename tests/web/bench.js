@@ -16,6 +16,38 @@ const path = require('node:path');
 const zlib = require('node:zlib');
 const {serve, launch, openPage, drop, linkedDigest} = require('./browser');
 
+// CPU seconds (user and system) used so far by the processes under pid,
+// itself included; and by the finished children of this process.
+function cpuOf(pid) {
+  const ticks = (fields, from) => Number(fields[from]) + Number(fields[from + 1]);
+  const stats = new Map();
+  for (const name of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(name)) continue;
+    try {
+      const text = fs.readFileSync(`/proc/${name}/stat`, 'utf8');
+      const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
+      stats.set(Number(name), {parent: Number(fields[1]), ticks: ticks(fields, 11)});
+    } catch (error) {
+      // gone meanwhile
+    }
+  }
+  let total = 0;
+  for (const [id, stat] of stats) {
+    for (let at = id; at; at = stats.has(at) ? stats.get(at).parent : 0) {
+      if (at === pid) {
+        total += stat.ticks;
+        break;
+      }
+    }
+  }
+  return total / 100;
+}
+function childrenCpu() {
+  const text = fs.readFileSync('/proc/self/stat', 'utf8');
+  const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
+  return (Number(fields[13]) + Number(fields[14])) / 100;
+}
+
 async function main() {
   const [buildDir, webDir, bank] = process.argv.slice(2, 5).map((p) => path.resolve(p));
   const runs = Number(process.argv[5] || 3);
@@ -26,6 +58,8 @@ async function main() {
   const wall = [];
   const worker = [];
   const timings = [];
+  const nativeCpu = [];
+  const pageCpu = [];
   let pageDigest = null;
   let nativeDigest = null;
   let workers = null;
@@ -38,15 +72,19 @@ async function main() {
     // Interleaved: the machine's other work weighs on both alike.
     for (let i = 0; i < runs; ++i) {
       let began = process.hrtime.bigint();
+      let cpu = childrenCpu();
       execFileSync(path.join(buildDir, 'dls2mml'), ['-q', '-f', copy]);
       times.push(Number(process.hrtime.bigint() - began) / 1e9);
+      nativeCpu.push(childrenCpu() - cpu);
       if (i === 0) {
         const document = fs.readdirSync(work).find((name) => name.endsWith('.mml'));
         nativeDigest = crypto.createHash('sha256').update(fs.readFileSync(path.join(work, document))).digest('hex');
       }
       began = process.hrtime.bigint();
+      cpu = cpuOf(browser.process().pid);
       const [row] = await drop(page, [bank], 1800000);
       wall.push(Number(process.hrtime.bigint() - began) / 1e9);
+      pageCpu.push(cpuOf(browser.process().pid) - cpu);
       if (row.state !== 'done') throw new Error(`${row.name}: ${row.note}`);
       worker.push(row.seconds);
       timings.push(row.timing);
@@ -69,8 +107,16 @@ async function main() {
   console.log(`command line: ${median(times).toFixed(3)} s (median of ${runs}: ${show(times)})`);
   console.log(`page: ${median(wall).toFixed(3)} s from choice to link, worker ${median(worker).toFixed(3)} s ` +
     `(median of ${runs}: ${show(wall)}): ${(median(wall) / median(times)).toFixed(2)}x the command line`);
+  console.log(`CPU time (user and system): command line ${median(nativeCpu).toFixed(2)} s, page (every browser ` +
+    `process) ${median(pageCpu).toFixed(2)} s: ${(median(pageCpu) / median(nativeCpu)).toFixed(2)}x; ` +
+    `load average ${os.loadavg().map((l) => l.toFixed(2)).join(' ')}`);
   console.log(`the keeper's part, each round: ${timings.map((t) => `owed draws ${t.owed.toFixed(2)} s, ` +
     `${t.keeperBlocks} of ${t.blocks} blocks in ${t.keeper.toFixed(2)} s`).join('; ')}`);
+  // Where the worker's time went, median seconds over the rounds: the
+  // helpers' blocks and their idle gaps, the keeper's assembly, its waits.
+  const parts = ['helper', 'helperIdle', 'assembly', 'turns', 'waiting', 'finish'];
+  console.log(`worker time (medians): ${parts.filter((name) => name in timings[0])
+    .map((name) => `${name} ${median(timings.map((t) => t[name])).toFixed(3)} s`).join(', ')}`);
   console.log(`page download: ${html.length} bytes (${zlib.gzipSync(html, {level: 9}).length} gzip-compressed)`);
   console.log(`documents equal: ${pageDigest === nativeDigest}${problems.length ? `; page problems: ${problems}` : ''}`);
   process.exitCode = pageDigest === nativeDigest && !problems.length ? 0 : 1;

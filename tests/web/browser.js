@@ -65,7 +65,7 @@ async function drop(page, files, timeout = 120000) {
   await page.waitForFunction((count) => {
     const rows = [...document.querySelectorAll('#files li')];
     return rows.length === count && rows.every((row) => /^(done|failed|skipped)$/.test(row.className));
-  }, {timeout, polling: 100}, before + files.length);
+  }, {timeout, polling: 20}, before + files.length);
   return page.$$eval('#files li', (rows, from) => rows.slice(from).map((row) => {
     const link = row.querySelector('a');
     return {
