@@ -4,26 +4,28 @@
 //
 // First by induction: a rotation is S when it sorts below the rotation one
 // byte later, L when above (all rotations differ, so every one is either).
-// Only the S rotations that follow an L one (the seeds, about a third of the
-// rows) are sorted directly, as below; placed at the ends of their one-byte
-// buckets, they give every L rotation in one left-to-right scan (an L
-// rotation goes to the front of its bucket when the rotation after it is
-// read) and then every S rotation in one right-to-left scan. The block is
-// cyclic: each stretch of L rotations is reached from the seed after it,
-// and each stretch of S rotations from the L rotation after it.
+// Only the S rotations that follow an L one (the seeds: a third of the rows
+// of random bytes, nearly half of 16-bit sound) are sorted directly, as
+// below; placed at the ends of their one-byte buckets, they give every L
+// rotation in one left-to-right scan (an L rotation goes to the front of its
+// bucket when the rotation after it is read) and then every S rotation in one
+// right-to-left scan. The block is cyclic: each stretch of L rotations is
+// reached from the seed after it, each stretch of S rotations from the L
+// rotation after it.
 //
-// The direct sort: two stable counting passes order the rows by their first
-// three bytes; each two-byte bucket is then sorted on the next eight bytes,
-// read once per row (big-endian, from the block continued past its end with
-// its first bytes again) and sorted in a small table; rows whose eight bytes
-// agree are sorted again eight bytes deeper. Buckets too large for the table
-// are first split by three-way partitions on those eight bytes. Should the
-// seeds hold a stretch that still agrees after directDepth bytes, or need
-// more than the budget of rows sorted again, the induction is dropped and
-// every rotation is sorted directly: a stretch that still agrees after
-// directDepth bytes (long repeats), and every stretch left once the rows
-// sorted again exceed four times the block, is kept as a group and finished
-// by the doubling passes of block_sort.cpp, so the work stays bounded.
+// The direct sort: stable counting passes order the rows by their first
+// three bytes (the seeds by five); each two-byte bucket is then sorted on the
+// next eight bytes, read once per row (big-endian, from the block continued
+// past its end with its first bytes again) and sorted in a small table; rows
+// whose eight bytes agree are sorted again eight bytes deeper. Buckets too
+// large for the table are first split by three-way partitions on those eight
+// bytes. Should the seeds still agree after directDepth bytes, or need more
+// than their budget of rows sorted again, the induction is dropped and every
+// rotation is sorted directly: there a stretch of rotations that still agree
+// after directDepth bytes (long repeats), and every stretch left once the
+// rows sorted again exceed four times the block, is kept as a group and
+// finished by the doubling passes of block_sort.cpp, so the work stays
+// bounded.
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -93,10 +95,10 @@ private:
         if (hi - lo > 1)
             pending_[stackTop_++] = {lo, hi, depth, 0};
     }
-    void sortEachBucket(std::int32_t rows);
+    void sortEachBucket(std::int32_t rows, std::int32_t orderedBytes);
     void sortPending();
     void partition(std::int32_t lo, std::int32_t hi, std::int32_t depth);
-    void sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, bool ordered);
+    void sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, std::int32_t orderedBytes);
     void sortKeyed(std::int32_t from, std::int32_t to);
     std::uint64_t choosePivot(std::int32_t lo, std::int32_t hi, std::int32_t depth) const;
     std::int32_t medianRow(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t depth) const;
@@ -149,12 +151,13 @@ void DistinctSorter::sortBuckets()
         const std::int32_t s = byThirdByte[i];
         sa_[count[text_[s] << 8 | text_[s + 1]]++] = s;
     }
-    sortEachBucket(n);
+    sortEachBucket(n, 1);
 }
 
-// Rows 0..rows-1 stand in order of their first three bytes, and bucketStart
-// holds where each two-byte bucket begins; sorts each bucket to the end.
-void DistinctSorter::sortEachBucket(std::int32_t rows)
+// Rows 0..rows-1 stand in order of their first 2 + orderedBytes bytes, and
+// bucketStart holds where each two-byte bucket begins; sorts each bucket to
+// the end.
+void DistinctSorter::sortEachBucket(std::int32_t rows, std::int32_t orderedBytes)
 {
     const std::int32_t* start = arrays_.bucketStart.get();
     std::int32_t prefetched = 0;
@@ -167,7 +170,7 @@ void DistinctSorter::sortEachBucket(std::int32_t rows)
         prefetchRows(std::max(prefetched, hi), ahead, 2);
         prefetched = ahead;
         if (hi - lo <= keyedRowsCapacity)
-            sortByKeys(lo, hi, 2, true);
+            sortByKeys(lo, hi, 2, orderedBytes);
         else
             push(lo, hi, 2);
         sortPending();
@@ -209,33 +212,47 @@ bool DistinctSorter::sortByInduction()
     if (zeroIsS && !lastIsS)
         sa_[seeds++] = last + 1 == n ? 0 : last + 1;
 
-    // The seeds by their first three bytes, then sorted as every row is below.
+    // The seeds by their first five bytes, in three stable counting passes
+    // (bytes 3 and 4, byte 2, bytes 0 and 1), so that few seeds are left to
+    // sort within each two-byte bucket. The passes go from sa_ to rankArray,
+    // back to sa_ past the seeds (no two seeds are neighbours, so there are
+    // at most n / 2 of them), and to the front of sa_.
     std::int32_t* start = arrays_.bucketStart.get();
     std::int32_t* count = arrays_.bucketCount.get();
-    std::int32_t* byThirdByte = arrays_.rankArray.get();
+    std::int32_t* byLastBytes = arrays_.rankArray.get();
+    std::int32_t* byMiddleByte = sa_ + seeds;
+    // bucketStart counts by bytes 3 and 4 first.
     std::int32_t third[257] = {};
     std::fill_n(count, bucketCountSize, 0);
+    std::fill_n(start, bucketCountSize + 1, 0);
     for (std::int32_t i = 0; i < seeds; ++i) {
         const std::int32_t s = sa_[i];
         ++count[t[s] << 8 | t[s + 1]];
         ++third[t[s + 2] + 1];
+        ++start[(t[s + 3] << 8 | t[s + 4]) + 1];
+    }
+    for (std::int32_t k = 0; k < bucketCountSize; ++k)
+        start[k + 1] += start[k];
+    for (std::int32_t i = 0; i < seeds; ++i) {
+        const std::int32_t s = sa_[i];
+        byLastBytes[start[t[s + 3] << 8 | t[s + 4]]++] = s;
     }
     for (std::int32_t k = 0; k < 256; ++k)
         third[k + 1] += third[k];
     for (std::int32_t i = 0; i < seeds; ++i) {
-        const std::int32_t s = sa_[i];
-        byThirdByte[third[t[s + 2]]++] = s;
+        const std::int32_t s = byLastBytes[i];
+        byMiddleByte[third[t[s + 2]]++] = s;
     }
     start[0] = 0;
     for (std::int32_t k = 0; k < bucketCountSize; ++k)
         start[k + 1] = start[k] + count[k];
     std::copy_n(start, bucketCountSize, count);
     for (std::int32_t i = 0; i < seeds; ++i) {
-        const std::int32_t s = byThirdByte[i];
+        const std::int32_t s = byMiddleByte[i];
         sa_[count[t[s] << 8 | t[s + 1]]++] = s;
     }
     rowBudget_ = 4 * static_cast<std::int64_t>(seeds);
-    sortEachBucket(seeds);
+    sortEachBucket(seeds, 3);
     if (groups_ != 0) {
         groups_ = 0;
         stackTop_ = 0;
@@ -329,22 +346,24 @@ void DistinctSorter::sortPending()
         if (hi - lo > keyedRowsCapacity)
             partition(lo, hi, depth);
         else
-            sortByKeys(lo, hi, depth, false);
+            sortByKeys(lo, hi, depth, 0);
     }
 }
 
 // Sorts rows lo..hi-1 by their next eight bytes, each read once into
 // keyed_; rows whose eight bytes agree go back on the stack eight bytes
-// deeper. ordered: the rows already stand in order of the first of those bytes.
-void DistinctSorter::sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, bool ordered)
+// deeper. The rows already stand in order of the first orderedBytes (0 to 3)
+// of those bytes.
+void DistinctSorter::sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, std::int32_t orderedBytes)
 {
     const std::int32_t rows = hi - lo;
     for (std::int32_t i = 0; i < rows; ++i)
         keyed_[i] = {word(sa_[lo + i], depth), sa_[lo + i]};
-    if (ordered) {
+    if (orderedBytes != 0) {
+        const int unordered = 64 - 8 * orderedBytes;
         std::int32_t first = 0;
         for (std::int32_t i = 1; i <= rows; ++i)
-            if (i == rows || (keyed_[i].key ^ keyed_[first].key) >> 56 != 0) {
+            if (i == rows || (keyed_[i].key ^ keyed_[first].key) >> unordered != 0) {
                 sortKeyed(first, i);
                 first = i;
             }
