@@ -40,10 +40,11 @@ constexpr std::int32_t bucketCountSize = 65536;
 constexpr std::int32_t insertionRows = 16; // ranges this small are sorted by insertion
 constexpr std::int32_t prefetchDistance = 64; // rows ahead of the sorted buckets whose keys are fetched
 constexpr std::int32_t nintherRows = 128;  // ranges this large take a median of nine
-// Blocks at least this long whose byte values are spread this evenly (the sum
-// of the squared counts of each byte value against n * n / 256, which is 1
-// for random bytes and 1.2 and more for 16-bit sound) are sorted directly.
-constexpr std::int32_t spreadCheckMinimum = 1 << 16;
+// Blocks at least spreadCheckLength long whose first spreadCheckLength bytes
+// are spread this evenly over the byte values (the sum of the squared counts
+// of each value against length * length / 256: 1 for random bytes, 1.2 and
+// more for 16-bit sound) are sorted directly.
+constexpr std::int32_t spreadCheckLength = 1 << 16;
 constexpr double evenSpread = 1.1;
 
 inline std::uint64_t loadBigEndian64(const std::uint8_t* p) noexcept
@@ -197,6 +198,20 @@ bool DistinctSorter::sortByInduction()
         --last;
     if (last < 0)
         return false; // one byte: nothing to induce
+    if (n >= spreadCheckLength) {
+        // Byte values spread evenly (random or compressed data) leave the
+        // direct sort of every row little to do past its first eight bytes:
+        // there it is quicker than the induction. The block's first
+        // spreadCheckLength bytes decide.
+        std::int32_t seen[256] = {};
+        for (std::int32_t i = 0; i < spreadCheckLength; ++i)
+            ++seen[t[i]];
+        double samePairs = 0; // pairs of bytes with the same value
+        for (std::int32_t c = 0; c < 256; ++c)
+            samePairs += static_cast<double>(seen[c]) * seen[c];
+        if (samePairs * 256 < evenSpread * static_cast<double>(spreadCheckLength) * spreadCheckLength)
+            return false;
+    }
     // By first byte: the rotations (low half) and the S rotations among them (high half).
     std::uint64_t rotations[256] = {};
     const std::uint32_t lastIsS = t[last] < t[last + 1];
@@ -216,18 +231,6 @@ bool DistinctSorter::sortByInduction()
         rotations[t[0]] += static_cast<std::uint64_t>(n - 1 - last) * (1 + (std::uint64_t{zeroIsS} << 32));
     if (zeroIsS && !lastIsS)
         sa_[seeds++] = last + 1 == n ? 0 : last + 1;
-    if (n >= spreadCheckMinimum) {
-        // Byte values spread evenly (random or compressed data) leave the
-        // direct sort of every row little to do past its first eight bytes:
-        // there it is quicker than the induction.
-        double samePairs = 0; // pairs of rotations with the same first byte
-        for (std::int32_t c = 0; c < 256; ++c) {
-            const auto k = static_cast<double>(rotations[c] & 0xFFFFFFFF);
-            samePairs += k * k;
-        }
-        if (samePairs * 256 < evenSpread * static_cast<double>(n) * static_cast<double>(n))
-            return false;
-    }
 
     // The seeds by their first five bytes, in three stable counting passes
     // (bytes 3 and 4, byte 2, bytes 0 and 1), so that few seeds are left to
