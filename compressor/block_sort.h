@@ -68,10 +68,12 @@ SortResult sortBlock(std::span<std::uint8_t> block, std::int32_t n, std::span<st
 // of them with a copy of block[0] as sortBlock does. Any correct sort gives
 // that block's unique order, so this one draws no pivots. For a block with
 // equal rotations the last column is still right but the primary index may
-// be any row among rotation 0's equals. Worst case: one sorting of each
-// two-byte bucket, at most 4 n rows sorted or partitioned again, then the
-// doubling passes on what is left. Pending work lives in arrays.pending, not
-// on the stack.
+// be any row among rotation 0's equals. Worst case: the seeds of the
+// induction (at most n / 2 rows) sorted with at most 4 n / 2 rows sorted
+// again, dropped; then one sorting of each two-byte bucket, at most 4 n rows
+// sorted or partitioned again, and the doubling passes on what is left. No
+// memory beyond arrays; pending work lives in arrays.pending, not on the
+// stack.
 SortResult sortDistinctRotations(std::span<std::uint8_t> block, std::int32_t n, std::span<std::uint8_t> lastColumn,
                                  SortArrays& arrays) noexcept;
 

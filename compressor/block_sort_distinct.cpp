@@ -1,15 +1,32 @@
 // The block sort for a block whose rotations are all distinct, where the sorted
 // order is unique and no pivot draw can change it (docs/format.md, section
-// 7.3). Two stable counting passes order the rotations by their first three
-// bytes; each two-byte bucket is then sorted on the next eight bytes, read
-// once per row (big-endian, from the block continued past its end with its
-// first bytes again) and sorted in a small table; rows whose
-// eight bytes agree are sorted again eight bytes deeper. Buckets too large for
-// the table are first split by three-way partitions on those eight bytes. A
-// stretch of rotations that still agree after directDepth bytes (long
-// repeats), and every stretch left once the rows sorted again exceed four
-// times the block, is kept as a group and finished by the doubling passes of
-// block_sort.cpp, so the work stays bounded.
+// 7.3).
+//
+// First by induction: a rotation is S when it sorts below the rotation one
+// byte later, L when above (all rotations differ, so every one is either).
+// Only the S rotations that follow an L one (the seeds: a third of the rows
+// of random bytes, nearly half of 16-bit sound) are sorted directly, as
+// below; placed at the ends of their one-byte buckets, they give every L
+// rotation in one left-to-right scan (an L rotation goes to the front of its
+// bucket when the rotation after it is read) and then every S rotation in one
+// right-to-left scan. The block is cyclic: each stretch of L rotations is
+// reached from the seed after it, each stretch of S rotations from the L
+// rotation after it. A large block of evenly spread byte values (random or
+// compressed data) is sorted directly whole, which is quicker there.
+//
+// The direct sort: stable counting passes order the rows by their first
+// three bytes (the seeds by five); each two-byte bucket is then sorted on the
+// next eight bytes, read once per row (big-endian, from the block continued
+// past its end with its first bytes again) and sorted in a small table; rows
+// whose eight bytes agree are sorted again eight bytes deeper. Buckets too
+// large for the table are first split by three-way partitions on those eight
+// bytes. Should the seeds still agree after directDepth bytes, or need more
+// than their budget of rows sorted again, the induction is dropped and every
+// rotation is sorted directly: there a stretch of rotations that still agree
+// after directDepth bytes (long repeats), and every stretch left once the
+// rows sorted again exceed four times the block, is kept as a group and
+// finished by the doubling passes of block_sort.cpp, so the work stays
+// bounded.
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -23,6 +40,12 @@ constexpr std::int32_t bucketCountSize = 65536;
 constexpr std::int32_t insertionRows = 16; // ranges this small are sorted by insertion
 constexpr std::int32_t prefetchDistance = 64; // rows ahead of the sorted buckets whose keys are fetched
 constexpr std::int32_t nintherRows = 128;  // ranges this large take a median of nine
+// Blocks at least spreadCheckLength long whose first spreadCheckLength bytes
+// are spread this evenly over the byte values (the sum of the squared counts
+// of each value against length * length / 256: 1 for random bytes, 1.2 and
+// more for 16-bit sound) are sorted directly.
+constexpr std::int32_t spreadCheckLength = 1 << 16;
+constexpr double evenSpread = 1.1;
 
 inline std::uint64_t loadBigEndian64(const std::uint8_t* p) noexcept
 {
@@ -51,6 +74,7 @@ public:
             text_[n + i] = text_[i % n];
     }
 
+    bool sortByInduction();
     void sortBuckets();
     bool hasGroups() const { return groups_ != 0; }
     void prepareDoubling();
@@ -77,9 +101,10 @@ private:
         if (hi - lo > 1)
             pending_[stackTop_++] = {lo, hi, depth, 0};
     }
+    void sortEachBucket(std::int32_t rows, std::int32_t orderedBytes);
     void sortPending();
     void partition(std::int32_t lo, std::int32_t hi, std::int32_t depth);
-    void sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, bool ordered);
+    void sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, std::int32_t orderedBytes);
     void sortKeyed(std::int32_t from, std::int32_t to);
     std::uint64_t choosePivot(std::int32_t lo, std::int32_t hi, std::int32_t depth) const;
     std::int32_t medianRow(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t depth) const;
@@ -132,21 +157,199 @@ void DistinctSorter::sortBuckets()
         const std::int32_t s = byThirdByte[i];
         sa_[count[text_[s] << 8 | text_[s + 1]]++] = s;
     }
+    sortEachBucket(n, 1);
+}
+
+// Rows 0..rows-1 stand in order of their first 2 + orderedBytes bytes, and
+// bucketStart holds where each two-byte bucket begins; sorts each bucket to
+// the end.
+void DistinctSorter::sortEachBucket(std::int32_t rows, std::int32_t orderedBytes)
+{
+    const std::int32_t* start = arrays_.bucketStart.get();
     std::int32_t prefetched = 0;
     for (std::int32_t k = 0; k < bucketCountSize; ++k) {
         const std::int32_t lo = start[k], hi = start[k + 1];
         if (hi - lo < 2)
             continue;
         // The next rows' keys are fetched while this bucket is sorted.
-        const std::int32_t ahead = std::min(n, hi + prefetchDistance);
+        const std::int32_t ahead = std::min(rows, hi + prefetchDistance);
         prefetchRows(std::max(prefetched, hi), ahead, 2);
         prefetched = ahead;
         if (hi - lo <= keyedRowsCapacity)
-            sortByKeys(lo, hi, 2, true);
+            sortByKeys(lo, hi, 2, orderedBytes);
         else
             push(lo, hi, 2);
         sortPending();
     }
+}
+
+// The whole order by induction from the seeds (see the head of this file).
+// Returns false, with nothing kept, when the seeds hold long repeats: the
+// caller then sorts every rotation directly.
+bool DistinctSorter::sortByInduction()
+{
+    const std::int32_t n = n_;
+    const std::uint8_t* t = text_;
+    // The last byte that differs from the one after it fixes the kind of
+    // every rotation from there back to 0; the rotations after it repeat
+    // the byte at 0 up to the end, so they are of rotation 0's kind.
+    std::int32_t last = n - 1;
+    while (last >= 0 && t[last] == t[last + 1])
+        --last;
+    if (last < 0)
+        return false; // one byte: nothing to induce
+    if (n >= spreadCheckLength) {
+        // Byte values spread evenly (random or compressed data) leave the
+        // direct sort of every row little to do past its first eight bytes:
+        // there it is quicker than the induction. The block's first
+        // spreadCheckLength bytes decide.
+        std::int32_t seen[256] = {};
+        for (std::int32_t i = 0; i < spreadCheckLength; ++i)
+            ++seen[t[i]];
+        double samePairs = 0; // pairs of bytes with the same value
+        for (std::int32_t c = 0; c < 256; ++c)
+            samePairs += static_cast<double>(seen[c]) * seen[c];
+        if (samePairs * 256 < evenSpread * static_cast<double>(spreadCheckLength) * spreadCheckLength)
+            return false;
+    }
+    // By first byte: the rotations (low half) and the S rotations among them (high half).
+    std::uint64_t rotations[256] = {};
+    const std::uint32_t lastIsS = t[last] < t[last + 1];
+    std::uint32_t nextIsS = lastIsS;
+    rotations[t[last]] += 1 + (std::uint64_t{lastIsS} << 32);
+    std::int32_t seeds = 0; // listed from the front of sa_, never past the rotation being classified
+    for (std::int32_t i = last - 1; i >= 0; --i) {
+        const std::uint32_t x = t[i], y = t[i + 1];
+        const std::uint32_t isS = static_cast<std::uint32_t>(x < y) | (static_cast<std::uint32_t>(x == y) & nextIsS);
+        sa_[seeds] = i + 1;
+        seeds += static_cast<std::int32_t>(nextIsS & (isS ^ 1));
+        rotations[x] += 1 + (std::uint64_t{isS} << 32);
+        nextIsS = isS;
+    }
+    const std::uint32_t zeroIsS = nextIsS;
+    if (last + 1 < n) // bytes last+1 .. n-1 all equal byte 0
+        rotations[t[0]] += static_cast<std::uint64_t>(n - 1 - last) * (1 + (std::uint64_t{zeroIsS} << 32));
+    if (zeroIsS && !lastIsS)
+        sa_[seeds++] = last + 1 == n ? 0 : last + 1;
+
+    // The seeds by their first five bytes, in three stable counting passes
+    // (bytes 3 and 4, byte 2, bytes 0 and 1), so that few seeds are left to
+    // sort within each two-byte bucket. The passes go from sa_ to rankArray,
+    // back to sa_ past the seeds (no two seeds are neighbours, so there are
+    // at most n / 2 of them), and to the front of sa_.
+    std::int32_t* start = arrays_.bucketStart.get();
+    std::int32_t* count = arrays_.bucketCount.get();
+    std::int32_t* byLastBytes = arrays_.rankArray.get();
+    std::int32_t* byMiddleByte = sa_ + seeds;
+    // bucketStart counts by bytes 3 and 4 first.
+    std::int32_t third[257] = {};
+    std::fill_n(count, bucketCountSize, 0);
+    std::fill_n(start, bucketCountSize + 1, 0);
+    for (std::int32_t i = 0; i < seeds; ++i) {
+        const std::int32_t s = sa_[i];
+        ++count[t[s] << 8 | t[s + 1]];
+        ++third[t[s + 2] + 1];
+        ++start[(t[s + 3] << 8 | t[s + 4]) + 1];
+    }
+    for (std::int32_t k = 0; k < bucketCountSize; ++k)
+        start[k + 1] += start[k];
+    for (std::int32_t i = 0; i < seeds; ++i) {
+        const std::int32_t s = sa_[i];
+        byLastBytes[start[t[s + 3] << 8 | t[s + 4]]++] = s;
+    }
+    for (std::int32_t k = 0; k < 256; ++k)
+        third[k + 1] += third[k];
+    for (std::int32_t i = 0; i < seeds; ++i) {
+        const std::int32_t s = byLastBytes[i];
+        byMiddleByte[third[t[s + 2]]++] = s;
+    }
+    start[0] = 0;
+    for (std::int32_t k = 0; k < bucketCountSize; ++k)
+        start[k + 1] = start[k] + count[k];
+    std::copy_n(start, bucketCountSize, count);
+    for (std::int32_t i = 0; i < seeds; ++i) {
+        const std::int32_t s = byMiddleByte[i];
+        sa_[count[t[s] << 8 | t[s + 1]]++] = s;
+    }
+    rowBudget_ = 4 * static_cast<std::int64_t>(seeds);
+    sortEachBucket(seeds, 3);
+    if (groups_ != 0) {
+        groups_ = 0;
+        stackTop_ = 0;
+        spentRows_ = 0;
+        rowBudget_ = 4 * static_cast<std::int64_t>(n);
+        minGroupDepth_ = directDepth;
+        return false;
+    }
+
+    // Each one-byte bucket c: its L rotations in rows first[c] .. sFirst[c]-1,
+    // then its S rotations up to end[c]-1.
+    std::int32_t first[256], sFirst[256], end[256], next[256], seedFirst[256];
+    for (std::int32_t c = 0, row = 0; c < 256; ++c) {
+        first[c] = row;
+        row += static_cast<std::int32_t>(rotations[c] & 0xFFFFFFFF);
+        end[c] = row;
+        sFirst[c] = row - static_cast<std::int32_t>(rotations[c] >> 32);
+        next[c] = row;
+    }
+    // The sorted seeds go to the ends of their buckets, in order; a seed's
+    // new row is never before its row in the sorted list. Rows left as they
+    // were are written before they are read.
+    for (std::int32_t i = seeds - 1; i >= 0; --i) {
+        const std::int32_t s = sa_[i];
+        sa_[--next[t[s]]] = s;
+    }
+    std::copy_n(next, 256, seedFirst);
+    // Left to right, bucket by bucket: its L rotations (each induced from a
+    // smaller rotation, so written before it is read), then its seeds (now
+    // at next[c] .. end[c]-1). The rotation before an L rotation is L when
+    // its byte is not below; the one before a seed always is.
+    std::int32_t unused = 0;
+    for (std::int32_t c = 0; c < 256; ++c)
+        next[c] = first[c];
+    for (std::int32_t c = 0; c < 256; ++c) {
+        for (std::int32_t row = first[c]; row < next[c]; ++row) {
+            const std::int32_t s = sa_[row];
+            const std::int32_t before = (s == 0 ? n : s) - 1;
+            const std::uint32_t b = t[before];
+            const bool take = b >= static_cast<std::uint32_t>(c);
+            std::int32_t* to = take ? sa_ + next[b] : &unused;
+            *to = before;
+            next[b] += take;
+        }
+        for (std::int32_t row = seedFirst[c]; row < end[c]; ++row) {
+            const std::int32_t s = sa_[row];
+            const std::int32_t before = (s == 0 ? n : s) - 1;
+            sa_[next[t[before]]++] = before;
+        }
+    }
+    // Right to left, bucket by bucket: its S rotations (each induced from a
+    // larger rotation, so written before it is read, the seeds among them
+    // written over), then its L rotations. The rotation before an S
+    // rotation is S when its byte is not above; before an L one, when below.
+    for (std::int32_t c = 0; c < 256; ++c)
+        next[c] = end[c];
+    for (std::int32_t c = 255; c >= 0; --c) {
+        for (std::int32_t row = end[c] - 1; row >= sFirst[c]; --row) {
+            const std::int32_t s = sa_[row];
+            const std::int32_t before = (s == 0 ? n : s) - 1;
+            const std::uint32_t b = t[before];
+            const bool take = b <= static_cast<std::uint32_t>(c);
+            next[b] -= take;
+            std::int32_t* to = take ? sa_ + next[b] : &unused;
+            *to = before;
+        }
+        for (std::int32_t row = sFirst[c] - 1; row >= first[c]; --row) {
+            const std::int32_t s = sa_[row];
+            const std::int32_t before = (s == 0 ? n : s) - 1;
+            const std::uint32_t b = t[before];
+            const bool take = b < static_cast<std::uint32_t>(c);
+            next[b] -= take;
+            std::int32_t* to = take ? sa_ + next[b] : &unused;
+            *to = before;
+        }
+    }
+    return true;
 }
 
 // Every range on the stack shares its first depth bytes.
@@ -163,22 +366,24 @@ void DistinctSorter::sortPending()
         if (hi - lo > keyedRowsCapacity)
             partition(lo, hi, depth);
         else
-            sortByKeys(lo, hi, depth, false);
+            sortByKeys(lo, hi, depth, 0);
     }
 }
 
 // Sorts rows lo..hi-1 by their next eight bytes, each read once into
 // keyed_; rows whose eight bytes agree go back on the stack eight bytes
-// deeper. ordered: the rows already stand in order of the first of those bytes.
-void DistinctSorter::sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, bool ordered)
+// deeper. The rows already stand in order of the first orderedBytes (0 to 3)
+// of those bytes.
+void DistinctSorter::sortByKeys(std::int32_t lo, std::int32_t hi, std::int32_t depth, std::int32_t orderedBytes)
 {
     const std::int32_t rows = hi - lo;
     for (std::int32_t i = 0; i < rows; ++i)
         keyed_[i] = {word(sa_[lo + i], depth), sa_[lo + i]};
-    if (ordered) {
+    if (orderedBytes != 0) {
+        const int unordered = 64 - 8 * orderedBytes;
         std::int32_t first = 0;
         for (std::int32_t i = 1; i <= rows; ++i)
-            if (i == rows || (keyed_[i].key ^ keyed_[first].key) >> 56 != 0) {
+            if (i == rows || (keyed_[i].key ^ keyed_[first].key) >> unordered != 0) {
                 sortKeyed(first, i);
                 first = i;
             }
@@ -324,7 +529,8 @@ SortResult sortDistinctRotations(std::span<std::uint8_t> block, std::int32_t n, 
         arrays.capacity < static_cast<std::size_t>(n))
         return {0, false};
     DistinctSorter sorter(block.data(), n, arrays);
-    sorter.sortBuckets();
+    if (!sorter.sortByInduction())
+        sorter.sortBuckets();
     if (!sorter.hasGroups())
         return {sorter.writeLastColumn(block.data(), lastColumn.data()), true};
     sorter.prepareDoubling();

@@ -3,7 +3,12 @@
 // rotations agree for longer than it compares directly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numeric>
 #include <string>
+#include <vector>
 
 #include "compressor/block_sort.h"
 #include "compressor/equal_rotations.h"
@@ -137,6 +142,186 @@ TEST(DistinctRotationSort, AgreesOnFullSizeBlocks)
         ASSERT_TRUE(got.ok);
         EXPECT_EQ(got.primaryIndex, expected.primaryIndex);
         EXPECT_TRUE(got.lastColumn == expected.lastColumn);
+    }
+}
+
+// Reference for the tests below: every rotation sorted by a plain cyclic
+// comparison (the order is unique when the rotations are distinct).
+Outcome naiveSort(const Bytes& block)
+{
+    const std::size_t n = block.size();
+    std::vector<std::int32_t> rows(n);
+    std::iota(rows.begin(), rows.end(), 0);
+    std::sort(rows.begin(), rows.end(), [&](std::int32_t s, std::int32_t t) {
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint8_t x = block[(static_cast<std::size_t>(s) + i) % n];
+            const std::uint8_t y = block[(static_cast<std::size_t>(t) + i) % n];
+            if (x != y) return x < y;
+        }
+        return false;
+    });
+    Outcome r;
+    r.ok = true;
+    for (std::size_t row = 0; row < n; ++row) {
+        const auto s = static_cast<std::size_t>(rows[row]);
+        r.lastColumn.push_back(block[(s + n - 1) % n]);
+        if (s == 0) r.primaryIndex = static_cast<std::int32_t>(row);
+    }
+    return r;
+}
+
+void expectSameAs(const Outcome& got, const Outcome& expected)
+{
+    ASSERT_TRUE(got.ok);
+    EXPECT_EQ(got.primaryIndex, expected.primaryIndex);
+    EXPECT_TRUE(got.lastColumn == expected.lastColumn);
+}
+
+// Every block of up to 13 letters a and b, and of up to 8 letters a, b and c:
+// every way the kinds of rotations (below or above the next one) can fall,
+// across the end of the block too.
+TEST(DistinctRotationSort, MatchesNaiveSortOnEveryShortBlock)
+{
+    SortArrays arrays(16);
+    int checked = 0;
+    for (const auto& [alphabet, longest] : {std::pair{2u, 13u}, std::pair{3u, 8u}})
+        for (std::uint32_t n = 1; n <= longest; ++n) {
+            std::uint32_t blocks = 1;
+            for (std::uint32_t i = 0; i < n; ++i) blocks *= alphabet;
+            for (std::uint32_t code = 0; code < blocks; ++code) {
+                Bytes block(n);
+                for (std::uint32_t i = 0, rest = code; i < n; ++i, rest /= alphabet)
+                    block[i] = static_cast<std::uint8_t>('a' + rest % alphabet);
+                if (hasEqualRotations(block)) continue;
+                SCOPED_TRACE(std::string(block.begin(), block.end()));
+                expectSameAs(sortWith(true, block, arrays), naiveSort(block));
+                if (HasFailure()) return;
+                ++checked;
+            }
+        }
+    EXPECT_GT(checked, 20000);
+}
+
+// Generated blocks of many shapes and lengths against the naive sort.
+TEST(DistinctRotationSort, MatchesNaiveSortOnGeneratedBlocks)
+{
+    TestRng rng(20261210);
+    auto periodic = [&](std::size_t n, std::uint32_t unitMax, std::uint32_t alphabet) {
+        const Bytes unit = rng.bytes(1 + rng.below(unitMax), alphabet, 'a');
+        Bytes b;
+        while (b.size() < n) b.insert(b.end(), unit.begin(), unit.end());
+        b.resize(n); // a part of the unit at the end, so not fully periodic
+        return b;
+    };
+    const struct {
+        const char* name;
+        std::function<Bytes(std::size_t)> make;
+    } kinds[] = {
+        {"random", [&](std::size_t n) { return rng.bytes(n); }},
+        {"two letters", [&](std::size_t n) { return rng.bytes(n, 2, 'a'); }},
+        {"three letters", [&](std::size_t n) { return rng.bytes(n, 3, 'a'); }},
+        {"runs", [&](std::size_t n) {
+             Bytes b;
+             while (b.size() < n) b.insert(b.end(), 1 + rng.below(12), static_cast<std::uint8_t>('a' + rng.below(3)));
+             b.resize(n);
+             return b;
+         }},
+        {"periodic with a part unit", [&](std::size_t n) { return periodic(n, 9, 3); }},
+        {"periodic with one change", [&](std::size_t n) {
+             Bytes b = periodic(n, 30, 2);
+             b[rng.below(static_cast<std::uint32_t>(n))] ^= 0x20;
+             return b;
+         }},
+        {"long repeat", [&](std::size_t n) { // a stretch twice, then a byte that differs
+             const Bytes half = rng.bytes(n / 2, 4, 'a');
+             Bytes b = concat({half, half, text("z")});
+             b.resize(n);
+             return b;
+         }},
+        {"descending then ascending", [&](std::size_t n) {
+             Bytes b(n);
+             for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i < n / 2 ? 200 - i % 150 : i % 150);
+             b[rng.below(static_cast<std::uint32_t>(n))] = 'x';
+             return b;
+         }},
+    };
+    SortArrays arrays(5000);
+    int checked = 0;
+    for (const auto& kind : kinds)
+        for (std::size_t n = 1; n <= 2400; n += n < 20 ? 1 : 1 + n / 2)
+            for (int round = 0; round < 4; ++round) {
+                const Bytes block = kind.make(n);
+                if (hasEqualRotations(block)) continue;
+                SCOPED_TRACE(std::string(kind.name) + " n=" + std::to_string(n) + " #" + std::to_string(round));
+                expectSameAs(sortWith(true, block, arrays), naiveSort(block));
+                if (HasFailure()) return;
+                ++checked;
+            }
+    EXPECT_GT(checked, 700);
+}
+
+// Every rotation of a block has the same rotations to sort: the same last
+// column, with the primary index on the row of the rotation the block now
+// starts with (a fault in where the block wraps shows up as a difference).
+TEST(DistinctRotationSort, EveryRotationOfABlockGivesTheSameColumn)
+{
+    TestRng rng(7);
+    Bytes block;
+    while (block.size() < 300) block.insert(block.end(), 1 + rng.below(5), static_cast<std::uint8_t>('a' + rng.below(3)));
+    block.resize(300);
+    ASSERT_FALSE(hasEqualRotations(block));
+    SortArrays arrays(block.size());
+    const Outcome first = sortWith(true, block, arrays);
+    ASSERT_TRUE(first.ok);
+    const Outcome reference = naiveSort(block);
+    expectSameAs(first, reference);
+    for (std::size_t by = 1; by < block.size(); ++by) {
+        Bytes rotated(block.begin() + static_cast<std::ptrdiff_t>(by), block.end());
+        rotated.insert(rotated.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(by));
+        SCOPED_TRACE("rotated by " + std::to_string(by));
+        const Outcome got = sortWith(true, rotated, arrays);
+        ASSERT_TRUE(got.ok);
+        ASSERT_TRUE(got.lastColumn == first.lastColumn);
+        // The row whose rotation starts where the rotated block does.
+        ASSERT_EQ(got.primaryIndex, naiveSort(rotated).primaryIndex);
+    }
+}
+
+// Blocks of the largest size shaped like 16-bit sound: a tone with noise, a
+// quiet stretch, and a loop played twice (rotations that agree for far
+// longer than the direct comparison reaches).
+TEST(DistinctRotationSort, AgreesOnFullBlocksOfSampledSound)
+{
+    constexpr std::size_t full = 512 * 1024;
+    TestRng rng(2026);
+    auto sound = [&](double hertz, int noise, std::size_t loopAt, std::size_t loopLength) {
+        Bytes b;
+        for (std::size_t i = 0; b.size() < full; ++i) {
+            const double tone = 9000.0 * std::sin(static_cast<double>(i) * hertz * 2.0 * 3.141592653589793 / 22050.0);
+            const int quiet = (i / 8000) % 5 == 3 ? 0 : 1; // every fifth stretch near silence
+            const auto v = static_cast<std::int16_t>(quiet * tone + static_cast<int>(rng.below(2 * noise + 1)) - noise);
+            b.push_back(static_cast<std::uint8_t>(v & 0xFF));
+            b.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+        }
+        if (loopLength != 0)
+            std::copy_n(b.begin() + static_cast<std::ptrdiff_t>(loopAt), loopLength,
+                        b.begin() + static_cast<std::ptrdiff_t>(loopAt + loopLength));
+        b.resize(full);
+        return b;
+    };
+    const struct {
+        const char* name;
+        Bytes block;
+    } cases[] = {
+        {"tone with noise", sound(440.0, 40, 0, 0)},
+        {"tone with little noise", sound(261.6, 1, 0, 0)},
+        {"a loop played twice", sound(330.0, 20, 100000, 30000)},
+    };
+    SortArrays arrays(full);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(hasEqualRotations(c.block));
+        expectSameAs(sortWith(true, c.block, arrays), sortWith(false, c.block, arrays));
     }
 }
 
