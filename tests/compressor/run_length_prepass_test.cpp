@@ -2,6 +2,8 @@
 // and its expansion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "compressor/run_length_prepass.h"
 #include "support/stage_decoders.h"
 #include "support/test_support.h"
@@ -59,6 +61,57 @@ TEST(RunLengthPrepass, AlternatingFourByteRunsReachTheBound)
     EXPECT_EQ(runLengthPrepassBound(524288), 655360u);
     EXPECT_EQ(toHex(Bytes(out.begin(), out.begin() + 10)), "61 61 61 61 00 62 62 62 62 00");
     EXPECT_EQ(toHex(Bytes(out.end() - 5, out.end())), "62 62 62 62 00");
+}
+
+// The pre-pass written group by group, the plainest way: the fast copy of
+// stretches without equal neighbours must give exactly this.
+Bytes prepassByGroups(const Bytes& input)
+{
+    Bytes out;
+    for (std::size_t p = 0; p < input.size();) {
+        std::size_t length = 1;
+        while (p + length < input.size() && input[p + length] == input[p] && length < 4 + 32895)
+            ++length;
+        out.insert(out.end(), std::min<std::size_t>(length, 4), input[p]);
+        if (length >= 4) {
+            const std::size_t k = length - 4;
+            if (k < 128) {
+                out.push_back(static_cast<std::uint8_t>(k));
+            } else {
+                out.push_back(static_cast<std::uint8_t>(0x80 + ((k - 128) >> 8)));
+                out.push_back(static_cast<std::uint8_t>((k - 128) & 0xFF));
+            }
+        }
+        p += length;
+    }
+    return out;
+}
+
+TEST(RunLengthPrepass, StretchesWithoutRunsAndRunsAtEveryPlace)
+{
+    // Distinct neighbours with a run of 2 to 6 equal bytes placed at every
+    // offset around the 16-byte stretches, and near the end of the input.
+    for (std::size_t length = 15; length <= 70; ++length)
+        for (std::size_t at = 0; at < length; ++at)
+            for (std::size_t run = 2; run <= 6; ++run) {
+                Bytes input(length);
+                for (std::size_t i = 0; i < length; ++i)
+                    input[i] = static_cast<std::uint8_t>(i * 7 + 1);
+                for (std::size_t i = at; i < std::min(length, at + run); ++i)
+                    input[i] = 0xEE;
+                SCOPED_TRACE(testing::Message() << "length " << length << ", run of " << run << " at " << at);
+                ASSERT_EQ(toHex(prepass(input)), toHex(prepassByGroups(input)));
+            }
+    // Sound-like bytes with runs of random lengths.
+    std::uint32_t state = 12345;
+    const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    Bytes input;
+    while (input.size() < 200000) {
+        const std::uint32_t r = next();
+        const std::size_t run = (r >> 24) < 16 ? 1 + (r >> 8) % 300 : 1;
+        input.insert(input.end(), run, static_cast<std::uint8_t>(r >> 16));
+    }
+    EXPECT_EQ(prepass(input), prepassByGroups(input));
 }
 
 TEST(RunLengthPrepass, OtherThresholds)
