@@ -31,3 +31,10 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/index.html
   DEPENDS dls2mml_web ${WEB_DIR}/assemble.cmake ${WEB_DIR}/index.html ${WEB_DIR}/page.css ${WEB_DIR}/words.js ${WEB_DIR}/page.js
   COMMENT "Assembling index.html")
 add_custom_target(dls2mml_page ALL DEPENDS ${CMAKE_BINARY_DIR}/index.html)
+
+# The stages' CPU time for node (bench/stage_times.cpp), built on request:
+# cmake --build build-web --target dls2mml_stage_times.
+add_executable(dls2mml_stage_times EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/stage_times.cpp)
+target_link_libraries(dls2mml_stage_times PRIVATE dls2mml_core)
+dls2mml_warnings(dls2mml_stage_times)
+target_link_options(dls2mml_stage_times PRIVATE -sENVIRONMENT=node -sNODERAWFS=1 -sALLOW_MEMORY_GROWTH=1 -sSINGLE_FILE=1)

@@ -1,0 +1,105 @@
+// CPU time of each coding stage over the first slices of a file, with no
+// benchmark library, so that the same program builds natively and as
+// WebAssembly (run with node): the two side by side show which stage the
+// page's build pays most for.
+//
+//   stage_times FILE [SLICES]    (default: 16 slices of 524,288 bytes)
+//
+// Each stage runs once per slice on what the stage before made of it, as a
+// conversion runs it after the pivot state is settled (the sort that draws
+// nothing); prints nanoseconds per input byte of each stage and their sum.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <ctime>
+#include <vector>
+
+#include "compressor/block_sort.h"
+#include "compressor/frequency_model.h"
+#include "compressor/range_coder.h"
+#include "compressor/rank_symbols.h"
+#include "compressor/rank_transform.h"
+#include "compressor/run_length_prepass.h"
+#include "compressor/stream_format.h"
+
+namespace {
+
+using namespace dls2mml;
+using Bytes = std::vector<std::uint8_t>;
+
+// CPU seconds of this process: the stages run on one thread.
+double cpuSeconds()
+{
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+enum Stage { prepassStage, sortStage, rankStage, symbolStage, coderStage, stageCount };
+const char* const stageNames[stageCount] = {"pre-pass", "sort", "rank transform", "rank symbols", "range coder"};
+
+struct Block {
+    Bytes prepassed = Bytes(runLengthPrepassBound(blockSizeForLevel1) + wrappedBlockPadding);
+    Bytes lastColumn = Bytes(bufferSizeForLevel1);
+    Bytes ranks = Bytes(bufferSizeForLevel1);
+    Bytes symbols = Bytes(rankSymbolsBound(bufferSizeForLevel1));
+    Bytes payload = Bytes(encodeBlockBound(rankSymbolsBound(bufferSizeForLevel1)));
+    SortArrays arrays{bufferSizeForLevel1};
+    ModelSet models;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: stage_times FILE [SLICES]\n");
+        return 2;
+    }
+    const long slices = argc > 2 ? std::atol(argv[2]) : 16;
+    std::FILE* file = std::fopen(argv[1], "rb");
+    if (!file || slices < 1) {
+        std::fprintf(stderr, "stage_times: cannot read %s\n", argv[1]);
+        return 1;
+    }
+    auto block = std::make_unique<Block>();
+    Bytes slice(blockSizeForLevel1);
+    double seconds[stageCount] = {};
+    double bytes = 0;
+    for (long i = 0; i < slices; ++i) {
+        const std::size_t got = std::fread(slice.data(), 1, slice.size(), file);
+        if (got == 0)
+            break;
+        const std::span<const std::uint8_t> input(slice.data(), got);
+        bytes += static_cast<double>(got);
+        double t = cpuSeconds();
+        auto lap = [&](Stage stage) {
+            const double now = cpuSeconds();
+            seconds[stage] += now - t;
+            t = now;
+        };
+        const std::int32_t m = runLengthPrepass(block->prepassed, input);
+        lap(prepassStage);
+        const auto n = static_cast<std::size_t>(m);
+        const SortResult sorted = sortDistinctRotations(block->prepassed, m, block->lastColumn, block->arrays);
+        lap(sortStage);
+        rankTransform(std::span(block->ranks).first(n), std::span<const std::uint8_t>(block->lastColumn).first(n));
+        lap(rankStage);
+        const std::int32_t k = codeRankSymbols(block->symbols, std::span<const std::uint8_t>(block->ranks).first(n));
+        lap(symbolStage);
+        const std::int32_t length = encodeBlock(block->models, block->payload,
+                                                std::span<const std::uint8_t>(block->symbols).first(static_cast<std::size_t>(k)));
+        lap(coderStage);
+        if (!sorted.ok || length <= 0) {
+            std::fprintf(stderr, "stage_times: slice %ld did not code\n", i);
+            return 1;
+        }
+    }
+    std::fclose(file);
+    double total = 0;
+    for (int s = 0; s < stageCount; ++s) {
+        std::printf("%-15s %7.2f ns/byte\n", stageNames[s], 1e9 * seconds[s] / bytes);
+        total += seconds[s];
+    }
+    std::printf("%-15s %7.2f ns/byte over %.0f bytes\n", "all stages", 1e9 * total / bytes, bytes);
+    return 0;
+}
