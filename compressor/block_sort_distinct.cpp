@@ -183,9 +183,15 @@ void DistinctSorter::sortEachBucket(std::int32_t rows, std::int32_t orderedBytes
     }
 }
 
+// The rotation that starts one byte before rotation s, cyclically.
+inline std::int32_t rotationBefore(std::int32_t s, std::int32_t n) noexcept
+{
+    return (s == 0 ? n : s) - 1;
+}
+
 // The whole order by induction from the seeds (see the head of this file).
-// Returns false, with nothing kept, when the seeds hold long repeats: the
-// caller then sorts every rotation directly.
+// Returns false when the seeds hold long repeats: the caller then sorts
+// every rotation directly, with a sorter of its own.
 bool DistinctSorter::sortByInduction()
 {
     const std::int32_t n = n_;
@@ -273,14 +279,8 @@ bool DistinctSorter::sortByInduction()
     }
     rowBudget_ = 4 * static_cast<std::int64_t>(seeds);
     sortEachBucket(seeds, 3);
-    if (groups_ != 0) {
-        groups_ = 0;
-        stackTop_ = 0;
-        spentRows_ = 0;
-        rowBudget_ = 4 * static_cast<std::int64_t>(n);
-        minGroupDepth_ = directDepth;
+    if (groups_ != 0)
         return false;
-    }
 
     // Each one-byte bucket c: its L rotations in rows first[c] .. sFirst[c]-1,
     // then its S rotations up to end[c]-1.
@@ -310,7 +310,7 @@ bool DistinctSorter::sortByInduction()
     for (std::int32_t c = 0; c < 256; ++c) {
         for (std::int32_t row = first[c]; row < next[c]; ++row) {
             const std::int32_t s = sa_[row];
-            const std::int32_t before = (s == 0 ? n : s) - 1;
+            const std::int32_t before = rotationBefore(s, n);
             const std::uint32_t b = t[before];
             const bool take = b >= static_cast<std::uint32_t>(c);
             std::int32_t* to = take ? sa_ + next[b] : &unused;
@@ -319,7 +319,7 @@ bool DistinctSorter::sortByInduction()
         }
         for (std::int32_t row = seedFirst[c]; row < end[c]; ++row) {
             const std::int32_t s = sa_[row];
-            const std::int32_t before = (s == 0 ? n : s) - 1;
+            const std::int32_t before = rotationBefore(s, n);
             sa_[next[t[before]]++] = before;
         }
     }
@@ -332,7 +332,7 @@ bool DistinctSorter::sortByInduction()
     for (std::int32_t c = 255; c >= 0; --c) {
         for (std::int32_t row = end[c] - 1; row >= sFirst[c]; --row) {
             const std::int32_t s = sa_[row];
-            const std::int32_t before = (s == 0 ? n : s) - 1;
+            const std::int32_t before = rotationBefore(s, n);
             const std::uint32_t b = t[before];
             const bool take = b <= static_cast<std::uint32_t>(c);
             next[b] -= take;
@@ -341,7 +341,7 @@ bool DistinctSorter::sortByInduction()
         }
         for (std::int32_t row = sFirst[c] - 1; row >= first[c]; --row) {
             const std::int32_t s = sa_[row];
-            const std::int32_t before = (s == 0 ? n : s) - 1;
+            const std::int32_t before = rotationBefore(s, n);
             const std::uint32_t b = t[before];
             const bool take = b < static_cast<std::uint32_t>(c);
             next[b] -= take;
@@ -528,9 +528,10 @@ SortResult sortDistinctRotations(std::span<std::uint8_t> block, std::int32_t n, 
     if (block.size() < static_cast<std::size_t>(n) + wrappedBlockPadding || lastColumn.size() < static_cast<std::size_t>(n) ||
         arrays.capacity < static_cast<std::size_t>(n))
         return {0, false};
+    if (DistinctSorter induced(block.data(), n, arrays); induced.sortByInduction())
+        return {induced.writeLastColumn(block.data(), lastColumn.data()), true};
     DistinctSorter sorter(block.data(), n, arrays);
-    if (!sorter.sortByInduction())
-        sorter.sortBuckets();
+    sorter.sortBuckets();
     if (!sorter.hasGroups())
         return {sorter.writeLastColumn(block.data(), lastColumn.data()), true};
     sorter.prepareDoubling();
