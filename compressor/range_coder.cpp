@@ -37,9 +37,18 @@ inline void encodeIndex(CoderState& state, Model& model, std::int32_t s) noexcep
     const CodedInterval interval = intervalOf(model, s);
     const std::uint32_t r = divideByReciprocal(state.range, model.reciprocal, model.total);
     const std::uint32_t add = r * interval.start;
-    if (add > 0xFFFFFFFFu - state.low)
-        propagateCarry(state.out, state.count);
-    state.low += add;
+    // A carry out of low adds 1 to the bytes already written. It comes about
+    // as often as not after the range is renormalised, so it is added to the
+    // last byte without a branch (to a byte not yet due when none is out:
+    // with nothing written the interval cannot pass 2^32, so it adds 0);
+    // only when that byte wraps does the carry go further back.
+    const std::uint32_t low = state.low + add;
+    const std::uint8_t carry = low < add;
+    const std::size_t last = state.count - (state.count != 0);
+    state.out[last] = static_cast<std::uint8_t>(state.out[last] + carry);
+    if (carry > state.out[last]) [[unlikely]]
+        propagateCarry(state.out, last);
+    state.low = low;
     state.range = r * interval.size;
     if constexpr (std::is_same_v<Model, ContextCoderModel>)
         countIndex(model, interval.start);
