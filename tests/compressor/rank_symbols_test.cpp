@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "compressor/rank_symbols.h"
+#include "compressor/run_count.h"
 #include "support/decoder_test_support.h"
 #include "support/stage_decoders.h"
 #include "support/test_support.h"
@@ -183,6 +184,59 @@ TEST(RankSymbols, ReaderFaults)
 
 // Ranks of many kinds through the coder and back, including runs of every
 // length class, escapes and long stretches of lone ranks.
+// The coding written plainly, one group of equal ranks at a time (runs here
+// stay below the cap of a group).
+Bytes symbolsByGroups(const Bytes& ranks)
+{
+    Bytes out;
+    for (std::size_t p = 0; p < ranks.size();) {
+        const std::uint8_t r = ranks[p];
+        std::size_t length = 1;
+        while (p + length < ranks.size() && ranks[p + length] == r)
+            ++length;
+        p += length;
+        if (r == 0) {
+            for (std::size_t v = length + 1; v != 1; v >>= 1)
+                out.push_back(static_cast<std::uint8_t>(v & 1));
+        } else if (r >= 254) {
+            for (std::size_t i = 0; i < length; ++i)
+                out.insert(out.end(), {0xFF, static_cast<std::uint8_t>(r - 254)});
+        } else {
+            out.insert(out.end(), std::min<std::size_t>(length, 3), static_cast<std::uint8_t>(r + 1));
+            if (length >= 3) {
+                std::uint8_t count[2];
+                out.insert(out.end(), count, count + writeRunCount(count, static_cast<std::int32_t>(length - 3)));
+            }
+        }
+    }
+    return out;
+}
+
+TEST(RankSymbols, PlainStretchesWithEveryKindOfGroupAtEveryPlace)
+{
+    // Ranks that each stand alone, with a group of another kind placed at
+    // every offset around the sixteen-rank stretches, and near the end.
+    const struct {
+        const char* name;
+        Bytes group;
+    } groups[] = {
+        {"one zero", hex("00")},      {"three zeros", hex("00 00 00")}, {"254", hex("FE")},
+        {"255 255", hex("FF FF")},   {"a pair", hex("07 07")},         {"a run of five", hex("09 09 09 09 09")},
+        {"a 1 after a 0", hex("00 01")},
+    };
+    for (const auto& g : groups)
+        for (std::size_t length = 15; length <= 60; ++length)
+            for (std::size_t at = 0; at < length; ++at) {
+                Bytes ranks(length);
+                for (std::size_t i = 0; i < length; ++i)
+                    ranks[i] = static_cast<std::uint8_t>(2 + (i * 37) % 250);
+                for (std::size_t i = 0; i < g.group.size() && at + i < length; ++i)
+                    ranks[at + i] = g.group[i];
+                SCOPED_TRACE(testing::Message() << g.name << " at " << at << " of " << length);
+                ASSERT_EQ(toHex(symbols(ranks)), toHex(symbolsByGroups(ranks)));
+            }
+}
+
 TEST(RankSymbols, ReaderUndoesTheCoder)
 {
     TestRng rng(23);
