@@ -7,6 +7,11 @@
 # compiler carries out in WebAssembly SIMD (about a fifth off the page's time).
 add_compile_options(-msimd128 -msse2 -flto)
 add_link_options(-msimd128 -flto)
+# Keeps the WebAssembly functions' names, for tests/web/profile.js.
+option(DLS2MML_WEB_PROFILING "Keep function names in the WebAssembly" OFF)
+if(DLS2MML_WEB_PROFILING)
+  add_link_options(--profiling-funcs)
+endif()
 dls2mml_add_rooms()
 add_library(dls2mml_core STATIC ${DLS2MML_CORE_OBJECTS})
 target_include_directories(dls2mml_core PUBLIC ${CMAKE_SOURCE_DIR})
