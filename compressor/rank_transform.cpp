@@ -328,28 +328,40 @@ __attribute__((target(DLS2MML_PERMUTES))) RankSplitOutcome rankTransformPermuted
         // ascending order. So the list before the window follows from when
         // each value was last at place 1; from the block's start it is exact.
         const std::size_t begin = half - window - lookBack;
-        std::uint8_t front = 0, second = 1;
-        bool nonZero = true;
+        // second: the value at place 1, or the front itself after a zero
+        // rank. A byte equal to it swaps to the front: after a non-zero rank
+        // that is the rule, after a zero rank it is the front, which stays.
+        // A byte at place 1 after a zero rank is then not equal to it and
+        // stays at place 1, as the rule wants.
+        std::uint32_t front = 0, second = 1;
         if (begin != 0) { // a guess: the byte before as if at the front
             front = input[begin - 1];
-            second = static_cast<std::uint8_t>(front == 0 ? 1 : 0);
+            second = front;
         }
-        // lastAtPlace1[v]: one past the last byte after which v stood at place 1, 0 if never.
+        // lastAtPlace1[v]: one past the last byte after which v stood at
+        // place 1, 0 if never (the front's own entry is not used).
         std::uint32_t lastAtPlace1[256] = {};
         for (std::size_t i = begin; i < half - window; ++i) {
-            const std::uint8_t x = input[i];
-            const bool atFront = x == front;
-            const bool swaps = x == second && nonZero;
-            second = atFront ? second : swaps ? front : x;
-            front = swaps ? x : front;
-            nonZero = !atFront;
+            const std::uint32_t x = input[i];
+            std::uint32_t newFront = front, newSecond = x;
+            // Conditional moves, not branches: this chain is what the pass
+            // costs, and on real blocks branches here mispredict often.
+            asm("cmpl %[x], %[second]\n\t"
+                "cmove %[x], %[newFront]\n\t" // x swaps to the front...
+                "cmove %[front], %[newSecond]" // ...and the front to place 1
+                : [newFront] "+&r"(newFront), [newSecond] "+&r"(newSecond)
+                : [x] "r"(x), [front] "r"(front), [second] "r"(second)
+                : "cc");
+            front = newFront;
+            second = newSecond;
             lastAtPlace1[second] = static_cast<std::uint32_t>(i - begin + 1);
         }
+        const std::uint64_t nonZero = second != front;
         // Sort keys: latest first, then ascending values; the front first of all.
         std::uint64_t keys[256];
         for (unsigned v = 0; v < 256; ++v)
             keys[v] = (std::uint64_t{lastAtPlace1[v]} << 8 | (255 - v));
-        keys[front] = ~std::uint64_t{0} << 8 | (255u - front);
+        keys[front] = ~std::uint64_t{0} << 8 | (255 - front);
         std::sort(keys, keys + 256, [](std::uint64_t p, std::uint64_t q) { return p > q; });
         alignas(64) std::uint8_t order[256];
         for (unsigned k = 0; k < 256; ++k)
