@@ -339,7 +339,9 @@ __attribute__((target(DLS2MML_PERMUTES))) RankSplitOutcome rankTransformPermuted
             second = front;
         }
         // lastAtPlace1[v]: one past the last byte after which v stood at
-        // place 1, 0 if never (the front's own entry is not used).
+        // place 1, 0 if never. Entries made for the front (second equal to
+        // it) never count: a value leaves the front only for place 1, which
+        // enters it anew, and the front at the end is put first anyway.
         std::uint32_t lastAtPlace1[256] = {};
         for (std::size_t i = begin; i < half - window; ++i) {
             const std::uint32_t x = input[i];
