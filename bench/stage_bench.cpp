@@ -256,6 +256,12 @@ void BM_RankTransform(benchmark::State& state, Kind kind)
         benchmark::ClobberMemory();
     }
     account(state, d.lastColumn.size());
+    // Whether the second half's guessed starting list held, and how much of
+    // that half ran again when it did not.
+    const RankSplitOutcome split =
+        rankTransformSplit(out, d.lastColumn, rankSplitLookBack, rankSplitWindow, rankSplitSpacing);
+    state.counters["guess_held"] = split.guessHeld ? 1 : 0;
+    state.counters["rerun_bytes"] = static_cast<double>(split.rerun);
 }
 
 void BM_RankSymbols(benchmark::State& state, Kind kind)

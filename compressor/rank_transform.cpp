@@ -1,5 +1,6 @@
 #include "compressor/rank_transform.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <numeric>
@@ -193,45 +194,215 @@ const bool haveWideVectors = __builtin_cpu_supports("avx2");
 // the masks of the places up to it (all of a register before the one holding
 // it, up to its place in that one, none after) follow from the compare masks
 // by a few integer steps, and the places up to it take the byte before them.
-__attribute__((target("avx512f,avx512bw,avx512vbmi,bmi,popcnt"))) void rankTransformPermuted(
-    std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+// The list and whether the last rank was non-zero are all the ranks to come
+// depend on.
+struct PermutedList {
+    __m512i places0, places1, places2, places3;
+    std::uint64_t previousNonZero;
+};
+
+#define DLS2MML_PERMUTES "avx512f,avx512bw,avx512vbmi,bmi,popcnt"
+
+__attribute__((target(DLS2MML_PERMUTES), always_inline)) inline void startingPermutedList(PermutedList& list,
+                                                                                         __m512i& movedBackIndex) noexcept
 {
-    __m512i list0, list1, list2, list3, movedBackIndex;
-    list512::loadStartingList(list0, list1, list2, list3, movedBackIndex, list512::previousPlace);
-    std::uint64_t previousNonZero = 1;
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        const __m512i needle = _mm512_set1_epi8(static_cast<char>(input[i]));
-        const std::uint64_t at0 = _mm512_cmpeq_epi8_mask(list0, needle);
-        const std::uint64_t at1 = _mm512_cmpeq_epi8_mask(list1, needle);
-        const std::uint64_t at2 = _mm512_cmpeq_epi8_mask(list2, needle);
-        const std::uint64_t at3 = _mm512_cmpeq_epi8_mask(list3, needle);
-        // blsmsk(0) is all ones: a register before the one holding x is wholly
-        // at or before x's place.
-        const std::uint64_t notIn0 = 0 - static_cast<std::uint64_t>(at0 == 0);
-        const std::uint64_t notIn01 = 0 - static_cast<std::uint64_t>((at0 | at1) == 0);
-        const std::uint64_t notIn012 = 0 - static_cast<std::uint64_t>((at0 | at1 | at2) == 0);
-        const std::uint64_t upTo0 = _blsmsk_u64(at0);
-        const std::uint64_t upTo1 = notIn0 & _blsmsk_u64(at1);
-        const std::uint64_t upTo2 = notIn01 & _blsmsk_u64(at2);
-        const std::uint64_t upTo3 = notIn012 & _blsmsk_u64(at3);
-        const std::uint64_t rank = static_cast<std::uint64_t>(_mm_popcnt_u64(upTo0) + _mm_popcnt_u64(upTo1) +
-                                                              _mm_popcnt_u64(upTo2) + _mm_popcnt_u64(upTo3)) - 1;
-        output[i] = static_cast<std::uint8_t>(rank);
-        // x lands at place 0 when it stands there, or at place 1 after a
-        // non-zero rank; otherwise at place 1 (where it stands already when
-        // its rank is 1 after a zero rank).
-        const std::uint64_t landing = 1 ^ ((at0 & 1) | ((at0 >> 1) & previousNonZero));
-        const __m512i moved0 = _mm512_permutex2var_epi8(list0, movedBackIndex, list0);
-        const __m512i moved1 = _mm512_permutex2var_epi8(list0, movedBackIndex, list1);
-        const __m512i moved2 = _mm512_permutex2var_epi8(list1, movedBackIndex, list2);
-        const __m512i moved3 = _mm512_permutex2var_epi8(list2, movedBackIndex, list3);
-        list0 = _mm512_mask_blend_epi8(upTo0 & ~((std::uint64_t{2} << landing) - 1), list0, moved0);
-        list0 = _mm512_mask_blend_epi8(std::uint64_t{1} << landing, list0, needle);
-        list1 = _mm512_mask_blend_epi8(upTo1, list1, moved1);
-        list2 = _mm512_mask_blend_epi8(upTo2, list2, moved2);
-        list3 = _mm512_mask_blend_epi8(upTo3, list3, moved3);
-        previousNonZero = rank != 0;
+    list512::loadStartingList(list.places0, list.places1, list.places2, list.places3, movedBackIndex,
+                              list512::previousPlace);
+    list.previousNonZero = 1;
+}
+
+// One byte through the list; returns its rank.
+__attribute__((target(DLS2MML_PERMUTES), always_inline)) inline std::uint8_t
+permutedRank(PermutedList& list, __m512i movedBackIndex, std::uint8_t x) noexcept
+{
+    const __m512i needle = _mm512_set1_epi8(static_cast<char>(x));
+    const std::uint64_t at0 = _mm512_cmpeq_epi8_mask(list.places0, needle);
+    const std::uint64_t at1 = _mm512_cmpeq_epi8_mask(list.places1, needle);
+    const std::uint64_t at2 = _mm512_cmpeq_epi8_mask(list.places2, needle);
+    const std::uint64_t at3 = _mm512_cmpeq_epi8_mask(list.places3, needle);
+    // blsmsk(0) is all ones: a register before the one holding x is wholly
+    // at or before x's place.
+    const std::uint64_t notIn0 = 0 - static_cast<std::uint64_t>(at0 == 0);
+    const std::uint64_t notIn01 = 0 - static_cast<std::uint64_t>((at0 | at1) == 0);
+    const std::uint64_t notIn012 = 0 - static_cast<std::uint64_t>((at0 | at1 | at2) == 0);
+    const std::uint64_t upTo0 = _blsmsk_u64(at0);
+    const std::uint64_t upTo1 = notIn0 & _blsmsk_u64(at1);
+    const std::uint64_t upTo2 = notIn01 & _blsmsk_u64(at2);
+    const std::uint64_t upTo3 = notIn012 & _blsmsk_u64(at3);
+    const std::uint64_t rank = static_cast<std::uint64_t>(_mm_popcnt_u64(upTo0) + _mm_popcnt_u64(upTo1) +
+                                                          _mm_popcnt_u64(upTo2) + _mm_popcnt_u64(upTo3)) - 1;
+    // x lands at place 0 when it stands there, or at place 1 after a
+    // non-zero rank; otherwise at place 1 (where it stands already when
+    // its rank is 1 after a zero rank).
+    const std::uint64_t landing = 1 ^ ((at0 & 1) | ((at0 >> 1) & list.previousNonZero));
+    const __m512i moved0 = _mm512_permutex2var_epi8(list.places0, movedBackIndex, list.places0);
+    const __m512i moved1 = _mm512_permutex2var_epi8(list.places0, movedBackIndex, list.places1);
+    const __m512i moved2 = _mm512_permutex2var_epi8(list.places1, movedBackIndex, list.places2);
+    const __m512i moved3 = _mm512_permutex2var_epi8(list.places2, movedBackIndex, list.places3);
+    list.places0 = _mm512_mask_blend_epi8(upTo0 & ~((std::uint64_t{2} << landing) - 1), list.places0, moved0);
+    list.places0 = _mm512_mask_blend_epi8(std::uint64_t{1} << landing, list.places0, needle);
+    list.places1 = _mm512_mask_blend_epi8(upTo1, list.places1, moved1);
+    list.places2 = _mm512_mask_blend_epi8(upTo2, list.places2, moved2);
+    list.places3 = _mm512_mask_blend_epi8(upTo3, list.places3, moved3);
+    list.previousNonZero = rank != 0;
+    return static_cast<std::uint8_t>(rank);
+}
+
+__attribute__((target(DLS2MML_PERMUTES))) void rankTransformPermuted(std::span<std::uint8_t> output,
+                                                                    std::span<const std::uint8_t> input) noexcept
+{
+    PermutedList list;
+    __m512i movedBackIndex;
+    startingPermutedList(list, movedBackIndex);
+    for (std::size_t i = 0; i < input.size(); ++i)
+        output[i] = permutedRank(list, movedBackIndex, input[i]);
+}
+
+// A list as it stood at a checkpoint, kept in memory (unaligned: some
+// targets misalign 64-byte stack objects).
+struct SavedList {
+    std::uint8_t places[256];
+    std::uint64_t previousNonZero;
+};
+
+__attribute__((target(DLS2MML_PERMUTES), always_inline)) inline void save(SavedList& saved,
+                                                                         const PermutedList& list) noexcept
+{
+    _mm512_storeu_si512(saved.places, list.places0);
+    _mm512_storeu_si512(saved.places + 64, list.places1);
+    _mm512_storeu_si512(saved.places + 128, list.places2);
+    _mm512_storeu_si512(saved.places + 192, list.places3);
+    saved.previousNonZero = list.previousNonZero;
+}
+
+__attribute__((target(DLS2MML_PERMUTES), always_inline)) inline bool same(const PermutedList& list,
+                                                                         const SavedList& saved) noexcept
+{
+    const std::uint64_t differ = _mm512_cmpneq_epi8_mask(list.places0, _mm512_loadu_si512(saved.places)) |
+                                 _mm512_cmpneq_epi8_mask(list.places1, _mm512_loadu_si512(saved.places + 64)) |
+                                 _mm512_cmpneq_epi8_mask(list.places2, _mm512_loadu_si512(saved.places + 128)) |
+                                 _mm512_cmpneq_epi8_mask(list.places3, _mm512_loadu_si512(saved.places + 192));
+    return differ == 0 && list.previousNonZero == saved.previousNonZero;
+}
+
+constexpr std::size_t maxCheckpoints = 64;
+
+// Each byte's rank waits on the list the byte before left, so one stream is
+// one long chain of dependent steps. Two halves of the block run in one loop
+// overlap their chains, but the second half's starting list is not known
+// until the first half ends. So it is guessed, in two steps: the list as
+// places 0 and 1 over the lookBack bytes before the window imply it (a cheap
+// scalar pass, exact when it reaches back to the block's start, which is
+// what rankTransform asks for), then the window bytes just before the
+// midpoint run through it. The second half runs from the guess, saving its
+// list every spacing bytes. When the first half ends, its list is the true
+// one at the midpoint. If it equals the guess, every rank is right. If not,
+// the second half runs again from the true list up to the first checkpoint
+// whose saved list equals the one the rerun reached: from equal lists over
+// the same bytes the ranks are the same, so those after it are right
+// already. At worst the whole second half runs again.
+__attribute__((target(DLS2MML_PERMUTES))) RankSplitOutcome rankTransformPermutedSplit(
+    std::span<std::uint8_t> output, std::span<const std::uint8_t> input, std::size_t lookBack, std::size_t window,
+    std::size_t spacing) noexcept
+{
+    RankSplitOutcome outcome;
+    const std::size_t n = input.size();
+    const std::size_t half = n / 2; // the second half, [half, n), is one longer when n is odd
+    if (half == 0) {
+        rankTransformPermuted(output, input);
+        return outcome;
     }
+    outcome.split = true;
+    spacing = std::max({spacing, std::size_t{1}, (half + maxCheckpoints - 1) / maxCheckpoints});
+    PermutedList truth, guess;
+    __m512i movedBackIndex;
+    startingPermutedList(truth, movedBackIndex);
+    guess = truth;
+    window = std::min(window, half);
+    lookBack = std::min(lookBack, half - window);
+    if (lookBack != 0) {
+        // Places 0 and 1 alone follow from the bytes: a byte at neither
+        // goes to place 1, one at place 1 swaps to the front after a
+        // non-zero rank. Every value from place 1 on stands there by the
+        // last time it was at place 1, latest first, those never there in
+        // ascending order. So the list before the window follows from when
+        // each value was last at place 1; from the block's start it is exact.
+        const std::size_t begin = half - window - lookBack;
+        // second: the value at place 1, or the front itself after a zero
+        // rank. A byte equal to it swaps to the front: after a non-zero rank
+        // that is the rule, after a zero rank it is the front, which stays.
+        // A byte at place 1 after a zero rank is then not equal to it and
+        // stays at place 1, as the rule wants.
+        std::uint32_t front = 0, second = 1;
+        if (begin != 0) { // a guess: the byte before as if at the front
+            front = input[begin - 1];
+            second = front;
+        }
+        // lastAtPlace1[v]: one past the last byte after which v stood at
+        // place 1, 0 if never. Entries made for the front (second equal to
+        // it) never count: a value leaves the front only for place 1, which
+        // enters it anew, and the front at the end is put first anyway.
+        std::uint32_t lastAtPlace1[256] = {};
+        for (std::size_t i = begin; i < half - window; ++i) {
+            const std::uint32_t x = input[i];
+            std::uint32_t newFront = front, newSecond = x;
+            // Conditional moves, not branches: this chain is what the pass
+            // costs, and on real blocks branches here mispredict often.
+            asm("cmpl %[x], %[second]\n\t"
+                "cmove %[x], %[newFront]\n\t" // x swaps to the front...
+                "cmove %[front], %[newSecond]" // ...and the front to place 1
+                : [newFront] "+&r"(newFront), [newSecond] "+&r"(newSecond)
+                : [x] "r"(x), [front] "r"(front), [second] "r"(second)
+                : "cc");
+            front = newFront;
+            second = newSecond;
+            lastAtPlace1[second] = static_cast<std::uint32_t>(i - begin + 1);
+        }
+        const std::uint64_t nonZero = second != front;
+        // Sort keys: latest first, then ascending values; the front first of all.
+        std::uint64_t keys[256];
+        for (unsigned v = 0; v < 256; ++v)
+            keys[v] = (std::uint64_t{lastAtPlace1[v]} << 8 | (255 - v));
+        keys[front] = ~std::uint64_t{0} << 8 | (255 - front);
+        std::sort(keys, keys + 256, [](std::uint64_t p, std::uint64_t q) { return p > q; });
+        alignas(64) std::uint8_t order[256];
+        for (unsigned k = 0; k < 256; ++k)
+            order[k] = static_cast<std::uint8_t>(255 - (keys[k] & 0xFF));
+        guess.places0 = _mm512_loadu_si512(order);
+        guess.places1 = _mm512_loadu_si512(order + 64);
+        guess.places2 = _mm512_loadu_si512(order + 128);
+        guess.places3 = _mm512_loadu_si512(order + 192);
+        guess.previousNonZero = nonZero;
+    }
+    // The window's ranks go where the first half's overwrite them.
+    for (std::size_t i = half - window; i < half; ++i)
+        output[i] = permutedRank(guess, movedBackIndex, input[i]);
+    SavedList checkpoints[maxCheckpoints]; // checkpoint c: the guessed list before byte half + c * spacing
+    std::size_t checkpointCount = 0;
+    for (std::size_t from = 0; from < half; from += spacing) {
+        save(checkpoints[checkpointCount++], guess);
+        const std::size_t to = std::min(from + spacing, half);
+        for (std::size_t i = from; i < to; ++i) {
+            output[i] = permutedRank(truth, movedBackIndex, input[i]);
+            output[half + i] = permutedRank(guess, movedBackIndex, input[half + i]);
+        }
+    }
+    if (n % 2 != 0)
+        output[n - 1] = permutedRank(guess, movedBackIndex, input[n - 1]);
+    if (same(truth, checkpoints[0])) {
+        outcome.guessHeld = true;
+        return outcome;
+    }
+    for (std::size_t c = 0; c < checkpointCount; ++c) {
+        const std::size_t from = half + c * spacing;
+        const std::size_t to = c + 1 < checkpointCount ? from + spacing : n;
+        for (std::size_t i = from; i < to; ++i)
+            output[i] = permutedRank(truth, movedBackIndex, input[i]);
+        outcome.rerun += to - from;
+        if (c + 1 < checkpointCount && same(truth, checkpoints[c + 1]))
+            break;
+    }
+    return outcome;
 }
 
 const bool havePermutes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -240,6 +411,17 @@ const bool havePermutes = __builtin_cpu_supports("avx512f") && __builtin_cpu_sup
 
 } // namespace
 #endif
+
+RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
+                                    std::size_t lookBack, std::size_t window, std::size_t spacing) noexcept
+{
+#if defined(DLS2MML_RANK_TRANSFORM_WIDE)
+    if (havePermutes)
+        return rankTransformPermutedSplit(output, input, lookBack, window, spacing);
+#endif
+    rankTransformWide(output, input);
+    return {};
+}
 
 void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
@@ -256,7 +438,10 @@ void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t>
 {
 #if defined(DLS2MML_RANK_TRANSFORM_WIDE)
     if (havePermutes) {
-        rankTransformPermuted(output, input);
+        if (input.size() >= rankSplitMinimum)
+            rankTransformPermutedSplit(output, input, rankSplitLookBack, rankSplitWindow, rankSplitSpacing);
+        else
+            rankTransformPermuted(output, input);
         return;
     }
 #endif
@@ -299,6 +484,13 @@ void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
     rankTransformNarrow(output, input);
+}
+
+RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
+                                    std::size_t, std::size_t, std::size_t) noexcept
+{
+    rankTransformNarrow(output, input);
+    return {};
 }
 
 #endif
