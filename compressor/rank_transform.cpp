@@ -418,6 +418,8 @@ RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<co
 #if defined(DLS2MML_RANK_TRANSFORM_WIDE)
     if (havePermutes)
         return rankTransformPermutedSplit(output, input, lookBack, window, spacing);
+#else
+    (void)lookBack, (void)window, (void)spacing;
 #endif
     rankTransformWide(output, input);
     return {};
