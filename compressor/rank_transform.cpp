@@ -84,110 +84,128 @@ inline unsigned rankAndUpdate(__m128i* list, std::uint8_t x, unsigned previousRa
 
 } // namespace
 
-void rankTransformNarrow(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+namespace {
+
+// The list by place, as the search-and-shift steps keep it.
+struct ListByPlace {
+    __m128i pieces[16];
+    ListByPlace()
+    {
+        alignas(16) std::uint8_t identity[256];
+        std::iota(identity, identity + 256, std::uint8_t{0});
+        std::memcpy(pieces, identity, sizeof pieces);
+    }
+    // Runs input through the list; returns the sum of the ranks' 16-byte
+    // pieces beyond the first, the work this form paid for them.
+    unsigned run(std::uint8_t* output, std::span<const std::uint8_t> input, unsigned& previousRank) noexcept
+    {
+        unsigned depth = 0;
+        for (std::size_t i = 0; i < input.size(); ++i) {
+            previousRank = rankAndUpdate(pieces, input[i], previousRank);
+            output[i] = static_cast<std::uint8_t>(previousRank);
+            depth += previousRank >> 4;
+        }
+        return depth;
+    }
+};
+
+// The list kept the other way round: each value's place, in 16 pieces of 16
+// values. A rank is then one load, and a move is the same 16 compares and
+// subtractions whatever the rank: every value at a place before x's moves one
+// back. No branch follows the data, which pays where ranks spread widely
+// (sampled sound). Places are stored with their top bit flipped, so that a
+// signed byte compare orders them as unsigned.
+struct PlaceByValue {
+    alignas(16) std::uint8_t places[256];
+    unsigned front = 0; // the value at place 0
+
+    void from(const ListByPlace& list)
+    {
+        const auto* values = reinterpret_cast<const std::uint8_t*>(list.pieces);
+        for (int place = 0; place < 256; ++place)
+            places[values[place]] = static_cast<std::uint8_t>(place ^ 0x80);
+        front = values[0];
+    }
+    void into(ListByPlace& list) const
+    {
+        auto* values = reinterpret_cast<std::uint8_t*>(list.pieces);
+        for (int value = 0; value < 256; ++value)
+            values[places[value] ^ 0x80] = static_cast<std::uint8_t>(value);
+    }
+    unsigned run(std::uint8_t* output, std::span<const std::uint8_t> input, unsigned& previousRank) noexcept
+    {
+        unsigned depth = 0;
+        for (std::size_t i = 0; i < input.size(); ++i) {
+            const unsigned x = input[i];
+            const unsigned rank = places[x] ^ 0x80u;
+            output[i] = static_cast<std::uint8_t>(rank);
+            depth += rank >> 4;
+            const __m128i bound = _mm_set1_epi8(static_cast<char>(places[x]));
+            for (int piece = 0; piece < 16; ++piece) {
+                __m128i* at = reinterpret_cast<__m128i*>(places + 16 * piece);
+                const __m128i place = _mm_load_si128(at);
+                _mm_store_si128(at, _mm_sub_epi8(place, _mm_cmplt_epi8(place, bound)));
+            }
+            // x goes to place 1 and the front stays, except for place 1 after
+            // a non-zero rank, which goes to the front (a rank of 0 moves
+            // nothing). Masks rather than conditions: the case is not foreseeable.
+            const unsigned toFront = unsigned{rank == 0} | (unsigned{rank == 1} & unsigned{previousRank != 0});
+            const unsigned keep = 0u - toFront;
+            places[front] = static_cast<std::uint8_t>((places[front] & keep) | (0x80u & ~keep));
+            places[x] = static_cast<std::uint8_t>(0x81u - toFront);
+            front = (x & keep) | (front & ~keep);
+            previousRank = rank;
+        }
+        return depth;
+    }
+};
+
+// Bytes run in one form before the choice of form is looked at again.
+constexpr std::size_t formStretch = 1024;
+
+} // namespace
+
+void rankTransformByList(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
-    __m128i list[16];
-    for (int piece = 0; piece < 16; ++piece)
-        list[piece] = _mm_setr_epi8(static_cast<char>(16 * piece), static_cast<char>(16 * piece + 1),
-                                    static_cast<char>(16 * piece + 2), static_cast<char>(16 * piece + 3),
-                                    static_cast<char>(16 * piece + 4), static_cast<char>(16 * piece + 5),
-                                    static_cast<char>(16 * piece + 6), static_cast<char>(16 * piece + 7),
-                                    static_cast<char>(16 * piece + 8), static_cast<char>(16 * piece + 9),
-                                    static_cast<char>(16 * piece + 10), static_cast<char>(16 * piece + 11),
-                                    static_cast<char>(16 * piece + 12), static_cast<char>(16 * piece + 13),
-                                    static_cast<char>(16 * piece + 14), static_cast<char>(16 * piece + 15));
+    ListByPlace list;
     unsigned previousRank = 1;
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        previousRank = rankAndUpdate(list, input[i], previousRank);
-        output[i] = static_cast<std::uint8_t>(previousRank);
+    list.run(output.data(), input, previousRank);
+}
+
+void rankTransformByPlaces(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+{
+    PlaceByValue places;
+    places.from(ListByPlace{});
+    unsigned previousRank = 1;
+    places.run(output.data(), input, previousRank);
+}
+
+// Each stretch runs in the form the last one's ranks favour: searching the
+// list costs about one step per 16 places of rank, keeping places a fixed 16,
+// so ranks of 24 and more on average (sound) go by places, smaller ones (text,
+// runs) through the list. A change of form is one pass over the 256 places.
+void rankTransformWithoutPermutes(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+{
+    ListByPlace list;
+    PlaceByValue places;
+    bool byPlaces = false;
+    unsigned previousRank = 1;
+    for (std::size_t from = 0; from < input.size(); from += formStretch) {
+        const auto stretch = input.subspan(from, std::min(formStretch, input.size() - from));
+        const unsigned depth = byPlaces ? places.run(output.data() + from, stretch, previousRank)
+                                        : list.run(output.data() + from, stretch, previousRank);
+        const bool deep = 2 * std::size_t{depth} >= 3 * stretch.size();
+        if (deep && !byPlaces)
+            places.from(list);
+        else if (!deep && byPlaces)
+            places.into(list);
+        byPlaces = deep;
     }
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
-#define DLS2MML_RANK_TRANSFORM_WIDE 1
+#define DLS2MML_RANK_TRANSFORM_PERMUTES 1
 namespace {
-
-// The same on eight pieces of 32 bytes, for processors with 256-bit vectors.
-struct WidePieceMasks {
-    alignas(32) std::uint8_t upTo[32][32];
-    WidePieceMasks()
-    {
-        for (int k = 0; k < 32; ++k)
-            for (int i = 0; i < 32; ++i)
-                upTo[k][i] = i <= k ? 0xFF : 0x00;
-    }
-};
-const WidePieceMasks widePieceMasks;
-
-__attribute__((target("avx2"))) inline __m256i wideMaskUpTo(unsigned k) noexcept
-{
-    return _mm256_load_si256(reinterpret_cast<const __m256i*>(widePieceMasks.upTo[k]));
-}
-
-// current moved one place back, its first byte taken from the last of before.
-__attribute__((target("avx2"))) inline __m256i movedBack(__m256i current, __m256i before) noexcept
-{
-    return _mm256_alignr_epi8(current, _mm256_permute2x128_si256(current, before, 0x03), 15);
-}
-
-__attribute__((target("avx2"))) inline unsigned wideRankAndUpdate(__m256i* list, std::uint8_t x,
-                                                                   unsigned previousRank) noexcept
-{
-    const __m256i needle = _mm256_set1_epi8(static_cast<char>(x));
-    const __m256i front = list[0];
-    unsigned hits = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(front, needle)));
-    const __m256i place0 = wideMaskUpTo(0);
-    const __m256i places01 = wideMaskUpTo(1);
-    // Places 2.. take the bytes before them, x goes to place 1, place 0 stays.
-    const __m256i frontMoved = _mm256_blendv_epi8(
-        _mm256_blendv_epi8(movedBack(front, _mm256_setzero_si256()), needle, places01), front, place0);
-    if (hits != 0) {
-        const unsigned k = static_cast<unsigned>(__builtin_ctz(hits));
-        if (k == 0)
-            return 0;
-        if (k == 1) {
-            // Position 1 reaches the front only after a non-zero rank.
-            if (previousRank != 0) {
-                const __m256i swapped = _mm256_or_si256(_mm256_slli_epi16(front, 8), _mm256_srli_epi16(front, 8));
-                list[0] = _mm256_blendv_epi8(front, swapped, places01);
-            }
-            return 1;
-        }
-        list[0] = _mm256_blendv_epi8(front, frontMoved, wideMaskUpTo(k));
-        return k;
-    }
-    list[0] = frontMoved;
-    __m256i before = front;
-    for (unsigned piece = 1;; ++piece) {
-        const __m256i current = list[piece];
-        const __m256i moved = movedBack(current, before);
-        hits = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(current, needle)));
-        if (hits != 0) {
-            const unsigned k = static_cast<unsigned>(__builtin_ctz(hits));
-            list[piece] = _mm256_blendv_epi8(current, moved, wideMaskUpTo(k));
-            return 32 * piece + k;
-        }
-        list[piece] = moved;
-        before = current;
-    }
-}
-
-__attribute__((target("avx2"))) void rankTransformWide256(std::span<std::uint8_t> output,
-                                                          std::span<const std::uint8_t> input) noexcept
-{
-    alignas(32) std::uint8_t identity[256];
-    std::iota(identity, identity + 256, std::uint8_t{0});
-    __m256i list[8];
-    for (int piece = 0; piece < 8; ++piece)
-        list[piece] = _mm256_load_si256(reinterpret_cast<const __m256i*>(identity + 32 * piece));
-    unsigned previousRank = 1;
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        previousRank = wideRankAndUpdate(list, input[i], previousRank);
-        output[i] = static_cast<std::uint8_t>(previousRank);
-    }
-}
-
-const bool haveWideVectors = __builtin_cpu_supports("avx2");
 
 // With 512-bit byte permutes the whole list is four registers and a byte
 // takes the same branch-free steps wherever it stands: four compares find it,
@@ -415,30 +433,19 @@ const bool havePermutes = __builtin_cpu_supports("avx512f") && __builtin_cpu_sup
 RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
                                     std::size_t lookBack, std::size_t window, std::size_t spacing) noexcept
 {
-#if defined(DLS2MML_RANK_TRANSFORM_WIDE)
+#if defined(DLS2MML_RANK_TRANSFORM_PERMUTES)
     if (havePermutes)
         return rankTransformPermutedSplit(output, input, lookBack, window, spacing);
 #else
     (void)lookBack, (void)window, (void)spacing;
 #endif
-    rankTransformWide(output, input);
+    rankTransformWithoutPermutes(output, input);
     return {};
-}
-
-void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
-{
-#if defined(DLS2MML_RANK_TRANSFORM_WIDE)
-    if (haveWideVectors) {
-        rankTransformWide256(output, input);
-        return;
-    }
-#endif
-    rankTransformNarrow(output, input);
 }
 
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
-#if defined(DLS2MML_RANK_TRANSFORM_WIDE)
+#if defined(DLS2MML_RANK_TRANSFORM_PERMUTES)
     if (havePermutes) {
         if (input.size() >= rankSplitMinimum)
             rankTransformPermutedSplit(output, input, rankSplitLookBack, rankSplitWindow, rankSplitSpacing);
@@ -447,12 +454,12 @@ void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t>
         return;
     }
 #endif
-    rankTransformWide(output, input);
+    rankTransformWithoutPermutes(output, input);
 }
 
 #else
 
-void rankTransformNarrow(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+void rankTransformByList(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
     std::array<std::uint8_t, 256> rankTable;
     std::iota(rankTable.begin(), rankTable.end(), std::uint8_t{0});
@@ -478,20 +485,25 @@ void rankTransformNarrow(std::span<std::uint8_t> output, std::span<const std::ui
     }
 }
 
-void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+void rankTransformByPlaces(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
-    rankTransformNarrow(output, input);
+    rankTransformByList(output, input);
+}
+
+void rankTransformWithoutPermutes(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
+{
+    rankTransformByList(output, input);
 }
 
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept
 {
-    rankTransformNarrow(output, input);
+    rankTransformByList(output, input);
 }
 
 RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
                                     std::size_t, std::size_t, std::size_t) noexcept
 {
-    rankTransformNarrow(output, input);
+    rankTransformByList(output, input);
     return {};
 }
 

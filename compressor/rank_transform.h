@@ -13,8 +13,8 @@ namespace dls2mml {
 // The list is kept in vector registers: with 512-bit byte permutes each byte
 // costs a fixed few branch-free steps, and a block of rankSplitMinimum bytes
 // or more runs as two halves in one loop (rankTransformSplit with the
-// rankSplit constants), so that their steps overlap; otherwise one pass where
-// a rank j costs about j / 16 (or j / 32 with 256-bit vectors) steps. No allocation.
+// rankSplit constants), so that their steps overlap; otherwise
+// rankTransformWithoutPermutes. No allocation.
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
 
 // How one block went through rankTransformSplit.
@@ -40,11 +40,16 @@ inline constexpr std::size_t rankSplitMinimum = 64 * 1024;
 inline constexpr std::size_t rankSplitLookBack = ~std::size_t{0};
 inline constexpr std::size_t rankSplitWindow = 0;
 inline constexpr std::size_t rankSplitSpacing = 4096;
-// The same with 256-bit vectors at most (what rankTransform runs where the
-// processor has no 512-bit byte permutes)...
-void rankTransformWide(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
-// ...and with 128-bit vectors only (where it has no 256-bit ones); tests check all three.
-void rankTransformNarrow(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
+// What rankTransform runs where the processor has no 512-bit byte permutes
+// (and in the page's build): each stretch of 1 KiB by rankTransformByList or
+// rankTransformByPlaces, as the stretch before favours.
+void rankTransformWithoutPermutes(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
+// The list searched and shifted 16 bytes at a time: a rank j costs about
+// j / 16 steps, cheap where ranks are small (text, runs)...
+void rankTransformByList(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
+// ...and each value's place kept instead: a fixed 16 vector steps per byte
+// whatever its rank, cheaper where ranks spread widely (sampled sound).
+void rankTransformByPlaces(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
 
 // Undoes the rank transform; lastColumn must hold ranks.size() bytes. Where
 // the processor has 512-bit byte permutes the list is kept in vector
