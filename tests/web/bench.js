@@ -5,8 +5,9 @@
 // RUNS rounds, each a command-line conversion (a fresh process) and then a
 // drop of the bank on the page (one pool of workers for all rounds), timed
 // from the choice to the finished link (and by the keeper itself); the
-// medians are compared. The first page document, made on a fresh state like
-// each process's, must equal the command line's.
+// medians are compared, and the page's CPU time is split by thread. The
+// first page document, made on a fresh state like each process's, must equal
+// the command line's.
 'use strict';
 const {execFileSync} = require('node:child_process');
 const crypto = require('node:crypto');
@@ -42,6 +43,43 @@ function cpuOf(pid) {
   }
   return total / 100;
 }
+// CPU ticks of every thread of the processes under pid, keyed by process
+// kind and thread name (threads of one name summed): where a page's CPU goes.
+function threadCpuOf(pid) {
+  const parents = new Map();
+  for (const name of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(name)) continue;
+    try {
+      const text = fs.readFileSync(`/proc/${name}/stat`, 'utf8');
+      parents.set(Number(name), Number(text.slice(text.lastIndexOf(')') + 2).split(' ')[1]));
+    } catch (error) {
+      // gone meanwhile
+    }
+  }
+  const under = (id) => {
+    for (let at = id; at; at = parents.get(at) || 0) if (at === pid) return true;
+    return false;
+  };
+  const totals = new Map();
+  for (const id of parents.keys()) {
+    if (!under(id)) continue;
+    try {
+      const type = /--type=([\w-]+)/.exec(fs.readFileSync(`/proc/${id}/cmdline`, 'utf8'));
+      const kind = type ? type[1] : 'browser';
+      for (const tid of fs.readdirSync(`/proc/${id}/task`)) {
+        const text = fs.readFileSync(`/proc/${id}/task/${tid}/stat`, 'utf8');
+        const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
+        const thread = text.slice(text.indexOf('(') + 1, text.lastIndexOf(')')).replace(/\d+$/, '');
+        const key = `${kind}: ${thread}`;
+        totals.set(key, (totals.get(key) || 0) + Number(fields[11]) + Number(fields[12]));
+      }
+    } catch (error) {
+      // gone meanwhile
+    }
+  }
+  return totals;
+}
+
 function childrenCpu() {
   const text = fs.readFileSync('/proc/self/stat', 'utf8');
   const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
@@ -60,6 +98,7 @@ async function main() {
   const timings = [];
   const nativeCpu = [];
   const pageCpu = [];
+  const threadCpu = new Map(); // ticks over all rounds, by process kind and thread name
   let pageDigest = null;
   let nativeDigest = null;
   let workers = null;
@@ -82,9 +121,13 @@ async function main() {
       }
       began = process.hrtime.bigint();
       cpu = cpuOf(browser.process().pid);
+      const threadsBefore = threadCpuOf(browser.process().pid);
       const [row] = await drop(page, [bank], 1800000);
       wall.push(Number(process.hrtime.bigint() - began) / 1e9);
       pageCpu.push(cpuOf(browser.process().pid) - cpu);
+      for (const [key, ticks] of threadCpuOf(browser.process().pid)) {
+        threadCpu.set(key, (threadCpu.get(key) || 0) + ticks - (threadsBefore.get(key) || 0));
+      }
       if (row.state !== 'done') throw new Error(`${row.name}: ${row.note}`);
       worker.push(row.seconds);
       timings.push(row.timing);
@@ -110,6 +153,9 @@ async function main() {
   console.log(`CPU time (user and system): command line ${median(nativeCpu).toFixed(2)} s, page (every browser ` +
     `process) ${median(pageCpu).toFixed(2)} s: ${(median(pageCpu) / median(nativeCpu)).toFixed(2)}x; ` +
     `load average ${os.loadavg().map((l) => l.toFixed(2)).join(' ')}`);
+  console.log(`page CPU by thread, mean of the rounds: ${[...threadCpu].filter(([, ticks]) => ticks > 0)
+    .sort((a, b) => b[1] - a[1]).slice(0, 8).map(([key, ticks]) => `${key} ${(ticks / 100 / runs).toFixed(2)} s`)
+    .join('; ')}`);
   console.log(`the keeper's part, each round: ${timings.map((t) => `owed draws ${t.owed.toFixed(2)} s, ` +
     `${t.keeperBlocks} of ${t.blocks} blocks in ${t.keeper.toFixed(2)} s`).join('; ')}`);
   // Where the worker's time went, median seconds over the rounds: the
