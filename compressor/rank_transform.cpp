@@ -276,8 +276,8 @@ __attribute__((target(DLS2MML_PERMUTES))) void rankTransformPermuted(std::span<s
         output[i] = permutedRank(list, movedBackIndex, input[i]);
 }
 
-// A list as it stood at a checkpoint, kept in memory (unaligned: some
-// targets misalign 64-byte stack objects).
+// A list kept in memory (unaligned: some targets misalign 64-byte stack
+// objects).
 struct SavedList {
     std::uint8_t places[256];
     std::uint64_t previousNonZero;
@@ -293,6 +293,16 @@ __attribute__((target(DLS2MML_PERMUTES), always_inline)) inline void save(SavedL
     saved.previousNonZero = list.previousNonZero;
 }
 
+__attribute__((target(DLS2MML_PERMUTES), always_inline)) inline void load(PermutedList& list,
+                                                                         const SavedList& saved) noexcept
+{
+    list.places0 = _mm512_loadu_si512(saved.places);
+    list.places1 = _mm512_loadu_si512(saved.places + 64);
+    list.places2 = _mm512_loadu_si512(saved.places + 128);
+    list.places3 = _mm512_loadu_si512(saved.places + 192);
+    list.previousNonZero = saved.previousNonZero;
+}
+
 __attribute__((target(DLS2MML_PERMUTES), always_inline)) inline bool same(const PermutedList& list,
                                                                          const SavedList& saved) noexcept
 {
@@ -303,65 +313,29 @@ __attribute__((target(DLS2MML_PERMUTES), always_inline)) inline bool same(const 
     return differ == 0 && list.previousNonZero == saved.previousNonZero;
 }
 
-constexpr std::size_t maxCheckpoints = 64;
-
-// Each byte's rank waits on the list the byte before left, so one stream is
-// one long chain of dependent steps. Two halves of the block run in one loop
-// overlap their chains, but the second half's starting list is not known
-// until the first half ends. So it is guessed, in two steps: the list as
-// places 0 and 1 over the lookBack bytes before the window imply it (a cheap
-// scalar pass, exact when it reaches back to the block's start, which is
-// what rankTransform asks for), then the window bytes just before the
-// midpoint run through it. The second half runs from the guess, saving its
-// list every spacing bytes. When the first half ends, its list is the true
-// one at the midpoint. If it equals the guess, every rank is right. If not,
-// the second half runs again from the true list up to the first checkpoint
-// whose saved list equals the one the rerun reached: from equal lists over
-// the same bytes the ranks are the same, so those after it are right
-// already. At worst the whole second half runs again.
-__attribute__((target(DLS2MML_PERMUTES))) RankSplitOutcome rankTransformPermutedSplit(
-    std::span<std::uint8_t> output, std::span<const std::uint8_t> input, std::size_t lookBack, std::size_t window,
-    std::size_t spacing) noexcept
+// The lists before the bytes at starts[0] < starts[1] < ..., derived from the
+// bytes before each by one scalar pass. Places 0 and 1 alone follow from the
+// bytes: a byte at neither goes to place 1, one at place 1 swaps to the front
+// after a non-zero rank. Every value from place 1 on stands there by the last
+// time it was at place 1, latest first, those never there in ascending order.
+template <std::size_t count>
+void derivedLists(std::span<const std::uint8_t> input, const std::size_t (&starts)[count],
+                  SavedList (&lists)[count]) noexcept
 {
-    RankSplitOutcome outcome;
-    const std::size_t n = input.size();
-    const std::size_t half = n / 2; // the second half, [half, n), is one longer when n is odd
-    if (half == 0) {
-        rankTransformPermuted(output, input);
-        return outcome;
-    }
-    outcome.split = true;
-    spacing = std::max({spacing, std::size_t{1}, (half + maxCheckpoints - 1) / maxCheckpoints});
-    PermutedList truth, guess;
-    __m512i movedBackIndex;
-    startingPermutedList(truth, movedBackIndex);
-    guess = truth;
-    window = std::min(window, half);
-    lookBack = std::min(lookBack, half - window);
-    if (lookBack != 0) {
-        // Places 0 and 1 alone follow from the bytes: a byte at neither
-        // goes to place 1, one at place 1 swaps to the front after a
-        // non-zero rank. Every value from place 1 on stands there by the
-        // last time it was at place 1, latest first, those never there in
-        // ascending order. So the list before the window follows from when
-        // each value was last at place 1; from the block's start it is exact.
-        const std::size_t begin = half - window - lookBack;
-        // second: the value at place 1, or the front itself after a zero
-        // rank. A byte equal to it swaps to the front: after a non-zero rank
-        // that is the rule, after a zero rank it is the front, which stays.
-        // A byte at place 1 after a zero rank is then not equal to it and
-        // stays at place 1, as the rule wants.
-        std::uint32_t front = 0, second = 1;
-        if (begin != 0) { // a guess: the byte before as if at the front
-            front = input[begin - 1];
-            second = front;
-        }
-        // lastAtPlace1[v]: one past the last byte after which v stood at
-        // place 1, 0 if never. Entries made for the front (second equal to
-        // it) never count: a value leaves the front only for place 1, which
-        // enters it anew, and the front at the end is put first anyway.
-        std::uint32_t lastAtPlace1[256] = {};
-        for (std::size_t i = begin; i < half - window; ++i) {
+    // second: the value at place 1, or the front itself after a zero rank. A
+    // byte equal to it swaps to the front: after a non-zero rank that is the
+    // rule, after a zero rank it is the front, which stays. A byte at place 1
+    // after a zero rank is then not equal to it and stays at place 1, as the
+    // rule wants.
+    std::uint32_t front = 0, second = 1;
+    // lastAtPlace1[v]: one past the last byte after which v stood at place 1,
+    // 0 if never. Entries made for the front (second equal to it) never
+    // count: a value leaves the front only for place 1, which enters it
+    // anew, and the front is put first anyway.
+    std::uint32_t lastAtPlace1[256] = {};
+    std::size_t i = 0;
+    for (std::size_t s = 0; s < count; ++s) {
+        for (; i < starts[s]; ++i) {
             const std::uint32_t x = input[i];
             std::uint32_t newFront = front, newSecond = x;
             // Conditional moves, not branches: this chain is what the pass
@@ -374,51 +348,68 @@ __attribute__((target(DLS2MML_PERMUTES))) RankSplitOutcome rankTransformPermuted
                 : "cc");
             front = newFront;
             second = newSecond;
-            lastAtPlace1[second] = static_cast<std::uint32_t>(i - begin + 1);
+            lastAtPlace1[second] = static_cast<std::uint32_t>(i + 1);
         }
-        const std::uint64_t nonZero = second != front;
         // Sort keys: latest first, then ascending values; the front first of all.
         std::uint64_t keys[256];
         for (unsigned v = 0; v < 256; ++v)
             keys[v] = (std::uint64_t{lastAtPlace1[v]} << 8 | (255 - v));
         keys[front] = ~std::uint64_t{0} << 8 | (255 - front);
         std::sort(keys, keys + 256, [](std::uint64_t p, std::uint64_t q) { return p > q; });
-        alignas(64) std::uint8_t order[256];
         for (unsigned k = 0; k < 256; ++k)
-            order[k] = static_cast<std::uint8_t>(255 - (keys[k] & 0xFF));
-        guess.places0 = _mm512_loadu_si512(order);
-        guess.places1 = _mm512_loadu_si512(order + 64);
-        guess.places2 = _mm512_loadu_si512(order + 128);
-        guess.places3 = _mm512_loadu_si512(order + 192);
-        guess.previousNonZero = nonZero;
+            lists[s].places[k] = static_cast<std::uint8_t>(255 - (keys[k] & 0xFF));
+        lists[s].previousNonZero = second != front;
     }
-    // The window's ranks go where the first half's overwrite them.
-    for (std::size_t i = half - window; i < half; ++i)
-        output[i] = permutedRank(guess, movedBackIndex, input[i]);
-    SavedList checkpoints[maxCheckpoints]; // checkpoint c: the guessed list before byte half + c * spacing
-    std::size_t checkpointCount = 0;
-    for (std::size_t from = 0; from < half; from += spacing) {
-        save(checkpoints[checkpointCount++], guess);
-        const std::size_t to = std::min(from + spacing, half);
-        for (std::size_t i = from; i < to; ++i) {
+}
+
+// Each byte's rank waits on the list the byte before left, so one pass is
+// one long chain of dependent steps. The block runs instead as `streams`
+// stretches in one loop, their chains overlapping, each stretch from the list
+// derivedLists gives for its first byte. When all have run, each stretch's
+// last list is compared with the start of the next; should one ever differ,
+// that stretch runs again from the true list, so the ranks are exact
+// whatever the derivation gives. spoiled (tests only) makes that stretch's
+// start wrong.
+template <std::size_t streams>
+__attribute__((target(DLS2MML_PERMUTES))) RankSplitOutcome rankTransformStreams(std::span<std::uint8_t> output,
+                                                                               std::span<const std::uint8_t> input,
+                                                                               std::size_t spoiled) noexcept
+{
+    const std::size_t n = input.size();
+    const std::size_t length = n / streams; // the last stretch also takes the remainder
+    if (length == 0) {
+        rankTransformPermuted(output, input);
+        return {};
+    }
+    std::size_t starts[streams - 1];
+    for (std::size_t s = 1; s < streams; ++s)
+        starts[s - 1] = s * length;
+    SavedList derived[streams - 1];
+    derivedLists(input, starts, derived);
+    if (spoiled >= 1 && spoiled < streams)
+        std::reverse(derived[spoiled - 1].places, derived[spoiled - 1].places + 256);
+    PermutedList lists[streams];
+    __m512i movedBackIndex;
+    startingPermutedList(lists[0], movedBackIndex);
+    for (std::size_t s = 1; s < streams; ++s)
+        load(lists[s], derived[s - 1]);
+    for (std::size_t i = 0; i < length; ++i) {
+#pragma GCC unroll 4
+        for (std::size_t s = 0; s < streams; ++s)
+            output[s * length + i] = permutedRank(lists[s], movedBackIndex, input[s * length + i]);
+    }
+    for (std::size_t i = streams * length; i < n; ++i)
+        output[i] = permutedRank(lists[streams - 1], movedBackIndex, input[i]);
+    RankSplitOutcome outcome{.split = true, .rerun = 0};
+    for (std::size_t s = 1; s < streams; ++s) {
+        if (same(lists[s - 1], derived[s - 1]))
+            continue;
+        const std::size_t end = s + 1 < streams ? (s + 1) * length : n;
+        PermutedList truth = lists[s - 1];
+        for (std::size_t i = s * length; i < end; ++i)
             output[i] = permutedRank(truth, movedBackIndex, input[i]);
-            output[half + i] = permutedRank(guess, movedBackIndex, input[half + i]);
-        }
-    }
-    if (n % 2 != 0)
-        output[n - 1] = permutedRank(guess, movedBackIndex, input[n - 1]);
-    if (same(truth, checkpoints[0])) {
-        outcome.guessHeld = true;
-        return outcome;
-    }
-    for (std::size_t c = 0; c < checkpointCount; ++c) {
-        const std::size_t from = half + c * spacing;
-        const std::size_t to = c + 1 < checkpointCount ? from + spacing : n;
-        for (std::size_t i = from; i < to; ++i)
-            output[i] = permutedRank(truth, movedBackIndex, input[i]);
-        outcome.rerun += to - from;
-        if (c + 1 < checkpointCount && same(truth, checkpoints[c + 1]))
-            break;
+        lists[s] = truth;
+        outcome.rerun += end - s * length;
     }
     return outcome;
 }
@@ -431,13 +422,19 @@ const bool havePermutes = __builtin_cpu_supports("avx512f") && __builtin_cpu_sup
 #endif
 
 RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
-                                    std::size_t lookBack, std::size_t window, std::size_t spacing) noexcept
+                                    std::size_t streams, std::size_t spoiled) noexcept
 {
 #if defined(DLS2MML_RANK_TRANSFORM_PERMUTES)
-    if (havePermutes)
-        return rankTransformPermutedSplit(output, input, lookBack, window, spacing);
+    if (havePermutes) {
+        switch (streams) {
+        case 2: return rankTransformStreams<2>(output, input, spoiled);
+        case 3: return rankTransformStreams<3>(output, input, spoiled);
+        case 4: return rankTransformStreams<4>(output, input, spoiled);
+        default: break;
+        }
+    }
 #else
-    (void)lookBack, (void)window, (void)spacing;
+    (void)streams, (void)spoiled;
 #endif
     rankTransformWithoutPermutes(output, input);
     return {};
@@ -448,7 +445,7 @@ void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t>
 #if defined(DLS2MML_RANK_TRANSFORM_PERMUTES)
     if (havePermutes) {
         if (input.size() >= rankSplitMinimum)
-            rankTransformPermutedSplit(output, input, rankSplitLookBack, rankSplitWindow, rankSplitSpacing);
+            rankTransformStreams<rankSplitStreams>(output, input, 0);
         else
             rankTransformPermuted(output, input);
         return;
@@ -501,7 +498,7 @@ void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t>
 }
 
 RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
-                                    std::size_t, std::size_t, std::size_t) noexcept
+                                    std::size_t, std::size_t) noexcept
 {
     rankTransformByList(output, input);
     return {};

@@ -12,34 +12,28 @@ namespace dls2mml {
 // output must hold input.size() bytes.
 // The list is kept in vector registers: with 512-bit byte permutes each byte
 // costs a fixed few branch-free steps, and a block of rankSplitMinimum bytes
-// or more runs as two halves in one loop (rankTransformSplit with the
-// rankSplit constants), so that their steps overlap; otherwise
+// or more runs as rankSplitStreams stretches in one loop (rankTransformSplit),
+// so that their steps overlap; otherwise
 // rankTransformWithoutPermutes. No allocation.
 void rankTransform(std::span<std::uint8_t> output, std::span<const std::uint8_t> input) noexcept;
 
 // How one block went through rankTransformSplit.
 struct RankSplitOutcome {
-    bool split = false;     // false: one pass (under two bytes, or no 512-bit byte permutes)
-    bool guessHeld = false; // the second half's guessed starting list was the true one
-    std::size_t rerun = 0;  // bytes of the second half run again from the true list
+    bool split = false;    // false: one pass (too short, or no 512-bit byte permutes)
+    std::size_t rerun = 0; // bytes run again because a stretch's starting list was not the true one
 };
 
-// The ranks of rankTransform, the block run as two halves in one loop. The
-// second half starts from a guess: the list that the values at places 0 and
-// 1 over the lookBack bytes before the window imply (exact when lookBack
-// reaches the block's start), then the window bytes before the midpoint run
-// through it. It saves its list every spacing bytes (wider when the half
-// would need more than 64 checkpoints). Where the guess was wrong the second
-// half runs again from the true list until it reaches a saved one. Exact
-// whatever lookBack, window and spacing; no allocation.
+// The ranks of rankTransform, the block run as `streams` (2 to 4) equal
+// stretches in one loop, each from the list its first byte follows, derived
+// by a scalar pass over the bytes before it; each stretch's last list is
+// checked against the next one's start, and a stretch that started wrong runs
+// again. spoiled (1 to streams - 1; 0: none) makes that stretch's start
+// wrong, for tests of that check. Exact whatever the arguments; no allocation.
 RankSplitOutcome rankTransformSplit(std::span<std::uint8_t> output, std::span<const std::uint8_t> input,
-                                    std::size_t lookBack, std::size_t window, std::size_t spacing) noexcept;
+                                    std::size_t streams, std::size_t spoiled = 0) noexcept;
 inline constexpr std::size_t rankSplitMinimum = 64 * 1024;
-// rankTransform derives the second half's list from the whole first half,
-// so its guess holds and the checkpoints are a safety net only.
-inline constexpr std::size_t rankSplitLookBack = ~std::size_t{0};
-inline constexpr std::size_t rankSplitWindow = 0;
-inline constexpr std::size_t rankSplitSpacing = 4096;
+inline constexpr std::size_t rankSplitStreams = 3;
+
 // What rankTransform runs where the processor has no 512-bit byte permutes
 // (and in the page's build): each stretch of 1 KiB by rankTransformByList or
 // rankTransformByPlaces, as the stretch before favours.

@@ -140,11 +140,10 @@ TEST(RankTransform, MatchesTheLiteralRules)
 }
 
 // The ranks of rankTransformSplit, checked for writing past them.
-Bytes splitRanks(const Bytes& input, std::size_t lookBack, std::size_t window, std::size_t spacing,
-                 RankSplitOutcome& outcome)
+Bytes splitRanks(const Bytes& input, std::size_t streams, std::size_t spoiled, RankSplitOutcome& outcome)
 {
     Bytes out(input.size() + 1, 0xEE);
-    outcome = rankTransformSplit(std::span(out).first(input.size()), input, lookBack, window, spacing);
+    outcome = rankTransformSplit(std::span(out).first(input.size()), input, streams, spoiled);
     EXPECT_EQ(out.back(), 0xEE) << "wrote past the ranks";
     out.pop_back();
     return out;
@@ -159,94 +158,69 @@ Bytes alternating(std::size_t n)
     return out;
 }
 
-constexpr std::size_t wholeHalf = ~std::size_t{0};
-
-// The two halves of a block in one loop give the ranks of one pass whether
-// the second half's guessed list holds, is wrong and meets the true one at a
-// checkpoint, or never meets it (then the whole second half runs again).
+// A block run as 2 to 4 stretches gives the ranks of one pass, each stretch
+// starting from the true list; and a stretch made to start wrong is found
+// out and runs again, whole.
 TEST(RankTransform, SplitBlockMatchesOnePass)
 {
     TestRng rng(7);
-    // Rare values only early in the first half and once at the very end: the
-    // guess from a window puts them in ascending order at the back.
-    const Bytes rareEarly = concat({hex("FF FE FD FC FB FA"), rng.bytes(9000, 26, 'a'), hex("FF")});
-    const Bytes rareEarlyOdd = concat({hex("FF FE FD FC FB FA"), rng.bytes(9001, 26, 'a'), hex("FC")});
-    // "qq" swaps q to the front at once; alternating a, b never swaps, so a
-    // window over them keeps value 0 at the front where the truth has q.
-    const Bytes frontDiffers = concat({text("qq"), alternating(6000), text("q"), alternating(5999)});
-    // All values in the first half, all again in the second: a guess from a
-    // short window is wrong, and the second half meets the true list once
-    // it has touched every value.
-    const Bytes allValues = rng.bytes(40000);
-    enum Path { held, meets, never, any };
-    const struct Case {
+    const struct {
         const char* name;
         Bytes input;
-        std::size_t lookBack, window, spacing;
-        Path path;
     } cases[] = {
-        {"exact list from the start, sound-like", rng.bytes(30000, 40, 100), wholeHalf, 0, 4096, held},
-        {"exact list from the start, rare values", rareEarly, wholeHalf, 0, 1024, held},
-        {"exact list from the start, front differs", frontDiffers, wholeHalf, 0, 1024, held},
-        {"exact list, then a window", allValues, wholeHalf, 500, 1024, held},
-        {"window sees every value", allValues, 0, 6000, 1024, held},
-        {"short window over every value", allValues, 0, 16, 512, meets},
-        {"short window, a checkpoint every byte", rng.bytes(3000, 64), 0, 8, 1, meets},
-        {"rare values the window never sees", rareEarly, 0, 1000, 1024, never},
-        {"rare values, odd length, last byte", rareEarlyOdd, 0, 1000, 1024, never},
-        {"front differs", frontDiffers, 0, 2000, 512, never},
-        {"front differs, no window", frontDiffers, 0, 0, 512, never},
-        {"place 1 list from part of the first half", allValues, 3000, 0, 1024, any},
-        {"place 1 list, rare values", rareEarly, 2000, 0, 700, never},
-        {"window longer than the half", rng.bytes(501, 30), 0, 100000, 64, any},
-        {"spacing longer than the half", rareEarly, 0, 100, 100000, never},
-        {"empty", {}, 0, 16, 16, any},
-        {"one byte", hex("41"), 0, 16, 16, any},
-        {"two bytes", hex("41 41"), 0, 16, 16, any},
-        {"three bytes", hex("00 01 01"), wholeHalf, 16, 1, any},
+        {"sound-like", rng.bytes(30000, 40, 100)},
+        // Rare values only early and once at the very end: they stand in
+        // ascending order at the back for later stretches.
+        {"rare values early", concat({hex("FF FE FD FC FB FA"), rng.bytes(9000, 26, 'a'), hex("FF")})},
+        {"rare values early, odd length", concat({hex("FF FE FD FC FB FA"), rng.bytes(9001, 26, 'a'), hex("FC")})},
+        // "qq" swaps q to the front at once; alternating a, b never swaps.
+        {"front set once", concat({text("qq"), alternating(6000), text("q"), alternating(5999)})},
+        {"every value", rng.bytes(40000)},
+        {"zeros and ones", rng.bytes(7001, 2, 0)},
+        {"empty", {}},
+        {"one byte", hex("41")},
+        {"two bytes", hex("41 41")},
+        {"three bytes", hex("00 01 01")},
+        {"five bytes", hex("00 01 01 00 FF")},
     };
     RankSplitOutcome probe;
-    splitRanks(hex("00 01"), 0, 0, 1, probe);
+    splitRanks(hex("00 01"), 2, 0, probe);
     const bool splits = probe.split; // only where the processor has 512-bit byte permutes
     if (!splits)
         std::printf("note: this processor has no 512-bit byte permutes; blocks run as one pass\n");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
         const Bytes expected = referenceRanks(c.input);
-        RankSplitOutcome outcome;
-        EXPECT_EQ(splitRanks(c.input, c.lookBack, c.window, c.spacing, outcome), expected);
-        if (!outcome.split) {
-            EXPECT_FALSE(splits && c.input.size() >= 2) << "a block of two bytes or more is split";
-            continue;
-        }
-        const std::size_t secondHalf = c.input.size() - c.input.size() / 2;
-        EXPECT_LE(outcome.rerun, secondHalf);
-        EXPECT_EQ(outcome.guessHeld, outcome.rerun == 0);
-        switch (c.path) {
-        case held: EXPECT_TRUE(outcome.guessHeld); break;
-        case meets:
-            EXPECT_GT(outcome.rerun, 0u);
-            EXPECT_LT(outcome.rerun, secondHalf);
-            break;
-        case never: EXPECT_EQ(outcome.rerun, secondHalf); break;
-        case any: break;
+        for (std::size_t streams = 2; streams <= 4; ++streams) {
+            for (std::size_t spoiled = 0; spoiled < streams; ++spoiled) {
+                SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(streams) + " stretches, spoiled " +
+                             std::to_string(spoiled));
+                RankSplitOutcome outcome;
+                EXPECT_EQ(splitRanks(c.input, streams, spoiled, outcome), expected);
+                const std::size_t length = c.input.size() / streams;
+                EXPECT_EQ(outcome.split, splits && length > 0);
+                if (!outcome.split)
+                    continue;
+                const std::size_t spoiledLength = spoiled + 1 < streams ? length : c.input.size() - spoiled * length;
+                EXPECT_EQ(outcome.rerun, spoiled == 0 ? 0 : spoiledLength);
+            }
         }
     }
 }
 
-// Random blocks, alphabets and split settings against one pass.
+// Random blocks, alphabets, stretch counts and spoiled stretches against one pass.
 TEST(RankTransform, SplitBlockMatchesOnePassOnRandomSettings)
 {
     TestRng rng(77);
     for (int i = 0; i < 300; ++i) {
         const Bytes input = rng.bytes(rng.below(6000), 1 + rng.below(256), static_cast<std::uint8_t>(rng.below(256)));
-        const std::size_t lookBack = rng.below(3) == 0 ? wholeHalf : rng.below(4000);
-        const std::size_t window = rng.below(2000);
-        const std::size_t spacing = 1 + rng.below(1500);
+        const std::size_t streams = 2 + rng.below(3);
+        const std::size_t spoiled = rng.below(2) == 0 ? 0 : rng.below(static_cast<std::uint32_t>(streams));
         RankSplitOutcome outcome;
-        EXPECT_EQ(splitRanks(input, lookBack, window, spacing, outcome), ranks(input, rankTransformWithoutPermutes))
-            << "case " << i << ": " << input.size() << " bytes, look back " << lookBack << ", window " << window
-            << ", spacing " << spacing;
+        EXPECT_EQ(splitRanks(input, streams, spoiled, outcome), ranks(input, rankTransformWithoutPermutes))
+            << "case " << i << ": " << input.size() << " bytes, " << streams << " stretches, spoiled " << spoiled;
+        if (spoiled == 0) {
+            EXPECT_EQ(outcome.rerun, 0u) << "case " << i << ": a derived starting list was wrong";
+        }
     }
 }
 
