@@ -20,19 +20,21 @@ std::uint8_t* writeZeroRun(std::uint8_t* out, std::size_t z) noexcept
 
 constexpr std::size_t stretch = 16;
 
-// How many of the ranks at[0..16) from the first on are plain: neither 0
-// nor 254 or 255, and not equal to the rank after it (at[16] is read too).
-// Each of those is coded as one symbol, its rank + 1.
-inline std::size_t plainRanks(const std::uint8_t* at) noexcept
+// Writes each of the ranks at[0..16) plus 1 to out[0..16) and returns how
+// many of them from the first on are plain: neither 0 nor 254 or 255, and not
+// equal to the rank after it (at[16] is read too). Only those count: each is
+// coded as one symbol, its rank + 1.
+inline std::size_t writePlainRanks(std::uint8_t* out, const std::uint8_t* at) noexcept
 {
 #if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     using Lanes = std::uint8_t __attribute__((vector_size(16)));
     Lanes here, next;
     std::memcpy(&here, at, sizeof here);
     std::memcpy(&next, at + 1, sizeof next);
+    const Lanes symbols = here + 1;
+    std::memcpy(out, &symbols, sizeof symbols);
     // r - 1 wraps 0 to 255, so 0, 254 and 255 are those at 253 and above.
-    const Lanes one = here - here + 1;
-    const auto special = (here - one >= 253) | (here == next);
+    const auto special = (here - 1 >= 253) | (here == next);
     std::uint64_t halves[2];
     std::memcpy(halves, &special, sizeof halves);
     if (halves[0] != 0)
@@ -41,23 +43,8 @@ inline std::size_t plainRanks(const std::uint8_t* at) noexcept
         return 8 + static_cast<std::size_t>(__builtin_ctzll(halves[1])) / 8;
     return stretch;
 #else
-    (void)at;
+    (void)out, (void)at;
     return 0;
-#endif
-}
-
-// Writes each of the ranks at[0..16) plus 1; only the first plainRanks count.
-inline void writePlain(std::uint8_t* out, const std::uint8_t* at) noexcept
-{
-#if defined(__GNUC__)
-    using Lanes = std::uint8_t __attribute__((vector_size(16)));
-    Lanes ranks;
-    std::memcpy(&ranks, at, sizeof ranks);
-    const Lanes symbols = ranks + 1;
-    std::memcpy(out, &symbols, sizeof symbols);
-#else
-    for (std::size_t i = 0; i < stretch; ++i)
-        out[i] = static_cast<std::uint8_t>(at[i] + 1);
 #endif
 }
 
@@ -74,8 +61,7 @@ std::int32_t codeRankSymbols(std::span<std::uint8_t> output, std::span<const std
         // once (the store may run past them, into room the bound leaves:
         // at most 2 p symbols stand before out, and p + 17 <= m).
         if (p + stretch < m) {
-            const std::size_t plain = plainRanks(input.data() + p);
-            writePlain(out, input.data() + p);
+            const std::size_t plain = writePlainRanks(out, input.data() + p);
             out += plain;
             p += plain;
             if (plain == stretch)
