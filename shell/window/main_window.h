@@ -65,7 +65,8 @@ SIZE mainWindowSize();
 bool jobPathsForDrop(const std::wstring& widePath, std::string& path, std::string& lowerPath);
 // The parameters that ask the file manager to show a document selected.
 std::wstring revealParameters(const std::wstring& documentPath);
-// Called after each block while a drop is converted: looks at the queue
+// Called every tenth of a second while a drop is converted on a thread of its
+// own (after each block where none could be started): looks at the queue
 // (removing and dispatching nothing) so that Windows sees the window alive.
 void keepAlive();
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -10,6 +10,7 @@
 #include "bank/instrument_selection.h"
 #include "shell/conversion_job.h"
 #include "support/dls_chunks.h"
+#include "support/job_support.h"
 
 namespace dls2mml {
 namespace {
@@ -54,16 +55,10 @@ Bytes bank()
                  list("LIST", "wvpl", {first, wave(pattern)})});
 }
 
-struct Folder {
-    std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "conversion_instruments";
-    Folder() { std::filesystem::create_directories(path); }
-    ~Folder() { std::filesystem::remove_all(path); }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
-
 TEST(ConversionInstruments, ConvertsTheCutBankWhateverTheFilesBlockCount)
 {
-    Folder folder;
+    // A folder of its own: suites of other builds may run this test at once.
+    test::TempFolder folder;
     const Bytes whole = bank();
     std::ofstream(folder.file("bank.dls"), std::ios::binary)
         .write(reinterpret_cast<const char*>(whole.data()), static_cast<std::streamsize>(whole.size()));

@@ -3,10 +3,19 @@
 // and the window's entry.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "compressor/block_compressor.h"
 #include "compressor/block_sort.h"
@@ -187,6 +196,93 @@ TEST(ConversionJob, ConvertDlsFileRevealsOnlyAfterSuccess)
     EXPECT_EQ(revealed, nullptr);
     setRevealHook(nullptr);
 }
+
+#if !defined(_WIN32)
+// The window's hooks, counted with the threads they ran on.
+std::atomic<int> aliveCalls{0};
+std::atomic<bool> aliveElsewhere{false};
+std::thread::id callerThread;
+std::thread::id revealThread;
+void countAlive()
+{
+    if (std::this_thread::get_id() != callerThread)
+        aliveElsewhere = true;
+    ++aliveCalls;
+}
+void recordRevealAndThread(const char* path)
+{
+    recordReveal(path);
+    revealThread = std::this_thread::get_id();
+}
+
+bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(fd, bytes, length);
+        if (n <= 0)
+            return false;
+        bytes += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A bank from a pipe that stalls part-way through its first block, as a slow
+// source may: the window's thread must keep showing the system it is alive
+// (the system takes a window that leaves its queue alone for 5 s for hung),
+// so the hook keeps coming on the caller's thread while the conversion waits,
+// and the document and its reveal come as from a file. Converted where the
+// window converts, the caller held in the read would never call the hook: the
+// writer then gives up waiting after 20 s and the test fails.
+TEST(ConversionJob, ConvertDlsFileStaysAliveWhileItsInputStalls)
+{
+    startPivotStateAfresh();
+    TempFolder dir;
+    const std::string path = dir.file("slow.dls");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const Bytes bank = TestRng(31).bytes(blockSizeForLevel1 + 1000); // two blocks
+    const std::size_t first = 1000;
+    aliveCalls = 0;
+    aliveElsewhere = false;
+    callerThread = std::this_thread::get_id();
+    revealThread = {};
+    revealedPath.clear();
+    bool stalledUntilAlive = false;
+    bool fed = false;
+    std::thread writer([&] {
+        // Opened without waiting, so that a job that never opens the pipe
+        // leaves no thread behind.
+        int fd = -1;
+        const auto opening = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while ((fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 && std::chrono::steady_clock::now() < opening)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (fd < 0 || ::fcntl(fd, F_SETFL, 0) != 0)
+            return;
+        if (writeAll(fd, bank.data(), first)) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (aliveCalls < 5 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            stalledUntilAlive = aliveCalls >= 5;
+            fed = writeAll(fd, bank.data() + first, bank.size() - first);
+        }
+        ::close(fd);
+    });
+    setProgressHook(countAlive);
+    setRevealHook(recordRevealAndThread);
+    std::string slow = path;
+    ConvertDlsFile(slow.data(), lowerAscii(slow).c_str());
+    writer.join();
+    setProgressHook(nullptr);
+    setRevealHook(nullptr);
+    EXPECT_TRUE(fed);
+    EXPECT_TRUE(stalledUntilAlive) << "the caller's thread did not call the hook while the input stalled";
+    EXPECT_FALSE(aliveElsewhere) << "the hook must run on the caller's thread (the window's)";
+    EXPECT_EQ(revealedPath, dir.file("slow_dls.mml"));
+    EXPECT_EQ(revealThread, callerThread) << "the reveal must run on the caller's thread";
+    EXPECT_TRUE(readFile(dir.file("slow_dls.mml")) == expectedDocument(bank)) << "documents differ";
+    startPivotStateAfresh();
+}
+#endif
 
 // A check that fails must not cost the earlier document: it runs on the
 // finished temporary, before anything is replaced.

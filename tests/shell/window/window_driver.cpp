@@ -230,10 +230,9 @@ int drop(HWND window, const std::string& block, std::size_t count, bool wide)
         return 1;
     }
     // The posted drop is taken as soon as the window wakes; a sent message is
-    // then answered when the window next looks at its queue: after the drop
-    // handler for a short drop, possibly during a long conversion (which
-    // looks at the queue after each block), so a long drop's end is told by
-    // its file-manager start instead.
+    // then answered when the window next looks at its queue, which it does
+    // every tenth of a second while it converts: a long drop's end is told
+    // by its file-manager start instead.
     Sleep(200);
     DWORD_PTR result = 0;
     const LRESULT answered = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 300000, &result);
