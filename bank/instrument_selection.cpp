@@ -222,7 +222,12 @@ bool number(std::string_view text, std::size_t& at, std::uint64_t& value)
     return at > start && at - start <= 18;
 }
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string quoted(std::string_view text)
+{
+    std::string out(1, '"');
+    out.append(text).push_back('"');
+    return out;
+}
 
 std::string_view trimmed(std::string_view text)
 {

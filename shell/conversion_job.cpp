@@ -402,7 +402,7 @@ bool nameOutput(const JobRequest& request, JobReport& report)
     if (request.discardOutput || request.output) {
         report.outputPath.clear();
     } else if (request.toStandardOutput) {
-        report.outputPath = "-";
+        report.outputPath.assign(1, '-');
     } else if (!request.outputPath.empty()) {
         report.outputPath = request.outputPath;
     } else if (auto derived = deriveOutputName(request.path, request.lowerPath)) {

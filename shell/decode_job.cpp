@@ -199,7 +199,7 @@ DecodeReport chooseTarget(const DecodeRequest& request, DecodeReport report, boo
     toStandardOutput = request.toStandardOutput || (request.fromStandardInput && request.outputPath.empty() &&
                                                      !request.output);
     if (toStandardOutput) {
-        report.outputPath = "-";
+        report.outputPath.assign(1, '-');
         if (request.refuseTerminal)
             return failed(std::move(report), FaultKind::toTerminal);
     } else if (!request.outputPath.empty()) {

@@ -39,7 +39,7 @@ std::string describeCharacter(unsigned char c)
     if (c == '\r')
         return "a carriage return (0x0D)";
     if (c >= 0x20 && c < 0x7F)
-        return "'" + std::string(1, static_cast<char>(c)) + "'";
+        return std::string{'\'', static_cast<char>(c), '\''};
     return "the byte " + code;
 }
 

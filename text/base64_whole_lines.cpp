@@ -190,7 +190,7 @@ constexpr PackOrder makePackOrder()
 {
     PackOrder order{};
     for (int j = 0; j < 64; ++j)
-        order.index[j] = j < 48 ? static_cast<std::uint8_t>(4 * (j / 3) + 2 - j % 3) : 0;
+        order.index[j] = static_cast<std::uint8_t>(j < 48 ? 4 * (j / 3) + 2 - j % 3 : 0);
     return order;
 }
 

@@ -101,7 +101,7 @@ TEST(CApi, DrawsFromThePivotStateAsAConversionRunDoes)
     std::filesystem::create_directories(folder);
     pivotGenerator.setState(start);
     for (std::size_t i = 0; i < banks.size(); ++i) {
-        const std::string bankPath = (folder / ("b" + std::to_string(i) + ".dls")).string();
+        const std::string bankPath = (folder / std::string(1, 'b').append(std::to_string(i)).append(".dls")).string();
         std::ofstream(bankPath, std::ios::binary).write(reinterpret_cast<const char*>(banks[i].data()),
                                                          static_cast<std::streamsize>(banks[i].size()));
         JobRequest request;

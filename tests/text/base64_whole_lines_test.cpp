@@ -152,8 +152,9 @@ TEST(Base64WholeLines, EveryByteValueInEveryColumn)
                 const bool inAlphabet = c != 0 && alphabet.find(static_cast<char>(c)) != std::string::npos;
                 const Decoded d = decode(decoder, text);
                 ASSERT_EQ(d.lines, inAlphabet ? 1u : 0u) << "column " << column << " byte " << c;
-                if (inAlphabet)
+                if (inAlphabet) {
                     ASSERT_TRUE(d.bytes == referenceBytes(text)) << "column " << column << " byte " << c;
+                }
             }
     }
 }
