@@ -33,7 +33,7 @@ using Tables = std::array<std::array<std::uint64_t, 256>, 16>;
 constexpr Tables makeTables()
 {
     Tables tables{};
-    for (std::uint64_t i = 0; i < 256; ++i) {
+    for (std::size_t i = 0; i < 256; ++i) {
         std::uint64_t c = i;
         for (int bit = 0; bit < 8; ++bit)
             c = timesX(c);

@@ -349,7 +349,7 @@ SegmentRows segmentRows(std::span<const std::int32_t> suffixArray, std::size_t n
         const auto s = static_cast<std::uint64_t>(static_cast<std::uint32_t>(suffixArray[row]));
         const std::uint64_t j = (s * inverse) >> 40;
         if (j * length == s && j - 1 < rows.size())
-            rows[j - 1] = static_cast<std::uint32_t>(row);
+            rows[static_cast<std::size_t>(j - 1)] = static_cast<std::uint32_t>(row);
     }
     return rows;
 }
