@@ -17,61 +17,53 @@ const path = require('node:path');
 const zlib = require('node:zlib');
 const {serve, launch, openPage, drop, linkedDigest} = require('./browser');
 
-// CPU seconds (user and system) used so far by the processes under pid,
-// itself included; and by the finished children of this process.
-function cpuOf(pid) {
-  const ticks = (fields, from) => Number(fields[from]) + Number(fields[from + 1]);
+// The fields after the name in a /proc stat file (state first), or null
+// when the process or thread is gone.
+function statFields(file) {
+  try {
+    const text = fs.readFileSync(file, 'utf8');
+    return {name: text.slice(text.indexOf('(') + 1, text.lastIndexOf(')')),
+      fields: text.slice(text.lastIndexOf(')') + 2).split(' ')};
+  } catch (error) {
+    return null; // gone meanwhile
+  }
+}
+const ticksOf = (fields) => Number(fields[11]) + Number(fields[12]); // user and system
+
+// The processes under pid, itself included: their ids and stat fields.
+function processesUnder(pid) {
   const stats = new Map();
   for (const name of fs.readdirSync('/proc')) {
     if (!/^\d+$/.test(name)) continue;
-    try {
-      const text = fs.readFileSync(`/proc/${name}/stat`, 'utf8');
-      const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
-      stats.set(Number(name), {parent: Number(fields[1]), ticks: ticks(fields, 11)});
-    } catch (error) {
-      // gone meanwhile
-    }
+    const stat = statFields(`/proc/${name}/stat`);
+    if (stat) stats.set(Number(name), stat.fields);
   }
-  let total = 0;
-  for (const [id, stat] of stats) {
-    for (let at = id; at; at = stats.has(at) ? stats.get(at).parent : 0) {
-      if (at === pid) {
-        total += stat.ticks;
-        break;
-      }
-    }
-  }
-  return total / 100;
+  const under = (id) => {
+    for (let at = id; at; at = stats.has(at) ? Number(stats.get(at)[1]) : 0) if (at === pid) return true;
+    return false;
+  };
+  return [...stats].filter(([id]) => under(id));
 }
+
+// CPU seconds (user and system) used so far by the processes under pid,
+// itself included.
+function cpuOf(pid) {
+  return processesUnder(pid).reduce((total, [, fields]) => total + ticksOf(fields), 0) / 100;
+}
+
 // CPU ticks of every thread of the processes under pid, keyed by process
 // kind and thread name (threads of one name summed): where a page's CPU goes.
 function threadCpuOf(pid) {
-  const parents = new Map();
-  for (const name of fs.readdirSync('/proc')) {
-    if (!/^\d+$/.test(name)) continue;
-    try {
-      const text = fs.readFileSync(`/proc/${name}/stat`, 'utf8');
-      parents.set(Number(name), Number(text.slice(text.lastIndexOf(')') + 2).split(' ')[1]));
-    } catch (error) {
-      // gone meanwhile
-    }
-  }
-  const under = (id) => {
-    for (let at = id; at; at = parents.get(at) || 0) if (at === pid) return true;
-    return false;
-  };
   const totals = new Map();
-  for (const id of parents.keys()) {
-    if (!under(id)) continue;
+  for (const [id] of processesUnder(pid)) {
     try {
       const type = /--type=([\w-]+)/.exec(fs.readFileSync(`/proc/${id}/cmdline`, 'utf8'));
       const kind = type ? type[1] : 'browser';
       for (const tid of fs.readdirSync(`/proc/${id}/task`)) {
-        const text = fs.readFileSync(`/proc/${id}/task/${tid}/stat`, 'utf8');
-        const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
-        const thread = text.slice(text.indexOf('(') + 1, text.lastIndexOf(')')).replace(/\d+$/, '');
-        const key = `${kind}: ${thread}`;
-        totals.set(key, (totals.get(key) || 0) + Number(fields[11]) + Number(fields[12]));
+        const stat = statFields(`/proc/${id}/task/${tid}/stat`);
+        if (!stat) continue;
+        const key = `${kind}: ${stat.name.replace(/\d+$/, '')}`;
+        totals.set(key, (totals.get(key) || 0) + ticksOf(stat.fields));
       }
     } catch (error) {
       // gone meanwhile
@@ -80,9 +72,9 @@ function threadCpuOf(pid) {
   return totals;
 }
 
+// CPU seconds (user and system) of this process's finished children.
 function childrenCpu() {
-  const text = fs.readFileSync('/proc/self/stat', 'utf8');
-  const fields = text.slice(text.lastIndexOf(')') + 2).split(' ');
+  const {fields} = statFields('/proc/self/stat');
   return (Number(fields[13]) + Number(fields[14])) / 100;
 }
 
