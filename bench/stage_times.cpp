@@ -7,7 +7,9 @@
 //
 // Each stage runs once per slice on what the stage before made of it, as a
 // conversion runs it after the pivot state is settled (the sort that draws
-// nothing); prints nanoseconds per input byte of each stage and their sum.
+// nothing), then each decoding stage on what the coding made; prints
+// nanoseconds per input byte of each stage and the sums of both directions.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +36,13 @@ double cpuSeconds()
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-enum Stage { prepassStage, sortStage, rankStage, symbolStage, coderStage, stageCount };
-const char* const stageNames[stageCount] = {"pre-pass", "sort", "rank transform", "rank symbols", "range coder"};
+enum Stage {
+    prepassStage, sortStage, rankStage, symbolStage, coderStage,
+    decoderStage, symbolReadStage, rankUndoStage, sortUndoStage, runUndoStage, stageCount
+};
+constexpr int codingStages = decoderStage;
+const char* const stageNames[stageCount] = {"pre-pass", "sort", "rank transform", "rank symbols", "range coder",
+                                            "range decoder", "symbols read", "ranks undone", "sort undone", "runs expanded"};
 
 struct Block {
     Bytes prepassed = Bytes(runLengthPrepassBound(blockSizeForLevel1) + wrappedBlockPadding);
@@ -45,6 +52,13 @@ struct Block {
     Bytes payload = Bytes(encodeBlockBound(rankSymbolsBound(bufferSizeForLevel1)));
     SortArrays arrays{bufferSizeForLevel1};
     ModelSet models;
+    // Decoding's own buffers.
+    Bytes decodedSymbols;
+    Bytes decodedRanks;
+    Bytes decodedColumn = Bytes(bufferSizeForLevel1);
+    Bytes unsorted = Bytes(bufferSizeForLevel1);
+    Bytes expanded;
+    std::vector<std::uint32_t> walk = std::vector<std::uint32_t>(bufferSizeForLevel1 + pieceWorkWords(bufferSizeForLevel1));
 };
 
 // One slice through every stage, each timed into seconds; false if it did
@@ -71,7 +85,23 @@ struct Block {
     const std::int32_t length = encodeBlock(block.models, block.payload,
                                             std::span<const std::uint8_t>(block.symbols).first(static_cast<std::size_t>(k)));
     lap(coderStage);
-    return sorted.ok && length > 0;
+    if (!sorted.ok || length <= 0)
+        return false;
+    const auto payload = std::span<const std::uint8_t>(block.payload).first(static_cast<std::size_t>(length));
+    const bool decoded = !decodeRangeBlock(block.models, payload, block.decodedSymbols).failed();
+    lap(decoderStage);
+    const bool read = !decodeRankSymbols(block.decodedSymbols, block.decodedRanks).failed();
+    lap(symbolReadStage);
+    const std::span<std::uint8_t> column = std::span(block.decodedColumn).first(n);
+    undoRankTransform(column, std::span<const std::uint8_t>(block.decodedRanks).first(n));
+    lap(rankUndoStage);
+    const bool unsorted = !undoBlockSort(std::span(block.unsorted).first(n), column,
+                                         static_cast<std::uint32_t>(sorted.primaryIndex), block.walk).failed();
+    lap(sortUndoStage);
+    const bool expanded = !expandRuns(std::span<const std::uint8_t>(block.unsorted).first(n), block.expanded).failed();
+    lap(runUndoStage);
+    return decoded && read && block.decodedRanks.size() == n && unsorted && expanded &&
+           std::equal(input.begin(), input.end(), block.expanded.begin(), block.expanded.end());
 }
 
 } // namespace
@@ -102,7 +132,7 @@ int main(int argc, char** argv)
         // the engine's optimized code and with the arrays touched.
         double untimed[stageCount] = {};
         if ((i == 0 && !codeSlice(*block, input, untimed)) || !codeSlice(*block, input, seconds)) {
-            std::fprintf(stderr, "stage_times: slice %ld did not code\n", i);
+            std::fprintf(stderr, "stage_times: slice %ld did not code, or did not decode back to itself\n", i);
             return 1;
         }
     }
@@ -111,7 +141,11 @@ int main(int argc, char** argv)
     for (int s = 0; s < stageCount; ++s) {
         std::printf("%-15s %7.2f ns/byte\n", stageNames[s], 1e9 * seconds[s] / bytes);
         total += seconds[s];
+        if (s == codingStages - 1 || s == stageCount - 1) {
+            std::printf("%-15s %7.2f ns/byte over %.0f bytes\n", s < codingStages ? "all coding" : "all decoding",
+                        1e9 * total / bytes, bytes);
+            total = 0;
+        }
     }
-    std::printf("%-15s %7.2f ns/byte over %.0f bytes\n", "all stages", 1e9 * total / bytes, bytes);
     return 0;
 }
