@@ -1,6 +1,10 @@
 // Inverse rank transform: ranks back into the last column (docs/format.md,
 // section 5.3).
 //
+// Without 512-bit byte permutes the list is kept as 16 pieces of 16 bytes: a
+// rank j reads its value with one byte load, and the pieces up to j's move
+// back one place, 16 bytes at a time (about j / 16 steps).
+//
 // Each rank j names the list place whose value comes out; that value then
 // moves to place 1 (places 1..j-1 moving one back), or to the front when j is
 // 1 after a non-zero rank. The vector version keeps the whole 256-byte list in
@@ -18,6 +22,9 @@
 #include "compressor/rank_list_512.h"
 #include "compressor/rank_transform.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #define DLS2MML_RANK_INVERSE_VECTOR 1
@@ -47,6 +54,85 @@ void undoRankTransformPortable(std::span<std::uint8_t> lastColumn, std::span<con
         previousRank = j;
     }
 }
+
+#if defined(__SSE2__)
+namespace {
+
+// Byte masks over one 16-byte piece of the list: upTo[k] covers places
+// 0..k; moveBack[landing][k] the places after landing up to k, which take
+// the byte before them; put[landing] the landing place itself.
+struct PieceMasks {
+    alignas(16) std::uint8_t upTo[16][16];
+    alignas(16) std::uint8_t moveBack[2][16][16];
+    alignas(16) std::uint8_t put[2][16];
+};
+
+constexpr PieceMasks makePieceMasks()
+{
+    PieceMasks masks{};
+    for (int k = 0; k < 16; ++k)
+        for (int i = 0; i < 16; ++i) {
+            masks.upTo[k][i] = i <= k ? 0xFF : 0x00;
+            for (int landing = 0; landing < 2; ++landing)
+                masks.moveBack[landing][k][i] = landing < i && i <= k ? 0xFF : 0x00;
+        }
+    for (int landing = 0; landing < 2; ++landing)
+        masks.put[landing][landing] = 0xFF;
+    return masks;
+}
+
+alignas(16) constexpr PieceMasks pieceMasks = makePieceMasks();
+
+inline __m128i maskAt(const std::uint8_t (&bytes)[16]) noexcept { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); }
+
+inline __m128i blend(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept
+{
+    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
+}
+
+} // namespace
+
+void undoRankTransformByList(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept
+{
+    alignas(16) std::uint8_t places[256];
+    for (std::size_t i = 0; i < 256; ++i)
+        places[i] = static_cast<std::uint8_t>(i);
+    __m128i* const pieces = reinterpret_cast<__m128i*>(places);
+    std::uint32_t previousRank = 1;
+    for (std::size_t i = 0; i < ranks.size(); ++i) {
+        const std::uint32_t j = ranks[i];
+        const std::uint8_t value = places[j];
+        lastColumn[i] = value;
+        // The value lands at place 0 when j is 0 (where it already stands) or
+        // when j is 1 after a non-zero rank; otherwise at place 1 (where it
+        // stands already when j is 1 after a zero rank). Places after it, up
+        // to j, take the byte before them. Masks rather than conditions for
+        // the first piece: the case is not foreseeable.
+        const std::uint32_t landing = std::uint32_t{j > 1} | (std::uint32_t{j == 1} & std::uint32_t{previousRank == 0});
+        const std::uint32_t last = j >> 4;
+        const __m128i front = pieces[0];
+        const __m128i shifted = blend(maskAt(pieceMasks.moveBack[landing][last == 0 ? j : 15]), _mm_slli_si128(front, 1), front);
+        pieces[0] = blend(maskAt(pieceMasks.put[landing]), _mm_set1_epi8(static_cast<char>(value)), shifted);
+        if (last != 0) {
+            // Whole pieces before j's, j's own up to j.
+            __m128i before = front;
+            for (std::uint32_t piece = 1; piece < last; ++piece) {
+                const __m128i current = pieces[piece];
+                pieces[piece] = _mm_or_si128(_mm_slli_si128(current, 1), _mm_srli_si128(before, 15));
+                before = current;
+            }
+            const __m128i current = pieces[last];
+            pieces[last] = blend(maskAt(pieceMasks.upTo[j & 15]), _mm_or_si128(_mm_slli_si128(current, 1), _mm_srli_si128(before, 15)), current);
+        }
+        previousRank = j;
+    }
+}
+#else
+void undoRankTransformByList(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept
+{
+    undoRankTransformPortable(lastColumn, ranks);
+}
+#endif
 
 #if defined(DLS2MML_RANK_INVERSE_VECTOR)
 namespace {
@@ -149,7 +235,7 @@ void undoRankTransform(std::span<std::uint8_t> lastColumn, std::span<const std::
         return;
     }
 #endif
-    undoRankTransformPortable(lastColumn, ranks);
+    undoRankTransformByList(lastColumn, ranks);
 }
 
 } // namespace dls2mml

@@ -278,14 +278,15 @@ Bytes referenceColumn(const Bytes& ranks)
 }
 
 // Every rank string is valid, so random ones test the inverse as well as any:
-// the vector version (where the processor has it) and the portable one
-// against the literal rules, with ranks at every register boundary of the list.
+// the vector version (where the processor has it), the list in pieces and the
+// portable one against the literal rules, with ranks at every register and
+// piece boundary of the list.
 TEST(RankTransform, InverseMatchesTheLiteralRules)
 {
     TestRng rng(41);
     Bytes boundaries;
     for (int i = 0; i < 6000; ++i) {
-        const std::uint8_t edges[] = {0, 1, 2, 62, 63, 64, 65, 126, 127, 128, 129, 190, 191, 192, 193, 254, 255};
+        const std::uint8_t edges[] = {0, 1, 2, 15, 16, 17, 31, 32, 33, 62, 63, 64, 65, 126, 127, 128, 129, 190, 191, 192, 193, 239, 240, 254, 255};
         boundaries.push_back(edges[rng.below(sizeof edges)]);
     }
     Bytes small; // mostly 0 and 1, so both promotions and their order matter
@@ -308,6 +309,7 @@ TEST(RankTransform, InverseMatchesTheLiteralRules)
         SCOPED_TRACE(c.name);
         const Bytes expected = referenceColumn(c.ranks);
         EXPECT_EQ(column(c.ranks, undoRankTransform), expected);
+        EXPECT_EQ(column(c.ranks, undoRankTransformByList), expected) << "list in pieces";
         EXPECT_EQ(column(c.ranks, undoRankTransformPortable), expected) << "portable";
     }
 }
