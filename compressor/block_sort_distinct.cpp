@@ -31,6 +31,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
 #include "compressor/block_sort.h"
 
 namespace dls2mml {
@@ -49,11 +53,19 @@ constexpr double evenSpread = 1.1;
 
 inline std::uint64_t loadBigEndian64(const std::uint8_t* p) noexcept
 {
+#if defined(__wasm_simd128__)
+    // WebAssembly has no byte swap (it would take some twenty steps): the
+    // eight bytes go into a vector and one shuffle reverses them.
+    const v128_t bytes = wasm_v128_load64_zero(p);
+    const v128_t reversed = wasm_i8x16_shuffle(bytes, bytes, 7, 6, 5, 4, 3, 2, 1, 0, 8, 9, 10, 11, 12, 13, 14, 15);
+    return static_cast<std::uint64_t>(wasm_i64x2_extract_lane(reversed, 0));
+#elif defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
-#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     return __builtin_bswap64(v);
 #elif defined(__GNUC__)
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
     return v;
 #else
     std::uint64_t r = 0;
