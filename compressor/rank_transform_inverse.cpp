@@ -94,10 +94,12 @@ inline __m128i blend(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept
 
 void undoRankTransformByList(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept
 {
-    alignas(16) std::uint8_t places[256];
+    // The pieces are the list's storage; its bytes are read through a byte
+    // pointer, which may alias anything.
+    __m128i pieces[16];
+    std::uint8_t* const places = reinterpret_cast<std::uint8_t*>(pieces);
     for (std::size_t i = 0; i < 256; ++i)
         places[i] = static_cast<std::uint8_t>(i);
-    __m128i* const pieces = reinterpret_cast<__m128i*>(places);
     std::uint32_t previousRank = 1;
     for (std::size_t i = 0; i < ranks.size(); ++i) {
         const std::uint32_t j = ranks[i];
