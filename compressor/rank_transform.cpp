@@ -12,6 +12,7 @@
 #include <immintrin.h>
 #endif
 
+#include "compressor/rank_list_128.h"
 #include "compressor/rank_list_512.h"
 
 namespace dls2mml {
@@ -19,24 +20,9 @@ namespace dls2mml {
 #if defined(__SSE2__)
 namespace {
 
-// Byte masks over one 16-byte piece of the list: upTo[k] covers places 0..k.
-struct PieceMasks {
-    alignas(16) std::uint8_t upTo[16][16];
-    PieceMasks()
-    {
-        for (int k = 0; k < 16; ++k)
-            for (int i = 0; i < 16; ++i)
-                upTo[k][i] = i <= k ? 0xFF : 0x00;
-    }
-};
-const PieceMasks pieceMasks;
-
-inline __m128i maskUpTo(int k) noexcept { return _mm_load_si128(reinterpret_cast<const __m128i*>(pieceMasks.upTo[k])); }
-
-inline __m128i blend(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept
-{
-    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-}
+using list128::blend;
+using list128::movedBack;
+using list128::upTo;
 
 // One byte through the list, which is kept as 16 pieces of 16 bytes. The
 // search and the shift are one pass from the front: every piece before the
@@ -47,8 +33,8 @@ inline unsigned rankAndUpdate(__m128i* list, std::uint8_t x, unsigned previousRa
     const __m128i needle = _mm_set1_epi8(static_cast<char>(x));
     const __m128i front = list[0];
     unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(front, needle)));
-    const __m128i place0 = maskUpTo(0);
-    const __m128i places01 = maskUpTo(1);
+    const __m128i place0 = upTo(0);
+    const __m128i places01 = upTo(1);
     if (hits != 0) {
         const unsigned k = static_cast<unsigned>(__builtin_ctz(hits));
         if (k == 0)
@@ -63,18 +49,18 @@ inline unsigned rankAndUpdate(__m128i* list, std::uint8_t x, unsigned previousRa
         }
         // Places 2..k take the bytes before them, x goes to place 1, place 0 stays.
         const __m128i moved = blend(place0, front, blend(places01, needle, _mm_slli_si128(front, 1)));
-        list[0] = blend(maskUpTo(static_cast<int>(k)), moved, front);
+        list[0] = blend(upTo(k), moved, front);
         return k;
     }
     list[0] = blend(place0, front, blend(places01, needle, _mm_slli_si128(front, 1)));
     __m128i before = front;
     for (unsigned piece = 1;; ++piece) {
         const __m128i current = list[piece];
-        const __m128i moved = _mm_or_si128(_mm_slli_si128(current, 1), _mm_srli_si128(before, 15));
+        const __m128i moved = movedBack(current, before);
         hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(current, needle)));
         if (hits != 0) {
             const unsigned k = static_cast<unsigned>(__builtin_ctz(hits));
-            list[piece] = blend(maskUpTo(static_cast<int>(k)), moved, current);
+            list[piece] = blend(upTo(k), moved, current);
             return 16 * piece + k;
         }
         list[piece] = moved;

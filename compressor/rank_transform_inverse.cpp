@@ -19,12 +19,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "compressor/rank_list_128.h"
 #include "compressor/rank_list_512.h"
 #include "compressor/rank_transform.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
 #define DLS2MML_RANK_INVERSE_VECTOR 1
@@ -58,37 +56,31 @@ void undoRankTransformPortable(std::span<std::uint8_t> lastColumn, std::span<con
 #if defined(__SSE2__)
 namespace {
 
-// Byte masks over one 16-byte piece of the list: upTo[k] covers places
-// 0..k; moveBack[landing][k] the places after landing up to k, which take
-// the byte before them; put[landing] the landing place itself.
-struct PieceMasks {
-    alignas(16) std::uint8_t upTo[16][16];
+using list128::blend;
+using list128::maskAt;
+using list128::movedBack;
+
+// Byte masks over the first piece: moveBack[landing][k] the places after
+// landing up to k, which take the byte before them; put[landing] the landing
+// place itself.
+struct LandingMasks {
     alignas(16) std::uint8_t moveBack[2][16][16];
     alignas(16) std::uint8_t put[2][16];
 };
 
-constexpr PieceMasks makePieceMasks()
+constexpr LandingMasks makeLandingMasks()
 {
-    PieceMasks masks{};
-    for (int k = 0; k < 16; ++k)
-        for (int i = 0; i < 16; ++i) {
-            masks.upTo[k][i] = i <= k ? 0xFF : 0x00;
-            for (int landing = 0; landing < 2; ++landing)
+    LandingMasks masks{};
+    for (int landing = 0; landing < 2; ++landing) {
+        for (int k = 0; k < 16; ++k)
+            for (int i = 0; i < 16; ++i)
                 masks.moveBack[landing][k][i] = landing < i && i <= k ? 0xFF : 0x00;
-        }
-    for (int landing = 0; landing < 2; ++landing)
         masks.put[landing][landing] = 0xFF;
+    }
     return masks;
 }
 
-alignas(16) constexpr PieceMasks pieceMasks = makePieceMasks();
-
-inline __m128i maskAt(const std::uint8_t (&bytes)[16]) noexcept { return _mm_load_si128(reinterpret_cast<const __m128i*>(bytes)); }
-
-inline __m128i blend(__m128i mask, __m128i ifSet, __m128i ifClear) noexcept
-{
-    return _mm_or_si128(_mm_and_si128(mask, ifSet), _mm_andnot_si128(mask, ifClear));
-}
+alignas(16) constexpr LandingMasks landingMasks = makeLandingMasks();
 
 } // namespace
 
@@ -113,18 +105,18 @@ void undoRankTransformByList(std::span<std::uint8_t> lastColumn, std::span<const
         const std::uint32_t landing = std::uint32_t{j > 1} | (std::uint32_t{j == 1} & std::uint32_t{previousRank == 0});
         const std::uint32_t last = j >> 4;
         const __m128i front = pieces[0];
-        const __m128i shifted = blend(maskAt(pieceMasks.moveBack[landing][last == 0 ? j : 15]), _mm_slli_si128(front, 1), front);
-        pieces[0] = blend(maskAt(pieceMasks.put[landing]), _mm_set1_epi8(static_cast<char>(value)), shifted);
+        const __m128i shifted = blend(maskAt(landingMasks.moveBack[landing][last == 0 ? j : 15]), _mm_slli_si128(front, 1), front);
+        pieces[0] = blend(maskAt(landingMasks.put[landing]), _mm_set1_epi8(static_cast<char>(value)), shifted);
         if (last != 0) {
             // Whole pieces before j's, j's own up to j.
             __m128i before = front;
             for (std::uint32_t piece = 1; piece < last; ++piece) {
                 const __m128i current = pieces[piece];
-                pieces[piece] = _mm_or_si128(_mm_slli_si128(current, 1), _mm_srli_si128(before, 15));
+                pieces[piece] = movedBack(current, before);
                 before = current;
             }
             const __m128i current = pieces[last];
-            pieces[last] = blend(maskAt(pieceMasks.upTo[j & 15]), _mm_or_si128(_mm_slli_si128(current, 1), _mm_srli_si128(before, 15)), current);
+            pieces[last] = blend(list128::upTo(j & 15), movedBack(current, before), current);
         }
         previousRank = j;
     }
