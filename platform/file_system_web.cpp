@@ -2,9 +2,10 @@
 //
 // The input is the File the worker is working on, read a slice at a time
 // with the worker's synchronous reader, so a bank is never held whole. The
-// output is a document assembled on the JavaScript side in 1 MiB pages that
-// can be written at any offset (the sizes line is written last), and becomes
-// a Blob on commit. The functions called here are defined in worker.js.
+// output can be written at any offset (the sizes line is written last): a
+// file in the browser's private storage where the page has it, else 1 MiB
+// pages on the JavaScript side that become a Blob on commit. The functions
+// called here are defined in worker.js.
 #include "platform/file_system.h"
 
 #include <emscripten.h>
@@ -25,7 +26,15 @@ EM_JS(void, webOutputCommit, (), { webIo.outputCommit(); });
 EM_JS(void, webOutputDiscard, (), { webIo.outputDiscard(); });
 // clang-format on
 
-IoStatus outOfMemory() { return {IoError::writeFailed, "out of memory"}; }
+// What webOutputWriteAt returns.
+enum WebWrite : int { outOfMemory = 0, written = 1, storageRefused = 2 };
+
+IoStatus writeFailure(int result)
+{
+    if (result == storageRefused)
+        return {IoError::writeFailed, "the browser's storage refused the document (no room left?)"};
+    return {IoError::writeFailed, "out of memory"};
+}
 
 class WebInputFile final : public InputFile {
 public:
@@ -64,8 +73,9 @@ public:
     bool seekable() const noexcept override { return true; }
     IoStatus writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept override
     {
-        if (!webOutputWriteAt(static_cast<double>(offset), bytes.data(), bytes.size()))
-            return outOfMemory();
+        const int result = webOutputWriteAt(static_cast<double>(offset), bytes.data(), bytes.size());
+        if (result != written)
+            return writeFailure(result);
         return {};
     }
     IoStatus readAt(std::uint64_t offset, std::span<std::uint8_t> bytes) noexcept override

@@ -8,6 +8,76 @@
 // state, each read straight from the dropped file.
 'use strict';
 
+// Documents kept as files in the origin's private file system, written in
+// place from the keeper with a synchronous handle: the browser then copies
+// a document once, to disk, where a Blob built of memory pages costs it
+// several copies across processes (about ten times the CPU). A page opened
+// from disk has no such storage, and the pages serve instead.
+//
+// Each open page keeps its documents in a folder of its own and holds a
+// lock named after it while it lives; a folder whose lock nobody holds is
+// a closed page's, and goes when the next page starts.
+const documentFiles = (() => {
+  const lockPrefix = 'dls2mml-documents/';
+  let folder = null;   // this page's folder, once it is known to work
+  let broken = false;  // no storage here: the pages serve
+  let serial = 0;
+
+  async function sweep(parent) {
+    const held = new Set(((await navigator.locks.query()).held || []).map((lock) => lock.name));
+    for await (const name of parent.keys()) {
+      if (!held.has(lockPrefix + name)) await parent.removeEntry(name, {recursive: true}).catch(() => {});
+    }
+  }
+
+  async function ownFolder() {
+    const parent = await (await navigator.storage.getDirectory()).getDirectoryHandle('dls2mml-documents', {create: true});
+    const name = `${Date.now().toString(36)}-${Math.random().toString(36).slice(2)}`;
+    // Held until the page closes: the callback's promise never settles.
+    await new Promise((granted, refused) => {
+      navigator.locks.request(lockPrefix + name, () => {
+        granted();
+        return new Promise(() => {});
+      }).catch(refused);
+    });
+    await sweep(parent);
+    return parent.getDirectoryHandle(name, {create: true});
+  }
+
+  return {
+    // A new empty file open for writing: {handle, access}, or null where
+    // there is no such storage.
+    async create() {
+      if (broken) return null;
+      try {
+        if (!folder) folder = await ownFolder();
+        const handle = await folder.getFileHandle(`document-${++serial}`, {create: true});
+        return {handle, access: await handle.createSyncAccessHandle()};
+      } catch (error) {
+        broken = !folder; // storage that worked once is tried again
+        return null;
+      }
+    },
+    // The file as it stands (a File, which is a Blob), or null.
+    async finish(file) {
+      try {
+        file.access.close();
+        return await file.handle.getFile();
+      } catch (error) {
+        return null;
+      }
+    },
+    drop(file) {
+      try {
+        file.access.close();
+      } catch (error) {
+        // already closed
+      }
+      folder.removeEntry(file.handle.name).catch(() => {});
+    },
+  };
+})();
+
 // The file calls of file_system_web.cpp and the reports of web_entry.cpp.
 var webIo = (() => {
   const pageSize = 1 << 20;
@@ -29,6 +99,10 @@ var webIo = (() => {
   const spare = [];
   const spareMost = 8;
   let committed = null;
+  // The document's file where documentFiles has one (prepared before the
+  // job: opening it waits, and the converter's calls cannot); else null and
+  // the pages hold it.
+  let file = null;
   let report = null;
   let listing = null; // the bank's instruments, for the page's chooser
   const kept = new Map(); // key: File
@@ -91,20 +165,33 @@ var webIo = (() => {
   }
 
   return {
-    start(id, file) {
-      input = file;
+    async prepare() {
+      file = await documentFiles.create();
+    },
+    start(id, chosen) {
+      input = chosen;
       inputPosition = 0;
       job = {id, lastProgress: -Infinity};
       committed = null;
       report = null;
       listing = null;
     },
-    finishJob() {
-      const result = {report, blob: committed, listing};
+    async finishJob() {
+      let blob = committed;
+      if (file) {
+        if (committed) {
+          blob = await documentFiles.finish(file);
+          if (!blob && report) Object.assign(report, {ok: false, reason: 'the browser could not keep the document'});
+        } else {
+          documentFiles.drop(file);
+        }
+      }
+      const result = {report, blob, listing};
       listing = null;
       input = null;
       job = null;
       committed = null;
+      file = null;
       releaseAll();
       return result;
     },
@@ -124,9 +211,17 @@ var webIo = (() => {
     },
     outputOpen() {
       releaseAll();
+      if (file) file.access.truncate(0);
       return 1;
     },
     outputWriteAt(offset, pointer, count) {
+      if (file) {
+        try {
+          return file.access.write(HEAPU8.subarray(pointer, pointer + count), {at: offset}) === count ? 1 : 2;
+        } catch (error) {
+          return 2; // no room left in the browser's storage
+        }
+      }
       try {
         eachPiece(offset, count, true, (done, within, page, n, index) => {
           page.set(HEAPU8.subarray(pointer + done, pointer + done + n), within);
@@ -143,6 +238,13 @@ var webIo = (() => {
       }
     },
     outputReadAt(offset, pointer, count) {
+      if (file) {
+        try {
+          return file.access.read(HEAPU8.subarray(pointer, pointer + count), {at: offset}) === count ? 1 : 0;
+        } catch (error) {
+          return 0;
+        }
+      }
       if (offset + count > length) return 0;
       eachPiece(offset, count, false, (done, within, page, n) => {
         if (page) HEAPU8.set(page.subarray(within, within + n), pointer + done);
@@ -151,6 +253,10 @@ var webIo = (() => {
       return 1;
     },
     outputTruncate(newLength) {
+      if (file) {
+        if (newLength < file.access.getSize()) file.access.truncate(newLength);
+        return;
+      }
       length = Math.min(length, newLength);
       const kept = Math.ceil(length / pageSize);
       pages.slice(kept).forEach(release);
@@ -163,6 +269,10 @@ var webIo = (() => {
       }
     },
     outputCommit() {
+      if (file) {
+        committed = true; // the file becomes the Blob when the job finishes
+        return;
+      }
       const parts = [];
       for (let index = 0; index * pageSize < length; ++index) {
         const page = pages[index] || new Uint8Array(pageSize);
@@ -174,6 +284,7 @@ var webIo = (() => {
     },
     outputDiscard() {
       releaseAll();
+      if (file) file.access.truncate(0);
     },
     converted(ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown) {
       report = {ok: !!ok, reason, name, inputBytes, streamBytes, documentBytes, stateUnknown: !!stateUnknown};
@@ -416,8 +527,7 @@ function keeperRole(helperPorts, early) {
         if (wake) wake();
       };
       file.slice(from, from + lengthOf(index)).arrayBuffer().then(done, () => done(null));
-    };
-    // The block at added needs the state: settle what is owed, then code it in order.
+    };    // The block at added needs the state: settle what is owed, then code it in order.
     const codeWithState = () => {
       const settling = performance.now();
       owedDraws.owe(key, file, drawn, added, digests);
@@ -516,6 +626,7 @@ function keeperRole(helperPorts, early) {
       return;
     }
     post({type: 'started', id, kind, total: file.size});
+    await webIo.prepare();
     webIo.start(id, file);
     const began = performance.now();
     if (kind === 'bank') webIo.keep(file);
@@ -529,7 +640,7 @@ function keeperRole(helperPorts, early) {
       Module.ccall('dls2mmlDecode', 'number', ['string'], [file.name]);
     }
     const seconds = (performance.now() - began) / 1000;
-    const {report, blob} = webIo.finishJob();
+    const {report, blob} = await webIo.finishJob();
     // A whole DLS bank converted: its instruments can be chosen from (listed
     // when the page asks, since that reads the bank whole).
     const choosable = kind === 'bank' && !list && report.ok && isDlsForm(bankHead);
@@ -539,10 +650,10 @@ function keeperRole(helperPorts, early) {
 
   // The instruments of a converted bank, for the page's chooser; null when
   // they cannot be read.
-  function listFile(id, file) {
+  async function listFile(id, file) {
     webIo.start(id, file);
     Module.ccall('dls2mmlListInstruments', 'number', ['string'], [file.name]);
-    const {listing} = webIo.finishJob();
+    const {listing} = await webIo.finishJob();
     post({type: 'listing', id, listing});
   }
 
@@ -552,7 +663,7 @@ function keeperRole(helperPorts, early) {
         await runFile(message.ids[index], message.files[index], message.lists && message.lists[index]);
       }
     } else if (message.type === 'list') {
-      listFile(message.id, message.file);
+      await listFile(message.id, message.file);
     } else if (message.type === 'fresh') {
       Module._dls2mmlFreshState(); // the ledger too
       webIo.forgetKept();

@@ -176,6 +176,41 @@ async function main() {
       sameBytes(await linked(page, second[3].href), path.join(chained, 'a_dlsx.mml'));
     });
 
+    // The documents' files in the browser's own storage: file names by folder.
+    const storedDocuments = (on) => on.evaluate(async () => {
+      const parent = await (await navigator.storage.getDirectory()).getDirectoryHandle('dls2mml-documents');
+      const folders = {};
+      for await (const [name, folder] of parent.entries()) {
+        folders[name] = [];
+        for await (const file of folder.keys()) folders[name].push(file);
+      }
+      return folders;
+    });
+
+    await check('documents are files in the browser\'s storage, a folder per open page; a closed page\'s goes', async () => {
+      // Six documents so far; the damaged one left none.
+      const before = await storedDocuments(page);
+      const [own] = Object.keys(before);
+      assert.deepEqual(Object.values(before).map((files) => files.length), [6], JSON.stringify(before));
+      await page.evaluate(async () => {
+        const parent = await (await navigator.storage.getDirectory()).getDirectoryHandle('dls2mml-documents');
+        const stale = await parent.getDirectoryHandle('closed-page', {create: true});
+        await stale.getFileHandle('document-1', {create: true});
+      });
+      const other = await openPage(browser, `http://127.0.0.1:${server.address().port}/`, problems);
+      try {
+        const [row] = await drop(other, [input('Piano.DLS')]);
+        assert.equal(row.state, 'done', row.note);
+        const after = await storedDocuments(page);
+        assert.ok(!('closed-page' in after), JSON.stringify(after));
+        assert.deepEqual(after[own], before[own]);
+        assert.equal(Object.keys(after).length, 2, JSON.stringify(after));
+        sameBytes(await linked(page, first[0].href), path.join(chained, 'Piano_DLS.mml'));
+      } finally {
+        await other.close();
+      }
+    });
+
     await check('the three-byte bank gives the worked example, line for line', async () => {
       assert.equal((await linked(page, second[3].href)).toString('latin1'),
         '//========== .DLS_DATA ==========\nCuePoint={"QelDlsData((3 26)\n' +
