@@ -11,4 +11,5 @@ if ! dpkg-query -W -f='${Status}' chromium 2>/dev/null | grep -q "install ok ins
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null
 fi
 (cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
+node tests/web/stream_test.js
 node tests/web/page_test.js "$build" build-web
