@@ -381,10 +381,12 @@ function streamSlices(file) {
     return filled === length ? buffer : null;
   }
   return {
-    // The next length bytes (an ArrayBuffer), or null when the browser
-    // cannot read them (the file changed or is gone).
-    next(length) {
-      return fill(new ArrayBuffer(length), length).catch(() => null);
+    // The next length bytes (in reuse when it is an ArrayBuffer of that
+    // length, else in a new one), or null when the browser cannot read them
+    // (the file changed or is gone).
+    next(length, reuse) {
+      const buffer = reuse && reuse.byteLength === length ? reuse : new ArrayBuffer(length);
+      return fill(buffer, length).catch(() => null);
     },
     close() {
       (bytesReader || chunkReader).cancel().catch(() => {});
@@ -425,8 +427,10 @@ function helperRole(keeper) {
     // The coding time and the idle gap before it, for the keeper's timing.
     result.spent = [ended - began, lastEnd < 0 ? 0 : began - lastEnd];
     lastEnd = ended;
+    // The slice's memory goes back too, for the keeper to read into again.
+    result.slice = block.bytes;
     keeper.postMessage(Object.assign({job: block.job, index: block.index}, result),
-      result.frame ? [result.frame] : []);
+      [result.frame, result.slice].filter((buffer) => buffer));
   };
   warmUp();
   keeper.postMessage({type: 'ready'});
@@ -488,6 +492,7 @@ function keeperRole(helperPorts, early) {
         helper.ready = true;
       } else {
         --helper.outstanding;
+        if (data.slice && spareSlices.length < ahead) spareSlices.push(data.slice);
         if (current && data.job === current.job) {
           current.frames.set(data.index, data);
           timing.helper += data.spent[0] / 1000;
@@ -538,6 +543,8 @@ function keeperRole(helperPorts, early) {
   // Frames' memory, taken into the document and going back to a helper.
   const spareFrames = [];
   const spareFramesMost = depth * helpers.length;
+  // Slices' memory, back from the helpers, to read the next slices into.
+  const spareSlices = [];
 
   // A whole bank. Every block is first coded without the pivot state, over
   // the pool: a block whose rotations are all distinct has one sorted order,
@@ -573,7 +580,7 @@ function keeperRole(helperPorts, early) {
       reading = true;
       while (room()) {
         const index = readOut++;
-        const bytes = await slices.next(lengthOf(index));
+        const bytes = await slices.next(lengthOf(index), spareSlices.pop());
         if (!current || current.job !== job) break;
         if (index === 0 && bytes) bankHead = new Uint8Array(bytes.slice(0, 12));
         read.set(index, bytes);
