@@ -5,6 +5,12 @@
 
 #include "compressor/coder_models.h"
 
+#if defined(__GNUC__)
+#define DLS2MML_CODER_STEP [[gnu::always_inline]] inline
+#else
+#define DLS2MML_CODER_STEP inline
+#endif
+
 namespace dls2mml {
 
 std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept
@@ -32,7 +38,7 @@ void propagateCarry(std::uint8_t* out, std::size_t count) noexcept
 
 // Codes the interval of one index and counts it in its model.
 template <typename Model>
-inline void encodeIndex(CoderState& state, Model& model, std::int32_t s) noexcept
+DLS2MML_CODER_STEP void encodeIndex(CoderState& state, Model& model, std::int32_t s) noexcept
 {
     const CodedInterval interval = intervalOf(model, s);
     const std::uint32_t r = divideByReciprocal(state.range, model.reciprocal, model.total);
@@ -67,6 +73,21 @@ inline void encodeIndex(CoderState& state, Model& model, std::int32_t s) noexcep
     state.low = static_cast<std::uint32_t>(std::uint64_t{state.low} << shift);
 }
 
+// Codes one symbol: its class with the context model of the two classes
+// before (10 * c2 + c1, kept as context), then its offset within a class of
+// more than one symbol. context moves on as 10 * c1 + k, which keeps the
+// division by 10 that c2 would take off the chain from symbol to symbol.
+DLS2MML_CODER_STEP void encodeSymbol(CoderState& state, CoderModelSet& coding, const std::int32_t* classOfSymbol,
+                                     std::size_t& context, std::size_t& c1, std::int32_t symbol) noexcept
+{
+    const std::int32_t k = classOfSymbol[static_cast<std::size_t>(symbol)];
+    encodeIndex(state, coding.contextModels[context], k);
+    context = 10 * c1 + static_cast<std::size_t>(k);
+    c1 = static_cast<std::size_t>(k);
+    if (k >= 3)
+        encodeIndex(state, coding.offsetModels[static_cast<std::size_t>(k)], symbol - classBase[static_cast<std::size_t>(k)]);
+}
+
 } // namespace
 
 std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::span<const std::uint8_t> symbols) noexcept
@@ -76,17 +97,12 @@ std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::spa
     CoderModelSet coding;
     coding.reset();
     CoderState state{.out = out.data()};
-    std::size_t context = 0; // 10 * c2 + c1 of the two classes before
-    for (std::size_t position = 0;; ++position) {
-        const std::int32_t symbol = position < symbols.size() ? symbols[position] : endSymbol;
-        const std::int32_t k = models.classOfSymbol[static_cast<std::size_t>(symbol)];
-        encodeIndex(state, coding.contextModels[context], k);
-        context = 10 * (context % 10) + static_cast<std::size_t>(k);
-        if (k >= 3)
-            encodeIndex(state, coding.offsetModels[static_cast<std::size_t>(k)], symbol - classBase[static_cast<std::size_t>(k)]);
-        if (symbol == endSymbol)
-            break;
-    }
+    const std::int32_t* const classOfSymbol = models.classOfSymbol.data();
+    std::size_t context = 0;
+    std::size_t c1 = 0;
+    for (const std::uint8_t symbol : symbols)
+        encodeSymbol(state, coding, classOfSymbol, context, c1, symbol);
+    encodeSymbol(state, coding, classOfSymbol, context, c1, endSymbol);
     for (int i = 0; i < 4; ++i) {
         state.out[state.count++] = static_cast<std::uint8_t>(state.low >> 24);
         state.low <<= 8;
