@@ -34,6 +34,26 @@ inline void raiseLanesAbove(std::uint16_t* lanes, std::uint32_t threshold) noexc
 #endif
 }
 
+// The same for sixteen counts at lanes, with one broadcast of the threshold.
+inline void raiseSixteenLanesAbove(std::uint16_t* lanes, std::uint32_t threshold) noexcept
+{
+#if defined(__GNUC__)
+    using Lanes = std::int16_t __attribute__((vector_size(16)));
+    using CountLanes = std::uint16_t __attribute__((vector_size(16)));
+    const auto t = static_cast<std::int16_t>(threshold);
+    const Lanes limit = {t, t, t, t, t, t, t, t};
+    for (int half = 0; half < 2; ++half) {
+        Lanes counts;
+        __builtin_memcpy(&counts, lanes + 8 * half, sizeof counts);
+        const CountLanes raised = reinterpret_cast<CountLanes>(counts) - reinterpret_cast<CountLanes>(counts > limit);
+        __builtin_memcpy(lanes + 8 * half, &raised, sizeof raised);
+    }
+#else
+    raiseLanesAbove(lanes, threshold);
+    raiseLanesAbove(lanes + 8, threshold);
+#endif
+}
+
 // A context model (10 indices): cum[0..10] and zeros up to 16 lanes, so index
 // s is counted by raising the lanes above cum[s] in two steps (the zeros and
 // cum[0..s] never are).
@@ -84,8 +104,7 @@ inline CodedInterval intervalOf(const OffsetCoderModel& model, std::int32_t s) n
 // Counts index s, whose interval starts at start (cum[s]).
 inline void countIndex(ContextCoderModel& model, std::uint32_t start) noexcept
 {
-    raiseLanesAbove(&model.cum[0], start);
-    raiseLanesAbove(&model.cum[8], start);
+    raiseSixteenLanesAbove(&model.cum[0], start);
     if (++model.total >= rescaleTotal)
         rescaleContextCoderModel(model);
     model.reciprocal = totalReciprocals[model.total];
@@ -94,9 +113,11 @@ inline void countIndex(ContextCoderModel& model, std::uint32_t start) noexcept
 inline void countIndex(OffsetCoderModel& model, std::int32_t s) noexcept
 {
     const auto g = static_cast<std::size_t>(s >> 3), j = static_cast<std::size_t>(s & 7);
-    raiseLanesAbove(model.startWithin[g].data(), model.startWithin[g][j]);
-    raiseLanesAbove(&model.groupStart[0], model.groupStart[g]);
-    raiseLanesAbove(&model.groupStart[8], model.groupStart[g]);
+    // Both thresholds read before any count moves.
+    const std::uint32_t startWithin = model.startWithin[g][j];
+    const std::uint32_t groupStart = model.groupStart[g];
+    raiseLanesAbove(model.startWithin[g].data(), startWithin);
+    raiseSixteenLanesAbove(&model.groupStart[0], groupStart);
     ++model.freq[static_cast<std::size_t>(s)];
     if (++model.total >= rescaleTotal)
         rescaleOffsetCoderModel(model);

@@ -42,6 +42,12 @@ DLS2MML_CODER_STEP void encodeIndex(CoderState& state, Model& model, std::int32_
 {
     const CodedInterval interval = intervalOf(model, s);
     const std::uint32_t r = divideByReciprocal(state.range, model.reciprocal, model.total);
+    // The model is counted before any byte is written: a byte store may
+    // alias the counts, which would then be read again after it.
+    if constexpr (std::is_same_v<Model, ContextCoderModel>)
+        countIndex(model, interval.start);
+    else
+        countIndex(model, s);
     const std::uint32_t add = r * interval.start;
     // A carry out of low adds 1 to the bytes already written. It comes about
     // as often as not after the range is renormalised, so it is added to the
@@ -56,10 +62,6 @@ DLS2MML_CODER_STEP void encodeIndex(CoderState& state, Model& model, std::int32_
         propagateCarry(state.out, last);
     state.low = low;
     state.range = r * interval.size;
-    if constexpr (std::is_same_v<Model, ContextCoderModel>)
-        countIndex(model, interval.start);
-    else
-        countIndex(model, s);
     // Brings the range back to 2^24 or more, a byte out per factor 2^8. A
     // step leaves at least r >= 2^24 / 32767 > 2^8, so at most two bytes go
     // out; both are stored and the count moves by those that do, without a
