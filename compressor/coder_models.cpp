@@ -21,7 +21,6 @@ void sumOffsetStarts(OffsetCoderModel& model) noexcept
         cum += within;
     }
     model.total = cum;
-    model.reciprocal = totalReciprocals[cum];
 }
 
 } // namespace
@@ -32,7 +31,6 @@ void resetContextCoderModel(ContextCoderModel& model) noexcept
     for (std::int32_t i = 0; i <= contextModelSymbols; ++i)
         model.cum[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(i);
     model.total = contextModelSymbols;
-    model.reciprocal = totalReciprocals[model.total];
 }
 
 void rescaleContextCoderModel(ContextCoderModel& model) noexcept
@@ -46,7 +44,6 @@ void rescaleContextCoderModel(ContextCoderModel& model) noexcept
     }
     model.cum[contextModelSymbols] = static_cast<std::uint16_t>(cum);
     model.total = cum;
-    model.reciprocal = totalReciprocals[cum];
 }
 
 void resetOffsetCoderModel(OffsetCoderModel& model, std::uint32_t symbolCount) noexcept

@@ -1,7 +1,8 @@
 // The coder's own form of the class models: the counts FrequencyModel keeps
 // (the same cum, the same +1 per coded index, the same rescale at 32768), laid
 // out so that a coded index is counted in two or three eight-lane steps
-// whatever the model's size, with the reciprocal of the total kept beside it.
+// whatever the model's size. The reciprocal of the total is read from its
+// table at each use: keeping a copy beside the counts cost a store per index.
 // The decoder has a form of its own (DecoderModelSet), so --verify checks the
 // coder with code it does not share.
 #pragma once
@@ -60,7 +61,6 @@ inline void raiseSixteenLanesAbove(std::uint16_t* lanes, std::uint32_t threshold
 struct ContextCoderModel {
     alignas(16) std::array<std::uint16_t, 16> cum{};
     std::uint32_t total = 0;
-    std::uint64_t reciprocal = 0;
 };
 
 // An offset model (2 to 128 indices) in two levels: where each group of eight
@@ -75,7 +75,6 @@ struct OffsetCoderModel {
     std::array<std::uint16_t, FrequencyModel::maxSymbols> freq{};
     std::uint32_t total = 0;
     std::uint32_t symbolCount = 0;
-    std::uint64_t reciprocal = 0;
 };
 
 void resetContextCoderModel(ContextCoderModel& model) noexcept;
@@ -107,7 +106,6 @@ inline void countIndex(ContextCoderModel& model, std::uint32_t start) noexcept
     raiseSixteenLanesAbove(&model.cum[0], start);
     if (++model.total >= rescaleTotal)
         rescaleContextCoderModel(model);
-    model.reciprocal = totalReciprocals[model.total];
 }
 
 inline void countIndex(OffsetCoderModel& model, std::int32_t s) noexcept
@@ -121,7 +119,6 @@ inline void countIndex(OffsetCoderModel& model, std::int32_t s) noexcept
     ++model.freq[static_cast<std::size_t>(s)];
     if (++model.total >= rescaleTotal)
         rescaleOffsetCoderModel(model);
-    model.reciprocal = totalReciprocals[model.total];
 }
 
 // The coder's models of one block, reset at its start.

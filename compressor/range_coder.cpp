@@ -41,7 +41,7 @@ template <typename Model>
 DLS2MML_CODER_STEP void encodeIndex(CoderState& state, Model& model, std::int32_t s) noexcept
 {
     const CodedInterval interval = intervalOf(model, s);
-    const std::uint32_t r = divideByReciprocal(state.range, model.reciprocal, model.total);
+    const std::uint32_t r = divideByReciprocal(state.range, totalReciprocals[model.total], model.total);
     // The model is counted before any byte is written: a byte store may
     // alias the counts, which would then be read again after it.
     if constexpr (std::is_same_v<Model, ContextCoderModel>)
