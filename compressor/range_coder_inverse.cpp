@@ -229,19 +229,22 @@ std::string number(std::size_t value) { return std::to_string(value); }
 StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& symbols,
                             std::size_t limit)
 {
-    symbols.clear();
-    if (payload.size() < 4)
+    if (payload.size() < 4) {
+        symbols.clear();
         return {FaultKind::corrupt, "payload of " + number(payload.size()) + " bytes is shorter than the 4 flush bytes every coded block ends with", 0};
+    }
     models.decoding.reset();
     Reader decoder(payload);
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
     // Symbols go through a plain pointer into room made ahead (doubling, up
     // to the limit): a store through the vector would have its bounds read
-    // back from memory after every symbol.
+    // back from memory after every symbol. The room the last block left is
+    // used again as it stands, so a buffer kept from block to block is not
+    // filled with zeros every time.
     std::size_t count = 0;
-    std::size_t room = 0;
-    std::uint8_t* out = nullptr;
+    std::size_t room = std::min(symbols.size(), limit);
+    std::uint8_t* out = symbols.data();
     auto fail = [&](FaultKind kind, std::string message, std::size_t position) {
         symbols.resize(count);
         return StageFault{kind, std::move(message), position};
