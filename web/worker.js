@@ -52,7 +52,16 @@ const documentFiles = (() => {
       try {
         if (!folder) folder = await ownFolder();
         const handle = await folder.getFileHandle(`document-${++serial}`, {create: true});
-        return {handle, access: await handle.createSyncAccessHandle()};
+        const access = await handle.createSyncAccessHandle();
+        // Browsers of 2022 gave the handle's size and truncation as promises,
+        // which the converter's calls cannot wait for: the pages serve there.
+        if (typeof access.getSize() !== 'number') {
+          broken = true;
+          access.close();
+          folder.removeEntry(handle.name).catch(() => {});
+          return null;
+        }
+        return {handle, access};
       } catch (error) {
         broken = !folder; // storage that worked once is tried again
         return null;
