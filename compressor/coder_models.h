@@ -14,9 +14,12 @@
 
 namespace dls2mml {
 
-// Adds 1 to each of the eight counts at lanes that is above threshold, both
-// compared as signed 16-bit numbers (every count is below 32768 before; one
-// may reach 32768 as the total, rescaled straight after).
+// Adds 1 to each of the eight counts at lanes in groups that is above
+// threshold, both compared as signed 16-bit numbers (every count is below
+// 32768 before; one may reach 32768 as the total, rescaled straight after).
+// Groups of eight lanes follow one another; the threshold is spread over a
+// vector once for all of them.
+template <int groups = 1>
 inline void raiseLanesAbove(std::uint16_t* lanes, std::uint32_t threshold) noexcept
 {
 #if defined(__GNUC__)
@@ -24,34 +27,16 @@ inline void raiseLanesAbove(std::uint16_t* lanes, std::uint32_t threshold) noexc
     using CountLanes = std::uint16_t __attribute__((vector_size(16)));
     const auto t = static_cast<std::int16_t>(threshold);
     const Lanes limit = {t, t, t, t, t, t, t, t};
-    Lanes counts;
-    __builtin_memcpy(&counts, lanes, sizeof counts);
-    const CountLanes raised = reinterpret_cast<CountLanes>(counts) - reinterpret_cast<CountLanes>(counts > limit);
-    __builtin_memcpy(lanes, &raised, sizeof raised);
-#else
-    for (int i = 0; i < 8; ++i)
-        if (static_cast<std::int16_t>(lanes[i]) > static_cast<std::int16_t>(threshold))
-            ++lanes[i];
-#endif
-}
-
-// The same for sixteen counts at lanes, with one broadcast of the threshold.
-inline void raiseSixteenLanesAbove(std::uint16_t* lanes, std::uint32_t threshold) noexcept
-{
-#if defined(__GNUC__)
-    using Lanes = std::int16_t __attribute__((vector_size(16)));
-    using CountLanes = std::uint16_t __attribute__((vector_size(16)));
-    const auto t = static_cast<std::int16_t>(threshold);
-    const Lanes limit = {t, t, t, t, t, t, t, t};
-    for (int half = 0; half < 2; ++half) {
+    for (int g = 0; g < groups; ++g) {
         Lanes counts;
-        __builtin_memcpy(&counts, lanes + 8 * half, sizeof counts);
+        __builtin_memcpy(&counts, lanes + 8 * g, sizeof counts);
         const CountLanes raised = reinterpret_cast<CountLanes>(counts) - reinterpret_cast<CountLanes>(counts > limit);
-        __builtin_memcpy(lanes + 8 * half, &raised, sizeof raised);
+        __builtin_memcpy(lanes + 8 * g, &raised, sizeof raised);
     }
 #else
-    raiseLanesAbove(lanes, threshold);
-    raiseLanesAbove(lanes + 8, threshold);
+    for (int i = 0; i < 8 * groups; ++i)
+        if (static_cast<std::int16_t>(lanes[i]) > static_cast<std::int16_t>(threshold))
+            ++lanes[i];
 #endif
 }
 
@@ -103,7 +88,7 @@ inline CodedInterval intervalOf(const OffsetCoderModel& model, std::int32_t s) n
 // Counts index s, whose interval starts at start (cum[s]).
 inline void countIndex(ContextCoderModel& model, std::uint32_t start) noexcept
 {
-    raiseSixteenLanesAbove(&model.cum[0], start);
+    raiseLanesAbove<2>(&model.cum[0], start);
     if (++model.total >= rescaleTotal)
         rescaleContextCoderModel(model);
 }
@@ -115,7 +100,7 @@ inline void countIndex(OffsetCoderModel& model, std::int32_t s) noexcept
     const std::uint32_t startWithin = model.startWithin[g][j];
     const std::uint32_t groupStart = model.groupStart[g];
     raiseLanesAbove(model.startWithin[g].data(), startWithin);
-    raiseSixteenLanesAbove(&model.groupStart[0], groupStart);
+    raiseLanesAbove<2>(&model.groupStart[0], groupStart);
     ++model.freq[static_cast<std::size_t>(s)];
     if (++model.total >= rescaleTotal)
         rescaleOffsetCoderModel(model);
