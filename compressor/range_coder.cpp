@@ -5,12 +5,6 @@
 
 #include "compressor/coder_models.h"
 
-#if defined(__GNUC__)
-#define DLS2MML_CODER_STEP [[gnu::always_inline]] inline
-#else
-#define DLS2MML_CODER_STEP inline
-#endif
-
 namespace dls2mml {
 
 std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept

@@ -12,6 +12,14 @@
 #include "compressor/stage_fault.h"
 #include "compressor/stream_format.h"
 
+// A step of the coder or the decoder, inlined into its loop whatever the
+// compiler's own count of its size says: each loop is one long chain of steps.
+#if defined(__GNUC__)
+#define DLS2MML_CODER_STEP [[gnu::always_inline]] inline
+#else
+#define DLS2MML_CODER_STEP inline
+#endif
+
 namespace dls2mml {
 
 // Two coding steps per symbol at most two bytes each, the end symbol, the flush.

@@ -11,12 +11,6 @@
 
 #include "compressor/range_coder.h"
 
-#if defined(__GNUC__)
-#define DLS2MML_STEP [[gnu::always_inline]] inline
-#else
-#define DLS2MML_STEP inline
-#endif
-
 namespace dls2mml {
 namespace {
 
@@ -28,7 +22,7 @@ namespace {
 // would follow the coded data and be mispredicted about every other time,
 // and the compiler does not always keep them as moves on its own.
 template <std::int32_t count, bool withHigh = true>
-DLS2MML_STEP void bracket(const std::uint16_t* counts, std::uint64_t r, std::uint64_t code, std::int32_t& below,
+DLS2MML_CODER_STEP void bracket(const std::uint16_t* counts, std::uint64_t r, std::uint64_t code, std::int32_t& below,
                           std::uint64_t& low, std::uint64_t& high) noexcept
 {
     std::uint64_t above = 0;
@@ -84,7 +78,7 @@ struct Reader {
 // Brings the range back to 2^24 or more, a payload byte per factor 2^8. A
 // step leaves at least r >= 2^24 / 32767 > 2^8, so at most two bytes move in;
 // while two remain they are taken without a branch on how many.
-DLS2MML_STEP Step renormalise(Reader& d) noexcept
+DLS2MML_CODER_STEP Step renormalise(Reader& d) noexcept
 {
     if (d.position + 2 <= d.size) {
         const std::uint32_t bytes = std::uint32_t{d.range < renormaliseBelow} + std::uint32_t{d.range < (renormaliseBelow >> 8)};
@@ -106,7 +100,7 @@ DLS2MML_STEP Step renormalise(Reader& d) noexcept
 
 // Narrows the interval to [low, high) (products of r, relative to the
 // current bottom) and renormalises.
-DLS2MML_STEP Step narrow(Reader& d, std::uint64_t low, std::uint64_t high) noexcept
+DLS2MML_CODER_STEP Step narrow(Reader& d, std::uint64_t low, std::uint64_t high) noexcept
 {
     d.code -= static_cast<std::uint32_t>(low);
     d.range = static_cast<std::uint32_t>(high - low);
@@ -114,7 +108,7 @@ DLS2MML_STEP Step narrow(Reader& d, std::uint64_t low, std::uint64_t high) noexc
 }
 
 // Decodes one class with a context model and counts it.
-DLS2MML_STEP Step decodeClass(Reader& d, ContextDecoderModel& model, std::int32_t& k) noexcept
+DLS2MML_CODER_STEP Step decodeClass(Reader& d, ContextDecoderModel& model, std::int32_t& k) noexcept
 {
     const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
     const std::uint16_t* const cum = &model.cums[7];
@@ -132,7 +126,7 @@ DLS2MML_STEP Step decodeClass(Reader& d, ContextDecoderModel& model, std::int32_
 
 // Decodes one offset with an offset model and counts it: the group of eight
 // indices whose end is the first above code, then the index within it.
-DLS2MML_STEP Step decodeOffset(Reader& d, OffsetDecoderModel& model, std::int32_t& offset) noexcept
+DLS2MML_CODER_STEP Step decodeOffset(Reader& d, OffsetDecoderModel& model, std::int32_t& offset) noexcept
 {
     const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
     if (d.code >= r * model.total)
@@ -159,7 +153,7 @@ DLS2MML_STEP Step decodeOffset(Reader& d, OffsetDecoderModel& model, std::int32_
 enum class SymbolStep { ok, outsideInterval, payloadEnded };
 
 // Decodes one symbol (0..256) and moves the class context on.
-DLS2MML_STEP SymbolStep decodeSymbol(Reader& d, DecoderModelSet& models, std::int32_t& c1, std::int32_t& c2,
+DLS2MML_CODER_STEP SymbolStep decodeSymbol(Reader& d, DecoderModelSet& models, std::int32_t& c1, std::int32_t& c2,
                                      std::int32_t& symbol) noexcept
 {
     std::int32_t k = 0;
@@ -185,7 +179,7 @@ DLS2MML_STEP SymbolStep decodeSymbol(Reader& d, DecoderModelSet& models, std::in
 // exactly when the search would pick that index; narrows to it if so. As
 // unsigned 32-bit numbers code - low wraps above any width when code < low
 // (the interval's top is below 2^32), so one comparison checks both ends.
-DLS2MML_STEP bool holdsIndex(Reader& d, std::uint64_t r, std::uint32_t cumS, std::uint32_t cumNext) noexcept
+DLS2MML_CODER_STEP bool holdsIndex(Reader& d, std::uint64_t r, std::uint32_t cumS, std::uint32_t cumNext) noexcept
 {
     const auto low = static_cast<std::uint32_t>(r * cumS);
     const auto width = static_cast<std::uint32_t>(r * (cumNext - cumS));
@@ -196,7 +190,7 @@ DLS2MML_STEP bool holdsIndex(Reader& d, std::uint64_t r, std::uint32_t cumS, std
     return true;
 }
 
-DLS2MML_STEP bool holdsClass(Reader& d, ContextDecoderModel& model, std::int32_t k) noexcept
+DLS2MML_CODER_STEP bool holdsClass(Reader& d, ContextDecoderModel& model, std::int32_t k) noexcept
 {
     const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
     const std::uint32_t cumS = model.cums[static_cast<std::size_t>(7 + k)];
@@ -206,7 +200,7 @@ DLS2MML_STEP bool holdsClass(Reader& d, ContextDecoderModel& model, std::int32_t
     return renormalise(d) == Step::ok;
 }
 
-DLS2MML_STEP bool holdsOffset(Reader& d, OffsetDecoderModel& model, std::int32_t offset) noexcept
+DLS2MML_CODER_STEP bool holdsOffset(Reader& d, OffsetDecoderModel& model, std::int32_t offset) noexcept
 {
     const std::uint64_t r = divideByReciprocal(d.range, model.reciprocal, model.total);
     const std::int32_t g = offset >> 3;
