@@ -44,6 +44,16 @@ const documentFiles = (() => {
     return parent.getDirectoryHandle(name, {create: true});
   }
 
+  // Closes a file that will not be a document and removes it.
+  function discard(file) {
+    try {
+      file.access.close();
+    } catch (error) {
+      // already closed
+    }
+    folder.removeEntry(file.handle.name).catch(() => {});
+  }
+
   return {
     // A new empty file open for writing: {handle, access}, or null where
     // there is no such storage.
@@ -57,8 +67,7 @@ const documentFiles = (() => {
         // which the converter's calls cannot wait for: the pages serve there.
         if (typeof access.getSize() !== 'number') {
           broken = true;
-          access.close();
-          folder.removeEntry(handle.name).catch(() => {});
+          discard({handle, access});
           return null;
         }
         return {handle, access};
@@ -76,14 +85,7 @@ const documentFiles = (() => {
         return null;
       }
     },
-    drop(file) {
-      try {
-        file.access.close();
-      } catch (error) {
-        // already closed
-      }
-      folder.removeEntry(file.handle.name).catch(() => {});
-    },
+    drop: discard,
   };
 })();
 
@@ -597,7 +599,7 @@ function keeperRole(helperPorts, early) {
       }
       reading = false;
     };
-   // The block at added needs the state: settle what is owed, then code it in order.
+    // The block at added needs the state: settle what is owed, then code it in order.
     const codeWithState = () => {
       const settling = performance.now();
       owedDraws.owe(key, file, drawn, added, digests);
