@@ -278,7 +278,7 @@ void BM_RankSymbols(benchmark::State& state, Kind kind)
 void BM_ReadRankSymbols(benchmark::State& state, Kind kind)
 {
     const StageData& d = stageData(kind);
-    Bytes ranks;
+    ReusedBytes ranks;
     for (auto _ : state) {
         if (decodeRankSymbols(d.symbols, ranks).failed()) {
             state.SkipWithError("decodeRankSymbols failed");
@@ -304,7 +304,7 @@ void BM_ExpandRuns(benchmark::State& state, Kind kind)
 {
     const StageData& d = stageData(kind);
     const std::span<const std::uint8_t> prepass(d.prepassed.data(), static_cast<std::size_t>(d.m));
-    Bytes block;
+    ReusedBytes block;
     for (auto _ : state) {
         if (expandRuns(prepass, block).failed()) {
             state.SkipWithError("expandRuns failed");
@@ -346,7 +346,7 @@ void BM_RangeDecoder(benchmark::State& state, Kind kind)
     const StageData& d = stageData(kind);
     const Bytes payload = payloadOf(d);
     auto models = std::make_unique<ModelSet>();
-    Bytes symbols;
+    ReusedBytes symbols;
     for (auto _ : state) {
         if (decodeRangeBlock(*models, payload, symbols).failed()) {
             state.SkipWithError("decodeRangeBlock failed");

@@ -53,11 +53,11 @@ struct Block {
     SortArrays arrays{bufferSizeForLevel1};
     ModelSet models;
     // Decoding's own buffers.
-    Bytes decodedSymbols;
-    Bytes decodedRanks;
+    ReusedBytes decodedSymbols;
+    ReusedBytes decodedRanks;
     Bytes decodedColumn = Bytes(bufferSizeForLevel1);
     Bytes unsorted = Bytes(bufferSizeForLevel1);
-    Bytes expanded;
+    ReusedBytes expanded;
     std::vector<std::uint32_t> walk = std::vector<std::uint32_t>(bufferSizeForLevel1 + pieceWorkWords(bufferSizeForLevel1));
 };
 

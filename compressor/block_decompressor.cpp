@@ -32,11 +32,11 @@ std::string DecodeStatus::describe() const
 // the format's limits, and is kept for the next block.
 struct BlockDecompressor::Scratch {
     ModelSet models;
-    std::vector<std::uint8_t> symbols;
-    std::vector<std::uint8_t> ranks;
-    std::vector<std::uint8_t> lastColumn;
-    std::vector<std::uint8_t> prepass;
-    std::vector<std::uint32_t> next;
+    ReusedBytes symbols;
+    ReusedBytes ranks;
+    ReusedBytes lastColumn;
+    ReusedBytes prepass;
+    ReusedWords next;
 };
 
 // One frame on its way: what decoding it needs to know of the stream, its
@@ -50,19 +50,27 @@ struct BlockDecompressor::FrameJob {
     bool alone = false;              // decoded on its own: its place in a stream is not known
     const FrameHints* hints = nullptr; // what the coder knew of it, to be confirmed
     std::vector<std::uint8_t> payload;
-    std::vector<std::uint8_t> block;
+    ReusedBytes block;
     DecodeStatus fault;
 };
 
 namespace {
 
 // The first n elements of buffer, made to hold at least that many.
-template <typename T>
-std::span<T> grown(std::vector<T>& buffer, std::size_t n)
+// The first n elements of buffer, grown to n if shorter. Room for the most
+// (up to most elements) is taken the first time: only the pages written
+// become memory in use, and the buffer never moves again.
+template <typename Buffer>
+std::span<typename Buffer::value_type> grown(Buffer& buffer, std::size_t n, std::size_t most)
 {
-    if (buffer.size() < n)
+    if (buffer.size() < n) {
+        if (buffer.capacity() < n) {
+            buffer.clear();
+            buffer.reserve(std::max(n, most));
+        }
         buffer.resize(n);
-    return std::span<T>(buffer.data(), n);
+    }
+    return {buffer.data(), n};
 }
 
 // Every stage of one frame (its payload in job.payload, or where the caller
@@ -108,9 +116,13 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
     const std::span<std::uint8_t> spareBytes = job.hints ? job.hints->spareBytes : std::span<std::uint8_t>{};
     const std::span<std::uint32_t> spareWords = job.hints ? job.hints->spareWords : std::span<std::uint32_t>{};
     const bool bytesLent = spareBytes.size() >= 2 * rankCount;
-    const std::span<std::uint8_t> lastColumn = bytesLent ? spareBytes.first(rankCount) : grown(w.lastColumn, rankCount);
-    const std::span<std::uint8_t> prepass = bytesLent ? spareBytes.subspan(rankCount, rankCount) : grown(w.prepass, rankCount);
-    const std::span<std::uint32_t> next = spareWords.size() >= walkWords ? spareWords.first(walkWords) : grown(w.next, walkWords);
+    const std::span<std::uint8_t> lastColumn =
+        bytesLent ? spareBytes.first(rankCount) : grown(w.lastColumn, rankCount, bufferSizeForLevel1);
+    const std::span<std::uint8_t> prepass =
+        bytesLent ? spareBytes.subspan(rankCount, rankCount) : grown(w.prepass, rankCount, bufferSizeForLevel1);
+    const std::span<std::uint32_t> next = spareWords.size() >= walkWords
+                                              ? spareWords.first(walkWords)
+                                              : grown(w.next, walkWords, bufferSizeForLevel1 + pieceWorkWords(bufferSizeForLevel1));
     undoRankTransform(lastColumn, std::span<const std::uint8_t>(w.ranks.data(), rankCount));
     fault = rowsKnown ? undoBlockSortFrom(prepass, lastColumn, job.primaryIndex, next, job.hints->rows)
                       : undoBlockSort(prepass, lastColumn, job.primaryIndex, next);
@@ -225,7 +237,9 @@ DecodeStatus BlockDecompressor::startFrame()
 // once with one thread), and reading goes on as if it were sound.
 DecodeStatus BlockDecompressor::frameComplete()
 {
-    std::unique_ptr<FrameJob> job = pool_ ? pool_->spare() : std::make_unique<FrameJob>();
+    // A job handed on before is used again, buffers and all: the payload
+    // read next goes into the buffer a frame before it had grown.
+    std::unique_ptr<FrameJob> job = pool_ ? pool_->spare() : soloJob_ ? std::move(soloJob_) : std::make_unique<FrameJob>();
     job->fault = {};
     job->index = framesRead_;
     job->frameOffset = frameOffset_;
@@ -244,7 +258,9 @@ DecodeStatus BlockDecompressor::frameComplete()
         if (!scratch_)
             scratch_ = std::make_unique<Scratch>();
         decodeJob(*job, job->payload, *scratch_);
-        return deliver(*job);
+        const DecodeStatus status = deliver(*job);
+        soloJob_ = std::move(job);
+        return status;
     }
     pool_->submit(std::move(job));
     // Hand on what is ready; wait (helping) only while too many are in flight.

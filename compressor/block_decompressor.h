@@ -97,6 +97,7 @@ private:
     std::uint32_t payloadLength_ = 0;
     std::vector<std::uint8_t> payload_;
     std::unique_ptr<Scratch> scratch_; // the feeding thread's
+    std::unique_ptr<FrameJob> soloJob_; // with one thread: the job of the frame before, used again
     std::unique_ptr<Pool> pool_;       // only with more than one thread: frames in flight, oldest first
     std::uint64_t framesRead_ = 0;     // frames whose payload is complete
     std::uint32_t declaredLength_ = 0;

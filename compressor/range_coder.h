@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "compressor/frequency_model.h"
+#include "compressor/reused_buffer.h"
 #include "compressor/stage_fault.h"
 #include "compressor/stream_format.h"
 
@@ -31,11 +32,12 @@ std::uint32_t divideByTotal(std::uint32_t n, std::uint32_t total) noexcept;
 // out must hold encodeBlockBound(symbols.size()) bytes; returns the payload length.
 std::int32_t encodeBlock(ModelSet& models, std::span<std::uint8_t> out, std::span<const std::uint8_t> symbols) noexcept;
 
-// Range-decodes payload into symbols (replacing its contents; at most limit
-// symbols, and it grows only as they are decoded) with the class models (reset
-// first), up to and including the end symbol. The payload must end exactly
+// Range-decodes payload into symbols (replacing its contents with at most
+// limit symbols; room for limit is taken once, and only the pages written
+// become memory in use) with the class models (reset first), up to and
+// including the end symbol. The payload must end exactly
 // where the coder's four flush bytes end. position: payload byte index.
-StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& symbols,
+StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, ReusedBytes& symbols,
                             std::size_t limit = maxRankSymbols);
 // True when decodeRangeBlock(models, payload, out) would succeed with out ==
 // symbols (the end symbol not included in symbols); false otherwise (any

@@ -220,7 +220,7 @@ std::string number(std::size_t value) { return std::to_string(value); }
 
 } // namespace
 
-StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& symbols,
+StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payload, ReusedBytes& symbols,
                             std::size_t limit)
 {
     if (payload.size() < 4) {
@@ -231,14 +231,17 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
     Reader decoder(payload);
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
-    // Symbols go through a plain pointer into room made ahead (doubling, up
-    // to the limit): a store through the vector would have its bounds read
-    // back from memory after every symbol. The room the last block left is
-    // used again as it stands, so a buffer kept from block to block is not
-    // filled with zeros every time.
+    // Symbols go through a plain pointer into room for the limit, taken once
+    // for the buffer (only the pages written become memory in use): a store
+    // through the vector would have its bounds read back from memory after
+    // every symbol.
+    if (symbols.capacity() < limit) {
+        symbols.clear();
+        symbols.reserve(limit);
+    }
+    symbols.resize(limit);
+    std::uint8_t* const out = symbols.data();
     std::size_t count = 0;
-    std::size_t room = std::min(symbols.size(), limit);
-    std::uint8_t* out = symbols.data();
     auto fail = [&](FaultKind kind, std::string message, std::size_t position) {
         symbols.resize(count);
         return StageFault{kind, std::move(message), position};
@@ -255,14 +258,9 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
                         payload.size() - 1);
         if (symbol == endSymbol)
             break;
-        if (count == room) {
-            if (count >= limit)
-                return fail(FaultKind::limitExceeded, "block holds more than " + number(limit) + " rank symbols (no end symbol within the limit)",
-                            before - 1);
-            room = std::min(limit, std::max<std::size_t>(65536, 2 * count));
-            symbols.resize(room);
-            out = symbols.data();
-        }
+        if (count == limit)
+            return fail(FaultKind::limitExceeded, "block holds more than " + number(limit) + " rank symbols (no end symbol within the limit)",
+                        before - 1);
         out[count++] = static_cast<std::uint8_t>(symbol);
     }
     symbols.resize(count);

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "compressor/reused_buffer.h"
 #include "compressor/stage_fault.h"
 #include "compressor/stream_format.h"
 
@@ -24,7 +25,7 @@ std::int32_t codeRankSymbols(std::span<std::uint8_t> output, std::span<const std
 // Reads rank symbols back into ranks (replacing its contents with at most
 // limit ranks; it is sized for limit ranks and a little room once, and cut to
 // the ranks read at the end). position: symbol index.
-StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<std::uint8_t>& ranks,
+StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, ReusedBytes& ranks,
                              std::size_t limit = bufferSizeForLevel1);
 
 } // namespace dls2mml

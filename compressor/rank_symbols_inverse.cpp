@@ -64,7 +64,7 @@ inline void readLoneSymbols(const std::uint8_t* symbol, std::size_t& p, std::uin
 
 } // namespace
 
-StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, std::vector<std::uint8_t>& ranks,
+StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, ReusedBytes& ranks,
                              std::size_t limit)
 {
     const std::size_t k = symbols.size();

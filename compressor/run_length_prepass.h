@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "compressor/reused_buffer.h"
 #include "compressor/stage_fault.h"
 #include "compressor/stream_format.h"
 
@@ -27,7 +28,7 @@ std::int32_t runLengthPrepass(std::span<std::uint8_t> output, std::span<const st
 // Undoes the run-length pre-pass (threshold 4) into output (replacing its
 // contents with at most limit bytes; it is sized for limit bytes and a little
 // room once, and cut to the block's length at the end). position: pre-pass byte index.
-StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::uint8_t>& output,
+StageFault expandRuns(std::span<const std::uint8_t> prepass, ReusedBytes& output,
                       std::size_t limit = blockSizeForLevel1);
 
 } // namespace dls2mml

@@ -34,7 +34,7 @@ inline bool hasZeroByte(std::uint64_t x) noexcept { return ((x - lowBits) & ~x &
 
 } // namespace
 
-StageFault expandRuns(std::span<const std::uint8_t> prepass, std::vector<std::uint8_t>& output, std::size_t limit)
+StageFault expandRuns(std::span<const std::uint8_t> prepass, ReusedBytes& output, std::size_t limit)
 {
     constexpr std::size_t threshold = static_cast<std::size_t>(prepassThreshold);
     const std::size_t m = prepass.size();

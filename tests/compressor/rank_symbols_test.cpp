@@ -267,11 +267,12 @@ TEST(RankSymbols, ReaderUndoesTheCoder)
 TEST(RankSymbols, ReaderReusesItsBufferForTheNewBlockOnly)
 {
     const Bytes shortSymbols = hex("05 01 06 06 08 08 08 00");
-    Bytes ranks;
+    ReusedBytes ranks;
     ASSERT_FALSE(decodeRankSymbols(hex("08 08 08 FF FF"), ranks).failed());
     ASSERT_FALSE(decodeRankSymbols(shortSymbols, ranks).failed());
-    EXPECT_EQ(toHex(ranks), toHex(readRankSymbols(shortSymbols).bytes));
-    EXPECT_EQ(toHex(ranks), "04 00 00 05 05 07 07 07");
+    const Bytes read(ranks.begin(), ranks.end());
+    EXPECT_EQ(toHex(read), toHex(readRankSymbols(shortSymbols).bytes));
+    EXPECT_EQ(toHex(read), "04 00 00 05 05 07 07 07");
 }
 
 } // namespace

@@ -205,10 +205,10 @@ TEST(RunLengthPrepass, ExpansionUndoesThePrepass)
 TEST(RunLengthPrepass, ExpansionReusesItsBufferForTheNewBlockOnly)
 {
     const Bytes shortPrepass = hex("61 62 62 63 63 63 63 02 64");
-    Bytes block;
+    ReusedBytes block;
     ASSERT_FALSE(expandRuns(hex("7A 7A 7A 7A FF FF"), block).failed());
     ASSERT_FALSE(expandRuns(shortPrepass, block).failed());
-    EXPECT_EQ(toHex(block), toHex(text("abbccccccd")));
+    EXPECT_EQ(toHex(Bytes(block.begin(), block.end())), toHex(text("abbccccccd")));
     ASSERT_TRUE(expandRuns(hex("61 61 61 61"), block).failed());
     EXPECT_TRUE(expandRuns({}, block).kind == FaultKind::none);
     EXPECT_TRUE(block.empty());

@@ -24,21 +24,27 @@ inline Decoded rangeDecode(const Bytes& payload)
 {
     ModelSet models;
     Decoded d;
-    d.fault = decodeRangeBlock(models, payload, d.bytes);
+    ReusedBytes symbols;
+    d.fault = decodeRangeBlock(models, payload, symbols);
+    d.bytes.assign(symbols.begin(), symbols.end());
     return d;
 }
 
 inline Decoded readRankSymbols(const Bytes& symbols, std::size_t capacity = bufferSizeForLevel1)
 {
     Decoded d;
-    d.fault = decodeRankSymbols(symbols, d.bytes, capacity);
+    ReusedBytes ranks;
+    d.fault = decodeRankSymbols(symbols, ranks, capacity);
+    d.bytes.assign(ranks.begin(), ranks.end());
     return d;
 }
 
 inline Decoded expandPrepass(const Bytes& prepass, std::size_t capacity = blockSizeForLevel1)
 {
     Decoded d;
-    d.fault = expandRuns(prepass, d.bytes, capacity);
+    ReusedBytes block;
+    d.fault = expandRuns(prepass, block, capacity);
+    d.bytes.assign(block.begin(), block.end());
     return d;
 }
 
