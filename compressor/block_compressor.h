@@ -46,6 +46,17 @@ struct ByteBuffer {
     std::span<std::uint8_t> span() const noexcept { return {bytes.get(), size}; }
 };
 
+// Room for a frame: sized for the worst case, of which a frame mostly writes
+// a small part. Ordinary pages, not ByteBuffer's large ones, so that only the
+// pages written become memory in use (a large page is taken whole at its
+// first write: 2 MiB for every frame in flight).
+struct FrameBuffer {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+    explicit FrameBuffer(std::size_t n) : bytes(new std::uint8_t[n]), size(n) {}
+    std::span<std::uint8_t> span() const noexcept { return {bytes.get(), size}; }
+};
+
 // The first half of a block: run-length pre-pass of the slice into block
 // (bufferSize + 1 bytes), then the block sort, whose last column goes to
 // lastColumn (bufferSize bytes). Draws from pivotGenerator.

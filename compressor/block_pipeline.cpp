@@ -20,7 +20,7 @@ namespace {
 // handed on by the owner in input order. Kept and reused once handed on.
 struct SliceTask {
     ByteBuffer slice{blockSizeForLevel1};
-    ByteBuffer frame{frameBound(blockSizeForLevel1)};
+    FrameBuffer frame{frameBound(blockSizeForLevel1)};
     std::size_t index = 0;
     std::size_t got = 0;         // bytes of the slice
     std::size_t frameLength = 0; // 0: the block was not coded (the pipeline stopped)
