@@ -79,7 +79,7 @@ class Pipeline {
 public:
     Pipeline(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options, unsigned threads)
         : reader_(reader), sink_(sink), check_(options.check), damage_(options.damage), orderedBlocks_(options.orderedBlocks),
-          window_(threads > 1 ? static_cast<std::size_t>(threads) + 1 : 1),
+          window_(threads > 1 ? static_cast<std::size_t>(threads) + 2 : 1),
           pool_(threads, [this](SliceTask& task, BlockWork& work) { codeBlock(task, work); })
     {
     }
@@ -218,7 +218,12 @@ private:
     const FrameCheck& check_;
     const FrameDamage& damage_;
     const std::uint64_t orderedBlocks_;
-    const std::size_t window_; // blocks in flight at most, from reading to the sink
+    // Blocks in flight at most, from reading to the sink: two more than the
+    // threads. With one more only, a helper that finished an older block
+    // while the owner ran the one queued found nothing to take (the newer
+    // frames wait behind its own until the owner comes back to hand them
+    // on): on a 40 MB bank with two threads it stood idle 25 to 150 ms.
+    const std::size_t window_;
 
     std::mutex mutex_;
     std::condition_variable turnPassed_;
