@@ -71,7 +71,7 @@ int runConvertCommand(const Options& options)
     // of the files would say nothing of the cut banks' blocks).
     const std::vector<std::uint64_t> ordered = options.chooseInstruments
                                                    ? std::vector<std::uint64_t>(options.files.size(), UINT64_MAX)
-                                                   : planSorts(options.files);
+                                                   : planSorts(options.files, options.threads);
     return forEachFile(options, [&](std::size_t i, const std::string& path) {
         const bool fromStandardInput = isStandardStream(path);
         std::unique_ptr<InputFile> standardIn = fromStandardInput ? standardInput() : nullptr;

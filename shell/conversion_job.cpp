@@ -351,11 +351,14 @@ std::int64_t scanForState(const JobRequest& request)
         return cannotScan;
     const std::uint64_t total = again->size();
     std::uint64_t done = 0;
-    return lastBlockNeedingState(*again, [&] {
-        done += blockSizeForLevel1;
-        if (request.preparing)
-            request.preparing({std::min(done, total), total});
-    });
+    return lastBlockNeedingState(
+        *again,
+        [&] {
+            done += blockSizeForLevel1;
+            if (request.preparing)
+                request.preparing({std::min(done, total), total});
+        },
+        request.threads);
 }
 
 // Converts as one run over every input so far would: the earlier inputs' owed

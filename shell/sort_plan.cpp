@@ -6,7 +6,9 @@
 #include <new>
 
 #include "compressor/block_compressor.h"
+#include "compressor/block_pipeline.h"
 #include "compressor/equal_rotations.h"
+#include "compressor/ordered_pool.h"
 #include "platform/file_system.h"
 
 namespace dls2mml {
@@ -26,9 +28,20 @@ IoStatus readFullSlice(InputFile& input, std::span<std::uint8_t> buffer, std::si
     return {};
 }
 
+// One slice of the scan, and what was found in it.
+struct ScannedSlice {
+    ByteBuffer bytes{blockSizeForLevel1};
+    std::size_t got = 0;
+    std::int64_t index = 0;
+    bool equalRotations = false;
+};
+struct ScanScratch {
+    ByteBuffer prepassed{bufferSizeForLevel1};
+};
+
 } // namespace
 
-std::int64_t lastBlockNeedingState(const std::string& path)
+std::int64_t lastBlockNeedingState(const std::string& path, unsigned threads)
 {
     if (path == "-")
         return cannotScan;
@@ -40,28 +53,47 @@ std::int64_t lastBlockNeedingState(const std::string& path)
     std::unique_ptr<InputFile> input;
     if (!openInputFile(path, input) || input->size() == UINT64_MAX)
         return cannotScan;
-    return lastBlockNeedingState(*input);
+    return lastBlockNeedingState(*input, {}, threads);
 }
 
-std::int64_t lastBlockNeedingState(InputFile& input, const std::function<void()>& perBlock)
+std::int64_t lastBlockNeedingState(InputFile& input, const std::function<void()>& perBlock, unsigned threads)
 {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    threads = 1; // a browser build without shared memory has no threads to start
+#endif
+    if (threads == 0)
+        threads = threadsForCores();
     try {
-        ByteBuffer slice(blockSizeForLevel1);
-        ByteBuffer prepassed(bufferSizeForLevel1);
+        // The slices are read here, in order, and looked at on any thread;
+        // their verdicts come back in order, two more than the threads at most
+        // in flight (as the conversion's pipeline keeps them).
+        OrderedPool<ScannedSlice, ScanScratch> pool(threads, [](ScannedSlice& slice, ScanScratch& scratch) {
+            slice.equalRotations = sliceHasEqualRotations(slice.bytes.span().first(slice.got), scratch.prepassed.span());
+        });
+        const std::size_t window = threads > 1 ? std::size_t{threads} + 2 : 1;
         std::int64_t last = noBlockNeedsState;
-        for (std::int64_t index = 0;; ++index) {
-            std::size_t got = 0;
-            if (!readFullSlice(input, slice.span(), got))
-                return cannotScan;
-            if (got == 0)
-                return last;
-            if (sliceHasEqualRotations(slice.span().first(got), prepassed.span()))
-                last = index;
+        const auto record = [&](ScannedSlice& slice) {
+            if (slice.equalRotations)
+                last = slice.index;
             if (perBlock)
                 perBlock();
-            if (got < slice.size)
-                return last;
+            return true;
+        };
+        for (std::int64_t index = 0;; ++index) {
+            std::unique_ptr<ScannedSlice> slice = pool.spare();
+            slice->index = index;
+            if (!readFullSlice(input, slice->bytes.span(), slice->got))
+                return cannotScan; // the pool, as it goes, waits for the slices in flight
+            if (slice->got == 0)
+                break;
+            const bool lastSlice = slice->got < slice->bytes.size;
+            pool.submit(std::move(slice));
+            pool.handOn(window, record);
+            if (lastSlice)
+                break;
         }
+        pool.handOn(0, record);
+        return last;
     } catch (const std::bad_alloc&) {
         return cannotScan;
     }
@@ -84,14 +116,14 @@ std::int64_t lastBlockNeedingState(std::span<const std::uint8_t> bytes)
     }
 }
 
-std::vector<std::uint64_t> planSorts(const std::vector<std::string>& paths)
+std::vector<std::uint64_t> planSorts(const std::vector<std::string>& paths, unsigned threads)
 {
     std::vector<std::uint64_t> ordered(paths.size(), 0);
     std::map<std::string, std::int64_t> scanned; // a file named twice is read once
     for (std::size_t i = paths.size(); i-- > 0;) {
         auto found = scanned.find(paths[i]);
         if (found == scanned.end())
-            found = scanned.emplace(paths[i], lastBlockNeedingState(paths[i])).first;
+            found = scanned.emplace(paths[i], lastBlockNeedingState(paths[i], threads)).first;
         const std::int64_t last = found->second;
         if (last == noBlockNeedsState)
             continue;

@@ -23,20 +23,22 @@ namespace dls2mml {
 
 // For each path, in run order: how many of its blocks from the start must be
 // sorted in order (UINT64_MAX: all of them), for JobRequest::orderedBlocks.
-// "-" stands for standard input.
-std::vector<std::uint64_t> planSorts(const std::vector<std::string>& paths);
+// "-" stands for standard input. threads: as for a conversion (0: one per core).
+std::vector<std::uint64_t> planSorts(const std::vector<std::string>& paths, unsigned threads = 1);
 
 // The last block of one input whose output depends on the pivot state: its
 // index, -1 when there is none, -2 when the input cannot be scanned.
 inline constexpr std::int64_t noBlockNeedsState = -1;
 inline constexpr std::int64_t cannotScan = -2;
-std::int64_t lastBlockNeedingState(const std::string& path);
+std::int64_t lastBlockNeedingState(const std::string& path, unsigned threads = 1);
 
 class InputFile;
 // The same for an input already open, read from where it stands to its end
 // (cannotScan when a read fails); perBlock, if given, is called after each
-// block (the window shows the system it is alive).
-std::int64_t lastBlockNeedingState(InputFile& input, const std::function<void()>& perBlock = {});
+// block, on the calling thread (the window shows the system it is alive).
+// With more than one thread the slices read are pre-passed and looked at on
+// every thread, the calling one included; 0: one thread per core.
+std::int64_t lastBlockNeedingState(InputFile& input, const std::function<void()>& perBlock = {}, unsigned threads = 1);
 // The same for an input held in memory (a bank cut to some instruments).
 std::int64_t lastBlockNeedingState(std::span<const std::uint8_t> bytes);
 

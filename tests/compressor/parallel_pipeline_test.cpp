@@ -257,12 +257,19 @@ TEST_F(SortPlan, OrderedUpToTheLastBlockThatNeedsTheState)
     const std::string late = file("late", test::concat({noise(3 * block, 11), periodicBlock("ab"), noise(block, 12)}));
     const std::string tiny = file("tiny", text("abab"));
     const std::string empty = file("empty", {});
-    EXPECT_EQ(lastBlockNeedingState(plain), noBlockNeedsState);
-    EXPECT_EQ(lastBlockNeedingState(late), 3);
-    EXPECT_EQ(lastBlockNeedingState(tiny), 0);
-    EXPECT_EQ(lastBlockNeedingState(empty), noBlockNeedsState);
-    EXPECT_EQ(lastBlockNeedingState("-"), cannotScan);
-    EXPECT_EQ(lastBlockNeedingState(::testing::TempDir() + "no_such_file_here"), cannotScan);
+    // Blocks looked at on several threads come back in order: the last
+    // such block is the last in the file, not the last to finish.
+    const std::string twice = file("twice", test::concat({periodicBlock("ab"), noise(4 * block, 13), periodicBlock("wxyz"), noise(3 * block, 14)}));
+    for (const unsigned threads : {1u, 2u, 3u}) {
+        SCOPED_TRACE(threads);
+        EXPECT_EQ(lastBlockNeedingState(plain, threads), noBlockNeedsState);
+        EXPECT_EQ(lastBlockNeedingState(late, threads), 3);
+        EXPECT_EQ(lastBlockNeedingState(twice, threads), 5);
+        EXPECT_EQ(lastBlockNeedingState(tiny, threads), 0);
+        EXPECT_EQ(lastBlockNeedingState(empty, threads), noBlockNeedsState);
+        EXPECT_EQ(lastBlockNeedingState("-", threads), cannotScan);
+        EXPECT_EQ(lastBlockNeedingState(::testing::TempDir() + "no_such_file_here", threads), cannotScan);
+    }
 
     const std::uint64_t all = UINT64_MAX;
     const struct {
@@ -277,8 +284,10 @@ TEST_F(SortPlan, OrderedUpToTheLastBlockThatNeedsTheState)
         {{plain, "-", plain}, {all, all, 0}},
         {{empty, late, empty}, {all, 4, 0}},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(planSorts(c.run), c.ordered);
+        EXPECT_EQ(planSorts(c.run, 2), c.ordered);
+    }
 }
 
 } // namespace
