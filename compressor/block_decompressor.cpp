@@ -28,8 +28,8 @@ std::string DecodeStatus::describe() const
     return "stream byte " + num(offset) + ": " + message;
 }
 
-// The per-thread buffers. Each grows with what a block really holds, up to
-// the format's limits, and is kept for the next block.
+// The per-thread buffers. Each takes room for a block's most once (only the
+// pages written become memory in use) and is kept for the next block.
 struct BlockDecompressor::Scratch {
     ModelSet models;
     ReusedBytes symbols;
@@ -55,23 +55,6 @@ struct BlockDecompressor::FrameJob {
 };
 
 namespace {
-
-// The first n elements of buffer, made to hold at least that many.
-// The first n elements of buffer, grown to n if shorter. Room for the most
-// (up to most elements) is taken the first time: only the pages written
-// become memory in use, and the buffer never moves again.
-template <typename Buffer>
-std::span<typename Buffer::value_type> grown(Buffer& buffer, std::size_t n, std::size_t most)
-{
-    if (buffer.size() < n) {
-        if (buffer.capacity() < n) {
-            buffer.clear();
-            buffer.reserve(std::max(n, most));
-        }
-        buffer.resize(n);
-    }
-    return {buffer.data(), n};
-}
 
 // Every stage of one frame (its payload in job.payload, or where the caller
 // holds it); the block stays in job.block, or job.fault is set.
@@ -153,11 +136,8 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
 } // namespace
 
 BlockDecompressor::BlockDecompressor(Sink sink, unsigned threads)
-    : sink_(std::move(sink)), threads_(threads == 0 ? threadsForCores() : threads)
+    : sink_(std::move(sink)), threads_(threadsToRun(threads))
 {
-#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
-    threads_ = 1;
-#endif
     if (threads_ > 1)
         pool_ = std::make_unique<Pool>(threads_, &runJob);
 }

@@ -79,7 +79,7 @@ class Pipeline {
 public:
     Pipeline(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options, unsigned threads)
         : reader_(reader), sink_(sink), check_(options.check), damage_(options.damage), orderedBlocks_(options.orderedBlocks),
-          window_(threads > 1 ? static_cast<std::size_t>(threads) + 2 : 1),
+          window_(slicesInFlight(threads)),
           pool_(threads, [this](SliceTask& task, BlockWork& work) { codeBlock(task, work); })
     {
     }
@@ -218,12 +218,7 @@ private:
     const FrameCheck& check_;
     const FrameDamage& damage_;
     const std::uint64_t orderedBlocks_;
-    // Blocks in flight at most, from reading to the sink: two more than the
-    // threads. With one more only, a helper that finished an older block
-    // while the owner ran the one queued found nothing to take (the newer
-    // frames wait behind its own until the owner comes back to hand them
-    // on): on a 40 MB bank with two threads it stood idle 25 to 150 ms.
-    const std::size_t window_;
+    const std::size_t window_; // blocks in flight at most, from reading to the sink
 
     std::mutex mutex_;
     std::condition_variable turnPassed_;
@@ -266,13 +261,19 @@ unsigned threadsForCores() noexcept
     return cores == 0 ? 1 : cores;
 }
 
-PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options)
+unsigned threadsToRun(unsigned requested) noexcept
 {
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
-    const unsigned threads = 1; // a browser build without shared memory has no threads to start
+    (void)requested;
+    return 1;
 #else
-    const unsigned threads = options.threads == 0 ? threadsForCores() : options.threads;
+    return requested == 0 ? threadsForCores() : requested;
 #endif
+}
+
+PipelineResult compressSlices(const SliceReader& reader, const FrameSink& sink, const PipelineOptions& options)
+{
+    const unsigned threads = threadsToRun(options.threads);
     try {
         Pipeline pipeline(reader, sink, options, threads);
         return pipeline.run();

@@ -231,16 +231,10 @@ StageFault decodeRangeBlock(ModelSet& models, std::span<const std::uint8_t> payl
     Reader decoder(payload);
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
-    // Symbols go through a plain pointer into room for the limit, taken once
-    // for the buffer (only the pages written become memory in use): a store
+    // Symbols go through a plain pointer into room for the limit: a store
     // through the vector would have its bounds read back from memory after
     // every symbol.
-    if (symbols.capacity() < limit) {
-        symbols.clear();
-        symbols.reserve(limit);
-    }
-    symbols.resize(limit);
-    std::uint8_t* const out = symbols.data();
+    std::uint8_t* const out = grown(symbols, limit, limit).data();
     std::size_t count = 0;
     auto fail = [&](FaultKind kind, std::string message, std::size_t position) {
         symbols.resize(count);

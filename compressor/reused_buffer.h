@@ -7,9 +7,12 @@
 // anything reads it.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -41,5 +44,22 @@ struct UninitialisedAllocator : std::allocator<T> {
 
 using ReusedBytes = std::vector<std::uint8_t, UninitialisedAllocator<std::uint8_t>>;
 using ReusedWords = std::vector<std::uint32_t, UninitialisedAllocator<std::uint32_t>>;
+
+// The first n elements of buffer, grown to n if shorter. Room for the most
+// (up to most elements) is taken the first time: only the pages written
+// become memory in use, and the buffer never moves again. What it held
+// before is not kept.
+template <typename Buffer>
+std::span<typename Buffer::value_type> grown(Buffer& buffer, std::size_t n, std::size_t most)
+{
+    if (buffer.size() < n) {
+        if (buffer.capacity() < n) {
+            buffer.clear();
+            buffer.reserve(std::max(n, most));
+        }
+        buffer.resize(n);
+    }
+    return {buffer.data(), n};
+}
 
 } // namespace dls2mml

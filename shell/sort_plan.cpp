@@ -58,19 +58,15 @@ std::int64_t lastBlockNeedingState(const std::string& path, unsigned threads)
 
 std::int64_t lastBlockNeedingState(InputFile& input, const std::function<void()>& perBlock, unsigned threads)
 {
-#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
-    threads = 1; // a browser build without shared memory has no threads to start
-#endif
-    if (threads == 0)
-        threads = threadsForCores();
+    threads = threadsToRun(threads);
     try {
         // The slices are read here, in order, and looked at on any thread;
-        // their verdicts come back in order, two more than the threads at most
-        // in flight (as the conversion's pipeline keeps them).
+        // their verdicts come back in order, as many in flight as a
+        // conversion keeps.
         OrderedPool<ScannedSlice, ScanScratch> pool(threads, [](ScannedSlice& slice, ScanScratch& scratch) {
             slice.equalRotations = sliceHasEqualRotations(slice.bytes.span().first(slice.got), scratch.prepassed.span());
         });
-        const std::size_t window = threads > 1 ? std::size_t{threads} + 2 : 1;
+        const std::size_t window = slicesInFlight(threads);
         std::int64_t last = noBlockNeedsState;
         const auto record = [&](ScannedSlice& slice) {
             if (slice.equalRotations)
