@@ -85,7 +85,7 @@ private:
     void abandonFrames();
 
     Sink sink_;
-    unsigned threads_;
+    const unsigned threads_; // set once by threadsToRun
     State state_ = State::header;
     DecodeStatus fault_;
     std::uint8_t header_[streamHeaderSize]{};
