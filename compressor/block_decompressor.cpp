@@ -7,6 +7,7 @@
 
 #include "compressor/block_pipeline.h"
 #include "compressor/block_sort.h"
+#include "compressor/paired_range_decoder.h"
 #include "compressor/range_coder.h"
 #include "compressor/rank_symbols.h"
 #include "compressor/rank_transform.h"
@@ -32,6 +33,8 @@ std::string DecodeStatus::describe() const
 // pages written become memory in use) and is kept for the next block.
 struct BlockDecompressor::Scratch {
     ModelSet models;
+    std::unique_ptr<PairedRangeDecoder> paired; // made for the first pair of frames
+    ReusedBytes pairedSymbols;                   // the second frame's of a pair
     ReusedBytes symbols;
     ReusedBytes ranks;
     ReusedBytes lastColumn;
@@ -61,28 +64,20 @@ namespace {
 // A block must decode to the length that every frame before it leaves due
 // (each but the last holds exactly one slice): should one before it be wrong,
 // its own fault comes first.
-void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> payload, BlockDecompressor::Scratch& w)
+void failJob(BlockDecompressor::FrameJob& job, FaultKind kind, std::string message, std::uint64_t offset)
+{
+    const std::string where = job.alone ? "" : " (frame at stream byte " + num(job.frameOffset) + ")";
+    job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + where + ": " + std::move(message), offset};
+}
+
+// The stages after the range decoder, from the payload's symbols.
+void decodeFromSymbols(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> payload,
+                       std::span<const std::uint8_t> symbols, BlockDecompressor::Scratch& w)
 {
     const std::uint64_t frameOffset = job.frameOffset;
     const std::uint64_t payloadStart = frameOffset + frameHeaderSize;
-    auto fail = [&](FaultKind kind, std::string message, std::uint64_t offset) {
-        const std::string where = job.alone ? "" : " (frame at stream byte " + num(frameOffset) + ")";
-        job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + where + ": " + std::move(message), offset};
-    };
-    // Symbols the payload is confirmed to hold need not be decoded; any doubt
-    // and the payload is decoded as it stands, faults and all.
-    std::span<const std::uint8_t> symbols;
-    StageFault fault;
-    if (job.hints && job.hints->symbolsKnown && payloadHoldsSymbols(w.models, payload, job.hints->symbols)) {
-        symbols = job.hints->symbols;
-    } else {
-        fault = decodeRangeBlock(w.models, payload, w.symbols);
-        if (fault.failed())
-            return fail(fault.kind, fault.message, payloadStart + fault.position);
-        symbols = w.symbols;
-    }
-
-    fault = decodeRankSymbols(symbols, w.ranks);
+    auto fail = [&](FaultKind kind, std::string message, std::uint64_t offset) { failJob(job, kind, std::move(message), offset); };
+    StageFault fault = decodeRankSymbols(symbols, w.ranks);
     if (fault.failed())
         return fail(fault.kind, fault.message + " (rank symbol " + num(fault.position) + ")",
                     payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
@@ -133,13 +128,36 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
                     frameOffset);
 }
 
+void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> payload, BlockDecompressor::Scratch& w)
+{
+    // Symbols the payload is confirmed to hold need not be decoded; any doubt
+    // and the payload is decoded as it stands, faults and all.
+    if (job.hints && job.hints->symbolsKnown && payloadHoldsSymbols(w.models, payload, job.hints->symbols))
+        return decodeFromSymbols(job, payload, job.hints->symbols, w);
+    const StageFault fault = decodeRangeBlock(w.models, payload, w.symbols);
+    if (fault.failed())
+        return failJob(job, fault.kind, fault.message, job.frameOffset + frameHeaderSize + fault.position);
+    decodeFromSymbols(job, payload, w.symbols, w);
+}
+
+// Two frames' payloads range-decoded together into w.symbols and
+// w.pairedSymbols, where the processor allows: true when both are sound.
+bool decodePairedSymbols(BlockDecompressor::FrameJob& first, BlockDecompressor::FrameJob& second, BlockDecompressor::Scratch& w)
+{
+    if (first.hints || second.hints)
+        return false;
+    if (!w.paired)
+        w.paired = std::make_unique<PairedRangeDecoder>();
+    return w.paired->decode(first.payload, second.payload, w.symbols, w.pairedSymbols);
+}
+
 } // namespace
 
 BlockDecompressor::BlockDecompressor(Sink sink, unsigned threads)
-    : sink_(std::move(sink)), threads_(threadsToRun(threads))
+    : sink_(std::move(sink)), threads_(threadsToRun(threads)), pairs_(PairedRangeDecoder::available())
 {
     if (threads_ > 1)
-        pool_ = std::make_unique<Pool>(threads_, &runJob);
+        pool_ = pairs_ ? std::make_unique<Pool>(threads_, &runJob, &runJobPair) : std::make_unique<Pool>(threads_, &runJob);
 }
 
 BlockDecompressor::~BlockDecompressor() = default;
@@ -243,8 +261,10 @@ DecodeStatus BlockDecompressor::frameComplete()
         return status;
     }
     pool_->submit(std::move(job));
-    // Hand on what is ready; wait (helping) only while too many are in flight.
-    return handOn(2 * static_cast<std::size_t>(threads_));
+    // Hand on what is ready; wait (helping) only while too many are in flight:
+    // two frames a thread, or four where threads take them in pairs, so that
+    // one is queued for each thread as it finishes.
+    return handOn((pairs_ ? 4 : 2) * static_cast<std::size_t>(threads_));
 }
 
 // Hands on the decoded frames at the front, in stream order, until fewer
@@ -265,6 +285,30 @@ void BlockDecompressor::runJob(FrameJob& job, Scratch& scratch)
         decodeJob(job, job.payload, scratch);
     } catch (const std::bad_alloc&) {
         job.fault = DecodeStatus{FaultKind::outOfMemory, "out of memory", job.frameOffset};
+    }
+}
+
+// Should either payload have a fault in the range decoder, each frame is
+// decoded on its own, so that its fault is named exactly as alone.
+void BlockDecompressor::runJobPair(FrameJob& first, FrameJob& second, Scratch& scratch)
+{
+    bool paired = false;
+    try {
+        paired = decodePairedSymbols(first, second, scratch);
+    } catch (const std::bad_alloc&) {
+        paired = false;
+    }
+    if (!paired) {
+        runJob(first, scratch);
+        runJob(second, scratch);
+        return;
+    }
+    for (auto [job, symbols] : {std::pair{&first, &scratch.symbols}, std::pair{&second, &scratch.pairedSymbols}}) {
+        try {
+            decodeFromSymbols(*job, job->payload, *symbols, scratch);
+        } catch (const std::bad_alloc&) {
+            job->fault = DecodeStatus{FaultKind::outOfMemory, "out of memory", job->frameOffset};
+        }
     }
 }
 

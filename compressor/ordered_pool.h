@@ -10,6 +10,8 @@
 // Each thread, the owner included, has a scratch of its own; a helper that
 // cannot make one leaves the tasks to the others.
 // With one thread no thread is started and every task runs in submit().
+// Given a pair form of the work, a thread that finds two tasks queued takes
+// both (still oldest first) and runs them together.
 #pragma once
 
 #include <condition_variable>
@@ -30,10 +32,13 @@ class OrderedPool {
 public:
     // work runs one task with a thread's scratch; it must not throw.
     using Work = std::function<void(Task&, Scratch&)>;
+    // Runs two tasks, the older first, with a thread's scratch; must not throw.
+    using PairWork = std::function<void(Task&, Task&, Scratch&)>;
 
     // Makes the owner's scratch at once (std::bad_alloc when it cannot).
-    OrderedPool(unsigned threads, Work work)
-        : threads_(threads == 0 ? 1 : threads), work_(std::move(work)), scratch_(std::make_unique<Scratch>())
+    OrderedPool(unsigned threads, Work work, PairWork pairWork = {})
+        : threads_(threads == 0 ? 1 : threads), work_(std::move(work)), pairWork_(std::move(pairWork)),
+          scratch_(std::make_unique<Scratch>())
     {
     }
     ~OrderedPool()
@@ -152,6 +157,23 @@ private:
         return nullptr;
     }
 
+    // With the lock held: runs the slot taken, and the next queued one with
+    // it where the work has a pair form, then marks them done.
+    void run(std::unique_lock<std::mutex>& lock, Slot* slot, Scratch& scratch)
+    {
+        Slot* const second = pairWork_ ? takeQueued() : nullptr;
+        lock.unlock();
+        if (second)
+            pairWork_(*slot->task, *second->task, scratch);
+        else
+            work_(*slot->task, scratch);
+        lock.lock();
+        slot->state = State::done;
+        if (second)
+            second->state = State::done;
+        changed_.notify_all();
+    }
+
     void helperMain()
     {
         std::unique_ptr<Scratch> scratch;
@@ -166,11 +188,7 @@ private:
             changed_.wait(lock, [&] { return quit_ || (slot = takeQueued()) != nullptr; });
             if (!slot)
                 return;
-            lock.unlock();
-            work_(*slot->task, *scratch);
-            lock.lock();
-            slot->state = State::done;
-            changed_.notify_all();
+            run(lock, slot, *scratch);
         }
     }
 
@@ -180,11 +198,7 @@ private:
     {
         std::unique_lock lock(mutex_);
         if (Slot* slot = takeQueued()) {
-            lock.unlock();
-            work_(*slot->task, ownScratch());
-            lock.lock();
-            slot->state = State::done;
-            changed_.notify_all();
+            run(lock, slot, ownScratch());
             return;
         }
         if (inFlight_.empty() || inFlight_.front()->state == State::done)
@@ -216,6 +230,7 @@ private:
 
     const unsigned threads_;
     const Work work_;
+    const PairWork pairWork_;
     const std::unique_ptr<Scratch> scratch_; // the owner's
     std::mutex mutex_;
     std::condition_variable changed_;
