@@ -7,7 +7,7 @@
 
 #include "compressor/block_pipeline.h"
 #include "compressor/block_sort.h"
-#include "compressor/paired_range_decoder.h"
+#include "compressor/interleaved_range_decoder.h"
 #include "compressor/range_coder.h"
 #include "compressor/rank_symbols.h"
 #include "compressor/rank_transform.h"
@@ -33,8 +33,8 @@ std::string DecodeStatus::describe() const
 // pages written become memory in use) and is kept for the next block.
 struct BlockDecompressor::Scratch {
     ModelSet models;
-    std::unique_ptr<PairedRangeDecoder> paired; // made for the first pair of frames
-    ReusedBytes pairedSymbols;                   // the second frame's of a pair
+    std::unique_ptr<InterleavedRangeDecoder> interleaved; // made for the first frames decoded together
+    std::array<ReusedBytes, InterleavedRangeDecoder::maxLanes - 1> moreSymbols; // theirs, after the first's
     ReusedBytes symbols;
     ReusedBytes ranks;
     ReusedBytes lastColumn;
@@ -140,24 +140,32 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
     decodeFromSymbols(job, payload, w.symbols, w);
 }
 
-// Two frames' payloads range-decoded together into w.symbols and
-// w.pairedSymbols, where the processor allows: true when both are sound.
-bool decodePairedSymbols(BlockDecompressor::FrameJob& first, BlockDecompressor::FrameJob& second, BlockDecompressor::Scratch& w)
+// The payloads of frames taken together range-decoded at once, into
+// w.symbols and w.moreSymbols: true when every one is sound.
+bool decodeSymbolsTogether(std::span<BlockDecompressor::FrameJob* const> jobs, BlockDecompressor::Scratch& w)
 {
-    if (first.hints || second.hints)
+    std::array<InterleavedRangeDecoder::Payload, InterleavedRangeDecoder::maxLanes> payloads;
+    std::array<ReusedBytes*, InterleavedRangeDecoder::maxLanes> out{&w.symbols, &w.moreSymbols[0], &w.moreSymbols[1]};
+    if (jobs.size() > payloads.size())
         return false;
-    if (!w.paired)
-        w.paired = std::make_unique<PairedRangeDecoder>();
-    return w.paired->decode(first.payload, second.payload, w.symbols, w.pairedSymbols);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        if (jobs[i]->hints)
+            return false;
+        payloads[i] = jobs[i]->payload;
+    }
+    if (!w.interleaved)
+        w.interleaved = std::make_unique<InterleavedRangeDecoder>();
+    return w.interleaved->decode(std::span(payloads).first(jobs.size()), std::span(out).first(jobs.size()));
 }
 
 } // namespace
 
 BlockDecompressor::BlockDecompressor(Sink sink, unsigned threads)
-    : sink_(std::move(sink)), threads_(threadsToRun(threads)), pairs_(PairedRangeDecoder::available())
+    : sink_(std::move(sink)), threads_(threadsToRun(threads)),
+      together_(InterleavedRangeDecoder::available() ? InterleavedRangeDecoder::maxLanes : 1)
 {
     if (threads_ > 1)
-        pool_ = pairs_ ? std::make_unique<Pool>(threads_, &runJob, &runJobPair) : std::make_unique<Pool>(threads_, &runJob);
+        pool_ = together_ > 1 ? std::make_unique<Pool>(threads_, &runJob, &runJobs, together_) : std::make_unique<Pool>(threads_, &runJob);
 }
 
 BlockDecompressor::~BlockDecompressor() = default;
@@ -262,9 +270,9 @@ DecodeStatus BlockDecompressor::frameComplete()
     }
     pool_->submit(std::move(job));
     // Hand on what is ready; wait (helping) only while too many are in flight:
-    // two frames a thread, or four where threads take them in pairs, so that
-    // one is queued for each thread as it finishes.
-    return handOn((pairs_ ? 4 : 2) * static_cast<std::size_t>(threads_));
+    // two frames a thread, or twice as many as a thread takes together, so
+    // that a thread that finishes finds as many queued.
+    return handOn(2 * together_ * static_cast<std::size_t>(threads_));
 }
 
 // Hands on the decoded frames at the front, in stream order, until fewer
@@ -288,26 +296,26 @@ void BlockDecompressor::runJob(FrameJob& job, Scratch& scratch)
     }
 }
 
-// Should either payload have a fault in the range decoder, each frame is
+// Should any payload have a fault in the range decoder, each frame is
 // decoded on its own, so that its fault is named exactly as alone.
-void BlockDecompressor::runJobPair(FrameJob& first, FrameJob& second, Scratch& scratch)
+void BlockDecompressor::runJobs(std::span<FrameJob* const> jobs, Scratch& scratch)
 {
-    bool paired = false;
+    bool together = false;
     try {
-        paired = decodePairedSymbols(first, second, scratch);
+        together = decodeSymbolsTogether(jobs, scratch);
     } catch (const std::bad_alloc&) {
-        paired = false;
+        together = false;
     }
-    if (!paired) {
-        runJob(first, scratch);
-        runJob(second, scratch);
-        return;
-    }
-    for (auto [job, symbols] : {std::pair{&first, &scratch.symbols}, std::pair{&second, &scratch.pairedSymbols}}) {
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        FrameJob& job = *jobs[i];
+        if (!together) {
+            runJob(job, scratch);
+            continue;
+        }
         try {
-            decodeFromSymbols(*job, job->payload, *symbols, scratch);
+            decodeFromSymbols(job, job.payload, i == 0 ? scratch.symbols : scratch.moreSymbols[i - 1], scratch);
         } catch (const std::bad_alloc&) {
-            job->fault = DecodeStatus{FaultKind::outOfMemory, "out of memory", job->frameOffset};
+            job.fault = DecodeStatus{FaultKind::outOfMemory, "out of memory", job.frameOffset};
         }
     }
 }

@@ -80,14 +80,14 @@ private:
     DecodeStatus startFrame();
     DecodeStatus frameComplete();
     static void runJob(FrameJob& job, Scratch& scratch);
-    static void runJobPair(FrameJob& first, FrameJob& second, Scratch& scratch);
+    static void runJobs(std::span<FrameJob* const> jobs, Scratch& scratch);
     DecodeStatus handOn(std::size_t limit);
     DecodeStatus deliver(FrameJob& job);
     void abandonFrames();
 
     Sink sink_;
     const unsigned threads_; // set once by threadsToRun
-    const bool pairs_;       // threads range-decode two frames at once
+    const std::size_t together_; // frames a thread takes at once (their payloads range-decoded together)
     State state_ = State::header;
     DecodeStatus fault_;
     std::uint8_t header_[streamHeaderSize]{};

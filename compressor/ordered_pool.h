@@ -10,10 +10,12 @@
 // Each thread, the owner included, has a scratch of its own; a helper that
 // cannot make one leaves the tasks to the others.
 // With one thread no thread is started and every task runs in submit().
-// Given a pair form of the work, a thread that finds two tasks queued takes
-// both (still oldest first) and runs them together.
+// Given a batch form of the work, a thread that finds several tasks queued
+// takes up to a batch of them (still oldest first) and runs them together.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -21,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -32,13 +35,15 @@ class OrderedPool {
 public:
     // work runs one task with a thread's scratch; it must not throw.
     using Work = std::function<void(Task&, Scratch&)>;
-    // Runs two tasks, the older first, with a thread's scratch; must not throw.
-    using PairWork = std::function<void(Task&, Task&, Scratch&)>;
+    // Runs two or more tasks, oldest first, with a thread's scratch; must not throw.
+    using BatchWork = std::function<void(std::span<Task* const>, Scratch&)>;
+    static constexpr std::size_t maxBatch = 4;
 
     // Makes the owner's scratch at once (std::bad_alloc when it cannot).
-    OrderedPool(unsigned threads, Work work, PairWork pairWork = {})
-        : threads_(threads == 0 ? 1 : threads), work_(std::move(work)), pairWork_(std::move(pairWork)),
-          scratch_(std::make_unique<Scratch>())
+    // batch: the most tasks batchWork takes at once (2 to maxBatch).
+    OrderedPool(unsigned threads, Work work, BatchWork batchWork = {}, std::size_t batch = 1)
+        : threads_(threads == 0 ? 1 : threads), work_(std::move(work)), batchWork_(std::move(batchWork)),
+          batch_(batchWork_ ? std::clamp<std::size_t>(batch, 1, maxBatch) : 1), scratch_(std::make_unique<Scratch>())
     {
     }
     ~OrderedPool()
@@ -157,20 +162,25 @@ private:
         return nullptr;
     }
 
-    // With the lock held: runs the slot taken, and the next queued one with
-    // it where the work has a pair form, then marks them done.
+    // With the lock held: runs the slot taken, and with it the next queued
+    // ones up to a batch where the work has a batch form; then marks them done.
     void run(std::unique_lock<std::mutex>& lock, Slot* slot, Scratch& scratch)
     {
-        Slot* const second = pairWork_ ? takeQueued() : nullptr;
+        std::array<Slot*, maxBatch> slots{slot};
+        std::array<Task*, maxBatch> tasks{slot->task.get()};
+        std::size_t taken = 1;
+        while (taken < batch_ && (slots[taken] = takeQueued()) != nullptr) {
+            tasks[taken] = slots[taken]->task.get();
+            ++taken;
+        }
         lock.unlock();
-        if (second)
-            pairWork_(*slot->task, *second->task, scratch);
+        if (taken > 1)
+            batchWork_(std::span<Task* const>(tasks.data(), taken), scratch);
         else
             work_(*slot->task, scratch);
         lock.lock();
-        slot->state = State::done;
-        if (second)
-            second->state = State::done;
+        for (std::size_t i = 0; i < taken; ++i)
+            slots[i]->state = State::done;
         changed_.notify_all();
     }
 
@@ -230,7 +240,8 @@ private:
 
     const unsigned threads_;
     const Work work_;
-    const PairWork pairWork_;
+    const BatchWork batchWork_;
+    const std::size_t batch_;
     const std::unique_ptr<Scratch> scratch_; // the owner's
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -8,16 +8,21 @@
 // product and comparison per count answers it for 16 counts at once, and a
 // population count of the comparison's mask is the index. Offsets take two
 // such searches: the group of eight, then the index within it.
-#include "compressor/paired_range_decoder.h"
+#include "compressor/interleaved_range_decoder.h"
 
 #include <algorithm>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && !defined(_WIN32)
-#define DLS2MML_PAIRED_DECODER 1
+#define DLS2MML_INTERLEAVED_DECODER 1
+// GCC 12 takes the undefined vector that widening a vector starts from for
+// an uninitialised read, inside its own header.
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #else
-#define DLS2MML_PAIRED_DECODER 0
+#define DLS2MML_INTERLEAVED_DECODER 0
 #endif
 
 namespace dls2mml {
@@ -94,7 +99,7 @@ void rescaleOffset(Offset& model) noexcept
     model.total = sum;
 }
 
-#if DLS2MML_PAIRED_DECODER
+#if DLS2MML_INTERLEAVED_DECODER
 
 #define DLS2MML_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,popcnt,lzcnt")))
 #define DLS2MML_WIDE_STEP DLS2MML_WIDE_TARGET __attribute__((always_inline)) inline
@@ -224,98 +229,146 @@ DLS2MML_WIDE_STEP bool decodeOffset(Reader& d, Offset& model, std::int32_t& offs
     return renormalise(d);
 }
 
-// One symbol (0..256), the class context moved on.
-DLS2MML_WIDE_STEP bool decodeSymbol(Reader& d, LaneDecoderModels& models, std::int32_t& c1, std::int32_t& c2,
-                                    std::int32_t& symbol) noexcept
-{
-    std::int32_t k = 0;
-    bool sound = decodeClass(d, models.contextModels[static_cast<std::size_t>(10 * c2 + c1)], k);
-    symbol = k;
-    if (sound && k >= 3) {
-        std::int32_t offset = 0;
-        sound = decodeOffset(d, models.offsetModels[static_cast<std::size_t>(k)], offset);
-        symbol = classBase[static_cast<std::size_t>(k)] + offset;
-    }
-    c2 = c1;
-    c1 = k;
-    return sound;
-}
-
-// A payload on its way: its reader, models, context and symbols so far.
+// A payload on its way: its reader, models, class context, the symbol
+// just read and the symbols before it.
 struct Lane {
     Reader d;
     LaneDecoderModels* models = nullptr;
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
+    std::int32_t symbol = 0;
     std::uint8_t* out = nullptr;
     std::size_t count = 0;
 };
 
-// The rest of one payload, up to its end symbol.
-DLS2MML_WIDE_TARGET bool finishLane(Lane& lane, std::size_t limit) noexcept
+// A symbol's class, which moves the class context on.
+DLS2MML_WIDE_STEP bool classStep(Lane& lane) noexcept
 {
-    Reader d = lane.d;
-    for (;;) {
-        std::int32_t symbol = 0;
-        if (!decodeSymbol(d, *lane.models, lane.c1, lane.c2, symbol))
-            return false;
-        if (symbol == endSymbol)
-            break;
-        if (lane.count == limit)
-            return false;
-        lane.out[lane.count++] = static_cast<std::uint8_t>(symbol);
-    }
-    lane.d = d;
+    std::int32_t k = 0;
+    const bool sound = decodeClass(lane.d, lane.models->contextModels[static_cast<std::size_t>(10 * lane.c2 + lane.c1)], k);
+    lane.c2 = lane.c1;
+    lane.c1 = k;
+    lane.symbol = k;
+    return sound;
+}
+
+// Its offset, for classes 3 to 9.
+DLS2MML_WIDE_STEP bool offsetStep(Lane& lane) noexcept
+{
+    const std::int32_t k = lane.c1;
+    if (k < 3)
+        return true;
+    std::int32_t offset = 0;
+    const bool sound = decodeOffset(lane.d, lane.models->offsetModels[static_cast<std::size_t>(k)], offset);
+    lane.symbol = classBase[static_cast<std::size_t>(k)] + offset;
+    return sound;
+}
+
+// Keeps the symbol just read, within the limit.
+DLS2MML_WIDE_STEP bool keep(Lane& lane, std::size_t limit) noexcept
+{
+    if (lane.count == limit)
+        return false;
+    lane.out[lane.count++] = static_cast<std::uint8_t>(lane.symbol);
     return true;
 }
 
-// Both payloads, a symbol of each in turn, until one ends; then the other
-// on its own. The states are locals so that they stay in registers.
-DLS2MML_WIDE_TARGET bool decodeLanes(Lane& laneA, Lane& laneB, std::size_t limit) noexcept
+DLS2MML_WIDE_TARGET bool goOn(std::span<Lane* const> lanes, std::size_t limit) noexcept;
+
+// The rest of one payload, up to its end symbol.
+DLS2MML_WIDE_TARGET bool decodeOne(Lane& lane, std::size_t limit) noexcept
 {
-    Reader a = laneA.d;
-    Reader b = laneB.d;
-    LaneDecoderModels& modelsA = *laneA.models;
-    LaneDecoderModels& modelsB = *laneB.models;
-    std::int32_t a1 = 0, a2 = 0, b1 = 0, b2 = 0;
-    std::uint8_t* const outA = laneA.out;
-    std::uint8_t* const outB = laneB.out;
-    std::size_t countA = 0, countB = 0;
-    std::int32_t symbolA = 0, symbolB = 0;
+    Lane a = lane;
     for (;;) {
-        const bool soundA = decodeSymbol(a, modelsA, a1, a2, symbolA);
-        const bool soundB = decodeSymbol(b, modelsB, b1, b2, symbolB);
-        if (!(soundA && soundB))
+        if (!(classStep(a) && offsetStep(a)))
             return false;
-        if (symbolA == endSymbol || symbolB == endSymbol)
+        if (a.symbol == endSymbol)
             break;
-        if (countA == limit || countB == limit)
+        if (!keep(a, limit))
             return false;
-        outA[countA++] = static_cast<std::uint8_t>(symbolA);
-        outB[countB++] = static_cast<std::uint8_t>(symbolB);
     }
-    laneA.d = a;
-    laneB.d = b;
-    laneA.c1 = a1, laneA.c2 = a2, laneB.c1 = b1, laneB.c2 = b2;
-    laneA.count = countA;
-    laneB.count = countB;
-    // The one that has not ended keeps the symbol just read and goes on.
-    Lane* const going = symbolA != endSymbol ? &laneA : symbolB != endSymbol ? &laneB : nullptr;
-    if (!going)
-        return true;
-    if (going->count == limit)
-        return false;
-    going->out[going->count++] = static_cast<std::uint8_t>(going == &laneA ? symbolA : symbolB);
-    return finishLane(*going, limit);
+    lane = a;
+    return true;
 }
 
-#endif // DLS2MML_PAIRED_DECODER
+// Two or three payloads, a symbol of each in turn until one ends, then the
+// others. All classes are read before any offset: a mispredicted branch on
+// one payload's class then throws away no step of another's. The states are
+// locals, so that they stay in registers.
+DLS2MML_WIDE_TARGET bool decodeTwo(Lane& laneA, Lane& laneB, std::size_t limit) noexcept
+{
+    Lane a = laneA, b = laneB;
+    for (;;) {
+        bool soundA = classStep(a);
+        bool soundB = classStep(b);
+        soundA = soundA && offsetStep(a);
+        soundB = soundB && offsetStep(b);
+        if (!(soundA && soundB))
+            return false;
+        if (a.symbol == endSymbol || b.symbol == endSymbol)
+            break;
+        if (!(keep(a, limit) && keep(b, limit)))
+            return false;
+    }
+    laneA = a, laneB = b;
+    Lane* const lanes[] = {&laneA, &laneB};
+    return goOn(lanes, limit);
+}
+
+DLS2MML_WIDE_TARGET bool decodeThree(Lane& laneA, Lane& laneB, Lane& laneC, std::size_t limit) noexcept
+{
+    Lane a = laneA, b = laneB, c = laneC;
+    for (;;) {
+        bool soundA = classStep(a);
+        bool soundB = classStep(b);
+        bool soundC = classStep(c);
+        soundA = soundA && offsetStep(a);
+        soundB = soundB && offsetStep(b);
+        soundC = soundC && offsetStep(c);
+        if (!(soundA && soundB && soundC))
+            return false;
+        if (a.symbol == endSymbol || b.symbol == endSymbol || c.symbol == endSymbol)
+            break;
+        if (!(keep(a, limit) && keep(b, limit) && keep(c, limit)))
+            return false;
+    }
+    laneA = a, laneB = b, laneC = c;
+    Lane* const lanes[] = {&laneA, &laneB, &laneC};
+    return goOn(lanes, limit);
+}
+
+// After the loop over lanes stops at an end symbol: those still going keep
+// the symbol just read and go on together.
+DLS2MML_WIDE_TARGET bool goOn(std::span<Lane* const> lanes, std::size_t limit) noexcept
+{
+    std::array<Lane*, InterleavedRangeDecoder::maxLanes> going{};
+    std::size_t n = 0;
+    for (Lane* lane : lanes) {
+        if (lane->symbol == endSymbol)
+            continue;
+        if (!keep(*lane, limit))
+            return false;
+        going[n++] = lane;
+    }
+    switch (n) {
+    case 0:
+        return true;
+    case 1:
+        return decodeOne(*going[0], limit);
+    case 2:
+        return decodeTwo(*going[0], *going[1], limit);
+    default:
+        return decodeThree(*going[0], *going[1], *going[2], limit);
+    }
+}
+
+#endif // DLS2MML_INTERLEAVED_DECODER
 
 } // namespace
 
-bool PairedRangeDecoder::available() noexcept
+bool InterleavedRangeDecoder::available() noexcept
 {
-#if DLS2MML_PAIRED_DECODER
+#if DLS2MML_INTERLEAVED_DECODER
     static const bool has = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
@@ -327,24 +380,41 @@ bool PairedRangeDecoder::available() noexcept
 #endif
 }
 
-bool PairedRangeDecoder::decode(std::span<const std::uint8_t> payloadA, std::span<const std::uint8_t> payloadB, ReusedBytes& a,
-                                ReusedBytes& b, std::size_t limit) noexcept
+bool InterleavedRangeDecoder::decode(std::span<const Payload> payloads, std::span<ReusedBytes* const> out, std::size_t limit) noexcept
 {
-#if DLS2MML_PAIRED_DECODER
-    if (!available() || payloadA.size() < flushBytes || payloadB.size() < flushBytes)
+#if DLS2MML_INTERLEAVED_DECODER
+    const std::size_t n = payloads.size();
+    if (!available() || n == 0 || n > maxLanes || out.size() != n)
         return false;
-    resetModels(lanes_[0]);
-    resetModels(lanes_[1]);
-    Lane laneA{startReading(payloadA), &lanes_[0], 0, 0, grown(a, limit, limit).data(), 0};
-    Lane laneB{startReading(payloadB), &lanes_[1], 0, 0, grown(b, limit, limit).data(), 0};
-    const bool sound = decodeLanes(laneA, laneB, limit);
-    a.resize(laneA.count);
-    b.resize(laneB.count);
-    // Each payload ends with the end symbol's flush bytes, which close the interval.
-    return sound && laneA.d.position == laneA.d.size && laneA.d.code == 0 && laneB.d.position == laneB.d.size &&
-           laneB.d.code == 0;
+    std::array<Lane, maxLanes> lanes;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (payloads[i].size() < flushBytes)
+            return false;
+        resetModels(models_[i]);
+        lanes[i].d = startReading(payloads[i]);
+        lanes[i].models = &models_[i];
+        lanes[i].out = grown(*out[i], limit, limit).data();
+    }
+    bool sound = false;
+    switch (n) {
+    case 1:
+        sound = decodeOne(lanes[0], limit);
+        break;
+    case 2:
+        sound = decodeTwo(lanes[0], lanes[1], limit);
+        break;
+    default:
+        sound = decodeThree(lanes[0], lanes[1], lanes[2], limit);
+        break;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i]->resize(lanes[i].count);
+        // Each payload ends with the end symbol's flush bytes, which close the interval.
+        sound = sound && lanes[i].d.position == lanes[i].d.size && lanes[i].d.code == 0;
+    }
+    return sound;
 #else
-    (void)payloadA, (void)payloadB, (void)a, (void)b, (void)limit;
+    (void)payloads, (void)out, (void)limit;
     (void)resetModels, (void)rescaleContext, (void)rescaleOffset;
     return false;
 #endif

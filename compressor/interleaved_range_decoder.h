@@ -1,12 +1,12 @@
-// Two payloads range-decoded at once on one thread (docs/format.md, section
-// 5.1, the same steps as decodeRangeBlock).
+// Up to three payloads range-decoded at once on one thread (docs/format.md,
+// section 5.1, the same steps as decodeRangeBlock).
 //
 // A step of the decoder waits on the one before it, so one payload leaves
 // most of a core idle. With 512-bit vector instructions a step finds its
 // index in a few instructions (every product of r and a count at once),
-// which frees the core for a second payload whose steps run between the
-// first's. Where the processor lacks them, pairs are not offered and frames
-// are decoded one at a time as before.
+// which frees the core for other payloads whose steps run between the
+// first's. Where the processor lacks them, none of this is offered and
+// frames are decoded one at a time as before.
 #pragma once
 
 #include <array>
@@ -46,21 +46,25 @@ struct LaneDecoderModels {
     std::array<Offset, symbolClassCount> offsetModels; // slots 0..2 unused
 };
 
-class PairedRangeDecoder {
+class InterleavedRangeDecoder {
 public:
-    // Whether this processor has the instructions the pair needs.
+    static constexpr std::size_t maxLanes = 3;
+    using Payload = std::span<const std::uint8_t>;
+
+    // Whether this processor has the instructions the decoder needs.
     static bool available() noexcept;
 
-    // Decodes both payloads into a and b (room for limit symbols each is
-    // taken once). True when both decode without a fault, each then holding
-    // exactly what decodeRangeBlock would give; false when either has a
-    // fault of any kind, or when the pair is not available: the caller then
-    // decodes each with decodeRangeBlock, which names the fault.
-    bool decode(std::span<const std::uint8_t> payloadA, std::span<const std::uint8_t> payloadB, ReusedBytes& a, ReusedBytes& b,
+    // Decodes payloads[i] into *out[i] (room for limit symbols each is taken
+    // once), for 1 to maxLanes payloads. True when every one decodes without
+    // a fault, each then holding exactly what decodeRangeBlock would give;
+    // false when any has a fault of any kind, or when the decoder is not
+    // available: the caller then decodes each with decodeRangeBlock, which
+    // names the fault.
+    bool decode(std::span<const Payload> payloads, std::span<ReusedBytes* const> out,
                 std::size_t limit = maxRankSymbols) noexcept;
 
 private:
-    std::array<LaneDecoderModels, 2> lanes_;
+    std::array<LaneDecoderModels, maxLanes> models_;
 };
 
 } // namespace dls2mml
