@@ -8,8 +8,11 @@
 // Each stage runs once per slice on what the stage before made of it, as a
 // conversion runs it after the pivot state is settled (the sort that draws
 // nothing), then each decoding stage on what the coding made; prints
-// nanoseconds per input byte of each stage and the sums of both directions.
+// nanoseconds per input byte of each stage and the sums of both directions;
+// then, where the processor allows, the range decoder on up to three
+// payloads together, as the stream decoder's threads run it.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 
 #include "compressor/block_sort.h"
 #include "compressor/frequency_model.h"
+#include "compressor/interleaved_range_decoder.h"
 #include "compressor/range_coder.h"
 #include "compressor/rank_symbols.h"
 #include "compressor/rank_transform.h"
@@ -65,7 +69,7 @@ struct Block {
 // not code. A function of its own, called once per slice: a WebAssembly
 // engine optimizes a function for its later calls, so a loop in main would
 // be timed in the engine's first, unoptimized form throughout.
-[[gnu::noinline]] bool codeSlice(Block& block, std::span<const std::uint8_t> input, double* seconds)
+[[gnu::noinline]] bool codeSlice(Block& block, std::span<const std::uint8_t> input, double* seconds, Bytes* payloadKept = nullptr)
 {
     double t = cpuSeconds();
     auto lap = [&](Stage stage) {
@@ -88,6 +92,8 @@ struct Block {
     if (!sorted.ok || length <= 0)
         return false;
     const auto payload = std::span<const std::uint8_t>(block.payload).first(static_cast<std::size_t>(length));
+    if (payloadKept)
+        payloadKept->assign(payload.begin(), payload.end());
     const bool decoded = !decodeRangeBlock(block.models, payload, block.decodedSymbols).failed();
     lap(decoderStage);
     const bool read = !decodeRankSymbols(block.decodedSymbols, block.decodedRanks).failed();
@@ -122,6 +128,7 @@ int main(int argc, char** argv)
     Bytes slice(blockSizeForLevel1);
     double seconds[stageCount] = {};
     double bytes = 0;
+    std::vector<Bytes> payloads;
     for (long i = 0; i < slices; ++i) {
         const std::size_t got = std::fread(slice.data(), 1, slice.size(), file);
         if (got == 0)
@@ -131,7 +138,8 @@ int main(int argc, char** argv)
         // The first slice once more untimed before: the timed runs start in
         // the engine's optimized code and with the arrays touched.
         double untimed[stageCount] = {};
-        if ((i == 0 && !codeSlice(*block, input, untimed)) || !codeSlice(*block, input, seconds)) {
+        payloads.emplace_back();
+        if ((i == 0 && !codeSlice(*block, input, untimed)) || !codeSlice(*block, input, seconds, &payloads.back())) {
             std::fprintf(stderr, "stage_times: slice %ld did not code, or did not decode back to itself\n", i);
             return 1;
         }
@@ -146,6 +154,25 @@ int main(int argc, char** argv)
                         1e9 * total / bytes, bytes);
             total = 0;
         }
+    }
+    if (InterleavedRangeDecoder::available()) {
+        const auto decoder = std::make_unique<InterleavedRangeDecoder>();
+        std::array<ReusedBytes, InterleavedRangeDecoder::maxLanes> out;
+        std::array<ReusedBytes*, InterleavedRangeDecoder::maxLanes> outs{};
+        for (std::size_t i = 0; i < out.size(); ++i)
+            outs[i] = &out[i];
+        const double start = cpuSeconds();
+        for (std::size_t i = 0; i < payloads.size(); i += InterleavedRangeDecoder::maxLanes) {
+            const std::size_t n = std::min(payloads.size() - i, InterleavedRangeDecoder::maxLanes);
+            std::array<InterleavedRangeDecoder::Payload, InterleavedRangeDecoder::maxLanes> group;
+            std::copy_n(payloads.begin() + static_cast<std::ptrdiff_t>(i), n, group.begin());
+            if (!decoder->decode(std::span(group).first(n), std::span(outs).first(n))) {
+                std::fprintf(stderr, "stage_times: payloads from slice %zu did not decode together\n", i);
+                return 1;
+            }
+        }
+        std::printf("%-15s %7.2f ns/byte, up to %zu payloads together\n", "range decoder", 1e9 * (cpuSeconds() - start) / bytes,
+                    InterleavedRangeDecoder::maxLanes);
     }
     return 0;
 }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && !defined(_WIN32)
 #define DLS2MML_INTERLEAVED_DECODER 1
@@ -264,6 +265,11 @@ DLS2MML_WIDE_STEP bool offsetStep(Lane& lane) noexcept
     return sound;
 }
 
+DLS2MML_WIDE_STEP bool ended(const Lane& lane) noexcept
+{
+    return lane.symbol == endSymbol;
+}
+
 // Keeps the symbol just read, within the limit.
 DLS2MML_WIDE_STEP bool keep(Lane& lane, std::size_t limit) noexcept
 {
@@ -273,93 +279,61 @@ DLS2MML_WIDE_STEP bool keep(Lane& lane, std::size_t limit) noexcept
     return true;
 }
 
-DLS2MML_WIDE_TARGET bool goOn(std::span<Lane* const> lanes, std::size_t limit) noexcept;
+template <std::size_t n, std::size_t... i>
+DLS2MML_WIDE_TARGET bool decodeLanes(const std::array<Lane*, n>& lanes, std::size_t limit, std::index_sequence<i...>) noexcept;
 
-// The rest of one payload, up to its end symbol.
-DLS2MML_WIDE_TARGET bool decodeOne(Lane& lane, std::size_t limit) noexcept
+// The first count of going (count at most m), decoded together.
+template <std::size_t m, std::size_t n>
+DLS2MML_WIDE_TARGET bool decodeFirst(const std::array<Lane*, n>& going, std::size_t count, std::size_t limit) noexcept
 {
-    Lane a = lane;
-    for (;;) {
-        if (!(classStep(a) && offsetStep(a)))
-            return false;
-        if (a.symbol == endSymbol)
-            break;
-        if (!keep(a, limit))
-            return false;
+    if constexpr (m == 0) {
+        return true;
+    } else {
+        if (count < m)
+            return decodeFirst<m - 1>(going, count, limit);
+        std::array<Lane*, m> first{};
+        std::copy_n(going.begin(), m, first.begin());
+        return decodeLanes(first, limit, std::make_index_sequence<m>{});
     }
-    lane = a;
-    return true;
-}
-
-// Two or three payloads, a symbol of each in turn until one ends, then the
-// others. All classes are read before any offset: a mispredicted branch on
-// one payload's class then throws away no step of another's. The states are
-// locals, so that they stay in registers.
-DLS2MML_WIDE_TARGET bool decodeTwo(Lane& laneA, Lane& laneB, std::size_t limit) noexcept
-{
-    Lane a = laneA, b = laneB;
-    for (;;) {
-        bool soundA = classStep(a);
-        bool soundB = classStep(b);
-        soundA = soundA && offsetStep(a);
-        soundB = soundB && offsetStep(b);
-        if (!(soundA && soundB))
-            return false;
-        if (a.symbol == endSymbol || b.symbol == endSymbol)
-            break;
-        if (!(keep(a, limit) && keep(b, limit)))
-            return false;
-    }
-    laneA = a, laneB = b;
-    Lane* const lanes[] = {&laneA, &laneB};
-    return goOn(lanes, limit);
-}
-
-DLS2MML_WIDE_TARGET bool decodeThree(Lane& laneA, Lane& laneB, Lane& laneC, std::size_t limit) noexcept
-{
-    Lane a = laneA, b = laneB, c = laneC;
-    for (;;) {
-        bool soundA = classStep(a);
-        bool soundB = classStep(b);
-        bool soundC = classStep(c);
-        soundA = soundA && offsetStep(a);
-        soundB = soundB && offsetStep(b);
-        soundC = soundC && offsetStep(c);
-        if (!(soundA && soundB && soundC))
-            return false;
-        if (a.symbol == endSymbol || b.symbol == endSymbol || c.symbol == endSymbol)
-            break;
-        if (!(keep(a, limit) && keep(b, limit) && keep(c, limit)))
-            return false;
-    }
-    laneA = a, laneB = b, laneC = c;
-    Lane* const lanes[] = {&laneA, &laneB, &laneC};
-    return goOn(lanes, limit);
 }
 
 // After the loop over lanes stops at an end symbol: those still going keep
 // the symbol just read and go on together.
-DLS2MML_WIDE_TARGET bool goOn(std::span<Lane* const> lanes, std::size_t limit) noexcept
+template <std::size_t n>
+DLS2MML_WIDE_STEP bool goOn(const std::array<Lane*, n>& lanes, std::size_t limit) noexcept
 {
-    std::array<Lane*, InterleavedRangeDecoder::maxLanes> going{};
-    std::size_t n = 0;
+    std::array<Lane*, n> going{};
+    std::size_t count = 0;
     for (Lane* lane : lanes) {
-        if (lane->symbol == endSymbol)
+        if (ended(*lane))
             continue;
         if (!keep(*lane, limit))
             return false;
-        going[n++] = lane;
+        going[count++] = lane;
     }
-    switch (n) {
-    case 0:
-        return true;
-    case 1:
-        return decodeOne(*going[0], limit);
-    case 2:
-        return decodeTwo(*going[0], *going[1], limit);
-    default:
-        return decodeThree(*going[0], *going[1], *going[2], limit);
+    return decodeFirst<n - 1>(going, count, limit);
+}
+
+// n payloads, a symbol of each in turn until one ends, then the others.
+// Every class is read before any offset: a mispredicted branch on one
+// payload's class then throws away no step of another's. The states are
+// locals, indexed by constants only, so that they stay in registers.
+template <std::size_t n, std::size_t... i>
+DLS2MML_WIDE_TARGET bool decodeLanes(const std::array<Lane*, n>& lanes, std::size_t limit, std::index_sequence<i...>) noexcept
+{
+    std::array<Lane, n> lane{*lanes[i]...};
+    for (;;) {
+        std::array<bool, n> sound{classStep(lane[i])...};
+        ((sound[i] = sound[i] && offsetStep(lane[i])), ...);
+        if (!(sound[i] && ...))
+            return false;
+        if ((ended(lane[i]) || ...))
+            break;
+        if (!(keep(lane[i], limit) && ...))
+            return false;
     }
+    ((*lanes[i] = lane[i]), ...);
+    return goOn<n>(lanes, limit);
 }
 
 #endif // DLS2MML_INTERLEAVED_DECODER
@@ -395,18 +369,10 @@ bool InterleavedRangeDecoder::decode(std::span<const Payload> payloads, std::spa
         lanes[i].models = &models_[i];
         lanes[i].out = grown(*out[i], limit, limit).data();
     }
-    bool sound = false;
-    switch (n) {
-    case 1:
-        sound = decodeOne(lanes[0], limit);
-        break;
-    case 2:
-        sound = decodeTwo(lanes[0], lanes[1], limit);
-        break;
-    default:
-        sound = decodeThree(lanes[0], lanes[1], lanes[2], limit);
-        break;
-    }
+    std::array<Lane*, maxLanes> all{};
+    for (std::size_t i = 0; i < n; ++i)
+        all[i] = &lanes[i];
+    bool sound = decodeFirst<maxLanes>(all, n, limit);
     for (std::size_t i = 0; i < n; ++i) {
         out[i]->resize(lanes[i].count);
         // Each payload ends with the end symbol's flush bytes, which close the interval.
