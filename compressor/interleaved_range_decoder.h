@@ -39,6 +39,7 @@ struct LaneDecoderModels {
         alignas(32) std::array<std::array<std::uint16_t, 16>, 16> within{};
         std::uint32_t total = 0;
         std::uint32_t symbolCount = 0;
+        std::uint32_t groupCount = 0;
         std::uint32_t groupMask = 0;  // groups whose end may lie at or below the code
         std::uint32_t withinMask = 0; // indices of a group likewise
     };

@@ -16,11 +16,6 @@
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && !defined(_WIN32)
 #define DLS2MML_INTERLEAVED_DECODER 1
-// GCC 12 takes the undefined vector that widening a vector starts from for
-// an uninitialised read, inside its own header.
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
 #include <immintrin.h>
 #else
 #define DLS2MML_INTERLEAVED_DECODER 0
@@ -53,9 +48,11 @@ void resetOffset(Offset& model, std::uint32_t n) noexcept
     }
     model.total = n;
     model.symbolCount = n;
-    // The last group's end, and the last index's within a full group, is the
-    // total or the group's end: never at or below the code.
-    model.groupMask = (1u << (groups - 1)) - 1;
+    // The last group's end is the total: at or below the code only outside
+    // the coded interval. The last index's end within a full group is the
+    // group's end, never at or below the code within it.
+    model.groupCount = groups;
+    model.groupMask = (1u << groups) - 1;
     model.withinMask = (1u << (std::min(n, 8u) - 1)) - 1;
 }
 
@@ -105,20 +102,20 @@ void rescaleOffset(Offset& model) noexcept
 #define DLS2MML_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,popcnt,lzcnt")))
 #define DLS2MML_WIDE_STEP DLS2MML_WIDE_TARGET __attribute__((always_inline)) inline
 
-// One payload's reading state, as decodeRangeBlock's Reader.
+// One payload's reading state, as decodeRangeBlock's Reader, its place a
+// pointer: every register counts with three payloads on their way.
 struct Reader {
-    const std::uint8_t* bytes = nullptr;
-    std::size_t size = 0;
-    std::size_t position = 0;
+    const std::uint8_t* at = nullptr;
+    const std::uint8_t* end = nullptr;
     std::uint32_t code = 0;
     std::uint32_t range = initialRange;
 };
 
 Reader startReading(std::span<const std::uint8_t> payload) noexcept
 {
-    Reader d{payload.data(), payload.size()};
+    Reader d{payload.data(), payload.data() + payload.size()};
     for (int i = 0; i < 4; ++i)
-        d.code = (d.code << 8) | d.bytes[d.position++];
+        d.code = (d.code << 8) | *d.at++;
     return d;
 }
 
@@ -126,18 +123,18 @@ Reader startReading(std::span<const std::uint8_t> payload) noexcept
 // its leading zero bytes (none, one or two) are the payload bytes to take in.
 DLS2MML_WIDE_STEP bool renormalise(Reader& d) noexcept
 {
-    if (d.position + 2 <= d.size) [[likely]] {
+    if (d.end - d.at >= 2) [[likely]] {
         const std::uint32_t shift = 8 * (static_cast<std::uint32_t>(__builtin_clz(d.range)) >> 3);
-        const std::uint32_t next = std::uint32_t{d.bytes[d.position]} << 8 | d.bytes[d.position + 1];
+        const std::uint32_t next = std::uint32_t{d.at[0]} << 8 | d.at[1];
         d.code = static_cast<std::uint32_t>((std::uint64_t{d.code} << 16 | next) >> (16 - shift));
         d.range <<= shift;
-        d.position += shift >> 3;
+        d.at += shift >> 3;
         return true;
     }
     while (d.range < renormaliseBelow) {
-        if (d.position >= d.size)
+        if (d.at == d.end)
             return false;
-        d.code = (d.code << 8) | d.bytes[d.position++];
+        d.code = (d.code << 8) | *d.at++;
         d.range <<= 8;
     }
     return true;
@@ -170,7 +167,9 @@ DLS2MML_WIDE_STEP void raise8(std::uint16_t* lanes, std::uint32_t threshold) noe
 DLS2MML_WIDE_STEP std::uint32_t countNotAbove16(const std::uint16_t* lanes, std::uint32_t r, std::uint32_t code,
                                                 std::uint32_t mask) noexcept
 {
-    const __m512i counts = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes)));
+    // The zero-masked form widens the same: the plain one starts from an
+    // undefined vector, which GCC 12 warns of inside its own header.
+    const __m512i counts = _mm512_maskz_cvtepu16_epi32(0xFFFF, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes)));
     const __m512i products = _mm512_mullo_epi32(counts, _mm512_set1_epi32(static_cast<int>(r)));
     const __mmask16 notAbove =
         _mm512_mask_cmple_epu32_mask(static_cast<__mmask16>(mask), products, _mm512_set1_epi32(static_cast<int>(code)));
@@ -192,11 +191,11 @@ DLS2MML_WIDE_STEP std::uint32_t countNotAbove8(const std::uint16_t* lanes, std::
 DLS2MML_WIDE_STEP bool decodeClass(Reader& d, Context& model, std::int32_t& k) noexcept
 {
     const std::uint32_t r = shareOfOneCount(d.range, model.total);
-    // The coder never uses the part of the range at r * total and above.
-    if (std::uint64_t{d.code} >= std::uint64_t{r} * model.total)
+    // Lanes past cum[10] are masked off. The coder never uses the part of
+    // the range at r * total and above: cum[10] = total is above the code.
+    const std::uint32_t index = countNotAbove16(&model.cum[1], r, d.code, 0x3FF);
+    if (index == 10)
         return false;
-    // cum[10] = total is above the code; lanes past it are masked off.
-    const std::uint32_t index = countNotAbove16(&model.cum[1], r, d.code, 0x1FF);
     const std::uint32_t start = model.cum[index];
     const std::uint32_t end = model.cum[index + 1];
     d.code -= r * start;
@@ -211,9 +210,9 @@ DLS2MML_WIDE_STEP bool decodeClass(Reader& d, Context& model, std::int32_t& k) n
 DLS2MML_WIDE_STEP bool decodeOffset(Reader& d, Offset& model, std::int32_t& offset) noexcept
 {
     const std::uint32_t r = shareOfOneCount(d.range, model.total);
-    if (std::uint64_t{d.code} >= std::uint64_t{r} * model.total)
-        return false;
     const std::uint32_t g = countNotAbove16(&model.ends[1], r, d.code, model.groupMask);
+    if (g == model.groupCount)
+        return false;
     const std::uint32_t groupStart = model.ends[g];
     const std::uint32_t inGroup = d.code - r * groupStart;
     std::uint16_t* const within = model.within[g].data();
@@ -238,8 +237,8 @@ struct Lane {
     std::int32_t c1 = 0;
     std::int32_t c2 = 0;
     std::int32_t symbol = 0;
-    std::uint8_t* out = nullptr;
-    std::size_t count = 0;
+    std::uint8_t* out = nullptr;       // where the next symbol goes
+    std::uint8_t* outLimit = nullptr;  // the end of room for limit symbols
 };
 
 // A symbol's class, which moves the class context on.
@@ -271,47 +270,47 @@ DLS2MML_WIDE_STEP bool ended(const Lane& lane) noexcept
 }
 
 // Keeps the symbol just read, within the limit.
-DLS2MML_WIDE_STEP bool keep(Lane& lane, std::size_t limit) noexcept
+DLS2MML_WIDE_STEP bool keep(Lane& lane) noexcept
 {
-    if (lane.count == limit)
+    if (lane.out == lane.outLimit)
         return false;
-    lane.out[lane.count++] = static_cast<std::uint8_t>(lane.symbol);
+    *lane.out++ = static_cast<std::uint8_t>(lane.symbol);
     return true;
 }
 
 template <std::size_t n, std::size_t... i>
-DLS2MML_WIDE_TARGET bool decodeLanes(const std::array<Lane*, n>& lanes, std::size_t limit, std::index_sequence<i...>) noexcept;
+DLS2MML_WIDE_TARGET bool decodeLanes(const std::array<Lane*, n>& lanes, std::index_sequence<i...>) noexcept;
 
 // The first count of going (count at most m), decoded together.
 template <std::size_t m, std::size_t n>
-DLS2MML_WIDE_TARGET bool decodeFirst(const std::array<Lane*, n>& going, std::size_t count, std::size_t limit) noexcept
+DLS2MML_WIDE_TARGET bool decodeFirst(const std::array<Lane*, n>& going, std::size_t count) noexcept
 {
     if constexpr (m == 0) {
         return true;
     } else {
         if (count < m)
-            return decodeFirst<m - 1>(going, count, limit);
+            return decodeFirst<m - 1>(going, count);
         std::array<Lane*, m> first{};
         std::copy_n(going.begin(), m, first.begin());
-        return decodeLanes(first, limit, std::make_index_sequence<m>{});
+        return decodeLanes(first, std::make_index_sequence<m>{});
     }
 }
 
 // After the loop over lanes stops at an end symbol: those still going keep
 // the symbol just read and go on together.
 template <std::size_t n>
-DLS2MML_WIDE_STEP bool goOn(const std::array<Lane*, n>& lanes, std::size_t limit) noexcept
+DLS2MML_WIDE_STEP bool goOn(const std::array<Lane*, n>& lanes) noexcept
 {
     std::array<Lane*, n> going{};
     std::size_t count = 0;
     for (Lane* lane : lanes) {
         if (ended(*lane))
             continue;
-        if (!keep(*lane, limit))
+        if (!keep(*lane))
             return false;
         going[count++] = lane;
     }
-    return decodeFirst<n - 1>(going, count, limit);
+    return decodeFirst<n - 1>(going, count);
 }
 
 // n payloads, a symbol of each in turn until one ends, then the others.
@@ -319,7 +318,7 @@ DLS2MML_WIDE_STEP bool goOn(const std::array<Lane*, n>& lanes, std::size_t limit
 // payload's class then throws away no step of another's. The states are
 // locals, indexed by constants only, so that they stay in registers.
 template <std::size_t n, std::size_t... i>
-DLS2MML_WIDE_TARGET bool decodeLanes(const std::array<Lane*, n>& lanes, std::size_t limit, std::index_sequence<i...>) noexcept
+DLS2MML_WIDE_TARGET bool decodeLanes(const std::array<Lane*, n>& lanes, std::index_sequence<i...>) noexcept
 {
     std::array<Lane, n> lane{*lanes[i]...};
     for (;;) {
@@ -329,11 +328,11 @@ DLS2MML_WIDE_TARGET bool decodeLanes(const std::array<Lane*, n>& lanes, std::siz
             return false;
         if ((ended(lane[i]) || ...))
             break;
-        if (!(keep(lane[i], limit) && ...))
+        if (!(keep(lane[i]) && ...))
             return false;
     }
     ((*lanes[i] = lane[i]), ...);
-    return goOn<n>(lanes, limit);
+    return goOn<n>(lanes);
 }
 
 #endif // DLS2MML_INTERLEAVED_DECODER
@@ -368,15 +367,16 @@ bool InterleavedRangeDecoder::decode(std::span<const Payload> payloads, std::spa
         lanes[i].d = startReading(payloads[i]);
         lanes[i].models = &models_[i];
         lanes[i].out = grown(*out[i], limit, limit).data();
+        lanes[i].outLimit = lanes[i].out + limit;
     }
     std::array<Lane*, maxLanes> all{};
     for (std::size_t i = 0; i < n; ++i)
         all[i] = &lanes[i];
-    bool sound = decodeFirst<maxLanes>(all, n, limit);
+    bool sound = decodeFirst<maxLanes>(all, n);
     for (std::size_t i = 0; i < n; ++i) {
-        out[i]->resize(lanes[i].count);
+        out[i]->resize(static_cast<std::size_t>(lanes[i].out - out[i]->data()));
         // Each payload ends with the end symbol's flush bytes, which close the interval.
-        sound = sound && lanes[i].d.position == lanes[i].d.size && lanes[i].d.code == 0;
+        sound = sound && lanes[i].d.at == lanes[i].d.end && lanes[i].d.code == 0;
     }
     return sound;
 #else
