@@ -86,6 +86,8 @@ public:
         startHelpers();
         std::lock_guard lock(mutex_);
         inFlight_.push_back(std::move(slot));
+        ++queued_;
+        draining_ = false;
         changed_.notify_all();
     }
 
@@ -96,6 +98,12 @@ public:
     template <typename Deliver>
     bool handOn(std::size_t limit, Deliver&& deliver)
     {
+        if (limit == 0) {
+            // No task follows soon: helpers take what is queued, batch or not.
+            std::lock_guard lock(mutex_);
+            draining_ = true;
+            changed_.notify_all();
+        }
         for (;;) {
             if (!handOnFinished(deliver))
                 return false;
@@ -115,6 +123,7 @@ public:
         for (auto& slot : inFlight_)
             if (slot->state == State::queued)
                 slot->state = State::done;
+        queued_ = 0;
         changed_.wait(lock, [&] {
             for (auto& slot : inFlight_)
                 if (slot->state == State::running)
@@ -157,6 +166,7 @@ private:
         for (auto& slot : inFlight_)
             if (slot->state == State::queued) {
                 slot->state = State::running;
+                --queued_;
                 return slot.get();
             }
         return nullptr;
@@ -195,7 +205,10 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             Slot* slot = nullptr;
-            changed_.wait(lock, [&] { return quit_ || (slot = takeQueued()) != nullptr; });
+            // With a batch form, a helper waits for a whole batch (or for the
+            // owner to say none follows soon): a task taken alone as it
+            // arrives runs slower than one taken with the next ones.
+            changed_.wait(lock, [&] { return quit_ || ((queued_ >= batch_ || draining_) && (slot = takeQueued()) != nullptr); });
             if (!slot)
                 return;
             run(lock, slot, *scratch);
@@ -248,6 +261,8 @@ private:
     std::deque<std::unique_ptr<Slot>> inFlight_; // oldest first
     std::vector<std::unique_ptr<Task>> spare_;
     std::vector<std::thread> helpers_;
+    std::size_t queued_ = 0;  // tasks in flight that no thread has taken
+    bool draining_ = false;   // handOn(0) runs: no task follows soon
     bool started_ = false;
     bool quit_ = false;
 };
