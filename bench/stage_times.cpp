@@ -92,8 +92,6 @@ struct Block {
     if (!sorted.ok || length <= 0)
         return false;
     const auto payload = std::span<const std::uint8_t>(block.payload).first(static_cast<std::size_t>(length));
-    if (payloadKept)
-        payloadKept->assign(payload.begin(), payload.end());
     const bool decoded = !decodeRangeBlock(block.models, payload, block.decodedSymbols).failed();
     lap(decoderStage);
     const bool read = !decodeRankSymbols(block.decodedSymbols, block.decodedRanks).failed();
@@ -106,6 +104,8 @@ struct Block {
     lap(sortUndoStage);
     const bool expanded = !expandRuns(std::span<const std::uint8_t>(block.unsorted).first(n), block.expanded).failed();
     lap(runUndoStage);
+    if (payloadKept)
+        payloadKept->assign(payload.begin(), payload.end());
     return decoded && read && block.decodedRanks.size() == n && unsorted && expanded &&
            std::equal(input.begin(), input.end(), block.expanded.begin(), block.expanded.end());
 }
