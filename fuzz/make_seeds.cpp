@@ -1,14 +1,17 @@
 // Writes the seed corpus of the fuzz targets with our own compressor and
 // document writer: raw inputs for round_trip, their tbr0 streams for
-// decode_stream and their cue-point documents for decode_document.
+// decode_stream and their cue-point documents for decode_document; and
+// groups of one to three range-coded payloads for range_payloads.
 //   make_seeds CORPUS_DIR   (creates CORPUS_DIR/<target>/seed_NN)
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "compressor/block_compressor.h"
+#include "compressor/range_coder.h"
 #include "shell/document/cue_point_document.h"
 #include "text/base64_lines.h"
 
@@ -58,6 +61,53 @@ bool writeFile(const std::filesystem::path& path, const void* data, std::size_t 
     return std::fclose(f) == 0 && ok;
 }
 
+// One block's payload: the range coder's bytes for these symbols.
+Bytes payloadOf(const Bytes& symbols)
+{
+    auto models = std::make_unique<dls2mml::ModelSet>();
+    Bytes out(dls2mml::encodeBlockBound(symbols.size()));
+    out.resize(static_cast<std::size_t>(dls2mml::encodeBlock(*models, out, symbols)));
+    return out;
+}
+
+// Groups of payloads in the input form of range_payloads: the number of
+// payloads less one, a 16-bit little-endian length for each but the last,
+// then the payloads.
+std::vector<Bytes> payloadGroups()
+{
+    Bytes noisy(2000);
+    std::uint32_t state = 777;
+    for (auto& b : noisy) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>((state >> 24) % 40);
+    }
+    Bytes ramp(512);
+    for (std::size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<std::uint8_t>(i * 7);
+    const std::vector<std::vector<Bytes>> groups = {
+        {repeated("abc", 1), ramp, Bytes(300, 0)},
+        {noisy, {}},
+        {Bytes(5000, 0x80)},
+        {noisy, noisy, noisy},
+        {repeated("aaab", 60), Bytes(40, 0xFE), repeated("xyz", 30)},
+    };
+    std::vector<Bytes> out;
+    for (const auto& group : groups) {
+        Bytes input{static_cast<std::uint8_t>(group.size() - 1)};
+        std::vector<Bytes> payloads;
+        for (const Bytes& symbols : group)
+            payloads.push_back(payloadOf(symbols));
+        for (std::size_t i = 0; i + 1 < payloads.size(); ++i) {
+            input.push_back(static_cast<std::uint8_t>(payloads[i].size()));
+            input.push_back(static_cast<std::uint8_t>(payloads[i].size() >> 8));
+        }
+        for (const Bytes& payload : payloads)
+            input.insert(input.end(), payload.begin(), payload.end());
+        out.push_back(input);
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -68,7 +118,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::filesystem::path root(argv[1]);
-    for (const char* target : {"round_trip", "decode_stream", "decode_document"})
+    for (const char* target : {"round_trip", "decode_stream", "decode_document", "range_payloads"})
         std::filesystem::create_directories(root / target);
     int n = 0;
     for (const Bytes& input : inputs()) {
@@ -90,6 +140,13 @@ int main(int argc, char** argv)
         if (!writeFile(root / "round_trip" / name, input.data(), input.size()) ||
             !writeFile(root / "decode_stream" / name, stream.data(), stream.size()) ||
             !writeFile(root / "decode_document" / name, document.data(), document.size()))
+            return 1;
+    }
+    n = 0;
+    for (const Bytes& group : payloadGroups()) {
+        char name[16];
+        std::snprintf(name, sizeof name, "seed_%02d", n++);
+        if (!writeFile(root / "range_payloads" / name, group.data(), group.size()))
             return 1;
     }
     return 0;
