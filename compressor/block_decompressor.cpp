@@ -59,18 +59,17 @@ struct BlockDecompressor::FrameJob {
 
 namespace {
 
-// Every stage of one frame (its payload in job.payload, or where the caller
-// holds it); the block stays in job.block, or job.fault is set.
-// A block must decode to the length that every frame before it leaves due
-// (each but the last holds exactly one slice): should one before it be wrong,
-// its own fault comes first.
+// Sets the frame's fault, named with the block and where its frame stands.
 void failJob(BlockDecompressor::FrameJob& job, FaultKind kind, std::string message, std::uint64_t offset)
 {
     const std::string where = job.alone ? "" : " (frame at stream byte " + num(job.frameOffset) + ")";
     job.fault = DecodeStatus{kind, "block " + num(job.index + 1) + where + ": " + std::move(message), offset};
 }
 
-// The stages after the range decoder, from the payload's symbols.
+// The stages after the range decoder, from the payload's symbols; the block
+// stays in job.block, or job.fault is set. A block must decode to the length
+// that every frame before it leaves due (each but the last holds exactly one
+// slice): should one before it be wrong, its own fault comes first.
 void decodeFromSymbols(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> payload,
                        std::span<const std::uint8_t> symbols, BlockDecompressor::Scratch& w)
 {
@@ -128,6 +127,8 @@ void decodeFromSymbols(BlockDecompressor::FrameJob& job, std::span<const std::ui
                     frameOffset);
 }
 
+// Every stage of one frame (its payload in job.payload, or where the caller
+// holds it).
 void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> payload, BlockDecompressor::Scratch& w)
 {
     // Symbols the payload is confirmed to hold need not be decoded; any doubt
@@ -145,7 +146,9 @@ void decodeJob(BlockDecompressor::FrameJob& job, std::span<const std::uint8_t> p
 bool decodeSymbolsTogether(std::span<BlockDecompressor::FrameJob* const> jobs, BlockDecompressor::Scratch& w)
 {
     std::array<InterleavedRangeDecoder::Payload, InterleavedRangeDecoder::maxLanes> payloads;
-    std::array<ReusedBytes*, InterleavedRangeDecoder::maxLanes> out{&w.symbols, &w.moreSymbols[0], &w.moreSymbols[1]};
+    std::array<ReusedBytes*, InterleavedRangeDecoder::maxLanes> out{&w.symbols};
+    for (std::size_t i = 1; i < out.size(); ++i)
+        out[i] = &w.moreSymbols[i - 1];
     if (jobs.size() > payloads.size())
         return false;
     for (std::size_t i = 0; i < jobs.size(); ++i) {

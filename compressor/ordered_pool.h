@@ -10,8 +10,9 @@
 // Each thread, the owner included, has a scratch of its own; a helper that
 // cannot make one leaves the tasks to the others.
 // With one thread no thread is started and every task runs in submit().
-// Given a batch form of the work, a thread that finds several tasks queued
-// takes up to a batch of them (still oldest first) and runs them together.
+// Given a batch form of the work, a thread takes up to a batch of queued
+// tasks (still oldest first) and runs them together; a helper then waits
+// until a whole batch is queued, or until the owner drains (handOn(0)).
 #pragma once
 
 #include <algorithm>
