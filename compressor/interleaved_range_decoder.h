@@ -59,8 +59,8 @@ public:
     // once), for 1 to maxLanes payloads. True when every one decodes without
     // a fault, each then holding exactly what decodeRangeBlock would give;
     // false when any has a fault of any kind, or when the decoder is not
-    // available: the caller then decodes each with decodeRangeBlock, which
-    // names the fault.
+    // available (what out then holds is unspecified): the caller then decodes
+    // each with decodeRangeBlock, which names the fault.
     bool decode(std::span<const Payload> payloads, std::span<ReusedBytes* const> out,
                 std::size_t limit = maxRankSymbols) noexcept;
 

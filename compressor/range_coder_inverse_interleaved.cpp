@@ -1,6 +1,6 @@
-// Range decoder, two payloads at once: the steps of decodeRangeBlock on the
-// vector layout of LaneDecoderModels, the two payloads' steps interleaved so
-// that each runs while the other waits on its chain.
+// Range decoder, up to three payloads at once: the steps of decodeRangeBlock
+// on the vector layout of LaneDecoderModels, the payloads' steps interleaved
+// so that each runs while the others wait on their chains.
 //
 // A step with r the range's share of one count: the index whose interval
 // holds the code is the number of cumulative counts c (past the first) with
