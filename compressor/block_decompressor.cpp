@@ -167,8 +167,12 @@ BlockDecompressor::BlockDecompressor(Sink sink, unsigned threads)
     : sink_(std::move(sink)), threads_(threadsToRun(threads)),
       together_(InterleavedRangeDecoder::available() ? InterleavedRangeDecoder::maxLanes : 1)
 {
-    if (threads_ > 1)
-        pool_ = together_ > 1 ? std::make_unique<Pool>(threads_, &runJob, &runJobs, together_) : std::make_unique<Pool>(threads_, &runJob);
+    // One thread with frames decoded together still goes through the pool,
+    // which then starts no thread and runs each batch on the feeding thread.
+    if (together_ > 1)
+        pool_ = std::make_unique<Pool>(threads_, &runJob, &runJobs, together_);
+    else if (threads_ > 1)
+        pool_ = std::make_unique<Pool>(threads_, &runJob);
 }
 
 BlockDecompressor::~BlockDecompressor() = default;
@@ -263,7 +267,7 @@ DecodeStatus BlockDecompressor::frameComplete()
     frameHeaderFilled_ = 0;
     frameOffset_ = consumed_;
 
-    if (threads_ <= 1) {
+    if (!pool_) {
         if (!scratch_)
             scratch_ = std::make_unique<Scratch>();
         decodeJob(*job, job->payload, *scratch_);
@@ -274,8 +278,9 @@ DecodeStatus BlockDecompressor::frameComplete()
     pool_->submit(std::move(job));
     // Hand on what is ready; wait (helping) only while too many are in flight:
     // two frames a thread, or twice as many as a thread takes together, so
-    // that a thread that finishes finds as many queued.
-    return handOn(2 * together_ * static_cast<std::size_t>(threads_));
+    // that a thread that finishes finds as many queued. On one thread, the
+    // frames of a batch are decoded as soon as they are all read.
+    return handOn(threads_ == 1 ? together_ : 2 * together_ * static_cast<std::size_t>(threads_));
 }
 
 // Hands on the decoded frames at the front, in stream order, until fewer

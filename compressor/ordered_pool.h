@@ -9,7 +9,8 @@
 // block sort's turns at the pivot state) never waits for one not yet started.
 // Each thread, the owner included, has a scratch of its own; a helper that
 // cannot make one leaves the tasks to the others.
-// With one thread no thread is started and every task runs in submit().
+// With one thread no thread is started, and every task runs in submit() (or,
+// with a batch form, in handOn once a batch is queued).
 // Given a batch form of the work, a thread takes up to a batch of queued
 // tasks (still oldest first) and runs them together; a helper then waits
 // until a whole batch is queued, or until the owner drains (handOn(0)).
@@ -77,7 +78,7 @@ public:
     {
         auto slot = std::make_unique<Slot>();
         slot->task = std::move(task);
-        if (threads_ == 1) {
+        if (threads_ == 1 && batch_ == 1) {
             work_(*slot->task, ownScratch());
             slot->state = State::done;
             std::lock_guard lock(mutex_);

@@ -40,7 +40,7 @@ TEST(OrderedPool, TasksRunOnceAndLeaveInOrder)
         unsigned threads;
         std::size_t batch;
         std::size_t inFlight;
-    } cases[] = {{1, 1, 2}, {2, 1, 4}, {2, 3, 12}, {3, 3, 18}, {4, 2, 3}};
+    } cases[] = {{1, 1, 2}, {1, 3, 3}, {2, 1, 4}, {2, 3, 12}, {3, 3, 18}, {4, 2, 3}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.threads) + " threads, batches of " + std::to_string(c.batch));
         OrderedPool<Task, Scratch> pool(c.threads, &work, c.batch > 1 ? &batchWork : OrderedPool<Task, Scratch>::BatchWork{}, c.batch);
