@@ -14,7 +14,8 @@
 // the sink still gets the blocks in order on the feeding thread. The fault
 // reported, its offset, and the blocks handed on before it are those of one
 // thread: a frame's fault comes first when it stands before one found later
-// while reading, so feed may report the fault of a frame fed in an earlier call.
+// while reading, so feed may report the fault of a frame fed in an earlier call
+// (so may one thread that decodes frames together).
 #pragma once
 
 #include <cstddef>
@@ -47,8 +48,9 @@ public:
     // (the caller keeps its own reason, feed then reports "output refused").
     using Sink = std::function<bool(std::span<const std::uint8_t>)>;
 
-    // threads: 1 decodes each frame on the feeding thread as it completes;
-    // 0 uses one thread per core.
+    // threads: 1 decodes each frame on the feeding thread as it completes
+    // (or, where the processor decodes payloads together, three frames once
+    // the third completes); 0 uses one thread per core.
     explicit BlockDecompressor(Sink sink, unsigned threads = 1);
     ~BlockDecompressor();
     BlockDecompressor(const BlockDecompressor&) = delete;
