@@ -14,7 +14,7 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__SIZEOF_INT128__) && !defined(_WIN32)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
 #define DLS2MML_INTERLEAVED_DECODER 1
 #include <immintrin.h>
 #else
@@ -82,8 +82,7 @@ void rescaleContext(Context& model) noexcept
 void rescaleOffset(Offset& model) noexcept
 {
     std::uint32_t sum = 0;
-    const std::uint32_t groups = (model.symbolCount + 7) / 8;
-    for (std::uint32_t g = 0; g < groups; ++g) {
+    for (std::uint32_t g = 0; g < model.groupCount; ++g) {
         const std::uint32_t start = sum;
         std::uint32_t before = 0;
         for (std::uint32_t j = 0; j < 8 && 8 * g + j < model.symbolCount; ++j) {
@@ -140,14 +139,10 @@ DLS2MML_WIDE_STEP bool renormalise(Reader& d) noexcept
     return true;
 }
 
-DLS2MML_WIDE_STEP std::uint32_t shareOfOneCount(std::uint32_t range, std::uint32_t total) noexcept
-{
-    __extension__ using Wide = unsigned __int128;
-    return static_cast<std::uint32_t>((static_cast<Wide>(range) * totalReciprocals[total]) >> 64);
-}
 
-// Adds 1 to each of the 16 (or 8) counts from lanes on that is above
-// threshold; as signed 16-bit numbers, as addOneToLanesAbove.
+// Adds 1 to each of the 16 counts from lanes on that is above threshold, as
+// signed 16-bit numbers: addOneToLanesAbove over 16 lanes, in one store that
+// the next search of the model reads back whole.
 DLS2MML_WIDE_STEP void raise16(std::uint16_t* lanes, std::uint32_t threshold) noexcept
 {
     const __m256i counts = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lanes));
@@ -155,12 +150,6 @@ DLS2MML_WIDE_STEP void raise16(std::uint16_t* lanes, std::uint32_t threshold) no
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), _mm256_sub_epi16(counts, above));
 }
 
-DLS2MML_WIDE_STEP void raise8(std::uint16_t* lanes, std::uint32_t threshold) noexcept
-{
-    const __m128i counts = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
-    const __m128i above = _mm_cmpgt_epi16(counts, _mm_set1_epi16(static_cast<std::int16_t>(threshold)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lanes), _mm_sub_epi16(counts, above));
-}
 
 // The number of the 16 (or 8) counts from lanes on, among those in mask,
 // whose product with r is not above code.
@@ -190,7 +179,7 @@ DLS2MML_WIDE_STEP std::uint32_t countNotAbove8(const std::uint16_t* lanes, std::
 // interval, the payload ending) is false, and decodeRangeBlock names it.
 DLS2MML_WIDE_STEP bool decodeClass(Reader& d, Context& model, std::int32_t& k) noexcept
 {
-    const std::uint32_t r = shareOfOneCount(d.range, model.total);
+    const std::uint32_t r = divideByReciprocal(d.range, totalReciprocals[model.total], model.total);
     // Lanes past cum[10] are masked off. The coder never uses the part of
     // the range at r * total and above: cum[10] = total is above the code.
     const std::uint32_t index = countNotAbove16(&model.cum[1], r, d.code, 0x3FF);
@@ -209,7 +198,7 @@ DLS2MML_WIDE_STEP bool decodeClass(Reader& d, Context& model, std::int32_t& k) n
 
 DLS2MML_WIDE_STEP bool decodeOffset(Reader& d, Offset& model, std::int32_t& offset) noexcept
 {
-    const std::uint32_t r = shareOfOneCount(d.range, model.total);
+    const std::uint32_t r = divideByReciprocal(d.range, totalReciprocals[model.total], model.total);
     const std::uint32_t g = countNotAbove16(&model.ends[1], r, d.code, model.groupMask);
     if (g == model.groupCount)
         return false;
@@ -221,7 +210,7 @@ DLS2MML_WIDE_STEP bool decodeOffset(Reader& d, Offset& model, std::int32_t& offs
     const std::uint32_t end = within[j + 1];
     d.code = inGroup - r * start;
     d.range = r * (end - start);
-    raise8(within + 1, start);
+    addOneToLanesAbove(within + 1, start);
     raise16(&model.ends[1], groupStart);
     if (++model.total >= rescaleTotal)
         rescaleOffset(model);
@@ -360,6 +349,7 @@ bool InterleavedRangeDecoder::decode(std::span<const Payload> payloads, std::spa
     if (!available() || n == 0 || n > maxLanes || out.size() != n)
         return false;
     std::array<Lane, maxLanes> lanes;
+    std::array<Lane*, maxLanes> all{};
     for (std::size_t i = 0; i < n; ++i) {
         if (payloads[i].size() < flushBytes)
             return false;
@@ -368,10 +358,8 @@ bool InterleavedRangeDecoder::decode(std::span<const Payload> payloads, std::spa
         lanes[i].models = &models_[i];
         lanes[i].out = grown(*out[i], limit, limit).data();
         lanes[i].outLimit = lanes[i].out + limit;
-    }
-    std::array<Lane*, maxLanes> all{};
-    for (std::size_t i = 0; i < n; ++i)
         all[i] = &lanes[i];
+    }
     bool sound = decodeFirst<maxLanes>(all, n);
     for (std::size_t i = 0; i < n; ++i) {
         out[i]->resize(static_cast<std::size_t>(lanes[i].out - out[i]->data()));

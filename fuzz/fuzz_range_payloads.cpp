@@ -1,8 +1,9 @@
 // Arbitrary bytes as one to three range-coded payloads: decoded together they
 // give exactly what each gives decoded alone, or a fault where any alone has
-// one. Input: a byte whose remainder by 3 is the number of payloads less one,
-// a 16-bit little-endian length for each payload but the last, then the
-// payloads one after the other (the last takes what is left).
+// one. Input: a byte whose remainder by the most payloads decoded together
+// (3) is the number of payloads less one, a 16-bit little-endian length for
+// each payload but the last, then the payloads one after the other (the
+// last takes what is left).
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace dls2mml;
     if (size == 0)
         return 0;
-    const std::size_t lanes = 1 + data[0] % 3;
+    const std::size_t lanes = 1 + data[0] % InterleavedRangeDecoder::maxLanes;
     std::size_t at = 1;
     std::array<InterleavedRangeDecoder::Payload, InterleavedRangeDecoder::maxLanes> payloads;
     std::array<std::size_t, InterleavedRangeDecoder::maxLanes> lengths{};
@@ -42,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < lanes; ++i)
         allSound = !decodeRangeBlock(*models, payloads[i], alone[i], limit).failed() && allSound;
     std::array<ReusedBytes, InterleavedRangeDecoder::maxLanes> together;
-    std::array<ReusedBytes*, InterleavedRangeDecoder::maxLanes> out{&together[0], &together[1], &together[2]};
+    std::array<ReusedBytes*, InterleavedRangeDecoder::maxLanes> out{};
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = &together[i];
     const bool sound = decoder->decode(std::span(payloads).first(lanes), std::span(out).first(lanes), limit);
     // Without the vector instructions nothing is decoded together.
     if (sound != (allSound && InterleavedRangeDecoder::available()))
