@@ -76,11 +76,26 @@ void decodeFromSymbols(BlockDecompressor::FrameJob& job, std::span<const std::ui
     const std::uint64_t frameOffset = job.frameOffset;
     const std::uint64_t payloadStart = frameOffset + frameHeaderSize;
     auto fail = [&](FaultKind kind, std::string message, std::uint64_t offset) { failJob(job, kind, std::move(message), offset); };
-    StageFault fault = decodeRankSymbols(symbols, w.ranks);
-    if (fault.failed())
-        return fail(fault.kind, fault.message + " (rank symbol " + num(fault.position) + ")",
-                    payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
-    const std::size_t rankCount = w.ranks.size();
+    // Memory lent with the hints where it is large enough, else our own.
+    const std::span<std::uint8_t> spareBytes = job.hints ? job.hints->spareBytes : std::span<std::uint8_t>{};
+    const std::span<std::uint32_t> spareWords = job.hints ? job.hints->spareWords : std::span<std::uint32_t>{};
+    const std::size_t columnRoom = bufferSizeForLevel1 + rankColumnRoom;
+    const bool bytesLent = spareBytes.size() >= columnRoom + bufferSizeForLevel1;
+    const std::span<std::uint8_t> column = bytesLent ? spareBytes.first(columnRoom) : grown(w.lastColumn, columnRoom, columnRoom);
+
+    // The ranks go straight into the last column where the list is kept in
+    // vector registers; otherwise, or on a fault, one step after the other,
+    // which names the fault.
+    std::size_t rankCount = 0;
+    const bool columnDone = undoRankSymbolsAndTransform(column, symbols, bufferSizeForLevel1, rankCount);
+    StageFault fault;
+    if (!columnDone) {
+        fault = decodeRankSymbols(symbols, w.ranks);
+        if (fault.failed())
+            return fail(fault.kind, fault.message + " (rank symbol " + num(fault.position) + ")",
+                        payloadStart + payloadPositionOfSymbol(w.models, payload, fault.position));
+        rankCount = w.ranks.size();
+    }
     if (rankCount == 0)
         return fail(FaultKind::corrupt, "block codes no data; every block frame holds at least one byte", payloadStart);
     if (job.primaryIndex >= rankCount)
@@ -89,18 +104,14 @@ void decodeFromSymbols(BlockDecompressor::FrameJob& job, std::span<const std::ui
 
     const bool rowsKnown = job.hints && job.hints->rowsKnown;
     const std::size_t walkWords = rankCount + (rowsKnown ? 0 : pieceWorkWords(rankCount));
-    // Memory lent with the hints where it is large enough, else our own.
-    const std::span<std::uint8_t> spareBytes = job.hints ? job.hints->spareBytes : std::span<std::uint8_t>{};
-    const std::span<std::uint32_t> spareWords = job.hints ? job.hints->spareWords : std::span<std::uint32_t>{};
-    const bool bytesLent = spareBytes.size() >= 2 * rankCount;
-    const std::span<std::uint8_t> lastColumn =
-        bytesLent ? spareBytes.first(rankCount) : grown(w.lastColumn, rankCount, bufferSizeForLevel1);
+    const std::span<std::uint8_t> lastColumn = column.first(rankCount);
     const std::span<std::uint8_t> prepass =
         bytesLent ? spareBytes.subspan(rankCount, rankCount) : grown(w.prepass, rankCount, bufferSizeForLevel1);
     const std::span<std::uint32_t> next = spareWords.size() >= walkWords
                                               ? spareWords.first(walkWords)
                                               : grown(w.next, walkWords, bufferSizeForLevel1 + pieceWorkWords(bufferSizeForLevel1));
-    undoRankTransform(lastColumn, std::span<const std::uint8_t>(w.ranks.data(), rankCount));
+    if (!columnDone)
+        undoRankTransform(lastColumn, std::span<const std::uint8_t>(w.ranks.data(), rankCount));
     fault = rowsKnown ? undoBlockSortFrom(prepass, lastColumn, job.primaryIndex, next, job.hints->rows)
                       : undoBlockSort(prepass, lastColumn, job.primaryIndex, next);
     if (fault.failed())

@@ -59,4 +59,18 @@ void undoRankTransformByList(std::span<std::uint8_t> lastColumn, std::span<const
 // Whether undoRankTransform keeps the list in vector registers on this processor.
 bool undoRankTransformIsVectored() noexcept;
 
+// Bytes past limit that undoRankSymbolsAndTransform may write in (a short
+// run of zero ranks is one fixed-size fill).
+inline constexpr std::size_t rankColumnRoom = 32;
+// Reads rank symbols (see rank_symbols.h) straight into the last column,
+// each rank undone as it is read, without the ranks in between; where the
+// list is kept in vector registers only. lastColumn must hold limit +
+// rankColumnRoom bytes. True, with length the ranks read, exactly when
+// decodeRankSymbols(symbols, ranks, limit) finds no fault, the column then
+// being undoRankTransform's of those ranks. False on any fault, and always
+// where the list is not in vector registers: the caller then takes the two
+// steps one after the other, which name the fault.
+bool undoRankSymbolsAndTransform(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> symbols, std::size_t limit,
+                                 std::size_t& length) noexcept;
+
 } // namespace dls2mml

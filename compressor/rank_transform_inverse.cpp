@@ -21,7 +21,9 @@
 
 #include "compressor/rank_list_128.h"
 #include "compressor/rank_list_512.h"
+#include "compressor/rank_symbols.h"
 #include "compressor/rank_transform.h"
+#include "compressor/run_count.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>
@@ -174,36 +176,108 @@ DLS2MML_VECTOR_TARGET inline __mmask64 loadMask(const unsigned long long& bits) 
     return _load_mask64(const_cast<__mmask64*>(&bits));
 }
 
-DLS2MML_VECTOR_TARGET void undoRankTransformVector(std::span<std::uint8_t> lastColumn,
-                                                   std::span<const std::uint8_t> ranks) noexcept
-{
-    // With the register itself as first table and the one before it as
-    // second, these indexes give each place the byte before it; a masked
-    // permute then keeps every other place as it is.
-    __m512i list0, list1, list2, list3, fromBefore;
-    list512::loadStartingList(list0, list1, list2, list3, fromBefore, list512::previousPlaceOwnFirst);
+// The list in four registers, a rank at a time.
+class VectorList {
+public:
+    DLS2MML_VECTOR_TARGET __attribute__((always_inline)) VectorList() noexcept
+    {
+        // With the register itself as first table and the one before it as
+        // second, these indexes give each place the byte before it; a masked
+        // permute then keeps every other place as it is.
+        list512::loadStartingList(list0_, list1_, list2_, list3_, fromBefore_, list512::previousPlaceOwnFirst);
+    }
 
-    std::uint32_t previousRank = 1;
-    for (std::size_t i = 0; i < ranks.size(); ++i) {
-        const std::uint32_t j = ranks[i];
+    // The value at place j, which moves to its landing place.
+    DLS2MML_VECTOR_TARGET __attribute__((always_inline)) std::uint8_t take(std::uint32_t j) noexcept
+    {
         // The value lands at place 0 when j is 0 (where it already stands) or
         // when j is 1 after a non-zero rank; otherwise at place 1 (where it
         // stands already when j is 1 after a zero rank). Places after it, up
         // to j, take the byte before them.
-        const std::uint32_t landing = std::uint32_t{j > 1} | (std::uint32_t{j == 1} & std::uint32_t{previousRank == 0});
+        const std::uint32_t landing = std::uint32_t{j > 1} | (std::uint32_t{j == 1} & std::uint32_t{previousRank_ == 0});
         const __m512i index = _mm512_set1_epi32(static_cast<int>(stepMasks.rankLanes[j]));
-        const __m512i value = _mm512_mask_blend_epi8(loadMask(stepMasks.upper[j]), _mm512_permutex2var_epi8(list0, index, list1),
-                                                     _mm512_permutex2var_epi8(list2, index, list3));
-        lastColumn[i] = static_cast<std::uint8_t>(_mm512_cvtsi512_si32(value));
-
+        const __m512i value = _mm512_mask_blend_epi8(loadMask(stepMasks.upper[j]), _mm512_permutex2var_epi8(list0_, index, list1_),
+                                                     _mm512_permutex2var_epi8(list2_, index, list3_));
         const unsigned long long* moveBack = stepMasks.moveBack[landing][j];
-        list3 = _mm512_mask_permutex2var_epi8(list3, loadMask(moveBack[3]), fromBefore, list2);
-        list2 = _mm512_mask_permutex2var_epi8(list2, loadMask(moveBack[2]), fromBefore, list1);
-        list1 = _mm512_mask_permutex2var_epi8(list1, loadMask(moveBack[1]), fromBefore, list0);
-        list0 = _mm512_mask_permutex2var_epi8(list0, loadMask(moveBack[0]), fromBefore, list0);
-        list0 = _mm512_mask_blend_epi8(loadMask(stepMasks.put[landing]), list0, value);
-        previousRank = j;
+        list3_ = _mm512_mask_permutex2var_epi8(list3_, loadMask(moveBack[3]), fromBefore_, list2_);
+        list2_ = _mm512_mask_permutex2var_epi8(list2_, loadMask(moveBack[2]), fromBefore_, list1_);
+        list1_ = _mm512_mask_permutex2var_epi8(list1_, loadMask(moveBack[1]), fromBefore_, list0_);
+        list0_ = _mm512_mask_permutex2var_epi8(list0_, loadMask(moveBack[0]), fromBefore_, list0_);
+        list0_ = _mm512_mask_blend_epi8(loadMask(stepMasks.put[landing]), list0_, value);
+        previousRank_ = j;
+        return static_cast<std::uint8_t>(_mm512_cvtsi512_si32(value));
     }
+
+    // A run of zero ranks: each the value at the front, which stays there.
+    DLS2MML_VECTOR_TARGET __attribute__((always_inline)) std::uint8_t takeFrontAgain() noexcept
+    {
+        previousRank_ = 0;
+        return static_cast<std::uint8_t>(_mm512_cvtsi512_si32(list0_));
+    }
+
+private:
+    __m512i list0_, list1_, list2_, list3_, fromBefore_;
+    std::uint32_t previousRank_ = 1;
+};
+
+DLS2MML_VECTOR_TARGET void undoRankTransformVector(std::span<std::uint8_t> lastColumn,
+                                                   std::span<const std::uint8_t> ranks) noexcept
+{
+    VectorList list;
+    for (std::size_t i = 0; i < ranks.size(); ++i)
+        lastColumn[i] = list.take(ranks[i]);
+}
+
+// Rank symbols (sections 5.2 and 5.3 at once): the reader's steps of
+// decodeRankSymbols, each rank going through the list as it is read. A run
+// of zero ranks leaves the list as it is, so it is one fill of the front
+// value; the symbol reader's branches and the list's permutes overlap.
+// Judged as decodeRankSymbols judges: any fault gives false.
+DLS2MML_VECTOR_TARGET bool undoRankSymbolsVector(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> symbols,
+                                                 std::size_t limit, std::size_t& length) noexcept
+{
+    VectorList list;
+    std::uint8_t* const column = lastColumn.data();
+    const std::uint8_t* const symbol = symbols.data();
+    const std::size_t k = symbols.size();
+    std::size_t out = 0;
+    std::size_t p = 0;
+    while (p < k) {
+        const std::uint8_t s = symbol[p];
+        // A lone symbol 2..254: one rank, as long as the next symbol differs.
+        if (s >= 2 && s != 255 && (p + 1 == k || symbol[p + 1] != s)) {
+            if (out == limit)
+                return false;
+            column[out++] = list.take(s - 1u);
+            ++p;
+        } else if (s <= 1) {
+            std::uint64_t z = 0;
+            std::uint64_t weight = 1;
+            while (p < k && symbol[p] <= 1) {
+                z += (std::uint64_t{symbol[p]} + 1) * weight;
+                weight <<= 1;
+                ++p;
+                if (z > limit - out)
+                    return false;
+            }
+            const std::uint8_t front = list.takeFrontAgain();
+            std::memset(column + out, front, z <= rankColumnRoom ? rankColumnRoom : static_cast<std::size_t>(z));
+            out += static_cast<std::size_t>(z);
+        } else if (s == 255) {
+            if (p + 1 >= k || symbol[p + 1] > 1 || out == limit)
+                return false;
+            column[out++] = list.take(254u + symbol[p + 1]);
+            p += 2;
+        } else {
+            const CountedGroup group = readCountedGroup(symbol, p, k, rankRunCopies);
+            if (group.fault != CountedGroup::Fault::none || group.goesOnAfterCount || group.length > limit - out)
+                return false;
+            for (std::size_t i = 0; i < group.length; ++i)
+                column[out++] = list.take(s - 1u);
+        }
+    }
+    length = out;
+    return true;
 }
 
 const bool haveVectorPermutes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
@@ -219,6 +293,17 @@ bool undoRankTransformIsVectored() noexcept
 #else
     return false;
 #endif
+}
+
+bool undoRankSymbolsAndTransform(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> symbols, std::size_t limit,
+                                 std::size_t& length) noexcept
+{
+#if defined(DLS2MML_RANK_INVERSE_VECTOR)
+    if (haveVectorPermutes && lastColumn.size() >= limit + rankColumnRoom)
+        return undoRankSymbolsVector(lastColumn, symbols, limit, length);
+#endif
+    (void)lastColumn, (void)symbols, (void)limit, (void)length;
+    return false;
 }
 
 void undoRankTransform(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> ranks) noexcept

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "compressor/rank_symbols.h"
+#include "compressor/rank_transform.h"
 #include "compressor/run_count.h"
 #include "support/decoder_test_support.h"
 #include "support/stage_decoders.h"
@@ -259,6 +260,60 @@ TEST(RankSymbols, ReaderUndoesTheCoder)
         const Decoded d = readRankSymbols(symbols);
         ASSERT_FALSE(d.fault.failed()) << d.fault.message;
         EXPECT_TRUE(d.bytes == ranks);
+    }
+}
+
+// The symbols read straight into the last column: sound exactly where the
+// reader finds no fault, and then the column of the two steps one after the
+// other. Valid codings, faulty ones of every kind, and damaged ones.
+TEST(RankSymbols, ColumnStraightFromSymbolsAgreesWithTheTwoSteps)
+{
+    if (!undoRankTransformIsVectored())
+        GTEST_SKIP() << "the list is not kept in vector registers on this processor";
+    TestRng rng(41);
+    struct Case {
+        Bytes symbols;
+        std::size_t limit;
+    };
+    std::vector<Case> cases = {
+        {hex("02 FF"), 100},         {hex("FF 02"), 100},        {hex("FF FF 00"), 100},          {hex("05 02 02 02"), 100},
+        {hex("02 02 02 80"), 1000},  {hex("02 02 02 05 02"), 100}, {hex("01 01 01"), 13},         {hex("01 01 01"), 14},
+        {hex("02 02 02 07"), 9},     {hex("02 02 02 07"), 10},   {hex("FF 00 FF 01"), 1},         {hex("FF 00 FF 01"), 2},
+        {hex("08 08 08 FF FF 08 08"), 40000}, {hex("00 01 02 00 02 01 03"), 20}, {hex("01"), 2}, {hex("03 03"), 1},
+        {hex("03 03"), 2},           {Bytes{}, 10},
+    };
+    for (std::size_t n : {std::size_t{300}, std::size_t{5000}, std::size_t{60000}}) {
+        Bytes ranks = rng.bytes(n);
+        for (std::size_t i = 0; i < n; i += 1 + rng.below(20))
+            ranks.insert(ranks.begin() + static_cast<std::ptrdiff_t>(i), 1 + rng.below(300), static_cast<std::uint8_t>(rng.below(3) == 0 ? 0 : rng.below(256)));
+        Bytes coded(rankSymbolsBound(ranks.size()));
+        coded.resize(static_cast<std::size_t>(codeRankSymbols(coded, ranks)));
+        cases.push_back({coded, bufferSizeForLevel1});
+        cases.push_back({coded, ranks.size()});
+        cases.push_back({coded, ranks.size() - 1});
+        for (int damage = 0; damage < 20; ++damage) {
+            Bytes damaged = coded;
+            damaged[rng.below(static_cast<std::uint32_t>(damaged.size()))] = static_cast<std::uint8_t>(rng.below(256));
+            cases.push_back({damaged, bufferSizeForLevel1});
+        }
+    }
+    for (int i = 0; i < 200; ++i)
+        cases.push_back({rng.bytes(1 + rng.below(64), 8), 1 + rng.below(200)});
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << toHex(Bytes(c.symbols.begin(), c.symbols.begin() + std::min<std::size_t>(c.symbols.size(), 24)))
+                                        << " limit " << c.limit);
+        const Decoded two = readRankSymbols(c.symbols, c.limit);
+        Bytes expected(two.bytes.size());
+        undoRankTransformPortable(expected, two.bytes);
+        Bytes column(c.limit + rankColumnRoom); // exactly the room asked for: any overrun is caught
+        std::size_t length = 0;
+        const bool sound = undoRankSymbolsAndTransform(column, c.symbols, c.limit, length);
+        ASSERT_EQ(sound, !two.fault.failed()) << two.fault.message;
+        if (sound) {
+            ASSERT_EQ(length, expected.size());
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), column.begin()));
+        }
     }
 }
 
