@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "compressor/block_sort.h"
@@ -95,8 +96,9 @@ StageFault walkFromPrimary(std::span<std::uint8_t> block, std::span<const std::u
 // start to the next start it meets. Eight pieces are walked at once so that
 // their loads overlap; a lane that meets a start takes the next piece. Where
 // a piece's bytes belong is known only when all are walked, so they go to
-// chunks of scratch first, then into place in the order the pieces chain from
-// the primary row. True when that chain takes every piece once, returns to
+// chunks of scratch first (each filled from its end down, so that its bytes
+// stand in the block's order), then into place, a chunk at a time, in the
+// order the pieces chain from the primary row. True when that chain takes every piece once, returns to
 // the primary row and covers exactly n steps: then it is the one walk from the
 // primary index, which comes back to it only after n steps.
 class PieceWalk {
@@ -169,8 +171,9 @@ private:
         else
             pieces_[lane.piece].firstChunk = chunk;
         lane.chunk = chunk;
-        lane.out = bytes_ + std::size_t{chunk} * pieceChunkBytes;
-        lane.end = lane.out + pieceChunkBytes;
+        // Filled from its end down: the walk meets a block's bytes last first.
+        lane.end = bytes_ + std::size_t{chunk} * pieceChunkBytes;
+        lane.out = lane.end + pieceChunkBytes;
         return true;
     }
 
@@ -187,7 +190,7 @@ private:
         if (!takeChunk(lane))
             return false;
         const std::uint32_t entry = work_[pieces_[lane.piece].startRow];
-        *lane.out++ = static_cast<std::uint8_t>(entry);
+        *--lane.out = static_cast<std::uint8_t>(entry);
         lane.length = 1;
         lane.row = (entry >> 8) & rowMask;
         return true;
@@ -216,7 +219,7 @@ private:
                 }
                 if (l.out == l.end && !takeChunk(l))
                     return false;
-                *l.out++ = static_cast<std::uint8_t>(entry);
+                *--l.out = static_cast<std::uint8_t>(entry);
                 ++l.length;
                 l.row = (entry >> 8) & rowMask;
             }
@@ -244,9 +247,10 @@ private:
             std::uint32_t chunk = piece.firstChunk;
             for (std::size_t left = piece.length; left > 0;) {
                 const std::size_t take = std::min(left, pieceChunkBytes);
-                const std::uint8_t* from = bytes_ + std::size_t{chunk} * pieceChunkBytes;
-                for (std::size_t t = 0; t < take; ++t)
-                    block_[--at] = from[t];
+                // The chunk's last take bytes, in the block's order.
+                const std::uint8_t* from = bytes_ + (std::size_t{chunk} + 1) * pieceChunkBytes - take;
+                at -= take;
+                std::memcpy(block_.data() + at, from, take);
                 left -= take;
                 chunk = links_[chunk];
             }
