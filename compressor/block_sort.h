@@ -86,7 +86,7 @@ SortResult finishByDoubling(std::span<std::uint8_t> block, std::int32_t n, std::
 
 // Words of work past the n successors that let undoBlockSort walk a large
 // block in pieces, several at once (without them it walks in one piece).
-inline constexpr std::size_t pieceStarts = 64;
+inline constexpr std::size_t pieceStarts = 128;
 inline constexpr std::size_t pieceChunkBytes = 1024;
 inline constexpr std::size_t pieceWalkMinimum = 1 << 16;
 constexpr std::size_t pieceChunks(std::size_t n) { return n / pieceChunkBytes + pieceStarts + 1; }
@@ -102,16 +102,23 @@ constexpr std::size_t pieceWorkWords(std::size_t n)
 // of any block's sorted rotations. position: row index.
 StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
                          std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept;
+// The walk in pieces alone, for tests: true when it rebuilt the block (a
+// block of at least pieceWalkMinimum bytes, work of n + pieceWorkWords(n)
+// entries, the primary index below n), exactly as undoBlockSort would; false
+// where undoBlockSort walks in one piece instead (the column of no block, or
+// one whose walk closes early).
+bool undoBlockSortInPieces(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
+                           std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept;
 
 // Where the rows of a few rotations are known (the sort that made the column
 // knows them all), the walk back can run as walkSegments walks at once, one
 // per stretch of walkSegmentLength(n) bytes, whose loads from the column
 // overlap. Segment j covers bytes [j L, (j + 1) L) of the block (the last one
 // ends at n) and starts on the row of rotation (j + 1) L.
-inline constexpr std::size_t walkSegments = 8;
+inline constexpr std::size_t walkSegments = 16;
 inline constexpr std::size_t segmentedWalkMinimum = 1 << 12; // below it, one walk is as quick
 constexpr std::size_t walkSegmentLength(std::size_t n) { return (n + walkSegments - 1) / walkSegments; }
-// rotationRows[j - 1] is the row of the rotation that starts at j L, j = 1 .. 7.
+// rotationRows[j - 1] is the row of the rotation that starts at j L, j = 1 .. walkSegments - 1.
 using SegmentRows = std::array<std::uint32_t, walkSegments - 1>;
 
 // Reads those rows off a finished sort's suffixArray (rotation start by row)

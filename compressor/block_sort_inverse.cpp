@@ -91,16 +91,23 @@ StageFault walkFromPrimary(std::span<std::uint8_t> block, std::span<const std::u
     return {};
 }
 
+// Whether a block of n bytes is walked in pieces with this room.
+bool walksInPieces(std::span<std::uint8_t> block, std::size_t n, std::span<std::uint32_t> work) noexcept
+{
+    return n >= pieceWalkMinimum && block.size() >= n && work.size() >= n + pieceWorkWords(n);
+}
+
 // The walk from the primary index cut into pieces at pieceStarts rows (the
 // primary row and rows spread over the block), each piece running from its
-// start to the next start it meets. Eight pieces are walked at once so that
+// start to the next start it meets. Sixteen pieces are walked at once so that
 // their loads overlap; a lane that meets a start takes the next piece. Where
 // a piece's bytes belong is known only when all are walked, so they go to
 // chunks of scratch first (each filled from its end down, so that its bytes
 // stand in the block's order), then into place, a chunk at a time, in the
-// order the pieces chain from the primary row. True when that chain takes every piece once, returns to
-// the primary row and covers exactly n steps: then it is the one walk from the
-// primary index, which comes back to it only after n steps.
+// order the pieces chain from the primary row. True when that chain takes
+// every piece once, returns to the primary row and covers exactly n steps:
+// then it is the one walk from the primary index, which comes back to it only
+// after n steps.
 class PieceWalk {
 public:
     PieceWalk(std::span<std::uint8_t> block, std::span<std::uint32_t> work, std::uint32_t primaryIndex) noexcept
@@ -122,7 +129,7 @@ public:
 private:
     static constexpr std::uint32_t startFlag = 1u << 31;
     static constexpr std::uint32_t rowMask = (startFlag >> 8) - 1; // rows are below 2^20
-    static constexpr std::size_t lanes = 8;
+    static constexpr std::size_t lanes = 16;
 
     struct Piece {
         std::uint32_t startRow = 0;
@@ -146,7 +153,7 @@ private:
         for (std::size_t i = 1; i < pieceStarts; ++i) {
             auto row = static_cast<std::uint32_t>(i * n_ / pieceStarts);
             if (row == primaryIndex_)
-                ++row; // rows are a thousand apart: the next is no start
+                ++row; // rows are hundreds apart: the next is no start
             pieces_[i].startRow = row;
         }
         for (const Piece& piece : pieces_)
@@ -202,6 +209,56 @@ private:
         for (Lane& l : lane)
             if (!startPiece(l))
                 return false;
+        // While every lane is walking, the rows and places of the lanes stay
+        // in locals; a lane that meets a start or fills its chunk leaves the
+        // loop for the steps after it.
+        std::array<std::uint32_t, lanes> row;
+        std::array<std::uint8_t*, lanes> out;
+        std::array<std::uint8_t*, lanes> end;
+        for (;;) {
+            for (std::size_t j = 0; j < lanes; ++j) {
+                if (!lane[j].active)
+                    return walkRest(lane);
+                row[j] = lane[j].row;
+                out[j] = lane[j].out;
+                end[j] = lane[j].end;
+            }
+            std::size_t stopped = lanes;
+            for (;;) {
+#pragma GCC unroll 16
+                for (std::size_t j = 0; j < lanes; ++j) {
+                    const std::uint32_t entry = work_[row[j]];
+                    if ((entry & startFlag) != 0 || out[j] == end[j]) {
+                        stopped = j;
+                        break;
+                    }
+                    *--out[j] = static_cast<std::uint8_t>(entry);
+                    row[j] = (entry >> 8) & rowMask;
+                }
+                if (stopped != lanes)
+                    break;
+            }
+            for (std::size_t j = 0; j < lanes; ++j) {
+                lane[j].length += static_cast<std::uint32_t>(lane[j].out - out[j]);
+                lane[j].row = row[j];
+                lane[j].out = out[j];
+            }
+            Lane& l = lane[stopped];
+            const std::uint32_t entry = work_[l.row];
+            if (entry & startFlag) {
+                Piece& piece = pieces_[l.piece];
+                piece.length = l.length;
+                piece.next = pieceStartingAt(l.row);
+                if (!startPiece(l))
+                    return false;
+            } else if (!takeChunk(l)) {
+                return false;
+            }
+        }
+    }
+
+    bool walkRest(std::array<Lane, lanes>& lane) noexcept
+    {
         for (std::size_t active = lanes; active > 0;) {
             active = 0;
             for (Lane& l : lane) {
@@ -279,7 +336,7 @@ std::size_t walkInterleaved(std::uint8_t* block, const std::uint32_t* work, std:
 {
     std::size_t primaryHits = 0;
     for (std::size_t step = 0; step < steps; ++step) {
-#pragma GCC unroll 8
+#pragma GCC unroll 16
         for (std::size_t j = 0; j < lanes; ++j) {
             const std::uint32_t entry = work[row[j]];
             block[next[j]--] = static_cast<std::uint8_t>(entry);
@@ -326,9 +383,19 @@ StageFault undoBlockSort(std::span<std::uint8_t> block, std::span<const std::uin
     if (primaryIndex >= n)
         return {FaultKind::corrupt, "primary index " + std::to_string(primaryIndex) + " is not below the block length " + std::to_string(n), 0};
     buildSuccessors(lastColumn, work);
-    if (n >= pieceWalkMinimum && work.size() >= n + pieceWorkWords(n) && PieceWalk(block.first(n), work, primaryIndex).run())
+    if (walksInPieces(block, n, work) && PieceWalk(block.first(n), work, primaryIndex).run())
         return {};
     return walkFromPrimary(block, lastColumn, primaryIndex, work);
+}
+
+bool undoBlockSortInPieces(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,
+                           std::uint32_t primaryIndex, std::span<std::uint32_t> work) noexcept
+{
+    const std::size_t n = lastColumn.size();
+    if (primaryIndex >= n || !walksInPieces(block, n, work))
+        return false;
+    buildSuccessors(lastColumn, work);
+    return PieceWalk(block.first(n), work, primaryIndex).run();
 }
 
 StageFault undoBlockSortFrom(std::span<std::uint8_t> block, std::span<const std::uint8_t> lastColumn,

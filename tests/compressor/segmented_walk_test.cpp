@@ -183,6 +183,16 @@ TEST(PieceWalk, LargeBlocksComeBack)
         const Unsorted pieces = unsortInPieces(sorted.column, sorted.primaryIndex);
         ASSERT_FALSE(pieces.fault.failed()) << pieces.fault.message;
         EXPECT_TRUE(pieces.bytes == block);
+        // The pieces alone, unless the walk closes early: then only the one walk can.
+        Bytes alone(block.size());
+        std::vector<std::uint32_t> work(block.size() + pieceWorkWords(block.size()));
+        const bool closesEarly = block == repeated(Bytes(block.begin(), block.begin() + 3), block.size()) ||
+                                 block == repeated(Bytes(block.begin(), block.begin() + 4096), block.size()) ||
+                                 block == Bytes(block.size(), block[0]);
+        ASSERT_EQ(undoBlockSortInPieces(alone, sorted.column, sorted.primaryIndex, work), !closesEarly);
+        if (!closesEarly) {
+            EXPECT_TRUE(alone == block);
+        }
     }
 }
 
@@ -198,7 +208,7 @@ TEST(PieceWalk, ColumnsOfNoBlockFailAsInOneWalk)
         std::uint32_t primaryIndex = sorted.primaryIndex;
         switch (i % 4) {
         case 0: column[rng.below(static_cast<std::uint32_t>(n))] ^= 0x40; break;
-        case 1: primaryIndex = static_cast<std::uint32_t>((1 + rng.below(63)) * n / pieceStarts); break; // on a start row
+        case 1: primaryIndex = static_cast<std::uint32_t>((1 + rng.below(pieceStarts - 1)) * n / pieceStarts); break; // on a start row
         case 2: column = rng.bytes(n, 3); break;
         default: column = repeated(rng.bytes(1 + rng.below(5)), n); break;
         }
