@@ -14,7 +14,10 @@
 // byte before each of them. The only chain from one rank to the next runs
 // through the list registers, a few instructions long; the permutes, which
 // all need one port of the processor, set the pace, so nothing else in a step
-// (masks, the broadcast of j) is made to use that port.
+// (masks, the broadcast of j) is made to use that port. The decoder reads the
+// rank symbols straight through the vector list, without the ranks between
+// (undoRankSymbolsAndTransform): the symbol reader's branches then run in the
+// shadow of the permutes.
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -228,11 +231,11 @@ DLS2MML_VECTOR_TARGET void undoRankTransformVector(std::span<std::uint8_t> lastC
         lastColumn[i] = list.take(ranks[i]);
 }
 
-// Rank symbols (sections 5.2 and 5.3 at once): the reader's steps of
-// decodeRankSymbols, each rank going through the list as it is read. A run
-// of zero ranks leaves the list as it is, so it is one fill of the front
-// value; the symbol reader's branches and the list's permutes overlap.
-// Judged as decodeRankSymbols judges: any fault gives false.
+// Rank symbols to the last column (docs/format.md, sections 5.2 and 5.3, in
+// one pass): the reader's steps of decodeRankSymbols, each rank going through
+// the list as it is read. A run of zero ranks leaves the list as it is, so it
+// is one fill of the front value. Judged as decodeRankSymbols judges: any
+// fault gives false.
 DLS2MML_VECTOR_TARGET bool undoRankSymbolsVector(std::span<std::uint8_t> lastColumn, std::span<const std::uint8_t> symbols,
                                                  std::size_t limit, std::size_t& length) noexcept
 {
