@@ -203,6 +203,15 @@ private:
         return true;
     }
 
+    // The lane has met a start: its piece ends there, and it takes the next.
+    bool nextPiece(Lane& lane) noexcept
+    {
+        Piece& piece = pieces_[lane.piece];
+        piece.length = lane.length;
+        piece.next = pieceStartingAt(lane.row);
+        return startPiece(lane);
+    }
+
     bool walkAll() noexcept
     {
         std::array<Lane, lanes> lane{};
@@ -244,19 +253,13 @@ private:
                 lane[j].out = out[j];
             }
             Lane& l = lane[stopped];
-            const std::uint32_t entry = work_[l.row];
-            if (entry & startFlag) {
-                Piece& piece = pieces_[l.piece];
-                piece.length = l.length;
-                piece.next = pieceStartingAt(l.row);
-                if (!startPiece(l))
-                    return false;
-            } else if (!takeChunk(l)) {
+            if (!((work_[l.row] & startFlag) ? nextPiece(l) : takeChunk(l)))
                 return false;
-            }
         }
     }
 
+    // Once the pieces run out and lanes stop: each lane still walking takes a
+    // step in turn.
     bool walkRest(std::array<Lane, lanes>& lane) noexcept
     {
         for (std::size_t active = lanes; active > 0;) {
@@ -267,10 +270,7 @@ private:
                 ++active;
                 const std::uint32_t entry = work_[l.row];
                 if (entry & startFlag) {
-                    Piece& piece = pieces_[l.piece];
-                    piece.length = l.length;
-                    piece.next = pieceStartingAt(l.row);
-                    if (!startPiece(l))
+                    if (!nextPiece(l))
                         return false;
                     continue;
                 }
