@@ -139,7 +139,6 @@ DLS2MML_WIDE_STEP bool renormalise(Reader& d) noexcept
     return true;
 }
 
-
 // Adds 1 to each of the 16 counts from lanes on that is above threshold, as
 // signed 16-bit numbers: addOneToLanesAbove over 16 lanes, in one store that
 // the next search of the model reads back whole.
@@ -149,7 +148,6 @@ DLS2MML_WIDE_STEP void raise16(std::uint16_t* lanes, std::uint32_t threshold) no
     const __m256i above = _mm256_cmpgt_epi16(counts, _mm256_set1_epi16(static_cast<std::int16_t>(threshold)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), _mm256_sub_epi16(counts, above));
 }
-
 
 // The number of the 16 (or 8) counts from lanes on, among those in mask,
 // whose product with r is not above code.
