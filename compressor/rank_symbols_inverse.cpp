@@ -93,15 +93,9 @@ StageFault decodeRankSymbols(std::span<const std::uint8_t> symbols, ReusedBytes&
         if (s <= 1) {
             const std::size_t start = p;
             std::uint64_t z = 0;
-            std::uint64_t weight = 1;
-            while (p < k && symbol[p] <= 1) {
-                z += (static_cast<std::uint64_t>(symbol[p]) + 1) * weight;
-                weight <<= 1;
-                ++p;
-                if (z > capacity - out)
-                    return stop(FaultKind::limitExceeded, "zero run makes the pre-pass length exceed " + limitText() + ", the most a block can have",
-                                start);
-            }
+            if (!readZeroRun(symbol, p, k, capacity - out, z))
+                return stop(FaultKind::limitExceeded, "zero run makes the pre-pass length exceed " + limitText() + ", the most a block can have",
+                            start);
             fillRun(rank + out, 0, static_cast<std::size_t>(z));
             out += static_cast<std::size_t>(z);
         } else if (s == 255) {

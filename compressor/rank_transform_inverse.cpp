@@ -255,14 +255,8 @@ DLS2MML_VECTOR_TARGET bool undoRankSymbolsVector(std::span<std::uint8_t> lastCol
             ++p;
         } else if (s <= 1) {
             std::uint64_t z = 0;
-            std::uint64_t weight = 1;
-            while (p < k && symbol[p] <= 1) {
-                z += (std::uint64_t{symbol[p]} + 1) * weight;
-                weight <<= 1;
-                ++p;
-                if (z > limit - out)
-                    return false;
-            }
+            if (!readZeroRun(symbol, p, k, limit - out, z))
+                return false;
             const std::uint8_t front = list.takeFrontAgain();
             std::memset(column + out, front, z <= rankColumnRoom ? rankColumnRoom : static_cast<std::size_t>(z));
             out += static_cast<std::size_t>(z);
