@@ -10,12 +10,12 @@ build=build-fuzz
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDLS2MML_FUZZ=ON -DDLS2MML_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target fuzz_round_trip fuzz_decode_stream fuzz_decode_document fuzz_decode_api fuzz_range_payloads
+cmake --build "$build" -j2 --target fuzz_round_trip fuzz_decode_stream fuzz_decode_document fuzz_decode_api fuzz_range_payloads fuzz_read_bank
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
-for target in round_trip decode_stream decode_document decode_api range_payloads; do
+for target in round_trip decode_stream decode_document decode_api range_payloads read_bank; do
     corpus="$work/$target"
     mkdir -p "$corpus" "$work/artifacts-$target"
     # The C interface reads the same documents as the document reader.

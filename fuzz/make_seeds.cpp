@@ -1,7 +1,8 @@
 // Writes the seed corpus of the fuzz targets with our own compressor and
 // document writer: raw inputs for round_trip, their tbr0 streams for
 // decode_stream and their cue-point documents for decode_document; and
-// groups of one to three range-coded payloads for range_payloads.
+// groups of one to three range-coded payloads for range_payloads; and small
+// hand-made DLS banks, each behind its control bytes and list, for read_bank.
 //   make_seeds CORPUS_DIR   (creates CORPUS_DIR/<target>/seed_NN)
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "compressor/block_compressor.h"
 #include "compressor/range_coder.h"
 #include "shell/document/cue_point_document.h"
+#include "tests/support/dls_chunks.h"
 #include "text/base64_lines.h"
 
 namespace {
@@ -108,6 +110,89 @@ std::vector<Bytes> payloadGroups()
     return out;
 }
 
+using dls2mml::test::chunk;
+using dls2mml::test::list;
+using dls2mml::test::words;
+using dls2mml::test::zstring;
+
+// An instrument whose regions link to the given cues (rgn2 lists, each
+// starting with an odd-sized cdl chunk, when level2).
+Bytes instrument(std::uint32_t bank, std::uint32_t program, std::initializer_list<std::uint32_t> cues,
+                 const std::string& name, bool level2)
+{
+    std::vector<Bytes> regions;
+    for (std::uint32_t cue : cues) {
+        std::vector<Bytes> parts;
+        if (level2)
+            parts.push_back(chunk("cdl ", Bytes{0x10, 0x00, 0x01}));
+        parts.push_back(chunk("rgnh", Bytes(12, 0)));
+        parts.push_back(chunk("wlnk", words({0, 0, cue})));
+        regions.push_back(list("LIST", level2 ? "rgn2" : "rgn ", parts));
+    }
+    return list("LIST", "ins ",
+                {chunk("insh", words({static_cast<std::uint32_t>(cues.size()), bank, program})),
+                 list("LIST", "lrgn", regions), list("LIST", "lart", {chunk("art1", words({8, 0}))}),
+                 list("LIST", "INFO", {chunk("INAM", zstring(name))})});
+}
+
+// Three instruments over four waves (the last used by none); cues[i] is the
+// wave cue i points at (past the pool: a cue that leads nowhere). extra goes
+// into the pool beside the waves.
+Bytes bank(bool level2, std::vector<std::uint32_t> cues, bool extra)
+{
+    std::vector<Bytes> pool;
+    for (std::uint8_t i = 0; i < 4; ++i)
+        pool.push_back(list("LIST", "wave", {chunk("fmt ", words({0x00010001, 22050, 44100, 0x00100002})),
+                                            chunk("data", Bytes(9u + 6u * i, static_cast<std::uint8_t>(i + 1)))}));
+    if (extra)
+        pool.insert(pool.begin() + 1, chunk("JUNK", Bytes(3, 0)));
+    std::vector<std::uint32_t> starts;
+    std::uint32_t at = 0;
+    for (const Bytes& child : pool) {
+        if (child.size() > 12 && child[8] == 'w')
+            starts.push_back(at);
+        at += static_cast<std::uint32_t>(child.size());
+    }
+    Bytes ptbl = words({8, static_cast<std::uint32_t>(cues.size())});
+    for (std::uint32_t wave : cues)
+        dls2mml::test::put32(ptbl, wave < starts.size() ? starts[wave] : 5);
+    return list("RIFF", "DLS ",
+                {chunk("colh", words({3})), chunk("vers", words({0x00010000, 1})), chunk("dlid", Bytes(16, 0xAB)),
+                 list("LIST", "lins",
+                      {instrument(0, 0, {0, 1}, "A", level2), instrument(0x0102, 5, {1, 2}, "Bb", level2),
+                       instrument(0x80000000u, 0, {3}, "C", level2)}),
+                 chunk("ptbl", ptbl), list("LIST", "wvpl", pool), list("LIST", "INFO", {chunk("INAM", zstring("Seed"))})});
+}
+
+// Inputs of read_bank: the piece size, the mask of instruments to keep and
+// the list's length, then the list and the bank.
+std::vector<Bytes> bankInputs()
+{
+    struct Seed {
+        std::uint8_t piece, mask;
+        std::string list;
+        Bytes bank;
+    };
+    Bytes cut = bank(false, {2, 0, 3, 1}, false);
+    cut.resize(cut.size() - 7);
+    const std::vector<Seed> seeds = {
+        {6, 0x05, "1,p5:1/2", bank(false, {2, 0, 3, 1}, false)},
+        {0, 0x02, "d0", bank(true, {2, 0, 3, 1}, false)},
+        {13, 0x01, "2-3", bank(false, {1, 1, 0, 3}, true)},
+        {63, 0x04, "p0", bank(false, {2, 0, 7, 1}, false)},
+        {1, 0xFF, "1-3", bank(true, {0, 1, 2, 3}, true)},
+        {2, 0x03, "p0:", cut},
+    };
+    std::vector<Bytes> out;
+    for (const Seed& seed : seeds) {
+        Bytes input{seed.piece, seed.mask, static_cast<std::uint8_t>(seed.list.size())};
+        input.insert(input.end(), seed.list.begin(), seed.list.end());
+        input.insert(input.end(), seed.bank.begin(), seed.bank.end());
+        out.push_back(input);
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -118,7 +203,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::filesystem::path root(argv[1]);
-    for (const char* target : {"round_trip", "decode_stream", "decode_document", "range_payloads"})
+    for (const char* target : {"round_trip", "decode_stream", "decode_document", "range_payloads", "read_bank"})
         std::filesystem::create_directories(root / target);
     int n = 0;
     for (const Bytes& input : inputs()) {
@@ -147,6 +232,13 @@ int main(int argc, char** argv)
         char name[16];
         std::snprintf(name, sizeof name, "seed_%02d", n++);
         if (!writeFile(root / "range_payloads" / name, group.data(), group.size()))
+            return 1;
+    }
+    n = 0;
+    for (const Bytes& input : bankInputs()) {
+        char name[16];
+        std::snprintf(name, sizeof name, "seed_%02d", n++);
+        if (!writeFile(root / "read_bank" / name, input.data(), input.size()))
             return 1;
     }
     return 0;
