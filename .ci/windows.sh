@@ -25,7 +25,10 @@ if ((${#missing[@]})); then
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 # Wine takes code page 932 from a Japanese locale.
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+# (The list is taken whole first: under pipefail, grep -q leaving early can
+# cut locale off with SIGPIPE and fail the pipe.)
+locales=$(locale -a 2>/dev/null || true)
+if ! grep -qi '^ja_JP\.utf-\?8$' <<<"$locales"; then
     sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
     locale-gen >/dev/null

@@ -137,13 +137,17 @@ if [[ $(id -u) == 0 && -z $installed ]]; then
     # shellcheck disable=SC2046
     cc -std=c99 -Wall -Wextra -Werror -o "$work/installed_c" tests/install/consumer/consumer.c $(pkg-config --cflags --libs dls2mml)
     "$work/installed_c"
-    ldd "$work/installed_c" | grep -Eq "libdls2mml\.so\.1 => (/usr)?/lib/$triplet/libdls2mml\.so\.1 " || fail "the C consumer does not use the installed shared library"
+    # ldd's lines are taken whole first: under pipefail, grep -q leaving at the
+    # first match can cut ldd off with SIGPIPE, which then fails the pipe.
+    linked=$(ldd "$work/installed_c")
+    grep -Eq "libdls2mml\.so\.1 => (/usr)?/lib/$triplet/libdls2mml\.so\.1 " <<<"$linked" || fail "the C consumer does not use the installed shared library"
     # shellcheck disable=SC2046
     cc -std=c99 -Wall -Wextra -Werror -o "$work/installed_c_static" tests/install/consumer/consumer.c \
         $(pkg-config --cflags dls2mml) "$(pkg-config --variable=libdir dls2mml)/libdls2mml.a" \
         $(pkg-config --libs-only-l --static dls2mml | sed 's/-ldls2mml//') -pthread
     "$work/installed_c_static"
-    ! ldd "$work/installed_c_static" | grep -q libdls2mml || fail "the static C consumer uses the shared library"
+    linked=$(ldd "$work/installed_c_static")
+    ! grep -q libdls2mml <<<"$linked" || fail "the static C consumer uses the shared library"
     cmake -S tests/install/consumer -B "$work/installed_cxx" -G Ninja >/dev/null
     cmake --build "$work/installed_cxx" >/dev/null
     "$work/installed_cxx/consumer_cxx"

@@ -370,7 +370,8 @@ check "client area 256 x 37" equal "$cw $ch" "256 37"
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 server_pid=
 for p in $(pgrep -x 'wineserver(64)?' || true); do
-    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then server_pid=$p; fi
+    environment=$(tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null || true)
+    if grep -qxF "WINEPREFIX=$WINEPREFIX" <<<"$environment"; then server_pid=$p; fi
 done
 hz=$(getconf CLK_TCK)
 sleep 1
