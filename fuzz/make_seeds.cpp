@@ -63,6 +63,18 @@ bool writeFile(const std::filesystem::path& path, const void* data, std::size_t 
     return std::fclose(f) == 0 && ok;
 }
 
+// Each input as dir/seed_NN, numbered from 00 in order.
+bool writeSeeds(const std::filesystem::path& dir, const std::vector<Bytes>& inputs)
+{
+    for (std::size_t n = 0; n < inputs.size(); ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "seed_%02zu", n);
+        if (!writeFile(dir / name, inputs[n].data(), inputs[n].size()))
+            return false;
+    }
+    return true;
+}
+
 // One block's payload: the range coder's bytes for these symbols.
 Bytes payloadOf(const Bytes& symbols)
 {
@@ -227,19 +239,5 @@ int main(int argc, char** argv)
             !writeFile(root / "decode_document" / name, document.data(), document.size()))
             return 1;
     }
-    n = 0;
-    for (const Bytes& group : payloadGroups()) {
-        char name[16];
-        std::snprintf(name, sizeof name, "seed_%02d", n++);
-        if (!writeFile(root / "range_payloads" / name, group.data(), group.size()))
-            return 1;
-    }
-    n = 0;
-    for (const Bytes& input : bankInputs()) {
-        char name[16];
-        std::snprintf(name, sizeof name, "seed_%02d", n++);
-        if (!writeFile(root / "read_bank" / name, input.data(), input.size()))
-            return 1;
-    }
-    return 0;
+    return writeSeeds(root / "range_payloads", payloadGroups()) && writeSeeds(root / "read_bank", bankInputs()) ? 0 : 1;
 }
